@@ -1,0 +1,110 @@
+// Owned lists: a collection of owned items and a sorted variant that
+// refuses a second item with an equal key.
+//
+// Index errors and growth of a full collection without a growth step are
+// programming errors: they end the program with run-time errors 213 and
+// 214 through the fault report.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/fault.h"
+
+namespace qlr {
+
+template <typename T>
+class Collection {
+ public:
+  explicit Collection(std::int32_t limit = 16, std::int32_t grow_by = 16)
+      : capacity_(limit < 0 ? 0 : limit), grow_by_(grow_by) {
+    items_.reserve(static_cast<std::size_t>(capacity_));
+  }
+  virtual ~Collection() = default;
+  Collection(const Collection&) = delete;
+  Collection& operator=(const Collection&) = delete;
+
+  std::int32_t ItemCount() const { return static_cast<std::int32_t>(items_.size()); }
+  std::int32_t Capacity() const { return capacity_; }
+
+  // 0-based; out of range ends the program with run-time error 213.
+  T& ItemAt(std::int32_t index) const {
+    if (index < 0 || index >= ItemCount()) {
+      RaiseRunError(kRunErrorRangeCheck, __builtin_return_address(0));
+    }
+    return *items_[static_cast<std::size_t>(index)];
+  }
+
+  // Appends at the end.
+  virtual void Insert(std::unique_ptr<T> item) { InsertAt(ItemCount(), std::move(item)); }
+
+  // Releases every item; keeps the capacity.
+  void DisposeAll() { items_.clear(); }
+
+  // Removes the item at `index` (0-based) and releases it.
+  void FreeAt(std::int32_t index) {
+    ItemAt(index);  // range check
+    items_.erase(items_.begin() + index);
+  }
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ protected:
+  void InsertAt(std::int32_t index, std::unique_ptr<T> item) {
+    if (ItemCount() >= capacity_) {
+      if (grow_by_ <= 0) {
+        RaiseRunError(kRunErrorCollectionOverflow, __builtin_return_address(0));
+      }
+      capacity_ += grow_by_;
+      items_.reserve(static_cast<std::size_t>(capacity_));
+    }
+    items_.insert(items_.begin() + index, std::move(item));
+  }
+
+ private:
+  std::vector<std::unique_ptr<T>> items_;
+  std::int32_t capacity_;
+  std::int32_t grow_by_;
+};
+
+// A collection kept in the order of `Compare` (a functor with
+// int operator()(const T&, const T&) returning -1, 0 or 1).
+template <typename T, typename Compare>
+class SortedCollection : public Collection<T> {
+ public:
+  using Collection<T>::Collection;
+
+  bool allow_duplicates = false;
+
+  // Binary search; true with *index at an equal item, false with *index
+  // where the key belongs.
+  bool FindKey(const T& key, std::int32_t* index) const {
+    std::int32_t lo = 0;
+    std::int32_t hi = this->ItemCount();
+    while (lo < hi) {  // first item not less than key
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      if (compare_(this->ItemAt(mid), key) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    *index = lo;
+    return lo < this->ItemCount() && compare_(this->ItemAt(lo), key) == 0;
+  }
+
+  // Inserts at the item's sorted place. A second item with an equal key is
+  // refused (and released) unless duplicates are allowed.
+  void Insert(std::unique_ptr<T> item) override {
+    std::int32_t index = 0;
+    if (FindKey(*item, &index) && !allow_duplicates) return;
+    this->InsertAt(index, std::move(item));
+  }
+
+ private:
+  Compare compare_;
+};
+
+}  // namespace qlr

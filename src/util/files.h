@@ -1,0 +1,32 @@
+// File and directory helpers over the platform layer.
+//
+// They absorb operating-system errors and report only through their
+// results. Paths are in the host's style.
+#pragma once
+
+#include <string_view>
+
+namespace qlr {
+
+// True for an existing regular file (a directory, FIFO or device is not).
+bool FileExists(std::string_view path);
+// True when the path names an existing directory.
+bool DirExists(std::string_view path);
+void DeleteFileIfExists(std::string_view path);
+// Creates every missing directory of the path's directory part (the text
+// after the last separator is a file name). True on success.
+bool MakePath(std::string_view path);
+// Copies one file, keeping its modification time and permissions, and
+// flushes the copy to stable storage. True on FAILURE; false when the
+// whole source was copied, or when there was nothing to do (no source, or
+// source and destination are the same file).
+[[nodiscard]] bool CopyFileTo(std::string_view source, std::string_view dest, bool append);
+// Copies the files of a directory (and with `recurse` its subdirectories).
+// True on FAILURE: source not a directory, destination not creatable, the
+// same directory, or any single file copy failed.
+[[nodiscard]] bool CopyTree(std::string_view source, std::string_view dest, bool recurse);
+// Deletes the files of `dir` (read-only ones too; with `recurse` also its
+// subdirectories), then the directory itself. Reports nothing.
+void RemoveTree(std::string_view dir, bool recurse);
+
+}  // namespace qlr

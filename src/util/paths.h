@@ -1,0 +1,39 @@
+// Path helpers: pure string functions over short-string paths.
+//
+// Each takes a path style. DOS: "\" separates directories and ":" ends a
+// drive prefix. POSIX: "/" separates and ":" is an ordinary character. The
+// default is the host's style, so DOS rules can be tested on any machine.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "support/short_string.h"
+
+namespace qlr {
+
+enum class PathStyle { kDos, kPosix };
+
+#ifdef _WIN32
+inline constexpr PathStyle kHostPathStyle = PathStyle::kDos;
+#else
+inline constexpr PathStyle kHostPathStyle = PathStyle::kPosix;
+#endif
+
+// The directory separator of a style: "\" or "/".
+char PathSeparator(PathStyle style = kHostPathStyle);
+
+ShortString AddBackslash(std::string_view s, PathStyle style = kHostPathStyle);
+ShortString RemoveBackslash(std::string_view s, PathStyle style = kHostPathStyle);
+ShortString JustPathName(std::string_view path, PathStyle style = kHostPathStyle);
+ShortString JustFileName(std::string_view path, PathStyle style = kHostPathStyle);
+ShortString JustName(std::string_view path, PathStyle style = kHostPathStyle);
+// True when the path has an extension; *dot_pos gets the 1-based position
+// of its last dot.
+bool HasExtension(std::string_view path, std::size_t* dot_pos,
+                  PathStyle style = kHostPathStyle);
+ShortString JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
+ShortString ForceExtension(std::string_view path, std::string_view extension,
+                           PathStyle style = kHostPathStyle);
+
+}  // namespace qlr
