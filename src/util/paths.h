@@ -24,14 +24,14 @@ inline constexpr PathStyle kHostPathStyle = PathStyle::kPosix;
 char PathSeparator(PathStyle style = kHostPathStyle);
 
 ShortString AddBackslash(std::string_view s, PathStyle style = kHostPathStyle);
+// Drops one trailing separator (C:\ becomes C:); the POSIX root "/" stays.
 ShortString RemoveBackslash(std::string_view s, PathStyle style = kHostPathStyle);
 ShortString JustPathName(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString JustFileName(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString JustName(std::string_view path, PathStyle style = kHostPathStyle);
-// True when the path has an extension; *dot_pos gets the 1-based position
-// of its last dot.
-bool HasExtension(std::string_view path, std::size_t* dot_pos,
-                  PathStyle style = kHostPathStyle);
+// True when the path has an extension: a last dot with no separator after
+// it. *dot_pos (may be null) gets the 1-based position of that dot, or 0.
+bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style = kHostPathStyle);
 ShortString JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString ForceExtension(std::string_view path, std::string_view extension,
                            PathStyle style = kHostPathStyle);

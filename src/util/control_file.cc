@@ -1,0 +1,159 @@
+// Loading the keyword control file.
+#include "util/control_file.h"
+
+#include "util/files.h"
+#include "util/strings.h"
+
+namespace qlr {
+namespace {
+
+constexpr char kCR = 13;
+constexpr char kLF = 10;
+constexpr std::string_view kDirective = "@DEFINE";
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+const CharSet& QuoteSet() {
+  static const CharSet quote("\"");
+  return quote;
+}
+
+// The data has ended: leave the stream healthy and at its end so the
+// caller sees position = size.
+void StopAtEnd(Stream& stream, std::int32_t* read_status) {
+  if (read_status != nullptr) *read_status = stream.Status();
+  stream.ClearError();
+  stream.Seek(stream.Size());
+}
+
+}  // namespace
+
+ShortString ReadLine(Stream& stream, std::int32_t* read_status) {
+  if (read_status != nullptr) *read_status = kStreamOk;
+  ShortString line;
+  for (;;) {
+    char c = 0;
+    stream.Read(&c, 1);
+    if (!stream.Ok()) {
+      StopAtEnd(stream, read_status);
+      return line;
+    }
+    if (c == kCR || c == kLF) {
+      char next = 0;
+      stream.Read(&next, 1);
+      if (!stream.Ok()) {
+        StopAtEnd(stream, read_status);
+        // The line end itself was found; only the look-ahead failed.
+        if (read_status != nullptr && *read_status == kStreamReadError) *read_status = kStreamOk;
+        return line;
+      }
+      const char partner = c == kCR ? kLF : kCR;
+      if (next != partner) stream.Seek(stream.Position() - 1);
+      return line;
+    }
+    line.push_back(c);  // beyond 255 characters: consumed, dropped
+  }
+}
+
+ControlFile::ControlFile() : line_expander_(std::make_unique<TemplateExpander>()) {
+  line_expander_->process_functions = false;
+}
+
+ControlFile::~ControlFile() = default;
+
+void ControlFile::AddKeyword(std::string_view name) {
+  auto entry = std::make_unique<KeywordEntry>();
+  entry->name = name;
+  keywords_.Insert(std::move(entry));
+}
+
+bool ControlFile::Load(std::string_view path) {
+  if (!FileExists(path) || keywords_.ItemCount() == 0) return true;
+  BufferedFileStream stream(path, FileMode::kOpenRead, kDefaultFileBuffer);
+  // A file that exists but cannot be opened is a failure, not an empty file.
+  if (!stream.Ok()) return true;
+  wrong_lines_.DisposeAll();
+
+  std::int32_t line_number = 0;
+  for (;;) {
+    ++line_number;
+    const std::int32_t before = stream.Position();
+    std::int32_t read_status = kStreamOk;
+    const ShortString line = ReadLine(stream, &read_status);
+    // An operating-system read error is not the end of the file.
+    if (read_status == kStreamOsError) return true;
+    ProcessLine(line, line_number);
+    if (!stream.Ok()) break;
+    const std::int32_t position = stream.Position();
+    const std::int32_t size = stream.Size();
+    // A stream that can no longer report where it stands, or that did not
+    // move, would repeat the same line for ever.
+    if (position < 0 || size < 0 || position == size || position <= before) break;
+  }
+  return false;
+}
+
+void ControlFile::ProcessLine(ShortString line, std::int32_t line_number) {
+  const std::size_t comment = line.view().find(';');
+  if (comment != std::string_view::npos) line.truncate(comment);
+  line = TrimSet(line, kBlanks);
+
+  // A blank line is fine; a line that only macro replacement emptied is not.
+  bool recognised = line.empty();
+  line_expander_->Expand(line);
+
+  const ShortString first_word = ExtractWord(1, line, kBlanks);
+  if (StartsWith(UpperStr(line).view(), kDirective) && first_word.size() == kDirective.size()) {
+    DeleteChars(line, 1, static_cast<int>(kDirective.size()) + 1);
+    if (!line.empty()) {
+      line_expander_->Define(ExtractWord(1, line, kBlanks), ExtractWord(2, line, kBlanks), false);
+    }
+    recognised = true;
+  }
+
+  if (!line.empty() && !recognised) recognised = AddKeywordValue(line);
+  if (!recognised) {
+    auto wrong = std::make_unique<WrongLine>();
+    wrong->line = line_number;
+    wrong_lines_.Insert(std::move(wrong));
+  }
+}
+
+// The first keyword that the line starts with, followed by a blank or the
+// end of the line, takes the rest of the line as its value.
+bool ControlFile::AddKeywordValue(const ShortString& line) {
+  const ShortString upper = UpperStr(line);
+  const std::size_t first_word_length = ExtractWord(1, line, kBlanks).size();
+  for (const auto& keyword : keywords_) {
+    const std::size_t length = keyword->name.size();
+    if (length == 0 || length != first_word_length) continue;
+    if (!StartsWith(upper.view(), UpperStr(keyword->name).view())) continue;
+    ShortString value = line;
+    DeleteChars(value, 1, static_cast<int>(length) + 1);
+    value = TrimSet(TrimSet(value, kBlanks), QuoteSet());
+    if (!value.empty()) keyword->values.Insert(std::make_unique<ShortString>(value));
+    return true;
+  }
+  return false;
+}
+
+std::int32_t ControlFile::ValueCount(std::int32_t keyword) const {
+  if (keyword < 1 || keyword > keywords_.ItemCount()) return 0;
+  return keywords_.ItemAt(keyword - 1).values.ItemCount();
+}
+
+ShortString ControlFile::GetValue(std::int32_t keyword, std::int32_t index) const {
+  if (index < 1 || index > ValueCount(keyword)) return {};
+  return keywords_.ItemAt(keyword - 1).values.ItemAt(index - 1);
+}
+
+std::int32_t ControlFile::ErrorCount() const { return wrong_lines_.ItemCount(); }
+
+std::int32_t ControlFile::ErrorLine(std::int32_t index) const {
+  if (index < 1 || index > wrong_lines_.ItemCount()) return -1;
+  return wrong_lines_.ItemAt(index - 1).line;
+}
+
+}  // namespace qlr

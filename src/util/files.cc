@@ -1,0 +1,234 @@
+// File and directory helpers over the platform layer.
+//
+// Paths are in the host's style. On POSIX the DOS rules keep their meaning
+// rather than their letter: a trailing "/" is ignored where a directory is
+// meant, the root is "/", and "same file" means the same file identity.
+#include "util/files.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/short_string.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+constexpr PathStyle kStyle = kHostPathStyle;
+constexpr bool kDosStyle = kStyle == PathStyle::kDos;
+constexpr char kSeparator = kDosStyle ? '\\' : '/';
+
+// Windows may refuse to open a read-only, hidden or system file the way
+// the copy wants it, so the source is made archive-only while it is read
+// and given its attributes back afterwards. POSIX reads need no permission
+// change, so a copy never touches its source there.
+constexpr bool kUnlockSourceForReading = kDosStyle;
+// Likewise a file is made archive-only before it is deleted on Windows.
+// On POSIX deletion needs no file permission, and changing the mode of a
+// symbolic link would change its target, outside the tree.
+constexpr bool kUnlockBeforeDelete = kDosStyle;
+
+constexpr std::size_t kCopyBlockSize = 65535;
+
+bool IsDirectory(std::string_view path) {
+  const std::optional<FileStatus> status = Os().Stat(path);
+  return status && (status->attributes & kAttrDirectory) != 0;
+}
+
+// The name under which the OS sees a directory path: the empty path is the
+// current directory.
+ShortString DirectoryForOs(std::string_view path) {
+  return path.empty() ? ShortString(".") : ShortString(path);
+}
+
+// True when a + b still fits a short string: longer paths would be cut
+// into the name of another file.
+bool Fits(std::string_view a, std::string_view b, std::size_t extra = 0) {
+  return a.size() + b.size() + extra <= ShortString::kMax;
+}
+
+// Directory entries that the tree walks never visit: on DOS every name
+// starting with a dot, on POSIX only "." and ".." (".lock" is an ordinary
+// file there).
+bool IsSkippedDotName(std::string_view name) {
+  if (kDosStyle) return !name.empty() && name.front() == '.';
+  return name == "." || name == "..";
+}
+
+// Paths that RemoveTree refuses: the empty path and the roots (on DOS also
+// a bare drive, whose contents the walk would take from the drive's root).
+bool IsRootOrEmpty(std::string_view dir) {
+  if (dir.find_first_not_of(kSeparator) == std::string_view::npos) return true;
+  if (kDosStyle && (dir.size() == 2 || dir.size() == 3) && dir[1] == ':') {
+    return dir.size() == 2 || dir[2] == kSeparator;
+  }
+  return false;
+}
+
+bool EndsInSeparator(std::string_view path) {
+  return !path.empty() && (path.back() == kSeparator || (kDosStyle && path.back() == ':'));
+}
+
+// Copies the bytes of `source` to the end of `dest`. True on failure,
+// including a byte count that differs from the source's size.
+bool CopyContents(std::string_view source, std::string_view dest, bool append,
+                  std::uint64_t source_size) {
+  const std::unique_ptr<FileHandle> in = Os().OpenFile(source, OpenMode::kRead);
+  if (!in) return true;
+  std::unique_ptr<FileHandle> out;
+  if (append) out = Os().OpenFile(dest, OpenMode::kReadWrite);
+  const bool created = !out;
+  if (created) out = Os().OpenFile(dest, OpenMode::kCreate);
+  if (!out) return true;
+  std::uint64_t end = 0;
+  if (!out->Size(&end) || !out->Seek(end)) return true;
+
+  std::vector<char> buffer(kCopyBlockSize);
+  std::uint64_t copied = 0;
+  for (;;) {
+    std::size_t got = 0;
+    if (!in->Read(buffer.data(), buffer.size(), &got)) return true;
+    if (got == 0) break;
+    std::size_t written = 0;
+    if (!out->Write(buffer.data(), got, &written) || written != got) return true;
+    copied += got;
+  }
+  if (copied != source_size) return true;
+  if (!out->Sync()) return true;
+  // A new file is only durable once its directory entry is.
+  if (created && !Os().SyncDirectory(DirectoryForOs(JustPathName(dest)))) return true;
+  return false;
+}
+
+// Copies the files of `from` into `to` (both ending in a separator) and,
+// with `recurse`, its subdirectories. `top_dest` is the destination of the
+// whole copy, never copied into itself when it lies inside the source.
+// True when anything failed; the walk goes on past single failures.
+bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
+                   const ShortString& top_dest) {
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(DirectoryForOs(from), "*.*", &entries)) return true;
+  bool failed = false;
+  for (const DirEntry& entry : entries) {
+    if ((entry.attributes & (kAttrDirectory | kAttrVolumeLabel)) != 0) continue;
+    if (!Fits(from, entry.name) || !Fits(to, entry.name)) {
+      failed = true;
+      continue;
+    }
+    if (CopyFileTo(from + entry.name, to + entry.name, false)) failed = true;
+  }
+  if (!recurse) return failed;
+  for (const DirEntry& entry : entries) {
+    if ((entry.attributes & kAttrDirectory) == 0 || IsSkippedDotName(entry.name)) continue;
+    if (!Fits(from, entry.name, 1) || !Fits(to, entry.name, 1)) {
+      failed = true;
+      continue;
+    }
+    const ShortString sub_from = from + entry.name + kSeparator;
+    if (Os().SameFile(sub_from, top_dest)) continue;
+    const ShortString sub_to = to + entry.name + kSeparator;
+    if (!MakePath(sub_to) || CopyDirectory(sub_from, sub_to, true, top_dest)) failed = true;
+  }
+  return failed;
+}
+
+}  // namespace
+
+bool FileExists(std::string_view path) {
+  const std::optional<FileStatus> status = Os().Stat(path);
+  return status && status->is_regular && (status->attributes & kAttrDirectory) == 0;
+}
+
+bool DirExists(std::string_view path) {
+  ShortString p = RemoveBackslash(path, kStyle);
+  if constexpr (kDosStyle) {
+    // DOS tests "C:" and "" as "C:." and ".": the current directory.
+    if (p.view().find('.') == std::string_view::npos) p += '.';
+  }
+  return IsDirectory(DirectoryForOs(p));
+}
+
+void DeleteFileIfExists(std::string_view path) {
+  if (FileExists(path)) Os().DeleteFile(path);
+}
+
+bool MakePath(std::string_view path) {
+  // Only the directory part is created: the text after the last separator
+  // is a file name.
+  const std::size_t last = path.rfind(kSeparator);
+  if (last == std::string_view::npos) return true;
+  const std::string_view dir = path.substr(0, last + 1);
+  if (dir.size() > ShortString::kMax) return false;
+
+  ShortString prefix;
+  std::size_t i = 0;
+  if (dir.front() == kSeparator) {  // absolute: start from the root
+    prefix = std::string_view(&kSeparator, 1);
+    i = 1;
+  }
+  while (i < dir.size()) {
+    const std::size_t next = dir.find(kSeparator, i);
+    const std::string_view part = dir.substr(i, next - i);
+    i = next + 1;
+    if (part.empty()) continue;  // a//b
+    prefix += part;
+    const bool drive = kDosStyle && part.size() == 2 && part[1] == ':';
+    if (!drive && !DirExists(prefix)) {
+      // Someone else may have made it meanwhile: only a still missing
+      // directory is a failure.
+      if (!Os().MakeDirectory(prefix) && !DirExists(prefix)) return false;
+    }
+    prefix += kSeparator;
+  }
+  return true;
+}
+
+bool CopyFileTo(std::string_view source, std::string_view dest, bool append) {
+  if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
+  const std::optional<FileStatus> status = Os().Stat(source);
+  if (!status) return true;
+
+  if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
+  const bool failed = CopyContents(source, dest, append, status->size);
+  if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
+  if (failed) return true;
+
+  // The time first: a read-only file may refuse a new time.
+  if (!Os().SetModifiedTime(dest, status->modified)) return true;
+  return !Os().RestoreNativeMode(dest, status->native_mode);
+}
+
+bool CopyTree(std::string_view source, std::string_view dest, bool recurse) {
+  const ShortString from = AddBackslash(source, kStyle);
+  const ShortString to = AddBackslash(dest, kStyle);
+  if (!DirExists(from) || !MakePath(to)) return true;
+  const ShortString top_dest = DirectoryForOs(to);
+  if (Os().SameFile(DirectoryForOs(from), top_dest)) return true;
+  return CopyDirectory(from, to, recurse, top_dest);
+}
+
+void RemoveTree(std::string_view dir, bool recurse) {
+  if (IsRootOrEmpty(dir) || dir.size() > ShortString::kMax) return;
+  std::vector<DirEntry> entries;
+  // Only a directory that could be read to its end is removed.
+  if (!Os().ListDirectory(dir, "*.*", &entries)) return;
+  const ShortString base = AddBackslash(dir, kStyle);
+  for (const DirEntry& entry : entries) {
+    if (IsSkippedDotName(entry.name) || (entry.attributes & kAttrVolumeLabel) != 0) continue;
+    if (!Fits(base, entry.name)) continue;
+    const ShortString path = base + entry.name;
+    if ((entry.attributes & kAttrDirectory) != 0) {
+      if (recurse) RemoveTree(path, true);
+      continue;
+    }
+    if constexpr (kUnlockBeforeDelete) Os().SetAttributes(path, kAttrArchive);
+    Os().DeleteFile(path);
+  }
+  // A trailing separator asks for the contents only. A directory that is
+  // not empty yet simply stays.
+  if (!EndsInSeparator(dir)) Os().RemoveDirectory(dir);
+}
+
+}  // namespace qlr

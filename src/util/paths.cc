@@ -1,0 +1,101 @@
+// Path helpers: splitting and composing short-string paths.
+//
+// DOS style: "\" separates directories and a drive prefix ends in ":", so
+// both end a directory part. POSIX style: only "/" does; ":" is an
+// ordinary character.
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+// The DOS design keeps at most 64 characters of a file name. POSIX names
+// may use the file system's whole 255, so a long base name is never cut
+// into the name of another base.
+std::size_t MaxFileNameLength(PathStyle style) { return style == PathStyle::kDos ? 64 : 255; }
+
+// True for the characters that end a directory part.
+bool EndsDirectoryPart(char c, PathStyle style) {
+  return c == PathSeparator(style) || (style == PathStyle::kDos && c == ':');
+}
+
+// 1-based position of the last character that ends a directory part, 0
+// when there is none.
+std::size_t LastDirectoryEnd(std::string_view path, PathStyle style) {
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (EndsDirectoryPart(path[i - 1], style)) return i;
+  }
+  return 0;
+}
+
+}  // namespace
+
+char PathSeparator(PathStyle style) { return style == PathStyle::kDos ? '\\' : '/'; }
+
+ShortString AddBackslash(std::string_view s, PathStyle style) {
+  if (s.empty() || EndsDirectoryPart(s.back(), style)) return ShortString(s);
+  return ShortString(s) + PathSeparator(style);
+}
+
+ShortString RemoveBackslash(std::string_view s, PathStyle style) {
+  if (s.empty() || s.back() != PathSeparator(style)) return ShortString(s);
+  // On POSIX "/" is the root and has no shorter name; cutting it would turn
+  // it into the empty path, which means the current directory. (DOS keeps
+  // its rule: C:\ becomes C:.)
+  if (style == PathStyle::kPosix && s.size() == 1) return ShortString(s);
+  return ShortString(s.substr(0, s.size() - 1));
+}
+
+ShortString JustPathName(std::string_view path, PathStyle style) {
+  const std::size_t i = LastDirectoryEnd(path, style);
+  if (i == 0) return ShortString();
+  if (i == 1) return ShortString(path.substr(0, 1));  // \FIDO gives \, /qlr gives /
+  const char at = path[i - 1];
+  if (style == PathStyle::kDos && (at == ':' || path[i - 2] == ':')) {
+    return ShortString(path.substr(0, i));  // C:QLR.EXE gives C:, C:\FIDO gives C:\ .
+  }
+  std::size_t end = i - 1;
+  // POSIX: a//b names the directory a; keep at least the root.
+  if (style == PathStyle::kPosix) {
+    while (end > 1 && path[end - 1] == '/') --end;
+  }
+  return ShortString(path.substr(0, end));
+}
+
+ShortString JustFileName(std::string_view path, PathStyle style) {
+  const std::size_t i = LastDirectoryEnd(path, style);
+  return ShortString(path.substr(i, MaxFileNameLength(style)));
+}
+
+ShortString JustName(std::string_view path, PathStyle style) {
+  const ShortString name = JustFileName(path, style);
+  return ShortString(name.view().substr(0, name.view().find('.')));
+}
+
+bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style) {
+  if (dot_pos != nullptr) *dot_pos = 0;
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  // A dot followed by a separator belongs to a directory name. The DOS
+  // design looks only at the 64 characters after the dot; POSIX names are
+  // longer, so there the whole rest counts.
+  std::string_view after = path.substr(dot + 1);
+  if (style == PathStyle::kDos) after = after.substr(0, 64);
+  if (after.find(PathSeparator(style)) != std::string_view::npos) return false;
+  if (dot_pos != nullptr) *dot_pos = dot + 1;
+  return true;
+}
+
+ShortString JustExtension(std::string_view path, PathStyle style) {
+  std::size_t dot = 0;
+  if (!HasExtension(path, &dot, style)) return ShortString();
+  return ShortString(path.substr(dot));
+}
+
+ShortString ForceExtension(std::string_view path, std::string_view extension, PathStyle style) {
+  std::size_t dot = 0;
+  if (HasExtension(path, &dot, style)) return ShortString(path.substr(0, dot)) + extension;
+  if (path.empty()) return ShortString();
+  return ShortString(path) + '.' + extension;
+}
+
+}  // namespace qlr
