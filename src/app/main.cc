@@ -1,7 +1,16 @@
 // The program body: start-up, the run over the bases, the normal end.
-#include <cstdio>
+#include <string_view>
+#include <vector>
 
-int main() {
-  std::fputs("\r\nquillor v0.1\r\n", stdout);
-  return 0;
+#include "app/packer_app.h"
+#include "platform/console.h"
+#include "platform/fault.h"
+
+int main(int argc, char** argv) {
+  qlr::PrepareConsole();
+  qlr::InstallFaultHandler(qlr::kMaintainerContact);
+  static qlr::PackerApp app;
+  app.Init(std::vector<std::string_view>(argv + 1, argv + argc));
+  app.Run();
+  qlr::EndProcess(app.ExitCode());
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/fault.h"
@@ -57,8 +58,9 @@ class Collection {
       if (grow_by_ <= 0) {
         RaiseRunError(kRunErrorCollectionOverflow, __builtin_return_address(0));
       }
+      // The capacity is the logical one; the vector below grows
+      // geometrically, so long lists do not reallocate every step.
       capacity_ += grow_by_;
-      items_.reserve(static_cast<std::size_t>(capacity_));
     }
     items_.insert(items_.begin() + index, std::move(item));
   }
@@ -70,17 +72,23 @@ class Collection {
 };
 
 // A collection kept in the order of `Compare` (a functor with
-// int operator()(const T&, const T&) returning -1, 0 or 1).
+// int operator()(const T&, const T&) returning -1, 0 or 1). FindKey also
+// takes any other key type the functor can compare an item with
+// (int operator()(const T&, const Key&)), so a list can be searched by
+// name without building an item.
 template <typename T, typename Compare>
 class SortedCollection : public Collection<T> {
  public:
-  using Collection<T>::Collection;
+  explicit SortedCollection(std::int32_t limit = 16, std::int32_t grow_by = 16,
+                            Compare compare = Compare())
+      : Collection<T>(limit, grow_by), compare_(std::move(compare)) {}
 
   bool allow_duplicates = false;
 
   // Binary search; true with *index at an equal item, false with *index
-  // where the key belongs.
-  bool FindKey(const T& key, std::int32_t* index) const {
+  // where the key belongs. With duplicates, *index is the first equal item.
+  template <typename Key>
+  bool FindKey(const Key& key, std::int32_t* index) const {
     std::int32_t lo = 0;
     std::int32_t hi = this->ItemCount();
     while (lo < hi) {  // first item not less than key
@@ -96,10 +104,15 @@ class SortedCollection : public Collection<T> {
   }
 
   // Inserts at the item's sorted place. A second item with an equal key is
-  // refused (and released) unless duplicates are allowed.
+  // refused unless duplicates are allowed; the collection owns what it is
+  // given, so a refused item is released here. An equal item allowed in
+  // goes after the ones already there, keeping insertion order among them.
   void Insert(std::unique_ptr<T> item) override {
     std::int32_t index = 0;
-    if (FindKey(*item, &index) && !allow_duplicates) return;
+    if (FindKey(*item, &index)) {
+      if (!allow_duplicates) return;
+      while (index < this->ItemCount() && compare_(this->ItemAt(index), *item) == 0) ++index;
+    }
     this->InsertAt(index, std::move(item));
   }
 

@@ -35,13 +35,27 @@ class BoundedString {
     return *this;
   }
   BoundedString& operator=(const char* s) { return *this = std::string_view(s); }
+  template <std::size_t M>
+  BoundedString& operator=(const BoundedString<M>& other) {
+    return *this = other.view();
+  }
   BoundedString& operator=(const std::string& s) { return *this = std::string_view(s); }
 
+  // g++ 12 reports a false out-of-bounds access when a temporary
+  // std::string in its small-buffer form is inlined into this copy.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overread"
+#endif
   void assign(std::string_view s) {
     // memmove: s may point into this very string.
     size_ = static_cast<unsigned char>(std::min(s.size(), Max));
     if (size_ > 0) std::memmove(data_, s.data(), size_);
   }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
   // Appends as much of s as still fits.
   BoundedString& append(std::string_view s) {

@@ -6,6 +6,10 @@
 // read is all or nothing: when fewer than N bytes are available the stream
 // latches kStreamReadError and the destination is all zeros. The message
 // formats rely on this to detect short headers and reads past the end.
+// A failed Read or Write leaves the position where it was.
+//
+// Positions and sizes are signed 32-bit: nothing is read or written beyond
+// 2^31-1, and Size of a larger file reports -1 with kStreamOsError.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +39,8 @@ class Stream {
   virtual void SetError(std::int32_t code, std::int32_t detail);
   void ClearError();
 
+  // Writes out buffered data. Unlike the other operations it is not inert
+  // while an error is latched: data a Write accepted is never dropped.
   virtual void Flush() {}
   virtual std::int32_t Position() = 0;
   virtual std::int32_t Size() = 0;
@@ -64,7 +70,11 @@ enum class FileMode {
 
 inline constexpr std::size_t kDefaultFileBuffer = 4096;
 
-// A stream over one file through a buffer of fixed size.
+// A stream over one file through a buffer of fixed size (0: unbuffered).
+// A file that cannot be opened leaves the stream with kStreamInitError; it
+// is still usable in the inert way, and after ClearError every operation
+// fails again with kStreamOsError because there is no file. Buffered data
+// is written out before Size, Seek, Truncate and destruction.
 class BufferedFileStream : public Stream {
  public:
   BufferedFileStream(std::string_view file_name, FileMode mode,
@@ -78,7 +88,9 @@ class BufferedFileStream : public Stream {
   void Seek(std::int32_t position) override;
   void Truncate() override;
   void Write(const void* buffer, std::size_t n) override;
-  // Flushes the buffer and the file to stable storage; false on failure.
+  // Writes out the buffer and flushes the file to stable storage. True on
+  // failure (also when an error was already latched); a failure latches
+  // kStreamOsError.
   [[nodiscard]] bool SyncToDisk();
 
  private:
@@ -87,7 +99,11 @@ class BufferedFileStream : public Stream {
   std::unique_ptr<State> state_;
 };
 
-// A stream over memory held in blocks (8192 bytes when 0 is given).
+// A stream over memory held in blocks (8192 bytes when 0 is given). It
+// grows block by block without moving data; Truncate releases the blocks
+// beyond the position. `limit` bytes are reserved at construction (the size
+// stays 0); kStreamInitError when that memory cannot be had. Growing beyond
+// the memory available fails like a short write (kStreamWriteError).
 class MemoryStream : public Stream {
  public:
   explicit MemoryStream(std::size_t limit = 0, std::size_t block_size = 0);

@@ -1,0 +1,46 @@
+// The application: start-up and settings, the rotation run over the bases,
+// and the ways the process ends.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "support/short_string.h"
+#include "util/strings.h"
+
+namespace qlr {
+
+// Where fault reports ask the operator to write.
+inline constexpr const char* kMaintainerContact = "the quillor maintainers";
+
+class PackerApp {
+ public:
+  // Prints the banner, checks the switch, loads qlr.ctl from beside the
+  // executable and reports the lines it did not understand. Fatal problems
+  // end the process through ExitWithMessage.
+  void Init(const std::vector<std::string_view>& arguments);
+  // Rotates every base that has grown past MaxMessages.
+  void Run();
+  // Prints `text` and "exiting...", then ends the process with exit code 1.
+  [[noreturn]] void ExitWithMessage(std::string_view text);
+
+  // 0 after a clean run; 1 when a base was left unrotated by a failure.
+  int ExitCode() const { return exit_code_; }
+
+  bool PackMode = false;
+  std::int32_t MaxMessages = 0;
+  std::vector<HeapString> BaseLines;
+  HeapString ArcExtension;
+  HeapString ArcAddCommand;
+
+ private:
+  // Handles one base line of the run.
+  void ProcessBase(std::string_view base_line);
+  // Hands the copy to the archiver; true when the archive was made.
+  bool PackCopy(const ShortString& copy_name, const ShortString& archive_name);
+
+  int exit_code_ = 0;
+};
+
+}  // namespace qlr

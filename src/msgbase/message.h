@@ -1,0 +1,78 @@
+// The common in-memory message record that every storage format fills.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "msgbase/kludge_line.h"
+#include "support/collection.h"
+#include "support/short_string.h"
+#include "support/stream.h"
+
+namespace qlr {
+
+// An address number that is not known yet.
+inline constexpr std::uint16_t kUnknownAddressPart = 0xFFFF;
+
+class Message {
+ public:
+  Message() = default;
+  virtual ~Message() = default;
+  Message(const Message&) = delete;
+  Message& operator=(const Message&) = delete;
+
+  // Returns every field to empty, zero or false and empties Text and both
+  // lists of control lines.
+  virtual void Clear();
+
+  // zone:net/node, then .point when the point is not 0.
+  ShortString OrigAddressText() const;
+  ShortString DestAddressText() const;
+  ShortString GetTo() const { return To; }
+  // Makes this message originate at `address`: a new MSGID, the origin
+  // half of INTL and the five originating fields.
+  void AssignOrigAddress(std::string_view address);
+  // The destination half of INTL and the five destination fields.
+  void AssignDestAddress(std::string_view address);
+  void AddVia(std::string_view text);
+  void SetAttr(bool on, std::uint32_t mask);
+  bool TestAttr(std::uint32_t mask) const { return (Attr & mask) != 0; }
+
+  BoundedString<36> From;
+  BoundedString<36> To;
+  BoundedString<72> Subject;
+  BoundedString<20> Date;  // FTS date text
+  std::uint16_t TimesRead = 0;
+  std::uint32_t DateWritten = 0;  // DOS packed; 0 = none recorded
+  std::uint32_t DateArrived = 0;
+  std::uint32_t ReplyTo = 0;
+  BoundedString<40> MsgId;
+  BoundedString<40> ReplyId;
+  BoundedString<40> Intl;
+  BoundedString<40> Pid;
+  BoundedString<40> Tid;
+  ShortString TearLine;
+  ShortString Origin;
+  ShortString Area;  // empty means netmail
+  ShortString Flags;
+  ShortString OtherFlags;
+  std::uint16_t OrigZone = 0, DestZone = 0, OrigNode = 0, DestNode = 0;
+  std::uint16_t OrigNet = 0, DestNet = 0, OrigPoint = 0, DestPoint = 0;
+  ShortString OrigDomain;
+  ShortString DestDomain;
+  std::uint16_t Cost = 0;
+  std::uint32_t Attr = 0;
+  std::int16_t UtcOffset = 0;
+  std::array<std::uint32_t, 9> Replies{};
+  std::uint32_t UMsgId = 0;
+  std::array<bool, 18> AttrFlags{};
+  std::array<bool, 10> ExtFlags{};
+  bool HadMsgId = false;
+  bool HadIntl = false;
+  MemoryStream Text;
+  Collection<KludgeLine> TrailLines;
+  Collection<KludgeLine> Kludges;
+  std::uint8_t MsgState = 0;  // 2 after a read, 3 after a write
+};
+
+}  // namespace qlr

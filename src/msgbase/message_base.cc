@@ -1,0 +1,71 @@
+#include "msgbase/message_base.h"
+
+#include "platform/fault.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+[[noreturn]] void AbstractCall(const void* caller) {
+  RaiseRunError(kRunErrorAbstractCall, caller);
+}
+
+}  // namespace
+
+void MessageBase::GetOrigAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
+void MessageBase::GetDestAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
+void MessageBase::GetPassword(ShortString&) { AbstractCall(__builtin_return_address(0)); }
+void MessageBase::SetOrigAddress(std::string_view) {
+  AbstractCall(__builtin_return_address(0));
+}
+void MessageBase::SetDestAddress(std::string_view) {
+  AbstractCall(__builtin_return_address(0));
+}
+void MessageBase::SetPassword(std::string_view) { AbstractCall(__builtin_return_address(0)); }
+
+void MessageBase::TransferHeader(bool, Message&) {}
+
+bool MessageBase::EnterState(std::string_view path, BaseState state) {
+  const ShortString directory = AddBackslash(JustPathName(path));
+  if (!DirExists(directory) && !MakePath(directory)) return true;
+  path_ = path;
+  state_ = state;
+  count_ = 0;
+  return false;
+}
+
+bool MessageBase::Open(std::string_view path) {
+  (void)EnterState(path, BaseState::kOpened);
+  return true;
+}
+
+bool MessageBase::Create(std::string_view path) {
+  (void)EnterState(path, BaseState::kCreated);
+  return true;
+}
+
+bool MessageBase::IsValidMsg(std::int32_t number) {
+  return Usable() && number >= 1 && number <= count_;
+}
+
+bool MessageBase::ReadMessage(std::int32_t, Message&) {
+  ResetStreams();
+  return true;
+}
+
+bool MessageBase::WriteMessage(std::int32_t, Message&) {
+  ResetStreams();
+  return true;
+}
+
+bool MessageBase::DeleteMessage(std::int32_t) {
+  ResetStreams();
+  return true;
+}
+
+void MessageBase::ResetStreams() {
+  if (stream_) stream_->ClearError();
+}
+
+}  // namespace qlr

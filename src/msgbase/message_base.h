@@ -1,0 +1,80 @@
+// The abstract message base: the fields and virtual operations shared by
+// the four storage formats.
+//
+// Operations that can fail return true on FAILURE. The six packet-header
+// operations exist only for packets; calling one on another format is a
+// programming error that ends the program with run-time error 211.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "support/short_string.h"
+#include "support/stream.h"
+
+namespace qlr {
+
+class Message;
+
+enum class BaseState : std::uint8_t {
+  kClosed = 0,     // constructed, or after the destructor
+  kOpenError = 1,  // the format found its files unusable
+  kOpened = 2,
+  kCreated = 3,
+  kBadFormat = 4,  // a packet of another version
+};
+
+class MessageBase {
+ public:
+  MessageBase() = default;
+  virtual ~MessageBase() = default;
+  MessageBase(const MessageBase&) = delete;
+  MessageBase& operator=(const MessageBase&) = delete;
+
+  // --- packet header (packets only) ---
+  virtual void GetOrigAddress(ShortString& address);
+  virtual void GetDestAddress(ShortString& address);
+  virtual void GetPassword(ShortString& password);
+  virtual void SetOrigAddress(std::string_view address);
+  virtual void SetDestAddress(std::string_view address);
+  virtual void SetPassword(std::string_view password);
+
+  // Copies between the format's native header and `message` (to_message:
+  // native header into the message, after reading; else the other way).
+  virtual void TransferHeader(bool to_message, Message& message);
+  // Each format's override calls these first. The common part makes sure
+  // the base's directory exists (creating missing levels), then records
+  // the path and state and sets Count to 0; it always reports failure, the
+  // format's own part decides.
+  [[nodiscard]] virtual bool Open(std::string_view path);
+  [[nodiscard]] virtual bool Create(std::string_view path);
+  // True when the base is usable and 1 <= number <= Count.
+  virtual bool IsValidMsg(std::int32_t number);
+  [[nodiscard]] virtual bool ReadMessage(std::int32_t number, Message& message);
+  [[nodiscard]] virtual bool WriteMessage(std::int32_t number, Message& message);
+  [[nodiscard]] virtual bool DeleteMessage(std::int32_t number);
+  // Clears the error status of the open streams.
+  virtual void ResetStreams();
+
+  const ShortString& Path() const { return path_; }
+  BaseState State() const { return state_; }
+  std::int32_t Count() const { return count_; }
+  bool Usable() const { return state_ == BaseState::kOpened || state_ == BaseState::kCreated; }
+
+ protected:
+  // The common part of Open and Create. True when the base's directory is
+  // missing and could not be made; then nothing else changes.
+  bool EnterState(std::string_view path, BaseState state);
+
+  ShortString path_;
+  std::unique_ptr<Stream> stream_;
+  BaseState state_ = BaseState::kClosed;
+  std::int32_t count_ = 0;
+};
+
+// The common parent of the formats whose text is composed as FTS-0001
+// text lines (*.MSG directories and packets).
+class FtnTextBase : public MessageBase {};
+
+}  // namespace qlr

@@ -1,0 +1,48 @@
+#include "e2e/qlr_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace qlr::testing {
+
+namespace fs = std::filesystem;
+
+void QlrFixture::SetUp() {
+  const char* built = std::getenv("QLR_BINARY");
+  ASSERT_NE(built, nullptr) << "QLR_BINARY names the qlr binary under test";
+  bin_dir_ = dir_.Path("bin");
+  fs::create_directories(bin_dir_);
+  binary_ = (fs::path(bin_dir_) / fs::path(built).filename()).string();
+  fs::copy_file(built, binary_);
+}
+
+void QlrFixture::WriteControlFile(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  dir_.WriteFile("bin/qlr.ctl", text);
+}
+
+ProgramResult QlrFixture::Run(const std::vector<std::string>& args, const std::string& directory,
+                              const std::map<std::string, std::string>& environment) {
+  return RunProgram(binary_, args, directory.empty() ? dir_.Path("") : directory, environment);
+}
+
+void QlrFixture::MakeMsgArea(const std::string& relative, int count) {
+  fs::create_directories(Path(relative));
+  for (int i = 1; i <= count; ++i) {
+    dir_.WriteFile(relative + "/" + std::to_string(i) + ".msg", "message " + std::to_string(i));
+  }
+}
+
+int QlrFixture::FileCount(const std::string& relative) {
+  if (!fs::is_directory(Path(relative))) return 0;
+  int n = 0;
+  for (const auto& entry : fs::directory_iterator(Path(relative))) {
+    if (entry.is_regular_file()) ++n;
+  }
+  return n;
+}
+
+bool QlrFixture::Exists(const std::string& relative) { return fs::exists(Path(relative)); }
+
+}  // namespace qlr::testing

@@ -1,0 +1,96 @@
+#include "msgbase/base_spec.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "testing/scratch_dir.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+const std::string kSep(1, PathSeparator());
+
+struct SpecCase {
+  const char* spec;
+  PathStyle style;
+  const char* normalized;
+};
+
+class NormalizeBaseSpecTest : public ::testing::TestWithParam<SpecCase> {};
+
+TEST_P(NormalizeBaseSpecTest, InfersTypeAndStripsKnownExtension) {
+  const SpecCase& c = GetParam();
+  EXPECT_EQ(NormalizeBaseSpec(c.spec, c.style), c.normalized) << c.spec;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Specs, NormalizeBaseSpecTest,
+    ::testing::Values(
+        SpecCase{"", PathStyle::kDos, ""},
+        SpecCase{"!C:\\MAIL\\AREA", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+        SpecCase{"C:\\MAIL\\AREA.JHR", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+        SpecCase{"jC:\\MAIL\\AREA", PathStyle::kDos, "jC:\\MAIL\\AREA"},
+        SpecCase{"C:\\MAIL\\AREA.jdx", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+        SpecCase{"D:\\SQ\\ECHO.Sqd", PathStyle::kDos, "$D:\\SQ\\ECHO"},
+        // No type character, no extension: a *.msg directory.
+        SpecCase{"C:\\MAIL\\NETMAIL", PathStyle::kDos, "#C:\\MAIL\\NETMAIL"},
+        // A dot in a directory name is not an extension.
+        SpecCase{"C:\\MAIL.DIR\\NET", PathStyle::kDos, "#C:\\MAIL.DIR\\NET"},
+        SpecCase{"C:\\IN\\X.PKT", PathStyle::kDos, "PC:\\IN\\X"},
+        // Unknown extension, no type character: left as it is.
+        SpecCase{"C:\\X.DAT", PathStyle::kDos, "C:\\X.DAT"},
+        // Several dots: the name is cut at the first one.
+        SpecCase{"!D:\\B\\MY.AREA.jhr", PathStyle::kDos, "!D:\\B\\MY"},
+        // The first letter of the path is a type character.
+        SpecCase{"SQUISH\\AREA", PathStyle::kDos, "SQUISH\\AREA"},
+        SpecCase{"/fido/net", PathStyle::kPosix, "#/fido/net"},
+        SpecCase{"/fido/jam/area.jhr", PathStyle::kPosix, "!/fido/jam/area"},
+        SpecCase{"#/fido.d/net", PathStyle::kPosix, "#/fido.d/net"},
+        SpecCase{"/in/x.pkt", PathStyle::kPosix, "P/in/x"}));
+
+TEST(ParseBaseSpecTest, SplitsFormatAndPath) {
+  const struct {
+    const char* spec;
+    BaseFormat format;
+  } cases[] = {
+      {"#/a/b", BaseFormat::kMsgDir}, {"f/a/b", BaseFormat::kMsgDir},
+      {"P/a/b", BaseFormat::kPacket}, {"$/a/b", BaseFormat::kSquish},
+      {"s/a/b", BaseFormat::kSquish}, {"!/a/b", BaseFormat::kJam},
+      {"J/a/b", BaseFormat::kJam},    {"", BaseFormat::kNone},
+  };
+  for (const auto& c : cases) {
+    const ParsedBaseSpec parsed = ParseBaseSpec(c.spec);
+    EXPECT_EQ(parsed.format, c.format) << c.spec;
+    if (c.format != BaseFormat::kNone) {
+      EXPECT_EQ(parsed.path, "/a/b") << c.spec;
+    }
+  }
+}
+
+TEST(OpenBaseTest, RefusesEmptyAndUnknownSpecs) {
+  EXPECT_EQ(OpenBase(""), nullptr);
+  // "C" is no type character.
+  EXPECT_EQ(OpenBase("C:\\X.DAT"), nullptr);
+}
+
+TEST(OpenBaseTest, MsgDirBaseIsCreatedWithItsParents) {
+  testing::ScratchDir dir;
+  const std::string area = dir.Path("fido/mail/net");
+  auto base = OpenBase("#" + area);
+  ASSERT_NE(base, nullptr);
+  EXPECT_TRUE(std::filesystem::is_directory(area));
+  EXPECT_EQ(base->State(), BaseState::kOpened);
+  EXPECT_EQ(base->Count(), 0);
+  EXPECT_EQ(base->Path(), area + kSep + "*.msg");
+}
+
+TEST(OpenBaseTest, BaseWhoseDirectoryCannotBeMadeIsNotOpened) {
+  testing::ScratchDir dir;
+  dir.WriteFile("plain", "a file where a directory should be");
+  EXPECT_EQ(OpenBase("#" + dir.Path("plain/net")), nullptr);
+}
+
+}  // namespace
+}  // namespace qlr
