@@ -299,6 +299,16 @@ TEST(PosixDirectoryTest, ListDirectoryDescribesLinksByTarget) {
   EXPECT_EQ(AttributesOf(entries, "dangling") & kAttrArchive, 0);
 }
 
+TEST(PosixDirectoryTest, LinkToADirectoryIsNoDirectoryEntry) {
+  ScratchDir dir;
+  dir.WriteFile("real/keep.msg", "x");
+  ASSERT_EQ(::symlink(dir.Path("real").c_str(), dir.Path("link").c_str()), 0);
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(HostPlatform().ListDirectory(dir.root(), "link", &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].attributes & kAttrDirectory, 0);
+}
+
 TEST(PosixDirectoryTest, EmptyDirectoryMeansTheCurrentOne) {
   ScratchDir dir;
   dir.WriteFile("here.msg", "");

@@ -106,8 +106,7 @@ TEST(CollectionDeathTest, FullWithoutGrowthStepIsRunError214) {
   EXPECT_EXIT(none.Insert(MakeItem(1)), ::testing::ExitedWithCode(214), "Found bug number 214");
   SortedCollection<Item, ByKey> sorted(1, 0);
   sorted.Insert(MakeItem(5));
-  EXPECT_EXIT(sorted.Insert(MakeItem(1)), ::testing::ExitedWithCode(214),
-              "Found bug number 214");
+  EXPECT_EXIT(sorted.Insert(MakeItem(1)), ::testing::ExitedWithCode(214), "Found bug number 214");
 }
 
 TEST(SortedCollectionTest, KeepsOrderWhateverTheInsertionOrder) {
@@ -156,8 +155,8 @@ TEST(SortedCollectionTest, FindKeyReportsWhereAKeyIsOrBelongs) {
     std::int32_t index;
   };
   const Case cases[] = {
-      {5, false, 0},  {10, true, 0},  {15, false, 1}, {20, true, 1},
-      {30, true, 2},  {35, false, 3}, {40, true, 3},  {45, false, 4},
+      {5, false, 0}, {10, true, 0},  {15, false, 1}, {20, true, 1},
+      {30, true, 2}, {35, false, 3}, {40, true, 3},  {45, false, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);

@@ -329,7 +329,8 @@ TEST(CopyFromStreamTest, MovesDataInPiecesOfAtMost16384Bytes) {
 
     EXPECT_EQ(log, c.calls);
     EXPECT_EQ(source.Position(), 7 + c.n);
-    EXPECT_TRUE(SameBytes(Contents(target), "head" + data.substr(7, static_cast<std::size_t>(c.n))));
+    EXPECT_TRUE(
+        SameBytes(Contents(target), "head" + data.substr(7, static_cast<std::size_t>(c.n))));
     EXPECT_EQ(source.Status(), kStreamOk);
     EXPECT_EQ(target.Status(), kStreamOk);
   }
@@ -346,7 +347,8 @@ TEST(CopyFromStreamTest, GoesOnAfterTheSourceRunsOut) {
   // zeros; the source's error stays in the source.
   EXPECT_EQ(source.Status(), kStreamReadError);
   EXPECT_EQ(target.Status(), kStreamOk);
-  EXPECT_TRUE(SameBytes(Contents(target), data.substr(0, 16384) + std::string(30000 - 16384, '\0')));
+  EXPECT_TRUE(
+      SameBytes(Contents(target), data.substr(0, 16384) + std::string(30000 - 16384, '\0')));
 }
 
 TEST(CopyFromStreamTest, BetweenFiles) {

@@ -319,6 +319,16 @@ TEST_F(FilesTest, RemoveTreeWithRecursionRemovesReadOnlyFilesAndEveryLevel) {
   EXPECT_TRUE(fs::is_directory(scratch_.root()));
 }
 
+TEST_F(FilesTest, RemoveTreeDeletesALinkToADirectoryNotWhatItPointsTo) {
+  if (!kPosixHost) GTEST_SKIP() << "symbolic links are a POSIX matter here";
+  MakeTree(scratch_);
+  scratch_.WriteFile("precious/keep.msg", "do not touch");
+  fs::create_directory_symlink(P("precious"), P("tree/link"));
+  RemoveTree(P("tree"), true);
+  EXPECT_FALSE(Exists("tree"));
+  EXPECT_EQ(scratch_.ReadFile("precious/keep.msg"), "do not touch");
+}
+
 TEST_F(FilesTest, RemoveTreeWithTrailingSeparatorKeepsTheDirectory) {
   MakeTree(scratch_);
   RemoveTree(P("tree") + kSep, true);

@@ -313,9 +313,15 @@ class PosixPlatform final : public Platform {
       if (!MatchesPattern(name, pattern, /*ignore_case=*/false)) continue;
       struct stat st;
       const std::string full = prefix + std::string(name);
-      // A dangling symlink is still an entry: describe the link itself.
-      // An entry that vanished meanwhile is left out.
-      if (!StatPath(full, &st) && ::lstat(full.c_str(), &st) != 0) continue;
+      // A symlink to a file is described by its target. A dangling one, or
+      // one to a directory, is described by the link itself: a recursive
+      // removal must delete the link, never walk into the directory it
+      // points to. An entry that vanished meanwhile is left out.
+      if (::lstat(full.c_str(), &st) != 0) continue;
+      if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (StatPath(full, &target) && !S_ISDIR(target.st_mode)) st = target;
+      }
       entries->push_back(DirEntry{std::string(name), AttributesOf(st, name)});
     }
     ::closedir(dir);
@@ -341,8 +347,11 @@ class PosixPlatform final : public Platform {
     do {
       rc = ::fsync(fd);
     } while (rc != 0 && errno == EINTR);
+    const int error = errno;
     ::close(fd);
-    return rc == 0;
+    // Some file systems cannot sync a directory at all (EINVAL); their
+    // entries are as durable as they will ever be.
+    return rc == 0 || error == EINVAL;
   }
 
   std::string ExecutablePath() override {
