@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 compiler=x86_64-w64-mingw32-g++-posix
 if ! command -v "$compiler" >/dev/null 2>&1; then
   echo "cross-windows: $compiler not found; install the MinGW-w64 cross compiler" \
-       "(Debian: apt-get install g++-mingw-w64-x86-64)" >&2
+       "(Debian: apt-get install g++-mingw-w64-x86-64-posix)" >&2
   exit 1
 fi
 if [ ! -f /usr/src/googletest/CMakeLists.txt ]; then

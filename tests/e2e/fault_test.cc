@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <regex>
 #include <string>
 
+#include "e2e/qlr_fixture.h"
 #include "testing/run_program.h"
 
 namespace qlr::testing {
@@ -16,6 +18,9 @@ struct FaultCase {
   int error_number;       // exit code and bug number
   const char* exception;  // exception code, or null for a raised run-time error
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.fault; }
 
 std::string ExpectedPattern(const FaultCase& c) {
   std::string pattern =
@@ -31,10 +36,7 @@ class FaultReportE2eTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultReportE2eTest, ReportsTheFaultAndExitsWithItsNumber) {
   const FaultCase& c = GetParam();
-  const char* probe = std::getenv("QLR_FAULT_PROBE");
-  ASSERT_NE(probe, nullptr) << "QLR_FAULT_PROBE names the probe program";
-
-  const ProgramResult r = RunProgram(probe, {c.fault}, ".");
+  const ProgramResult r = RunProgram(FaultProbe(), {c.fault}, ".");
 
   EXPECT_EQ(r.exit_code, c.error_number);
   // What the program printed and flushed before the fault stays in front.
@@ -46,14 +48,11 @@ TEST_P(FaultReportE2eTest, ReportsTheFaultAndExitsWithItsNumber) {
   EXPECT_NE(match[1].str(), "00000000");
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultReportE2eTest,
-                         ::testing::Values(FaultCase{"segv", 216, "C0000005"},
-                                           FaultCase{"div", 200, "C0000094"},
-                                           FaultCase{"stack", 202, "C00000FD"},
-                                           FaultCase{"runerror", 213, nullptr}),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
-                           return std::string(info.param.fault);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultReportE2eTest,
+    ::testing::Values(FaultCase{"segv", 216, "C0000005"}, FaultCase{"div", 200, "C0000094"},
+                      FaultCase{"stack", 202, "C00000FD"}, FaultCase{"runerror", 213, nullptr}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.fault); });
 
 }  // namespace
 }  // namespace qlr::testing

@@ -7,9 +7,13 @@ namespace qlr::testing {
 
 namespace fs = std::filesystem;
 
+std::string ProgramUnderTest(const char* variable, const char* built_path) {
+  const char* chosen = std::getenv(variable);
+  return chosen != nullptr && *chosen != '\0' ? chosen : built_path;
+}
+
 void QlrFixture::SetUp() {
-  const char* built = std::getenv("QLR_BINARY");
-  ASSERT_NE(built, nullptr) << "QLR_BINARY names the qlr binary under test";
+  const std::string built = QlrBinary();
   bin_dir_ = dir_.Path("bin");
   fs::create_directories(bin_dir_);
   binary_ = (fs::path(bin_dir_) / fs::path(built).filename()).string();

@@ -15,6 +15,14 @@ namespace qlr::testing {
 
 inline constexpr const char* kBanner = "\r\nquillor v0.1\r\nrotation of FTN message bases\r\n\r\n";
 
+// The program under test: the environment variable `variable` when set,
+// else the path the build recorded.
+std::string ProgramUnderTest(const char* variable, const char* built_path);
+inline std::string QlrBinary() { return ProgramUnderTest("QLR_BINARY", QLR_DEFAULT_BINARY); }
+inline std::string FaultProbe() {
+  return ProgramUnderTest("QLR_FAULT_PROBE", QLR_DEFAULT_FAULT_PROBE);
+}
+
 class QlrFixture : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "platform/fault.h"
@@ -44,6 +45,8 @@ const ReportCase kReportCases[] = {
      "\r\nWarning! Please report to !!!\r\n"
      "Found bug number 211 at 00001234 TID=77.\r\n"},
 };
+
+void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
 
 class FaultReportTest : public ::testing::TestWithParam<ReportCase> {};
 

@@ -132,6 +132,16 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& changes) 
   return block;
 }
 
+// The program as CreateProcess must see it. A relative path is taken from
+// the child's working directory, as it is on POSIX (chdir, then exec).
+std::string ProgramPath(const std::string& program, const std::string& directory) {
+  const bool absolute = (program.size() >= 2 && program[1] == ':') ||
+                        (!program.empty() && (program[0] == '\\' || program[0] == '/'));
+  if (absolute || directory.empty()) return program;
+  const char last = directory.back();
+  return directory + (last == '\\' || last == '/' || last == ':' ? "" : "\\") + program;
+}
+
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -158,9 +168,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       startup.hStdError = err.get();
       PROCESS_INFORMATION process{};
       std::fflush(nullptr);
-      if (::CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                           block.data(), directory.empty() ? nullptr : directory.c_str(),
-                           &startup, &process)) {
+      if (::CreateProcessA(ProgramPath(program, directory).c_str(), command_line.data(), nullptr,
+                           nullptr, TRUE, 0, block.data(),
+                           directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
         Handle process_handle(process.hProcess);
         Handle thread_handle(process.hThread);
         DWORD code = 0;

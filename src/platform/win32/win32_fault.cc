@@ -34,21 +34,36 @@ CONTEXT g_interrupted;  // large: kept off the handler's stack
 
 int ErrorNumber(DWORD code) {
   switch (code) {
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: return 201;
-    case EXCEPTION_FLT_DENORMAL_OPERAND: return 209;
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO: return 200;
-    case EXCEPTION_FLT_INEXACT_RESULT: return 208;
-    case EXCEPTION_FLT_INVALID_OPERATION: return 207;
-    case EXCEPTION_FLT_OVERFLOW: return 205;
-    case EXCEPTION_FLT_STACK_CHECK: return 207;
-    case EXCEPTION_FLT_UNDERFLOW: return 206;
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return 200;
-    case EXCEPTION_INT_OVERFLOW: return 215;
-    case EXCEPTION_PRIV_INSTRUCTION: return 218;
-    case EXCEPTION_ACCESS_VIOLATION: return 216;
-    case EXCEPTION_STACK_OVERFLOW: return 202;
-    case kControlCExit: return 217;
-    default: return 217;
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return 201;
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+      return 209;
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return 200;
+    case EXCEPTION_FLT_INEXACT_RESULT:
+      return 208;
+    case EXCEPTION_FLT_INVALID_OPERATION:
+      return 207;
+    case EXCEPTION_FLT_OVERFLOW:
+      return 205;
+    case EXCEPTION_FLT_STACK_CHECK:
+      return 207;
+    case EXCEPTION_FLT_UNDERFLOW:
+      return 206;
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return 200;
+    case EXCEPTION_INT_OVERFLOW:
+      return 215;
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return 218;
+    case EXCEPTION_ACCESS_VIOLATION:
+      return 216;
+    case EXCEPTION_STACK_OVERFLOW:
+      return 202;
+    case kControlCExit:
+      return 217;
+    default:
+      return 217;
   }
 }
 
@@ -62,9 +77,8 @@ std::uint32_t ImageAddress(const void* address) {
 
 void WriteReport(int error_number, const void* address, bool has_exception, DWORD code,
                  DWORD thread_id) {
-  const std::size_t size =
-      FormatFaultReport(g_report, sizeof g_report, g_contact, error_number,
-                        ImageAddress(address), has_exception, code, thread_id);
+  const std::size_t size = FormatFaultReport(g_report, sizeof g_report, g_contact, error_number,
+                                             ImageAddress(address), has_exception, code, thread_id);
   HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
   if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
@@ -84,8 +98,8 @@ void WriteReport(int error_number, const void* address, bool has_exception, DWOR
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
   const EXCEPTION_RECORD* record = info->ExceptionRecord;
   const int error_number = ErrorNumber(record->ExceptionCode);
-  WriteReport(error_number, record->ExceptionAddress, /*has_exception=*/true,
-              record->ExceptionCode, ::GetCurrentThreadId());
+  WriteReport(error_number, record->ExceptionAddress, /*has_exception=*/true, record->ExceptionCode,
+              ::GetCurrentThreadId());
   EndAfterFault(error_number);
 }
 
@@ -120,8 +134,8 @@ void InstallFaultHandler(const char* contact) {
   g_main_thread_id = ::GetCurrentThreadId();
   if (g_main_thread == nullptr) {
     HANDLE self = nullptr;
-    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                          &self, THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0)) {
+    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
+                          THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0)) {
       g_main_thread = self;  // kept for the life of the process
     }
   }

@@ -36,10 +36,10 @@ constexpr DWORD kDosAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HID
                                     FILE_ATTRIBUTE_ARCHIVE;
 // The bits SetFileAttributes accepts; the others (directory, compressed,
 // reparse point...) describe the file and cannot be set this way.
-constexpr DWORD kSettableAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 // ReadFile and WriteFile move at most a DWORD at a time.
 constexpr std::size_t kMaxTransfer = 1u << 30;
 
@@ -101,9 +101,8 @@ std::uint8_t DosAttributes(DWORD attributes) {
 
 // Opens a file or directory only to read or change its metadata.
 HANDLE OpenForMetadata(const std::string& path, DWORD access) {
-  return ::CreateFileA(path.c_str(), access,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 class Win32File final : public FileHandle {
@@ -222,9 +221,9 @@ class Win32Platform final : public Platform {
     status.attributes = DosAttributes(data.dwFileAttributes);
     status.is_regular =
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-    status.size = status.is_regular ? (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                                          data.nFileSizeLow
-                                    : 0;
+    status.size = status.is_regular
+                      ? (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+                      : 0;
     status.modified.ticks = Ticks(data.ftLastWriteTime);
     status.native_mode = data.dwFileAttributes;
     return status;
@@ -284,8 +283,7 @@ class Win32Platform final : public Platform {
     // what they mean everywhere else in the program, not the Win32 rules
     // (which also match the generated short names).
     std::string search = *p;
-    if (!search.empty() && search.back() != '\\' && search.back() != '/' &&
-        search.back() != ':') {
+    if (!search.empty() && search.back() != '\\' && search.back() != '/' && search.back() != ':') {
       search += '\\';
     }
     search += '*';
