@@ -79,8 +79,7 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
 
     wrong_line_count = control.ErrorCount();
     for (std::int32_t i = 1; i <= wrong_line_count; ++i) {
-      WriteLine("wrong line #[" + LongToStr(control.ErrorLine(i)) + "] in [" + control_path +
-                "]");
+      WriteLine("wrong line #[" + LongToStr(control.ErrorLine(i)) + "] in [" + control_path + "]");
     }
   }
   if (wrong_line_count > 0) {

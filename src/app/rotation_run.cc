@@ -89,8 +89,7 @@ void PackerApp::ProcessBase(std::string_view base_line) {
 
   const auto target = FindRotationTarget(target_dir, ArcExtension.view());
   if (!target) {
-    WriteLine("cannot copy to [" + target_dir + HexLong(0xFFFFFFFFu) +
-              "]! base left as it was.");
+    WriteLine("cannot copy to [" + target_dir + HexLong(0xFFFFFFFFu) + "]! base left as it was.");
     exit_code_ = 1;
     return;
   }

@@ -33,8 +33,8 @@ bool CopyFileSet(std::string_view base_path, BaseFormat format, std::string_view
   bool failed = false;
   const ShortString name = JustFileName(base_path);
   for (std::string_view extension : ExtensionsOf(format)) {
-    if (CopyFileTo(ShortString(base_path) + extension,
-                   ShortString(destination) + name + extension, false)) {
+    if (CopyFileTo(ShortString(base_path) + extension, ShortString(destination) + name + extension,
+                   false)) {
       failed = true;
     }
   }

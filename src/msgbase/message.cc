@@ -7,14 +7,16 @@
 namespace qlr {
 namespace {
 
-ShortString AddressText(std::uint16_t zone, std::uint16_t net, std::uint16_t node,
-                        std::uint16_t point) {
-  return AddressToText(zone, net, node, point);
-}
-
 // The address text up to its first "." (INTL never carries points).
-ShortString WithoutPoint(std::string_view address) {
-  return address.substr(0, address.find('.'));
+ShortString WithoutPoint(std::string_view address) { return address.substr(0, address.find('.')); }
+
+void SetAddressFields(const FtnAddress& a, std::uint16_t& zone, std::uint16_t& net,
+                      std::uint16_t& node, std::uint16_t& point, ShortString& domain) {
+  zone = a.zone;
+  net = a.net;
+  node = a.node;
+  point = a.point;
+  domain = a.domain;
 }
 
 }  // namespace
@@ -57,35 +59,25 @@ void Message::Clear() {
 }
 
 ShortString Message::OrigAddressText() const {
-  return AddressText(OrigZone, OrigNet, OrigNode, OrigPoint);
+  return AddressToText(OrigZone, OrigNet, OrigNode, OrigPoint);
 }
 
 ShortString Message::DestAddressText() const {
-  return AddressText(DestZone, DestNet, DestNode, DestPoint);
+  return AddressToText(DestZone, DestNet, DestNode, DestPoint);
 }
 
 void Message::AssignOrigAddress(std::string_view address) {
   MsgId = ShortString(address) + " " + NewSerial();
   const ShortString destination = ExtractWord(1, Intl, kBlanks);
   Intl = destination + " " + WithoutPoint(address);
-  const FtnAddress a = ParseAddress(address);
-  OrigZone = a.zone;
-  OrigNet = a.net;
-  OrigNode = a.node;
-  OrigPoint = a.point;
-  OrigDomain = a.domain;
+  SetAddressFields(ParseAddress(address), OrigZone, OrigNet, OrigNode, OrigPoint, OrigDomain);
 }
 
 void Message::AssignDestAddress(std::string_view address) {
   ShortString origin = ExtractWord(2, Intl, kBlanks);
   if (origin.empty()) origin = ExtractWord(1, Intl, kBlanks);
   Intl = WithoutPoint(address) + " " + origin;
-  const FtnAddress a = ParseAddress(address);
-  DestZone = a.zone;
-  DestNet = a.net;
-  DestNode = a.node;
-  DestPoint = a.point;
-  DestDomain = a.domain;
+  SetAddressFields(ParseAddress(address), DestZone, DestNet, DestNode, DestPoint, DestDomain);
 }
 
 void Message::AddVia(std::string_view text) {

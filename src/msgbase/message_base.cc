@@ -7,21 +7,15 @@
 namespace qlr {
 namespace {
 
-[[noreturn]] void AbstractCall(const void* caller) {
-  RaiseRunError(kRunErrorAbstractCall, caller);
-}
+[[noreturn]] void AbstractCall(const void* caller) { RaiseRunError(kRunErrorAbstractCall, caller); }
 
 }  // namespace
 
 void MessageBase::GetOrigAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
 void MessageBase::GetDestAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
 void MessageBase::GetPassword(ShortString&) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::SetOrigAddress(std::string_view) {
-  AbstractCall(__builtin_return_address(0));
-}
-void MessageBase::SetDestAddress(std::string_view) {
-  AbstractCall(__builtin_return_address(0));
-}
+void MessageBase::SetOrigAddress(std::string_view) { AbstractCall(__builtin_return_address(0)); }
+void MessageBase::SetDestAddress(std::string_view) { AbstractCall(__builtin_return_address(0)); }
 void MessageBase::SetPassword(std::string_view) { AbstractCall(__builtin_return_address(0)); }
 
 void MessageBase::TransferHeader(bool, Message&) {}

@@ -34,8 +34,7 @@ void InstallFaultHandler(const char* contact);
 // Builds the report text into `out` (async-signal-safe: no allocation).
 // Returns the number of bytes written, at most `capacity`.
 std::size_t FormatFaultReport(char* out, std::size_t capacity, const char* contact,
-                              int error_number, std::uint32_t address,
-                              bool has_exception, std::uint32_t exception_code,
-                              std::uint64_t thread_id);
+                              int error_number, std::uint32_t address, bool has_exception,
+                              std::uint32_t exception_code, std::uint64_t thread_id);
 
 }  // namespace qlr

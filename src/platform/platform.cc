@@ -10,8 +10,7 @@ Platform* g_current = nullptr;
 
 bool SameChar(char a, char b, bool ignore_case) {
   if (!ignore_case) return a == b;
-  return std::toupper(static_cast<unsigned char>(a)) ==
-         std::toupper(static_cast<unsigned char>(b));
+  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
 }
 
 bool Match(std::string_view name, std::string_view pattern, bool ignore_case) {

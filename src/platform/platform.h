@@ -54,7 +54,7 @@ struct DirEntry {
 };
 
 struct LocalTime {
-  int year = 0;  // full year
+  int year = 0;   // full year
   int month = 0;  // 1..12
   int day = 0;
   int hour = 0;

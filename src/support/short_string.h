@@ -24,7 +24,7 @@ class BoundedString {
 
   BoundedString() = default;
   BoundedString(std::string_view s) { assign(s); }  // NOLINT: implicit by design
-  BoundedString(const char* s) : BoundedString(std::string_view(s)) {}  // NOLINT
+  BoundedString(const char* s) : BoundedString(std::string_view(s)) {}         // NOLINT
   BoundedString(const std::string& s) : BoundedString(std::string_view(s)) {}  // NOLINT
   template <std::size_t M>
   BoundedString(const BoundedString<M>& other)  // NOLINT: implicit by design

@@ -27,28 +27,27 @@ TEST_P(NormalizeBaseSpecTest, InfersTypeAndStripsKnownExtension) {
 
 INSTANTIATE_TEST_SUITE_P(
     Specs, NormalizeBaseSpecTest,
-    ::testing::Values(
-        SpecCase{"", PathStyle::kDos, ""},
-        SpecCase{"!C:\\MAIL\\AREA", PathStyle::kDos, "!C:\\MAIL\\AREA"},
-        SpecCase{"C:\\MAIL\\AREA.JHR", PathStyle::kDos, "!C:\\MAIL\\AREA"},
-        SpecCase{"jC:\\MAIL\\AREA", PathStyle::kDos, "jC:\\MAIL\\AREA"},
-        SpecCase{"C:\\MAIL\\AREA.jdx", PathStyle::kDos, "!C:\\MAIL\\AREA"},
-        SpecCase{"D:\\SQ\\ECHO.Sqd", PathStyle::kDos, "$D:\\SQ\\ECHO"},
-        // No type character, no extension: a *.msg directory.
-        SpecCase{"C:\\MAIL\\NETMAIL", PathStyle::kDos, "#C:\\MAIL\\NETMAIL"},
-        // A dot in a directory name is not an extension.
-        SpecCase{"C:\\MAIL.DIR\\NET", PathStyle::kDos, "#C:\\MAIL.DIR\\NET"},
-        SpecCase{"C:\\IN\\X.PKT", PathStyle::kDos, "PC:\\IN\\X"},
-        // Unknown extension, no type character: left as it is.
-        SpecCase{"C:\\X.DAT", PathStyle::kDos, "C:\\X.DAT"},
-        // Several dots: the name is cut at the first one.
-        SpecCase{"!D:\\B\\MY.AREA.jhr", PathStyle::kDos, "!D:\\B\\MY"},
-        // The first letter of the path is a type character.
-        SpecCase{"SQUISH\\AREA", PathStyle::kDos, "SQUISH\\AREA"},
-        SpecCase{"/fido/net", PathStyle::kPosix, "#/fido/net"},
-        SpecCase{"/fido/jam/area.jhr", PathStyle::kPosix, "!/fido/jam/area"},
-        SpecCase{"#/fido.d/net", PathStyle::kPosix, "#/fido.d/net"},
-        SpecCase{"/in/x.pkt", PathStyle::kPosix, "P/in/x"}));
+    ::testing::Values(SpecCase{"", PathStyle::kDos, ""},
+                      SpecCase{"!C:\\MAIL\\AREA", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+                      SpecCase{"C:\\MAIL\\AREA.JHR", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+                      SpecCase{"jC:\\MAIL\\AREA", PathStyle::kDos, "jC:\\MAIL\\AREA"},
+                      SpecCase{"C:\\MAIL\\AREA.jdx", PathStyle::kDos, "!C:\\MAIL\\AREA"},
+                      SpecCase{"D:\\SQ\\ECHO.Sqd", PathStyle::kDos, "$D:\\SQ\\ECHO"},
+                      // No type character, no extension: a *.msg directory.
+                      SpecCase{"C:\\MAIL\\NETMAIL", PathStyle::kDos, "#C:\\MAIL\\NETMAIL"},
+                      // A dot in a directory name is not an extension.
+                      SpecCase{"C:\\MAIL.DIR\\NET", PathStyle::kDos, "#C:\\MAIL.DIR\\NET"},
+                      SpecCase{"C:\\IN\\X.PKT", PathStyle::kDos, "PC:\\IN\\X"},
+                      // Unknown extension, no type character: left as it is.
+                      SpecCase{"C:\\X.DAT", PathStyle::kDos, "C:\\X.DAT"},
+                      // Several dots: the name is cut at the first one.
+                      SpecCase{"!D:\\B\\MY.AREA.jhr", PathStyle::kDos, "!D:\\B\\MY"},
+                      // The first letter of the path is a type character.
+                      SpecCase{"SQUISH\\AREA", PathStyle::kDos, "SQUISH\\AREA"},
+                      SpecCase{"/fido/net", PathStyle::kPosix, "#/fido/net"},
+                      SpecCase{"/fido/jam/area.jhr", PathStyle::kPosix, "!/fido/jam/area"},
+                      SpecCase{"#/fido.d/net", PathStyle::kPosix, "#/fido.d/net"},
+                      SpecCase{"/in/x.pkt", PathStyle::kPosix, "P/in/x"}));
 
 TEST(ParseBaseSpecTest, SplitsFormatAndPath) {
   const struct {

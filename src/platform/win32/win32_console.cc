@@ -5,8 +5,6 @@
 #include <io.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <string_view>
 
 #include "platform/console.h"
 
@@ -15,18 +13,6 @@ namespace qlr {
 void PrepareConsole() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-}
-
-void WriteStdout(std::string_view text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-void FlushStdout() { std::fflush(stdout); }
-
-void EndProcess(int code) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::exit(code);
 }
 
 }  // namespace qlr

@@ -41,10 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, MsgDirCountTest,
     ::testing::Values(CountCase{{}, 0}, CountCase{{"1.msg", "0003.msg", "x.msg"}, 3},
                       CountCase{{"2.msg", "10.msg"}, 10}, CountCase{{"7.old.msg"}, 7},
-                      CountCase{{"3.msg", "5.msg/"}, 5},
-                      CountCase{{"notes.msg", "readme.txt"}, 0},
-                      CountCase{{"-4.msg", "1.msg"}, 1},
-                      CountCase{{"2147483647.msg"}, 2147483647},
+                      CountCase{{"3.msg", "5.msg/"}, 5}, CountCase{{"notes.msg", "readme.txt"}, 0},
+                      CountCase{{"-4.msg", "1.msg"}, 1}, CountCase{{"2147483647.msg"}, 2147483647},
                       CountCase{{"99999999999.msg", "4.msg"}, 4}));
 
 TEST(MsgDirBaseTest, IsValidMsgAsksTheFileSystem) {

@@ -1,0 +1,22 @@
+// Standard output through the C library, the same on every platform once
+// PrepareConsole has made the streams binary.
+#include "platform/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace qlr {
+
+void WriteStdout(std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void FlushStdout() { std::fflush(stdout); }
+
+void EndProcess(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::exit(code);
+}
+
+}  // namespace qlr
