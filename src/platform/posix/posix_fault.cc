@@ -184,9 +184,9 @@ Fault Classify(int signal_number, const siginfo_t* info, std::uintptr_t sp) {
 void OnFault(int signal_number, siginfo_t* info, void* context) {
   // Standard output is deliberately not flushed here: stdio is not
   // async-signal-safe, and a fault may have struck inside stdio itself
-  // with its buffers and locks half updated. Whatever the program printed
-  // before its last flush (each console line of the run ends in one) is
-  // already out; the report follows it on standard error.
+  // with its buffers and locks half updated. The console is unbuffered
+  // (PrepareConsole), so whatever the program printed is already out; the
+  // report follows it on standard error.
   const void* pc = nullptr;
   std::uintptr_t sp = 0;
   InterruptedState(info, context, &pc, &sp);

@@ -13,6 +13,8 @@ namespace qlr {
 void PrepareConsole() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  // Unbuffered: nothing is left behind when a fault ends the process.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
 }  // namespace qlr
