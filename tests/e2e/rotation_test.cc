@@ -2,8 +2,11 @@
 // directories, and the promise that no message is ever lost.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "e2e/qlr_fixture.h"
 
@@ -26,8 +29,8 @@ TEST_F(RotationTest, BaseAtTheLimitLivesAndOneOverIsCopied) {
   MakeMsgArea("large", 4);
   const std::string small = "#" + Path("small");
   const std::string large = "#" + Path("large");
-  WriteControlFile({"MaxMessages 3", "Base " + small + " " + Path("old"),
-                    "Base " + large + " " + Path("old")});
+  WriteControlFile(
+      {"MaxMessages 3", "Base " + small + " " + Path("old"), "Base " + large + " " + Path("old")});
   const ProgramResult r = Run({"/c"});
   EXPECT_EQ(r.out, kBanner + Processing(small) + "only 3 messages. let it live.\r\n" +
                        Processing(large) + "4 messages. copied to [" + Path("old") + Sep() +
@@ -50,19 +53,17 @@ TEST_F(RotationTest, NumbersAreTakenInOrderReusingGaps) {
   const ProgramResult r = Run({"/c"});
   const std::string old = Path("old") + Sep();
   EXPECT_EQ(r.out, kBanner + Processing("#" + Path("a")) + "1 messages. copied to [" + old +
-                       "00000001]\r\n" + Processing("#" + Path("b")) +
-                       "1 messages. copied to [" + old + "00000003]\r\n" +
-                       Processing("#" + Path("c")) + "1 messages. copied to [" + old +
-                       "00000004]\r\n");
+                       "00000001]\r\n" + Processing("#" + Path("b")) + "1 messages. copied to [" +
+                       old + "00000003]\r\n" + Processing("#" + Path("c")) +
+                       "1 messages. copied to [" + old + "00000004]\r\n");
 }
 
 TEST_F(RotationTest, NumberAfterNineIsLowerCaseA) {
   for (int i = 0; i <= 9; ++i) fs::create_directories(Path("old/0000000" + std::to_string(i)));
   MakeMsgArea("a", 2);
   WriteControlFile({"MaxMessages 1", "Base #" + Path("a") + " " + Path("old")});
-  EXPECT_EQ(Run({"/c"}).out, kBanner + Processing("#" + Path("a")) +
-                                 "2 messages. copied to [" + Path("old") + Sep() +
-                                 "0000000a]\r\n");
+  EXPECT_EQ(Run({"/c"}).out, kBanner + Processing("#" + Path("a")) + "2 messages. copied to [" +
+                                 Path("old") + Sep() + "0000000a]\r\n");
 }
 
 TEST_F(RotationTest, BaseLineWithoutTargetCopiesIntoTheCurrentDirectory) {
@@ -94,13 +95,56 @@ TEST_F(RotationTest, FailedCopyLeavesTheBaseAsItWas) {
   WriteControlFile({"MaxMessages 1", "Base #" + Path("a") + " " + target,
                     "Base #" + Path("b") + " " + Path("old")});
   const ProgramResult r = Run({"/c"});
-  EXPECT_EQ(r.out, kBanner + Processing("#" + Path("a")) + "3 messages. cannot copy to [" +
-                       target + Sep() + "00000000]! base left as it was.\r\n" +
-                       Processing("#" + Path("b")) + "2 messages. copied to [" + Path("old") +
-                       Sep() + "00000000]\r\n");
+  EXPECT_EQ(r.out, kBanner + Processing("#" + Path("a")) + "3 messages. cannot copy to [" + target +
+                       Sep() + "00000000]! base left as it was.\r\n" + Processing("#" + Path("b")) +
+                       "2 messages. copied to [" + Path("old") + Sep() + "00000000]\r\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(FileCount("a"), 3);
 }
+
+// Archiver command lines for the host's command interpreter: cmd.exe on
+// Windows, /bin/sh elsewhere. @ArcName and @FileName both stand for the
+// copy directory.
+struct ArchiverCommands {
+  const char* archive;            // writes @ArcName.tar from the copy, exits 0
+  const char* fail;               // exits 1
+  const char* archive_then_fail;  // writes @ArcName.tar, then exits 1
+  const char* no_archive;         // exits 0 and writes nothing
+  const char* killed;             // ended by a signal; null where there are none
+  const char* missing_shell;      // a COMSPEC that names no program
+  const char* echo_and_archive;   // prints "archiving @FileName", then archives
+  const char* echo_line_end;      // the interpreter's own line end
+  const char* make_file;          // creates the file named after it
+};
+
+#ifdef _WIN32
+// cmd.exe has no tar: the "archive" is the copy's messages joined into one
+// file, which is all the tests need of it.
+constexpr ArchiverCommands kArchiver = {
+    .archive = "copy /b @FileName\\*.msg @ArcName.tar >nul",
+    .fail = "exit 1",
+    .archive_then_fail = "copy /b @FileName\\*.msg @ArcName.tar >nul & exit 1",
+    .no_archive = "rem nothing written",
+    .killed = nullptr,
+    .missing_shell = "C:\\nonexistent\\cmd.exe",
+    // No blank before && or echo prints it too.
+    .echo_and_archive = "echo archiving @FileName&& copy /b @FileName\\*.msg @ArcName.tar >nul",
+    .echo_line_end = "\r\n",
+    .make_file = "type nul >",
+};
+#else
+constexpr ArchiverCommands kArchiver = {
+    .archive = "tar -cf @ArcName.tar -C @FileName .",
+    .fail = "false",
+    .archive_then_fail = "tar -cf @ArcName.tar -C @FileName . && false",
+    .no_archive = "true",
+    .killed = "kill -9 $$",
+    .missing_shell = "/nonexistent/shell",
+    .echo_and_archive = "echo archiving @FileName && tar -cf @ArcName.tar -C @FileName .",
+    .echo_line_end = "\n",
+    .make_file = "touch",
+};
+#endif
 
 // Pack mode: the archiver runs through the command interpreter.
 class PackTest : public RotationTest {
@@ -113,56 +157,121 @@ class PackTest : public RotationTest {
   std::string Copied() const { return "copied to [" + copy_ + "]\r\n"; }
   std::string Counted() { return kBanner + Processing("#" + Path("a")) + "2 messages. "; }
 
-  std::string copy_ = dir_.Path("old") + std::string(1, fs::path::preferred_separator) +
-                      "00000000";
+  std::string copy_ = dir_.Path("old") + std::string(1, fs::path::preferred_separator) + "00000000";
 };
 
 TEST_F(PackTest, SuccessfulArchiverReplacesTheCopyByTheArchive) {
-  Configure("tar -cf @ArcName.tar -C @FileName .");
+  Configure(kArchiver.archive);
   const ProgramResult r = Run({"/p"});
   EXPECT_EQ(r.out, Counted() + "packed to [" + copy_ + ".tar]\r\n");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(fs::is_regular_file(copy_ + ".tar"));
+  EXPECT_GT(fs::file_size(copy_ + ".tar"), 0u);
   EXPECT_FALSE(fs::exists(copy_));
   EXPECT_EQ(FileCount("a"), 0);
 }
 
 TEST_F(PackTest, CopyStaysWhenTheArchiverDidNotDeliver) {
-  const struct {
-    const char* arc_add;
+  struct Case {
+    const char* what;
+    std::string arc_add;
     std::map<std::string, std::string> environment;
-  } cases[] = {
-      {"false", {}},                                   // non-zero exit code
-      {"true", {}},                                    // exit 0, but no archive
-      {"", {}},                                        // empty Arc.Add
-      {"kill -9 $$", {}},                              // ended by a signal
-      {"tar -cf @ArcName.tar -C @FileName .", {{"COMSPEC", "/nonexistent/shell"}}},
+    bool archive_written = false;
   };
-  for (const auto& c : cases) {
+  std::vector<Case> cases = {
+      {"non-zero exit code", kArchiver.fail, {}},
+      {"archive written, but non-zero exit code", kArchiver.archive_then_fail, {}, true},
+      {"exit 0, but no archive", kArchiver.no_archive, {}},
+      {"empty Arc.Add", "", {}},
+      {"COMSPEC names no program", kArchiver.archive, {{"COMSPEC", kArchiver.missing_shell}}},
+  };
+  if (kArchiver.killed != nullptr) cases.push_back({"ended by a signal", kArchiver.killed, {}});
+  for (const Case& c : cases) {
     fs::remove_all(Path("old"));
     Configure(c.arc_add);
     const ProgramResult r = Run({"/p"}, "", c.environment);
-    EXPECT_EQ(r.out, Counted() + Copied()) << c.arc_add;
-    EXPECT_EQ(FileCount("old/00000000"), 2) << c.arc_add;
+    EXPECT_EQ(r.out, Counted() + Copied()) << c.what;
+    EXPECT_EQ(FileCount("old/00000000"), 2) << c.what;
+    EXPECT_EQ(Exists("old/00000000.tar"), c.archive_written) << c.what;
   }
 }
 
 TEST_F(PackTest, ArchiverOutputFollowsTheCount) {
-  Configure("echo archiving @FileName && tar -cf @ArcName.tar -C @FileName .");
+  Configure(kArchiver.echo_and_archive);
   const ProgramResult r = Run({"/p"});
-  EXPECT_EQ(r.out, Counted() + "archiving " + copy_ + "\n" + "packed to [" + copy_ +
-                       ".tar]\r\n");
+  EXPECT_EQ(r.out, Counted() + "archiving " + copy_ + kArchiver.echo_line_end + "packed to [" +
+                       copy_ + ".tar]\r\n");
 }
 
 TEST_F(PackTest, CommandThatWouldBeCutIsNotRun) {
-  Configure("tar -cf @ArcName.tar -C @FileName . " + std::string(240, 'x'));
+  Configure(std::string(kArchiver.archive) + " " + std::string(240, 'x'));
   EXPECT_EQ(Run({"/p"}).out, Counted() + Copied());
+  EXPECT_FALSE(Exists("old/00000000.tar"));
 }
 
 TEST_F(PackTest, CopyModeNeverStartsTheArchiver) {
-  Configure("touch " + Path("ran"));
+  Configure(std::string(kArchiver.make_file) + " " + Path("ran"));
   EXPECT_EQ(Run({"/c"}).out, Counted() + Copied());
   EXPECT_FALSE(Exists("ran"));
+}
+
+// Read-only files in a *.msg area: copied read-only with their time, and a
+// copy holding them is still removed after a successful pack.
+class ReadOnlyTest : public PackTest {
+ protected:
+  // Makes the file read-only with a time in the past (whole seconds: the
+  // file systems under test keep at least those); returns that time.
+  fs::file_time_type MakeReadOnly(const std::string& relative) {
+    const auto earlier = fs::last_write_time(Path(relative)) - std::chrono::hours(1000);
+    const fs::file_time_type when(
+        std::chrono::duration_cast<std::chrono::seconds>(earlier.time_since_epoch()));
+    fs::last_write_time(Path(relative), when);
+    fs::permissions(Path(relative), fs::perms::owner_read, fs::perm_options::replace);
+    EXPECT_TRUE(ReadOnly(relative)) << relative;
+    return when;
+  }
+  bool ReadOnly(const std::string& relative) {
+    return (fs::status(Path(relative)).permissions() & fs::perms::owner_write) == fs::perms::none;
+  }
+};
+
+TEST_F(ReadOnlyTest, CopyKeepsReadOnlyAttributeAndTime) {
+  Configure(kArchiver.archive);
+  dir_.WriteFile("a/lastread", "not a message");
+  const auto message_time = MakeReadOnly("a/1.msg");
+  const auto other_time = MakeReadOnly("a/lastread");
+  const ProgramResult r = Run({"/c"});
+#ifdef _WIN32
+  // Windows does not delete a read-only file, so the base cannot be emptied:
+  // the message stays in place and the copy is kept for the operator.
+  EXPECT_EQ(r.out, Counted() + "cannot erase! copy kept in [" + copy_ + "]\r\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(dir_.ReadFile("a/1.msg"), "message 1");
+  EXPECT_FALSE(Exists("a/2.msg"));
+#else
+  EXPECT_EQ(r.out, Counted() + Copied());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_FALSE(Exists("a/1.msg"));
+#endif
+  EXPECT_TRUE(Exists("a/lastread"));  // not a message: never erased
+  EXPECT_EQ(dir_.ReadFile("old/00000000/1.msg"), "message 1");
+  EXPECT_TRUE(ReadOnly("old/00000000/1.msg"));
+  EXPECT_EQ(fs::last_write_time(Path("old/00000000/1.msg")), message_time);
+  EXPECT_TRUE(ReadOnly("old/00000000/lastread"));
+  EXPECT_EQ(fs::last_write_time(Path("old/00000000/lastread")), other_time);
+  EXPECT_FALSE(ReadOnly("old/00000000/2.msg"));
+}
+
+TEST_F(ReadOnlyTest, SuccessfulPackRemovesACopyHoldingReadOnlyFiles) {
+  Configure(kArchiver.archive);
+  dir_.WriteFile("a/lastread", "not a message");
+  MakeReadOnly("a/lastread");
+  const ProgramResult r = Run({"/p"});
+  EXPECT_EQ(r.out, Counted() + "packed to [" + copy_ + ".tar]\r\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(fs::is_regular_file(copy_ + ".tar"));
+  EXPECT_FALSE(fs::exists(copy_));
+  EXPECT_EQ(FileCount("a"), 1);
 }
 
 }  // namespace

@@ -36,8 +36,7 @@ TEST_F(StartupTest, OnlySlashPAndSlashCInEitherCaseAreSwitches) {
   WriteControlFile({"MaxMessages 1"});
   for (const char* bad : {"-c", "/pack", "p", "/", "/x"}) {
     const ProgramResult r = Run({bad});
-    EXPECT_EQ(r.out, std::string(kBanner) + "unknown command line switch\r\nexiting...\r\n")
-        << bad;
+    EXPECT_EQ(r.out, std::string(kBanner) + "unknown command line switch\r\nexiting...\r\n") << bad;
     EXPECT_EQ(r.exit_code, 1) << bad;
   }
   for (const char* good : {"/c", "/C", "/p", "/P"}) {
@@ -48,25 +47,29 @@ TEST_F(StartupTest, OnlySlashPAndSlashCInEitherCaseAreSwitches) {
 }
 
 TEST_F(StartupTest, MissingControlFileIsNamedInFull) {
+#ifdef _WIN32
+  // The program names it the DOS way (drive, backslashes), so the expected
+  // path must be in that form too.
+  ASSERT_EQ(ControlPath().substr(1, 2), ":\\");
+  ASSERT_EQ(ControlPath().find('/'), std::string::npos);
+#endif
   const ProgramResult r = Run({"/c"});
   EXPECT_EQ(r.out, kBanner + ("[" + ControlPath() + "] is not found!\r\nexiting...\r\n"));
   EXPECT_EQ(r.exit_code, 1);
   // A directory of that name is no control file either.
   std::filesystem::create_directories(ControlPath());
-  EXPECT_EQ(Run({"/c"}).out,
-            kBanner + ("[" + ControlPath() + "] is not found!\r\nexiting...\r\n"));
+  EXPECT_EQ(Run({"/c"}).out, kBanner + ("[" + ControlPath() + "] is not found!\r\nexiting...\r\n"));
 }
 
 TEST_F(StartupTest, ControlFileIsFoundBesideTheExecutable) {
   WriteControlFile({"MaxMessages 1"});
   // A decoy in the current directory must not be read.
   dir_.WriteFile("elsewhere/qlr.ctl", "Base #decoy\r\n");
-  const std::string expected =
-      std::string(kBanner) + "nothing to archiving...\r\nexiting...\r\n";
+  const std::string expected = std::string(kBanner) + "nothing to archiving...\r\nexiting...\r\n";
   EXPECT_EQ(Run({"/c"}, Path("elsewhere")).out, expected);
   // Started through a relative path from another directory.
-  const ProgramResult r = RunProgram(
-      std::filesystem::relative(binary_, Path("elsewhere")).string(), {"/c"}, Path("elsewhere"));
+  const ProgramResult r = RunProgram(std::filesystem::relative(binary_, Path("elsewhere")).string(),
+                                     {"/c"}, Path("elsewhere"));
   EXPECT_EQ(r.out, expected);
 }
 
