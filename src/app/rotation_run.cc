@@ -10,7 +10,7 @@
 #include "app/console_output.h"
 #include "app/packer_app.h"
 #include "msgbase/base_files.h"
-#include "msgbase/base_spec.h"
+#include "msgbase/open_base.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "util/files.h"

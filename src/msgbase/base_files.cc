@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "msgbase/base_spec.h"
+#include "msgbase/open_base.h"
 #include "msgbase/msgdir/msgdir_base.h"
 #include "platform/platform.h"
 #include "util/files.h"

@@ -1,5 +1,5 @@
 // Whole-base file operations: copy every file of a base elsewhere, and
-// empty a base in place. Both read a base specification as OpenBase does.
+// empty a base in place. Both read a BaseSpec as OpenBase does.
 #pragma once
 
 #include <memory>
@@ -11,7 +11,7 @@ namespace qlr {
 
 // Copies the files of the base into `destination` (created with missing
 // parents) under their own names, and makes the copy durable. True on
-// FAILURE: the destination could not be made, the spec names no known
+// FAILURE: the destination could not be made, `spec` names no known
 // format, or a file of the base that exists was not copied completely.
 [[nodiscard]] bool CopyBaseFiles(std::string_view spec, std::string_view destination);
 

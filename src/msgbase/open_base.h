@@ -1,4 +1,4 @@
-// Base specifications: a type character followed by a path.
+// BaseSpec texts: a type character followed by a path.
 //
 //   # or F  directory of *.msg files     P       packet file (.pkt)
 //   $ or S  Squish base (.sqd/.sqi)      ! or J  JAM base (.jhr/.jdt/.jdx)
@@ -34,7 +34,7 @@ ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 // the file name of `path`.
 ShortString BaseFilePath(std::string_view path);
 
-// The base of `spec`, opened or created and opened; null when the spec is
+// The base of `spec`, opened or created and opened; null when `spec` is
 // empty or unknown, when the format failed to open or create it, or when
 // its directory could not be made.
 std::unique_ptr<MessageBase> OpenBase(std::string_view spec);

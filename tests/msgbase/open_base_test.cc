@@ -1,4 +1,4 @@
-#include "msgbase/base_spec.h"
+#include "msgbase/open_base.h"
 
 #include <gtest/gtest.h>
 
