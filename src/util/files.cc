@@ -71,10 +71,15 @@ bool EndsInSeparator(std::string_view path) {
   return !path.empty() && (path.back() == kSeparator || (kDosStyle && path.back() == ':'));
 }
 
+// Whether a copy makes a newly created file's directory entry durable
+// itself, or leaves that to its caller (a tree copy syncs each directory
+// once, not once per file).
+enum class EntrySync { kNow, kByCaller };
+
 // Copies the bytes of `source` to the end of `dest`. True on failure,
 // including a byte count that differs from the source's size.
 bool CopyContents(std::string_view source, std::string_view dest, bool append,
-                  std::uint64_t source_size) {
+                  std::uint64_t source_size, EntrySync entry_sync) {
   const std::unique_ptr<FileHandle> in = Os().OpenFile(source, OpenMode::kRead);
   if (!in) return true;
   std::unique_ptr<FileHandle> out;
@@ -98,8 +103,28 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
   if (copied != source_size) return true;
   if (!out->Sync()) return true;
   // A new file is only durable once its directory entry is.
-  if (created && !Os().SyncDirectory(DirectoryForOs(JustPathName(dest)))) return true;
+  if (created && entry_sync == EntrySync::kNow &&
+      !Os().SyncDirectory(DirectoryForOs(JustPathName(dest)))) {
+    return true;
+  }
   return false;
+}
+
+// CopyFileTo with the choice of who syncs the new directory entry.
+bool CopyOneFile(std::string_view source, std::string_view dest, bool append,
+                 EntrySync entry_sync) {
+  if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
+  const std::optional<FileStatus> status = Os().Stat(source);
+  if (!status) return true;
+
+  if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
+  const bool failed = CopyContents(source, dest, append, status->size, entry_sync);
+  if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
+  if (failed) return true;
+
+  // The time first: a read-only file may refuse a new time.
+  if (!Os().SetModifiedTime(dest, status->modified)) return true;
+  return !Os().RestoreNativeMode(dest, status->native_mode);
 }
 
 // Copies the files of `from` into `to` (both ending in a separator) and,
@@ -117,8 +142,11 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
       failed = true;
       continue;
     }
-    if (CopyFileTo(from + entry.name, to + entry.name, false)) failed = true;
+    if (CopyOneFile(from + entry.name, to + entry.name, false, EntrySync::kByCaller)) {
+      failed = true;
+    }
   }
+  if (!Os().SyncDirectory(DirectoryForOs(to))) failed = true;
   if (!recurse) return failed;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) == 0 || IsSkippedDotName(entry.name)) continue;
@@ -186,18 +214,7 @@ bool MakePath(std::string_view path) {
 }
 
 bool CopyFileTo(std::string_view source, std::string_view dest, bool append) {
-  if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
-  const std::optional<FileStatus> status = Os().Stat(source);
-  if (!status) return true;
-
-  if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
-  const bool failed = CopyContents(source, dest, append, status->size);
-  if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
-  if (failed) return true;
-
-  // The time first: a read-only file may refuse a new time.
-  if (!Os().SetModifiedTime(dest, status->modified)) return true;
-  return !Os().RestoreNativeMode(dest, status->native_mode);
+  return CopyOneFile(source, dest, append, EntrySync::kNow);
 }
 
 bool CopyTree(std::string_view source, std::string_view dest, bool recurse) {
