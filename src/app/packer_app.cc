@@ -57,7 +57,7 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   const ShortString control_path =
       AddBackslash(JustPathName(Os().ExecutablePath())) + kControlFileName;
   if (!FileExists(control_path)) {
-    ExitWithMessage("[" + control_path + "]" + " is not found!");
+    ExitWithMessage(Text("[", control_path, "]", " is not found!"));
   }
 
   int wrong_line_count = 0;
@@ -68,7 +68,7 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
     control.AddKeyword("Arc.Extension");
     control.AddKeyword("Arc.Add");
     if (control.Load(control_path)) {
-      ExitWithMessage("cannot load [" + control_path + "]");
+      ExitWithMessage(Text("cannot load [", control_path, "]"));
     }
     MaxMessages = StrToLong(control.GetValue(kMaxMessages, 1));
     for (std::int32_t i = 1; i <= control.ValueCount(kBase); ++i) {
@@ -79,7 +79,8 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
 
     wrong_line_count = control.ErrorCount();
     for (std::int32_t i = 1; i <= wrong_line_count; ++i) {
-      WriteLine("wrong line #[" + LongToStr(control.ErrorLine(i)) + "] in [" + control_path + "]");
+      WriteLine(
+          Text("wrong line #[", LongToStr(control.ErrorLine(i)), "] in [", control_path, "]"));
     }
   }
   if (wrong_line_count > 0) {

@@ -71,7 +71,7 @@ void PackerApp::ProcessBase(std::string_view base_line) {
   const ShortString spec = ExtractWord(1, base_line, kBlanks);
   const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
 
-  Write("processing base [" + spec + "]... ");
+  Write(Text("processing base [", spec, "]... "));
   std::int32_t count = 0;
   {
     const auto base = OpenBase(spec);
@@ -82,36 +82,37 @@ void PackerApp::ProcessBase(std::string_view base_line) {
     count = base->Count();
   }  // closes the base's files before they are copied
   if (count <= MaxMessages) {
-    WriteLine("only " + LongToStr(count) + " messages. let it live.");
+    WriteLine(Text("only ", LongToStr(count), " messages. let it live."));
     return;
   }
-  Write(LongToStr(count) + " messages. ");
+  Write(Text(LongToStr(count), " messages. "));
 
   const auto target = FindRotationTarget(target_dir, ArcExtension.view());
   if (!target) {
-    WriteLine("cannot copy to [" + target_dir + HexLong(0xFFFFFFFFu) + "]! base left as it was.");
+    WriteLine(
+        Text("cannot copy to [", target_dir, HexLong(0xFFFFFFFFu), "]! base left as it was."));
     exit_code_ = 1;
     return;
   }
   if (CopyBaseFiles(spec, target->copy_name)) {
     // The number was free, so everything under it is this run's own.
     RemoveTree(target->copy_name, true);
-    WriteLine("cannot copy to [" + target->copy_name + "]! base left as it was.");
+    WriteLine(Text("cannot copy to [", target->copy_name, "]! base left as it was."));
     exit_code_ = 1;
     return;
   }
   if (!EraseBase(spec)) {
-    WriteLine("cannot erase! copy kept in [" + target->copy_name + "]");
+    WriteLine(Text("cannot erase! copy kept in [", target->copy_name, "]"));
     exit_code_ = 1;
     return;
   }
 
   if (PackMode && PackCopy(target->copy_name, target->archive_name)) {
-    WriteLine("packed to [" + target->archive_name + "]");
+    WriteLine(Text("packed to [", target->archive_name, "]"));
     RemoveTree(target->copy_name, false);
     return;
   }
-  WriteLine("copied to [" + target->copy_name + "]");
+  WriteLine(Text("copied to [", target->copy_name, "]"));
 }
 
 bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archive_name) {

@@ -30,8 +30,9 @@ void StopAtEnd(Stream& stream, std::int32_t* read_status) {
 
 }  // namespace
 
-ShortString ReadLine(Stream& stream, std::int32_t* read_status) {
+ShortString ReadLine(Stream& stream, std::int32_t* read_status, bool* cut) {
   if (read_status != nullptr) *read_status = kStreamOk;
+  if (cut != nullptr) *cut = false;
   ShortString line;
   for (;;) {
     char c = 0;
@@ -53,7 +54,11 @@ ShortString ReadLine(Stream& stream, std::int32_t* read_status) {
       if (next != partner) stream.Seek(stream.Position() - 1);
       return line;
     }
-    line.push_back(c);  // beyond 255 characters: consumed, dropped
+    if (line.size() == ShortString::kMax) {
+      if (cut != nullptr) *cut = true;  // consumed, dropped
+    } else {
+      line.push_back(c);
+    }
   }
 }
 
@@ -81,10 +86,11 @@ bool ControlFile::Load(std::string_view path) {
     ++line_number;
     const std::int32_t before = stream.Position();
     std::int32_t read_status = kStreamOk;
-    const ShortString line = ReadLine(stream, &read_status);
+    bool cut = false;
+    const ShortString line = ReadLine(stream, &read_status, &cut);
     // An operating-system read error is not the end of the file.
     if (read_status == kStreamOsError) return true;
-    ProcessLine(line, line_number);
+    ProcessLine(line, line_number, cut);
     if (!stream.Ok()) break;
     const std::int32_t position = stream.Position();
     const std::int32_t size = stream.Size();
@@ -95,14 +101,27 @@ bool ControlFile::Load(std::string_view path) {
   return false;
 }
 
-void ControlFile::ProcessLine(ShortString line, std::int32_t line_number) {
+void ControlFile::ProcessLine(ShortString line, std::int32_t line_number, bool cut) {
   const std::size_t comment = line.view().find(';');
   if (comment != std::string_view::npos) line.truncate(comment);
+  // A value cut at 255 characters would name another base, another target
+  // directory or another archiver command, so a line that lost more than a
+  // comment, or that macro replacement filled to the limit (where a cut
+  // cannot be told from a fit), is refused as a wrong line.
+  if (cut && comment == std::string_view::npos) {
+    AddWrongLine(line_number);
+    return;
+  }
   line = TrimSet(line, kBlanks);
 
   // A blank line is fine; a line that only macro replacement emptied is not.
   bool recognised = line.empty();
+  const ShortString written = line;
   line_expander_->Expand(line);
+  if (line.size() == ShortString::kMax && line != written) {
+    AddWrongLine(line_number);
+    return;
+  }
 
   const ShortString first_word = ExtractWord(1, line, kBlanks);
   if (StartsWith(UpperStr(line).view(), kDirective) && first_word.size() == kDirective.size()) {
@@ -114,11 +133,13 @@ void ControlFile::ProcessLine(ShortString line, std::int32_t line_number) {
   }
 
   if (!line.empty() && !recognised) recognised = AddKeywordValue(line);
-  if (!recognised) {
-    auto wrong = std::make_unique<WrongLine>();
-    wrong->line = line_number;
-    wrong_lines_.Insert(std::move(wrong));
-  }
+  if (!recognised) AddWrongLine(line_number);
+}
+
+void ControlFile::AddWrongLine(std::int32_t line_number) {
+  auto wrong = std::make_unique<WrongLine>();
+  wrong->line = line_number;
+  wrong_lines_.Insert(std::move(wrong));
 }
 
 // The first keyword that the line starts with, followed by a blank or the

@@ -30,8 +30,9 @@ namespace qlr {
 // Characters beyond the 255th are consumed and dropped. At the end of the
 // data the stream's error is cleared and it is left positioned at its
 // size. When `read_status` is given it receives the status of the read
-// that ended the data (kStreamOk when a line end was found).
-ShortString ReadLine(Stream& stream, std::int32_t* read_status = nullptr);
+// that ended the data (kStreamOk when a line end was found); when `cut` is
+// given it tells whether characters were dropped.
+ShortString ReadLine(Stream& stream, std::int32_t* read_status = nullptr, bool* cut = nullptr);
 
 struct KeywordEntry {
   ShortString name;  // as registered
@@ -67,7 +68,9 @@ class ControlFile {
   std::int32_t ErrorLine(std::int32_t index) const;
 
  private:
-  void ProcessLine(ShortString line, std::int32_t line_number);
+  // `cut`: the line was longer than 255 characters.
+  void ProcessLine(ShortString line, std::int32_t line_number, bool cut);
+  void AddWrongLine(std::int32_t line_number);
   bool AddKeywordValue(const ShortString& line);
 
   Collection<KeywordEntry> keywords_{16, 16};

@@ -66,6 +66,30 @@ TEST_F(RotationTest, NumberAfterNineIsLowerCaseA) {
                                  Path("old") + Sep() + "0000000a]\r\n");
 }
 
+TEST_F(RotationTest, LongBaseSpecIsPrintedInFull) {
+  // Console lines are not short strings: a spec near 255 characters must
+  // not cut the count off its line.
+  const std::string name(244 - Path("").size(), 'n');
+  MakeMsgArea(name, 2);
+  const std::string spec = "#" + Path(name);
+  ASSERT_GT(std::string("processing base [" + spec + "]... ").size(), 255u);
+  WriteControlFile({"MaxMessages 1", "Base " + spec});
+  EXPECT_EQ(Run({"/c"}).out, kBanner + Processing(spec) + "2 messages. copied to [00000000]\r\n");
+}
+
+TEST_F(RotationTest, BaseLineThatWouldBeCutIsNeverRotated) {
+  // Cut at 255 characters, the target directory would be another one.
+  const std::string name(200, 'n');
+  MakeMsgArea(name, 2);
+  WriteControlFile(
+      {"MaxMessages 1", "Base #" + Path(name) + " " + Path("old") + Sep() + std::string(60, 't')});
+  const ProgramResult r = Run({"/c"});
+  EXPECT_EQ(r.out, kBanner + ("wrong line #[2] in [" + Path("bin") + Sep() +
+                              "qlr.ctl]\r\npause (3 seconds)...\r\n"
+                              "nothing to archiving...\r\nexiting...\r\n"));
+  EXPECT_EQ(FileCount(name), 2);
+}
+
 TEST_F(RotationTest, BaseLineWithoutTargetCopiesIntoTheCurrentDirectory) {
   MakeMsgArea("a", 2);
   fs::create_directories(Path("cwd"));
@@ -204,7 +228,10 @@ TEST_F(PackTest, ArchiverOutputFollowsTheCount) {
 }
 
 TEST_F(PackTest, CommandThatWouldBeCutIsNotRun) {
-  Configure(std::string(kArchiver.archive) + " " + std::string(240, 'x'));
+  // The Arc.Add line fits the control file; only the expanded command
+  // would pass 255 characters.
+  const std::string arc_add = std::string(kArchiver.archive) + " ";
+  Configure(arc_add + std::string(235 - arc_add.size(), 'x'));
   EXPECT_EQ(Run({"/p"}).out, Counted() + Copied());
   EXPECT_FALSE(Exists("old/00000000.tar"));
 }

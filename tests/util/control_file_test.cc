@@ -151,12 +151,18 @@ TEST_F(ControlFileTest, FinalCtrlZIsAWrongLine) {
   EXPECT_EQ(WrongLines(control_), std::vector<std::int32_t>{2});
 }
 
-TEST_F(ControlFileTest, LongLineIsCutAt255Characters) {
+TEST_F(ControlFileTest, LineThatWouldBeCutIsAWrongLine) {
   const std::string value(300, 'v');
-  LoadText("Arc.Add " + value + "\nbad\n");
-  EXPECT_EQ(Values(control_, kArcAdd), std::vector<std::string>{std::string(255 - 8, 'v')});
+  // Cut values would name another base or run another command. A tail
+  // that is only comment may go.
+  LoadText("Arc.Add " + value + "\nbad\nBase #/a /old ;" + std::string(300, 'c') +
+           "\n@Define QQQ " + std::string(200, 'r') + "\nArc.Extension QQQ" + std::string(60, 'x') +
+           "\nArc.Extension QQQ\n");
+  EXPECT_TRUE(Values(control_, kArcAdd).empty());
+  EXPECT_EQ(Values(control_, kBase), std::vector<std::string>{"#/a /old"});
   // The rest of the long line was consumed, not read as another line.
-  EXPECT_EQ(WrongLines(control_), std::vector<std::int32_t>{2});
+  EXPECT_EQ(WrongLines(control_), (std::vector<std::int32_t>{1, 2, 5}));
+  EXPECT_EQ(Values(control_, kArcExtension), std::vector<std::string>{std::string(200, 'r')});
 }
 
 TEST_F(ControlFileTest, EmptyFileLoadsWithNothing) {
