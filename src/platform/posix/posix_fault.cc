@@ -195,7 +195,9 @@ void OnFault(int signal_number, siginfo_t* info, void* context) {
 }
 
 void RecordMainStack() {
+  // Only the address is kept, as a number: where the stack stood.
   int marker = 0;
+  // cppcheck-suppress danglingLifetime
   g_stack_top = reinterpret_cast<std::uintptr_t>(&marker);
   rlimit limit{};
   if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
