@@ -101,7 +101,7 @@ void PackerApp::ProcessBase(std::string_view base_line) {
     exit_code_ = 1;
     return;
   }
-  if (!EraseBase(spec)) {
+  if (!EraseBase(spec, target->copy_name)) {
     WriteLine(Text("cannot erase! copy kept in [", target->copy_name, "]"));
     exit_code_ = 1;
     return;

@@ -1,11 +1,12 @@
 #include "msgbase/base_files.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 #include <vector>
 
-#include "msgbase/open_base.h"
 #include "msgbase/msgdir/msgdir_base.h"
+#include "msgbase/open_base.h"
 #include "platform/platform.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -41,31 +42,37 @@ bool CopyFileSet(std::string_view base_path, BaseFormat format, std::string_view
   return failed;
 }
 
-// True when any *.msg file (not a directory) is left in the directory.
-bool MessageFilesLeft(std::string_view directory) {
-  std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(directory, "*.msg", &entries)) return true;
-  for (const DirEntry& entry : entries) {
-    if ((entry.attributes & kAttrDirectory) == 0) return true;
-  }
-  return false;
+// True when `copy` holds `file` as it is now: same size and the same
+// modification time, which a copy keeps at full precision.
+bool SameAsCopy(std::string_view file, std::string_view copy) {
+  const std::optional<FileStatus> original = Os().Stat(file);
+  const std::optional<FileStatus> copied = Os().Stat(copy);
+  return original && copied && original->size == copied->size &&
+         original->modified == copied->modified;
 }
 
-std::unique_ptr<MessageBase> EraseMsgDir(std::string_view path) {
+std::unique_ptr<MessageBase> EraseMsgDir(std::string_view path, std::string_view copied_to) {
   const ShortString directory = AddBackslash(path);
+  const ShortString copy_directory = AddBackslash(copied_to);
   std::vector<DirEntry> entries;
+  bool left_behind = false;
   if (DirExists(directory)) {
     if (!Os().ListDirectory(directory, "*.msg", &entries)) return nullptr;
     for (const DirEntry& entry : entries) {
-      if ((entry.attributes & kAttrDirectory) == 0) DeleteFileIfExists(directory + entry.name);
+      if ((entry.attributes & kAttrDirectory) != 0) continue;
+      const ShortString file = directory + entry.name;
+      // A message that arrived or changed after the copy was made is not
+      // in the copy: it stays in the base for the next rotation.
+      if (!copied_to.empty() && !SameAsCopy(file, copy_directory + entry.name)) continue;
+      DeleteFileIfExists(file);
+      // A copied message left behind would be copied again by every later
+      // run, as if the base had been rotated.
+      if (FileExists(file)) left_behind = true;
     }
   }
   auto base = std::make_unique<MsgDirBase>();
   (void)base->Create(directory + "*.msg");
-  if (base->State() != BaseState::kCreated) return nullptr;
-  // A message left behind would be copied again by every later run and
-  // counted as if the base had been rotated.
-  if (MessageFilesLeft(directory)) return nullptr;
+  if (left_behind || base->State() != BaseState::kCreated) return nullptr;
   return base;
 }
 
@@ -99,11 +106,11 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination) {
   return failed;
 }
 
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec) {
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, std::string_view copied_to) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   switch (parsed.format) {
     case BaseFormat::kMsgDir:
-      return EraseMsgDir(parsed.path);
+      return EraseMsgDir(parsed.path, copied_to);
     default:
       // Packets, Squish and JAM bases cannot be re-created by this build.
       return nullptr;

@@ -16,9 +16,12 @@ namespace qlr {
 [[nodiscard]] bool CopyBaseFiles(std::string_view spec, std::string_view destination);
 
 // Deletes the base's messages and leaves an empty base of the same format
-// in place; returns it in state Created. Null when anything of it failed
-// (a message file that could not be deleted, a base file that could not be
-// rewritten) or the format is unknown.
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec);
+// in place; returns it in state Created. With `copied_to` (the directory
+// CopyBaseFiles filled), only the messages found there unchanged are
+// deleted: one that arrived or changed after the copy stays in the base.
+// Null when anything of it failed (a message file that could not be
+// deleted, a base file that could not be rewritten) or the format is
+// unknown.
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, std::string_view copied_to = {});
 
 }  // namespace qlr

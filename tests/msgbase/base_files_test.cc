@@ -104,6 +104,23 @@ TEST_F(BaseFilesTest, EraseRemovesMessagesAndLeavesOtherFiles) {
   EXPECT_TRUE(fs::exists(area + kSep + "sub" + kSep + "3.msg"));
 }
 
+TEST_F(BaseFilesTest, EraseAfterACopyKeepsMessagesTheCopyDoesNotHold) {
+  const std::string area = MakeMsgArea();
+  const std::string copy = dir_.Path("old/00000000");
+  ASSERT_FALSE(CopyBaseFiles("#" + area, copy));
+  // A tosser writes between the copy and the erase: a new message, and a
+  // new text for message 1.
+  dir_.WriteFile("area/4.msg", "arrived late");
+  dir_.WriteFile("area/1.msg", "rewritten");
+  auto base = EraseBase("#" + area, copy);
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(base->Count(), 4);
+  EXPECT_EQ(dir_.ReadFile("area/4.msg"), "arrived late");
+  EXPECT_EQ(dir_.ReadFile("area/1.msg"), "rewritten");
+  EXPECT_FALSE(fs::exists(area + kSep + "2.msg"));
+  EXPECT_EQ(dir_.ReadFile("old/00000000/2.msg"), std::string(70000, 'b'));
+}
+
 TEST_F(BaseFilesTest, EraseThatLeavesAMessageBehindFails) {
   const std::string area = MakeMsgArea();
   FaultInjectingPlatform faulty;
