@@ -1,13 +1,7 @@
 // Runs a program with its output captured, on Windows: standard output and
 // standard error go to temporary files, the environment is the inherited
 // one with the test's changes applied.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <algorithm>
 #include <cctype>

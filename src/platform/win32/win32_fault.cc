@@ -5,13 +5,7 @@
 // The filter runs on the faulting thread, after a stack overflow too, so
 // it keeps its state in static storage and calls only the kernel: no heap,
 // no C library.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <cstddef>
 #include <cstdint>

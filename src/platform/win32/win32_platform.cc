@@ -5,13 +5,7 @@
 // Files are opened shared for reading and writing, as the DOS tool did.
 #include "platform/platform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 // <windows.h> maps these names to their ANSI/Unicode variants, which would
 // rename the Platform members of the same names in this file only.
 #undef DeleteFile
