@@ -2,6 +2,8 @@
 #include "platform/platform.h"
 
 #include <cctype>
+#include <cstring>
+#include <utility>
 
 namespace qlr {
 namespace {
@@ -35,6 +37,50 @@ bool Match(std::string_view name, std::string_view pattern, bool ignore_case) {
 }
 
 }  // namespace
+
+bool FileHandle::Fail(Status status) {
+  last_error_ = std::move(status);
+  return false;
+}
+
+bool Platform::Fail(Status status) {
+  last_error_ = std::move(status);
+  return false;
+}
+
+// Defaults for implementations that lack a call: each fails and says so.
+bool FileHandle::ReadAt(std::uint64_t, void* buffer, std::size_t n, std::size_t* got) {
+  std::memset(buffer, 0, n);
+  *got = 0;
+  return Fail(Status::Invalid("", "positional read not supported"));
+}
+
+bool FileHandle::WriteAt(std::uint64_t, const void*, std::size_t, std::size_t* written) {
+  *written = 0;
+  return Fail(Status::Invalid("", "positional write not supported"));
+}
+
+bool FileHandle::TryLock(std::uint64_t, std::uint64_t) {
+  return Fail(Status::Invalid("", "locks not supported"));
+}
+
+bool FileHandle::Unlock(std::uint64_t, std::uint64_t) {
+  return Fail(Status::Invalid("", "locks not supported"));
+}
+
+bool FileHandle::Close() { return true; }
+
+bool Platform::Rename(std::string_view from, std::string_view) {
+  return Fail(Status::Invalid(from, "rename not supported"));
+}
+
+bool Platform::RenameNoReplace(std::string_view from, std::string_view) {
+  return Fail(Status::Invalid(from, "rename not supported"));
+}
+
+bool Platform::SyncFileSystem(std::string_view path) {
+  return Fail(Status::Invalid(path, "file-system sync not supported"));
+}
 
 Platform& Os() { return g_current != nullptr ? *g_current : HostPlatform(); }
 

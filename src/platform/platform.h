@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace qlr {
 
 // DOS attribute bits, the vocabulary of the rest of the program. On POSIX:
@@ -46,6 +48,11 @@ struct FileStatus {
   // RestoreNativeMode (mode bits on POSIX, attribute DWORD on Windows).
   std::uint32_t native_mode = 0;
   bool is_regular = false;  // a plain file (not a directory, FIFO or device)
+  // Which file this is, whatever its name: device and inode on POSIX,
+  // volume serial and file index on Windows. A file replaced under the
+  // same name has another identity. Both 0 where the system cannot tell.
+  std::uint64_t volume = 0;
+  std::uint64_t file_index = 0;
 };
 
 struct DirEntry {
@@ -69,21 +76,61 @@ enum class OpenMode {
   kReadWrite,  // existing file, read and write
 };
 
-// An open file. All calls return false on an operating-system failure.
+// Every Boolean result of this interface is TRUE ON SUCCESS (unlike the
+// message bases and streams, whose results are true on failure). After a
+// call that returned false, LastError() of the object that was called says
+// why; after a success it is unspecified.
+//
+// Reads: Read and ReadAt read until `n` bytes or the end of the file.
+// Reaching the end is not an error: they return true, *got < n tells how
+// many bytes were read, and the rest of the buffer is zero-filled. On
+// failure they return false, *got is the count read before the failure and
+// the rest of the buffer is zero-filled too.
+//
+// Writes: Write and WriteAt return true only when all `n` bytes were
+// written. A short write (disk full, quota) returns false with *written the
+// count that did reach the file and LastError() saying why (kNoSpace).
 class FileHandle {
  public:
   virtual ~FileHandle() = default;
-  // Reads up to n bytes at the current position; *got receives the count
-  // (0 at the end of the file).
-  virtual bool Read(void* buffer, std::size_t n, std::size_t* got) = 0;
-  // Writes n bytes at the current position; *written receives the count.
-  virtual bool Write(const void* buffer, std::size_t n, std::size_t* written) = 0;
-  virtual bool Seek(std::uint64_t position) = 0;
-  virtual bool Size(std::uint64_t* size) = 0;
-  // Cuts (or extends) the file to `size` bytes.
-  virtual bool Truncate(std::uint64_t size) = 0;
+  // Reads at the current position and advances it by *got.
+  [[nodiscard]] virtual bool Read(void* buffer, std::size_t n, std::size_t* got) = 0;
+  // Writes at the current position and advances it by *written.
+  [[nodiscard]] virtual bool Write(const void* buffer, std::size_t n, std::size_t* written) = 0;
+  // Positional forms: they neither use nor move the current position.
+  [[nodiscard]] virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n,
+                                    std::size_t* got);
+  [[nodiscard]] virtual bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                                     std::size_t* written);
+  [[nodiscard]] virtual bool Seek(std::uint64_t position) = 0;
+  [[nodiscard]] virtual bool Size(std::uint64_t* size) = 0;
+  // Cuts (or extends with zeros) the file to `size` bytes.
+  [[nodiscard]] virtual bool Truncate(std::uint64_t size) = 0;
   // Flushes written data to stable storage.
-  virtual bool Sync() = 0;
+  [[nodiscard]] virtual bool Sync() = 0;
+
+  // Byte-range locks, the kind other FTN programs take to announce a write
+  // (JAM: the first byte of .jhr; Squish: the first byte of .sqd). They
+  // conflict with locks of other processes and of other handles of this
+  // process. TryLock never waits: false with kBusy when another holder has
+  // the range. Locks are released by Unlock, Close or destruction. A
+  // read-only handle can take a lock too.
+  [[nodiscard]] virtual bool TryLock(std::uint64_t offset, std::uint64_t length);
+  [[nodiscard]] virtual bool Unlock(std::uint64_t offset, std::uint64_t length);
+
+  // Closes the file and reports a late write error that only closing
+  // reveals (network file systems). Every later call fails. Destruction
+  // closes too but cannot report.
+  [[nodiscard]] virtual bool Close();
+
+  // Why the last failed call failed.
+  const Status& LastError() const { return last_error_; }
+
+ protected:
+  // Records `status` and returns false, for `return Fail(...)`.
+  bool Fail(Status status);
+
+  Status last_error_;
 };
 
 struct ProcessResult {
@@ -97,16 +144,28 @@ class Platform {
   virtual ~Platform() = default;
 
   // --- files ---
-  // Null when the file cannot be opened or created.
+  // Null when the file cannot be opened or created (LastError says why).
+  // Files are opened shared: other programs may open them meanwhile.
   virtual std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) = 0;
-  virtual bool DeleteFile(std::string_view path) = 0;
+  [[nodiscard]] virtual bool DeleteFile(std::string_view path) = 0;
+  // Renames `from` to `to`, replacing an existing file `to` in one atomic
+  // step when both are on the same file system: at every instant `to`
+  // names either the old file or the new one. A failure leaves both names
+  // as they were.
+  [[nodiscard]] virtual bool Rename(std::string_view from, std::string_view to);
+  // Renames `from` to `to` only when `to` does not exist; never replaces
+  // anything (false with kBusy when `to` exists). Where the system cannot
+  // do this in one step it links `to` and then removes `from`, so `to`
+  // is never overwritten; a crash in between leaves both names.
+  [[nodiscard]] virtual bool RenameNoReplace(std::string_view from, std::string_view to);
   // Nothing when the path does not exist or cannot be examined.
   virtual std::optional<FileStatus> Stat(std::string_view path) = 0;
   // Sets DOS attribute bits; kAttrArchive alone makes the file writable.
-  virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
+  [[nodiscard]] virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
   // Restores a FileStatus::native_mode exactly.
-  virtual bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) = 0;
-  virtual bool SetModifiedTime(std::string_view path, FileTime time) = 0;
+  [[nodiscard]] virtual bool RestoreNativeMode(std::string_view path,
+                                               std::uint32_t native_mode) = 0;
+  [[nodiscard]] virtual bool SetModifiedTime(std::string_view path, FileTime time) = 0;
   // True when both paths name the same existing file (file identity on
   // POSIX, names without case on Windows).
   virtual bool SameFile(std::string_view a, std::string_view b) = 0;
@@ -115,12 +174,17 @@ class Platform {
   // Lists the entries of `directory` whose names match `pattern` ("*" and
   // "?" wildcards; "*.*" matches every name). "." and ".." are never
   // listed. False when the directory cannot be read.
-  virtual bool ListDirectory(std::string_view directory, std::string_view pattern,
-                             std::vector<DirEntry>* entries) = 0;
-  virtual bool MakeDirectory(std::string_view path) = 0;
-  virtual bool RemoveDirectory(std::string_view path) = 0;
-  // Makes the directory's entries (new files, removals) durable.
-  virtual bool SyncDirectory(std::string_view path) = 0;
+  [[nodiscard]] virtual bool ListDirectory(std::string_view directory, std::string_view pattern,
+                                           std::vector<DirEntry>* entries) = 0;
+  [[nodiscard]] virtual bool MakeDirectory(std::string_view path) = 0;
+  [[nodiscard]] virtual bool RemoveDirectory(std::string_view path) = 0;
+  // Makes the directory's entries (new files, renames, removals) durable.
+  [[nodiscard]] virtual bool SyncDirectory(std::string_view path) = 0;
+  // Makes everything written to the file system that holds `path` durable,
+  // data and directory entries alike (syncfs on Linux). Where the system
+  // has no such call it returns false with kInvalidArgument, and callers
+  // sync file by file instead.
+  [[nodiscard]] virtual bool SyncFileSystem(std::string_view path);
 
   // --- the running program ---
   virtual std::string ExecutablePath() = 0;
@@ -134,6 +198,15 @@ class Platform {
   virtual ProcessResult RunCommandInterpreter(std::string_view tail) = 0;
   virtual void Sleep(int milliseconds) = 0;
   virtual LocalTime Now() = 0;
+
+  // Why the last failed call of this object failed.
+  const Status& LastError() const { return last_error_; }
+
+ protected:
+  // Records `status` and returns false, for `return Fail(...)`.
+  bool Fail(Status status);
+
+  Status last_error_;
 };
 
 // The platform in use: the host's own unless a test installed another.

@@ -14,19 +14,19 @@ namespace {
 
 constexpr std::array<std::uint8_t, 256> MakeUpperTable() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = 0; c < 256; ++c) t[c] = static_cast<std::uint8_t>(c);
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 'A');
+  for (std::size_t c = 0; c < 256; ++c) t[c] = static_cast<std::uint8_t>(c);
+  for (std::size_t c = 'a'; c <= 'z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 'A');
   // Cyrillic lower case: a..p at A0h..AFh, r..ya at E0h..EFh, yo at F1h.
-  for (int c = 0xA0; c <= 0xAF; ++c) t[c] = static_cast<std::uint8_t>(c - 0x20);
-  for (int c = 0xE0; c <= 0xEF; ++c) t[c] = static_cast<std::uint8_t>(c - 0x50);
+  for (std::size_t c = 0xA0; c <= 0xAF; ++c) t[c] = static_cast<std::uint8_t>(c - 0x20);
+  for (std::size_t c = 0xE0; c <= 0xEF; ++c) t[c] = static_cast<std::uint8_t>(c - 0x50);
   t[0xF1] = 0xF0;
   return t;
 }
 
 constexpr std::array<std::uint8_t, 256> MakeLowerTable() {
   std::array<std::uint8_t, 256> t{};
-  for (int c = 0; c < 256; ++c) t[c] = static_cast<std::uint8_t>(c);
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A' + 'a');
+  for (std::size_t c = 0; c < 256; ++c) t[c] = static_cast<std::uint8_t>(c);
+  for (std::size_t c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A' + 'a');
   // DOS Latin capitals and their small letters (code page 437 order).
   t[0x80] = 0x87;  // C cedilla
   t[0x8E] = 0x84;  // A diaeresis

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, FaultReportE2eTest,
     ::testing::Values(FaultCase{"segv", 216, "C0000005"}, FaultCase{"div", 200, "C0000094"},
                       FaultCase{"stack", 202, "C00000FD"}, FaultCase{"runerror", 213, nullptr}),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.fault); });
+    [](const ::testing::TestParamInfo<FaultCase>& param_info) { return std::string(param_info.param.fault); });
 
 }  // namespace
 }  // namespace qlr::testing

@@ -60,8 +60,8 @@ TEST_P(FaultReportTest, FormatsTheWholeBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultReportTest, ::testing::ValuesIn(kReportCases),
-                         [](const ::testing::TestParamInfo<ReportCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<ReportCase>& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 TEST(FaultReportTruncationTest, StopsAtTheCapacityAndNeverWritesPastIt) {

@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadLineCase{"TabAndCtrlZStay", "\ta\x1a\nb", {"\ta\x1a", "b"}},
         ReadLineCase{"Empty", "", {""}},
         ReadLineCase{"LongLine", std::string(300, 'x') + "\ny", {std::string(255, 'x'), "y"}}),
-    [](const ::testing::TestParamInfo<ReadLineCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ReadLineCase>& param_info) { return param_info.param.name; });
 
 }  // namespace
 }  // namespace qlr

@@ -222,7 +222,7 @@ void InstallFaultHandler(const char* contact) {
   action.sa_sigaction = OnFault;
   // SA_RESETHAND: a fault inside the handler itself ends the process by
   // the default action instead of looping.
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
   sigemptyset(&action.sa_mask);
   for (int signal_number : kFaultSignals) {
     sigaddset(&action.sa_mask, signal_number);
