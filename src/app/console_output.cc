@@ -11,4 +11,6 @@ void WriteLine(std::string_view text) {
   WriteStdout(kLineEnd);
 }
 
+void WriteCause(std::string_view text) { WriteStderr(Text("qlr: ", text, kLineEnd)); }
+
 }  // namespace qlr

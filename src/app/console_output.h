@@ -22,5 +22,9 @@ std::string Text(const Pieces&... pieces) {
 void Write(std::string_view text);
 // A whole line: the text, then CR LF.
 void WriteLine(std::string_view text = {});
+// A line on standard error that says why something failed: "qlr: ",
+// the text, CR LF. Standard output keeps its fixed lines; this is beside
+// them.
+void WriteCause(std::string_view text);
 
 }  // namespace qlr

@@ -2,6 +2,8 @@
 // and the ways the process ends.
 #pragma once
 
+#include <string>
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -38,7 +40,9 @@ class PackerApp {
   // Handles one base line of the run.
   void ProcessBase(std::string_view base_line);
   // Hands the copy to the archiver; true when the archive was made.
-  bool PackCopy(const ShortString& copy_name, const ShortString& archive_name);
+  // Runs the archiver on the copy. True when the archive was made; false
+  // with *cause saying why not.
+  bool PackCopy(const ShortString& copy_name, const ShortString& archive_name, std::string* cause);
 
   int exit_code_ = 0;
 };

@@ -6,6 +6,7 @@
 // with exit code 0 and the archive is really there.
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "app/console_output.h"
 #include "app/packer_app.h"
@@ -107,25 +108,48 @@ void PackerApp::ProcessBase(std::string_view base_line) {
     return;
   }
 
-  if (PackMode && PackCopy(target->copy_name, target->archive_name)) {
+  if (!PackMode) {
+    WriteLine(Text("copied to [", target->copy_name, "]"));
+    return;
+  }
+  std::string cause;
+  if (PackCopy(target->copy_name, target->archive_name, &cause)) {
     WriteLine(Text("packed to [", target->archive_name, "]"));
     RemoveTree(target->copy_name, false);
     return;
   }
+  // The copy is kept, as in copy mode, but a scheduler must see that the
+  // archives are not being made.
   WriteLine(Text("copied to [", target->copy_name, "]"));
+  WriteCause(Text("not packed: ", cause));
+  exit_code_ = 1;
 }
 
-bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archive_name) {
+bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archive_name,
+                         std::string* cause) {
   const auto tail = ArchiverCommandTail(ArcAddCommand.view(), copy_name);
-  if (!tail) return false;
+  if (!tail) {
+    *cause = "the archiver command would pass 255 characters";
+    return false;
+  }
   // "N messages. " must precede the archiver's own output.
   FlushStdout();
   const ProcessResult result = Os().RunCommandInterpreter(*tail);
   // Only a clean exit AND an archive that really exists count: an empty
   // Arc.Add runs the interpreter with " /C " alone, which exits 0 having
   // archived nothing.
-  return result.started && result.exited_normally && result.exit_code == 0 &&
-         FileExists(archive_name);
+  if (!result.started) {
+    *cause = "the command interpreter could not be started";
+  } else if (!result.exited_normally) {
+    *cause = "the archiver was ended by a signal";
+  } else if (result.exit_code != 0) {
+    *cause = Text("the archiver ended with exit code ", LongToStr(result.exit_code));
+  } else if (!FileExists(archive_name)) {
+    *cause = Text("the archiver made no archive [", archive_name, "]");
+  } else {
+    return true;
+  }
+  return false;
 }
 
 }  // namespace qlr

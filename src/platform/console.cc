@@ -13,6 +13,12 @@ void WriteStdout(std::string_view text) {
 
 void FlushStdout() { std::fflush(stdout); }
 
+void WriteStderr(std::string_view text) {
+  std::fflush(stdout);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void EndProcess(int code) {
   std::fflush(stdout);
   std::fflush(stderr);

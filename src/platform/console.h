@@ -14,6 +14,9 @@ namespace qlr {
 void PrepareConsole();
 void WriteStdout(std::string_view text);
 void FlushStdout();
+// A diagnostic on standard error (flushed at once; stdout first, so the
+// two streams interleave in order on a shared terminal).
+void WriteStderr(std::string_view text);
 // Flushes standard output and ends the process with `code`.
 [[noreturn]] void EndProcess(int code);
 

@@ -81,7 +81,7 @@ TEST_F(RotationRunTest, InterpreterThatCannotStartKeepsTheCopy) {
   SetStr(app_.ArcExtension, "tar");
   const std::string out = RunCapturingOutput();
   EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. copied to [" + Copy() + "]\r\n");
-  EXPECT_EQ(app_.ExitCode(), 0);
+  EXPECT_EQ(app_.ExitCode(), 1);  // nothing was packed
   EXPECT_EQ(dir_.ReadFile("old/00000000/1.msg").size(), 100000u);
   EXPECT_FALSE(fs::exists(dir_.Path("area/1.msg")));
 }

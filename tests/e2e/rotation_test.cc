@@ -215,6 +215,9 @@ TEST_F(PackTest, CopyStaysWhenTheArchiverDidNotDeliver) {
     Configure(c.arc_add);
     const ProgramResult r = Run({"/p"}, "", c.environment);
     EXPECT_EQ(r.out, Counted() + Copied()) << c.what;
+    // The copy is kept, but a scheduler must see that nothing was packed.
+    EXPECT_EQ(r.exit_code, 1) << c.what;
+    EXPECT_NE(r.err.find("qlr: not packed: "), std::string::npos) << c.what << ": " << r.err;
     EXPECT_EQ(FileCount("old/00000000"), 2) << c.what;
     EXPECT_EQ(Exists("old/00000000.tar"), c.archive_written) << c.what;
   }
@@ -232,13 +235,18 @@ TEST_F(PackTest, CommandThatWouldBeCutIsNotRun) {
   // would pass 255 characters.
   const std::string arc_add = std::string(kArchiver.archive) + " ";
   Configure(arc_add + std::string(235 - arc_add.size(), 'x'));
-  EXPECT_EQ(Run({"/p"}).out, Counted() + Copied());
+  const ProgramResult r = Run({"/p"});
+  EXPECT_EQ(r.out, Counted() + Copied());
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_FALSE(Exists("old/00000000.tar"));
 }
 
 TEST_F(PackTest, CopyModeNeverStartsTheArchiver) {
   Configure(std::string(kArchiver.make_file) + " " + Path("ran"));
-  EXPECT_EQ(Run({"/c"}).out, Counted() + Copied());
+  const ProgramResult r = Run({"/c"});
+  EXPECT_EQ(r.out, Counted() + Copied());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(r.err.empty()) << r.err;
   EXPECT_FALSE(Exists("ran"));
 }
 
