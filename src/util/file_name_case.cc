@@ -1,0 +1,33 @@
+#include "util/file_name_case.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "util/strings.h"
+
+namespace qlr {
+
+ShortString ResolveFileNameCase(std::string_view path, PathStyle style) {
+  const ShortString exact(path);
+  // DOS-style names are case-insensitive on their own file systems.
+  if (style == PathStyle::kDos || Os().Stat(path).has_value()) return exact;
+  const ShortString name = JustFileName(path, style);
+  if (name.empty()) return exact;
+  const ShortString directory = JustPathName(path, style);
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(directory.empty() ? std::string_view(".") : directory.view(), "*",
+                          &entries)) {
+    return exact;
+  }
+  const ShortString wanted = UpperStr(name);
+  const DirEntry* match = nullptr;
+  for (const DirEntry& entry : entries) {
+    if (UpperStr(entry.name) != wanted) continue;
+    if (match != nullptr) return exact;  // ambiguous
+    match = &entry;
+  }
+  if (match == nullptr) return exact;
+  return AddBackslash(directory, style) + match->name;
+}
+
+}  // namespace qlr
