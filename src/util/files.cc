@@ -134,8 +134,9 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
   // The time first: a read-only file may refuse a new time.
   if (!Os().SetModifiedTime(dest, status->modified)) return true;
   if (!Os().RestoreNativeMode(dest, status->native_mode)) return true;
-  if (copied != nullptr)
+  if (copied != nullptr) {
     copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
+  }
   return false;
 }
 
