@@ -3,12 +3,14 @@
 #include <vector>
 
 #include "app/packer_app.h"
+#include "msgbase/formats/all_formats.h"
 #include "platform/console.h"
 #include "platform/fault.h"
 
 int main(int argc, char** argv) {
   qlr::PrepareConsole();
   qlr::InstallFaultHandler(qlr::kMaintainerContact);
+  qlr::InstallBuiltInFormats();
   static qlr::PackerApp app;
   app.Init(std::vector<std::string_view>(argv + 1, argv + argc));
   app.Run();

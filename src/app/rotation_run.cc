@@ -11,6 +11,7 @@
 #include "app/console_output.h"
 #include "app/packer_app.h"
 #include "msgbase/base_files.h"
+#include "msgbase/copy_manifest.h"
 #include "msgbase/open_base.h"
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -75,9 +76,16 @@ void PackerApp::ProcessBase(std::string_view base_line) {
   Write(Text("processing base [", spec, "]... "));
   std::int32_t count = 0;
   {
-    const auto base = OpenBase(spec);
+    OpenFailure failure = OpenFailure::kNone;
+    const auto base = OpenBase(spec, &failure);
     if (!base) {
       WriteLine("cannot open!");
+      // A base that is missing and cannot be created, or of a format this
+      // build cannot open, is a matter of the control file and leaves the
+      // run's result alone. A base that is there but cannot be read has
+      // messages nobody counted: it may be over the limit and is not
+      // rotated, which the caller must learn from the exit code.
+      if (failure == OpenFailure::kUnreadable) exit_code_ = 1;
       return;
     }
     count = base->Count();
@@ -95,14 +103,16 @@ void PackerApp::ProcessBase(std::string_view base_line) {
     exit_code_ = 1;
     return;
   }
-  if (CopyBaseFiles(spec, target->copy_name)) {
+  CopyManifest copied;
+  if (CopyBaseFiles(spec, target->copy_name, &copied)) {
     // The number was free, so everything under it is this run's own.
     RemoveTree(target->copy_name, true);
     WriteLine(Text("cannot copy to [", target->copy_name, "]! base left as it was."));
     exit_code_ = 1;
     return;
   }
-  if (!EraseBase(spec, target->copy_name)) {
+  // Only what the copy holds as it is now is erased.
+  if (!EraseBase(spec, &copied)) {
     WriteLine(Text("cannot erase! copy kept in [", target->copy_name, "]"));
     exit_code_ = 1;
     return;

@@ -1,5 +1,6 @@
 #include "msgbase/message_base.h"
 
+#include "platform/compiler.h"
 #include "platform/fault.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -11,12 +12,12 @@ namespace {
 
 }  // namespace
 
-void MessageBase::GetOrigAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::GetDestAddress(ShortString&) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::GetPassword(ShortString&) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::SetOrigAddress(std::string_view) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::SetDestAddress(std::string_view) { AbstractCall(__builtin_return_address(0)); }
-void MessageBase::SetPassword(std::string_view) { AbstractCall(__builtin_return_address(0)); }
+void MessageBase::GetOrigAddress(ShortString&) { AbstractCall(QLR_RETURN_ADDRESS()); }
+void MessageBase::GetDestAddress(ShortString&) { AbstractCall(QLR_RETURN_ADDRESS()); }
+void MessageBase::GetPassword(ShortString&) { AbstractCall(QLR_RETURN_ADDRESS()); }
+void MessageBase::SetOrigAddress(std::string_view) { AbstractCall(QLR_RETURN_ADDRESS()); }
+void MessageBase::SetDestAddress(std::string_view) { AbstractCall(QLR_RETURN_ADDRESS()); }
+void MessageBase::SetPassword(std::string_view) { AbstractCall(QLR_RETURN_ADDRESS()); }
 
 void MessageBase::TransferHeader(bool, Message&) {}
 

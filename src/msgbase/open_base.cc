@@ -1,8 +1,5 @@
 #include "msgbase/open_base.h"
 
-#include <array>
-
-#include "msgbase/msgdir/msgdir_base.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/strings.h"
@@ -10,51 +7,40 @@
 namespace qlr {
 namespace {
 
-// The type of a base by the extension of one of its files.
-char TypeOfExtension(std::string_view upper_extension) {
-  static constexpr std::array<std::pair<std::string_view, char>, 6> kKnown = {{
-      {".JHR", '!'},
-      {".JDT", '!'},
-      {".JDX", '!'},
-      {".SQD", '$'},
-      {".SQI", '$'},
-      {".PKT", 'P'},
-  }};
-  for (const auto& [extension, type] : kKnown) {
-    if (upper_extension == extension) return type;
-  }
-  return 0;
-}
-
-bool IsTypeCharacter(char c) {
-  const char upper = UpCaseChar(c);
-  return upper == 'F' || upper == 'J' || upper == 'P' || upper == 'S' || upper == '#' ||
-         upper == '$' || upper == '!';
-}
+bool IsTypeCharacter(char c) { return FindFormatByType(c) != nullptr; }
 
 ShortString DottedExtension(std::string_view path, PathStyle style) {
   // "." + the text after the last dot; empty when there is no extension.
   std::size_t dot = 0;
   if (!HasExtension(path, &dot, style)) return ShortString();
-  return UpperStr("." + JustExtension(path, style));
+  return "." + JustExtension(path, style);
 }
 
-BaseFormat FormatOfType(char type) {
-  switch (UpCaseChar(type)) {
-    case '#':
-    case 'F':
-      return BaseFormat::kMsgDir;
-    case 'P':
-      return BaseFormat::kPacket;
-    case '$':
-    case 'S':
-      return BaseFormat::kSquish;
-    case '!':
-    case 'J':
-      return BaseFormat::kJam;
-    default:
-      return BaseFormat::kNone;
-  }
+// The type character a spec without one is given: that of the format its
+// extension belongs to, or of the directory format when it has none.
+char InferredType(std::string_view spec, PathStyle style) {
+  const ShortString extension = DottedExtension(spec, style);
+  const FormatDescriptor* format =
+      extension.empty() ? FindDirectoryFormat() : FindFormatByExtension(extension);
+  if (format == nullptr || format->type_characters.empty()) return 0;
+  return format->type_characters.front();
+}
+
+// The path the format's Open and Create take.
+ShortString OpenPath(const FormatDescriptor& format, std::string_view location) {
+  if (format.layout == FileLayout::kDirectory) return location + ShortString(format.message_mask);
+  return location + ShortString(format.open_extension);
+}
+
+// Whether the first file of a file-set base exists.
+bool FirstFileExists(const FormatDescriptor& format, std::string_view location) {
+  return !format.extensions.empty() &&
+         FileExists(location + ShortString(format.extensions.front()));
+}
+
+std::unique_ptr<MessageBase> Fail(OpenFailure why, OpenFailure* failure) {
+  if (failure != nullptr) *failure = why;
+  return nullptr;
 }
 
 }  // namespace
@@ -63,14 +49,11 @@ ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style) {
   ShortString result(spec);
   if (result.empty()) return result;
   if (!IsTypeCharacter(result[0])) {
-    const ShortString extension = DottedExtension(result, style);
-    if (extension.empty()) {
-      result = "#" + result;
-    } else if (const char type = TypeOfExtension(extension); type != 0) {
+    if (const char type = InferredType(result, style); type != 0) {
       result = ShortString(std::string_view(&type, 1)) + result;
     }
   }
-  if (TypeOfExtension(DottedExtension(result, style)) != 0) {
+  if (FindFormatByExtension(DottedExtension(result, style)) != nullptr) {
     // The type character stays in front: it is part of the first component.
     result = AddBackslash(JustPathName(result, style), style) + JustName(result, style);
   }
@@ -81,35 +64,41 @@ ParsedBaseSpec ParseBaseSpec(std::string_view spec) {
   ParsedBaseSpec parsed;
   const ShortString normal = NormalizeBaseSpec(spec);
   if (normal.empty()) return parsed;
-  parsed.format = FormatOfType(normal[0]);
+  parsed.format = FindFormatByType(normal[0]);
   parsed.path = normal.view().substr(1);
   return parsed;
 }
 
-ShortString BaseFilePath(std::string_view path) {
-  return AddBackslash(JustPathName(path)) + JustFileName(path);
-}
-
-std::unique_ptr<MessageBase> OpenBase(std::string_view spec) {
+std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure) {
+  if (failure != nullptr) *failure = OpenFailure::kNone;
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  std::unique_ptr<MessageBase> base;
-  bool failed = true;
-  switch (parsed.format) {
-    case BaseFormat::kMsgDir:
-      base = std::make_unique<MsgDirBase>();
-      failed = base->Open(AddBackslash(parsed.path) + "*.msg");
-      break;
-    case BaseFormat::kPacket:
-    case BaseFormat::kSquish:
-    case BaseFormat::kJam:
-      // These formats cannot be opened by this build yet; their files can
-      // still be copied.
-    case BaseFormat::kNone:
-      return nullptr;
+  // A format without a constructor cannot be opened by this build; its
+  // files can still be copied.
+  if (parsed.format == nullptr || parsed.format->construct == nullptr) {
+    return Fail(OpenFailure::kNotOpened, failure);
   }
+  const FormatDescriptor& format = *parsed.format;
+  std::unique_ptr<MessageBase> base = format.construct();
+  const ShortString location = BaseLocation(format, parsed.path);
+  const ShortString path = OpenPath(format, location);
+  bool failed = true;
+  switch (format.open_rule) {
+    case OpenRule::kOpen:
+      failed = base->Open(path);
+      break;
+    case OpenRule::kOpenElseCreate:
+      failed = FirstFileExists(format, location) ? base->Open(path) : base->Create(path);
+      break;
+    case OpenRule::kCreateThenOpen:
+      // Only the last call decides: Open reports what Create left.
+      if (!FirstFileExists(format, location)) (void)base->Create(path);
+      failed = base->Open(path);
+      break;
+  }
+  if (base->State() == BaseState::kOpenError) return Fail(OpenFailure::kUnreadable, failure);
   // A format may report success although its directory could not be made;
   // such a base would count 0 messages for a base that does not exist.
-  if (failed || base->State() == BaseState::kClosed) return nullptr;
+  if (failed || base->State() == BaseState::kClosed) return Fail(OpenFailure::kNotOpened, failure);
   return base;
 }
 

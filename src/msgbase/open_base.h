@@ -1,4 +1,6 @@
-// BaseSpec texts: a type character followed by a path.
+// BaseSpec texts: a type character followed by a path. The type characters
+// and the extensions that imply them are those of the installed formats
+// (format_registry.h):
 //
 //   # or F  directory of *.msg files     P       packet file (.pkt)
 //   $ or S  Squish base (.sqd/.sqi)      ! or J  JAM base (.jhr/.jdt/.jdx)
@@ -11,13 +13,12 @@
 #include <memory>
 #include <string_view>
 
+#include "msgbase/format_registry.h"
 #include "msgbase/message_base.h"
 #include "support/short_string.h"
 #include "util/paths.h"
 
 namespace qlr {
-
-enum class BaseFormat { kNone, kMsgDir, kPacket, kSquish, kJam };
 
 // A type character inferred from a known extension when there is none, and
 // a known base-file extension removed (the name is cut at its first dot).
@@ -25,18 +26,25 @@ ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style = kHostPath
 
 // A normalised spec split into its format and path.
 struct ParsedBaseSpec {
-  BaseFormat format = BaseFormat::kNone;
-  ShortString path;  // without the type character
+  const FormatDescriptor* format = nullptr;  // null: no known format
+  ShortString path;                          // without the type character
 };
 ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 
-// The path of a file-based base without extension: the directory part and
-// the file name of `path`.
-ShortString BaseFilePath(std::string_view path);
+// Why OpenBase returned no base.
+enum class OpenFailure {
+  kNone,
+  // The spec is empty or names no format this build can open, or the base
+  // could be neither found nor created.
+  kNotOpened,
+  // The base is there but could not be read (its directory cannot be
+  // listed, its files are unusable): its messages cannot be counted.
+  kUnreadable,
+};
 
 // The base of `spec`, opened or created and opened; null when `spec` is
 // empty or unknown, when the format failed to open or create it, or when
-// its directory could not be made.
-std::unique_ptr<MessageBase> OpenBase(std::string_view spec);
+// its directory could not be made. `failure`, when given, says why.
+std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure = nullptr);
 
 }  // namespace qlr

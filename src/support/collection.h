@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/compiler.h"
 #include "platform/fault.h"
 
 namespace qlr {
@@ -32,7 +33,7 @@ class Collection {
   // 0-based; out of range ends the program with run-time error 213.
   T& ItemAt(std::int32_t index) const {
     if (index < 0 || index >= ItemCount()) {
-      RaiseRunError(kRunErrorRangeCheck, __builtin_return_address(0));
+      RaiseRunError(kRunErrorRangeCheck, QLR_RETURN_ADDRESS());
     }
     return *items_[static_cast<std::size_t>(index)];
   }
@@ -56,7 +57,7 @@ class Collection {
   void InsertAt(std::int32_t index, std::unique_ptr<T> item) {
     if (ItemCount() >= capacity_) {
       if (grow_by_ <= 0) {
-        RaiseRunError(kRunErrorCollectionOverflow, __builtin_return_address(0));
+        RaiseRunError(kRunErrorCollectionOverflow, QLR_RETURN_ADDRESS());
       }
       // The capacity is the logical one; the vector below grows
       // geometrically, so long lists do not reallocate every step.

@@ -71,15 +71,20 @@ bool EndsInSeparator(std::string_view path) {
   return !path.empty() && (path.back() == kSeparator || (kDosStyle && path.back() == ':'));
 }
 
-// Whether a copy makes a newly created file's directory entry durable
-// itself, or leaves that to its caller (a tree copy syncs each directory
-// once, not once per file).
-enum class EntrySync { kNow, kByCaller };
+// What a copy flushes itself: nothing (the caller syncs the whole copy),
+// the file and its directory entry, or the file alone (a tree copy syncs
+// each directory once, not once per file).
+enum class FileSync { kNone, kFileAndEntry, kFileOnly };
+
+FileSync FileSyncOf(CopyDurability durability, bool caller_syncs_entries) {
+  if (durability == CopyDurability::kCallerSyncs) return FileSync::kNone;
+  return caller_syncs_entries ? FileSync::kFileOnly : FileSync::kFileAndEntry;
+}
 
 // Copies the bytes of `source` to the end of `dest`. True on failure,
 // including a byte count that differs from the source's size.
 bool CopyContents(std::string_view source, std::string_view dest, bool append,
-                  std::uint64_t source_size, EntrySync entry_sync) {
+                  std::uint64_t source_size, FileSync sync) {
   const std::unique_ptr<FileHandle> in = Os().OpenFile(source, OpenMode::kRead);
   if (!in) return true;
   std::unique_ptr<FileHandle> out;
@@ -101,30 +106,38 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
     copied += got;
   }
   if (copied != source_size) return true;
-  if (!out->Sync()) return true;
+  if (sync != FileSync::kNone && !out->Sync()) return true;
+  // A late write error may show only when the file is closed.
+  if (!out->Close()) return true;
   // A new file is only durable once its directory entry is.
-  if (created && entry_sync == EntrySync::kNow &&
+  if (created && sync == FileSync::kFileAndEntry &&
       !Os().SyncDirectory(DirectoryForOs(JustPathName(dest)))) {
     return true;
   }
   return false;
 }
 
-// CopyFileTo with the choice of who syncs the new directory entry.
-bool CopyOneFile(std::string_view source, std::string_view dest, bool append,
-                 EntrySync entry_sync) {
+// CopyFileTo with the choice of what is flushed here.
+bool CopyOneFile(std::string_view source, std::string_view dest, bool append, FileSync sync,
+                 std::vector<CopiedFile>* copied) {
   if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
+  // Read before the bytes: a change made while they are copied shows as
+  // another time or size the next time the source is looked at.
   const std::optional<FileStatus> status = Os().Stat(source);
   if (!status) return true;
 
   if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
-  const bool failed = CopyContents(source, dest, append, status->size, entry_sync);
+  const bool failed = CopyContents(source, dest, append, status->size, sync);
   if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
   if (failed) return true;
 
   // The time first: a read-only file may refuse a new time.
   if (!Os().SetModifiedTime(dest, status->modified)) return true;
-  return !Os().RestoreNativeMode(dest, status->native_mode);
+  if (!Os().RestoreNativeMode(dest, status->native_mode)) return true;
+  if (copied != nullptr) {
+    copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
+  }
+  return false;
 }
 
 // Copies the files of `from` into `to` (both ending in a separator) and,
@@ -132,7 +145,8 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append,
 // whole copy, never copied into itself when it lies inside the source.
 // True when anything failed; the walk goes on past single failures.
 bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
-                   const ShortString& top_dest) {
+                   const ShortString& top_dest, const CopyOptions& options) {
+  const bool sync = options.durability == CopyDurability::kSyncEachFile;
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(DirectoryForOs(from), "*.*", &entries)) return true;
   bool failed = false;
@@ -142,11 +156,12 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
       failed = true;
       continue;
     }
-    if (CopyOneFile(from + entry.name, to + entry.name, false, EntrySync::kByCaller)) {
+    if (CopyOneFile(from + entry.name, to + entry.name, false, FileSyncOf(options.durability, true),
+                    options.copied)) {
       failed = true;
     }
   }
-  if (!Os().SyncDirectory(DirectoryForOs(to))) failed = true;
+  if (sync && !Os().SyncDirectory(DirectoryForOs(to))) failed = true;
   if (!recurse) return failed;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) == 0 || IsSkippedDotName(entry.name)) continue;
@@ -157,7 +172,9 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
     const ShortString sub_from = from + entry.name + kSeparator;
     if (Os().SameFile(sub_from, top_dest)) continue;
     const ShortString sub_to = to + entry.name + kSeparator;
-    if (!MakePath(sub_to) || CopyDirectory(sub_from, sub_to, true, top_dest)) failed = true;
+    if (!MakePath(sub_to) || CopyDirectory(sub_from, sub_to, true, top_dest, options)) {
+      failed = true;
+    }
   }
   return failed;
 }
@@ -213,17 +230,19 @@ bool MakePath(std::string_view path) {
   return true;
 }
 
-bool CopyFileTo(std::string_view source, std::string_view dest, bool append) {
-  return CopyOneFile(source, dest, append, EntrySync::kNow);
+bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
+                const CopyOptions& options) {
+  return CopyOneFile(source, dest, append, FileSyncOf(options.durability, false), options.copied);
 }
 
-bool CopyTree(std::string_view source, std::string_view dest, bool recurse) {
+bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
+              const CopyOptions& options) {
   const ShortString from = AddBackslash(source, kStyle);
   const ShortString to = AddBackslash(dest, kStyle);
   if (!DirExists(from) || !MakePath(to)) return true;
   const ShortString top_dest = DirectoryForOs(to);
   if (Os().SameFile(DirectoryForOs(from), top_dest)) return true;
-  return CopyDirectory(from, to, recurse, top_dest);
+  return CopyDirectory(from, to, recurse, top_dest, options);
 }
 
 void RemoveTree(std::string_view dir, bool recurse) {

@@ -8,17 +8,14 @@
 #include <cstddef>
 #include <string_view>
 
+#include "platform/host.h"
 #include "support/short_string.h"
 
 namespace qlr {
 
 enum class PathStyle { kDos, kPosix };
 
-#ifdef _WIN32
-inline constexpr PathStyle kHostPathStyle = PathStyle::kDos;
-#else
-inline constexpr PathStyle kHostPathStyle = PathStyle::kPosix;
-#endif
+inline constexpr PathStyle kHostPathStyle = kHostIsWindows ? PathStyle::kDos : PathStyle::kPosix;
 
 // The directory separator of a style: "\" or "/".
 char PathSeparator(PathStyle style = kHostPathStyle);

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "platform/host.h"
 #include "testing/fault_injecting_platform.h"
+#include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -107,12 +112,13 @@ TEST_F(BaseFilesTest, EraseRemovesMessagesAndLeavesOtherFiles) {
 TEST_F(BaseFilesTest, EraseAfterACopyKeepsMessagesTheCopyDoesNotHold) {
   const std::string area = MakeMsgArea();
   const std::string copy = dir_.Path("old/00000000");
-  ASSERT_FALSE(CopyBaseFiles("#" + area, copy));
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles("#" + area, copy, &copied));
   // A tosser writes between the copy and the erase: a new message, and a
   // new text for message 1.
   dir_.WriteFile("area/4.msg", "arrived late");
   dir_.WriteFile("area/1.msg", "rewritten");
-  auto base = EraseBase("#" + area, copy);
+  auto base = EraseBase("#" + area, &copied);
   ASSERT_NE(base, nullptr);
   EXPECT_EQ(base->Count(), 4);
   EXPECT_EQ(dir_.ReadFile("area/4.msg"), "arrived late");
@@ -134,6 +140,215 @@ TEST_F(BaseFilesTest, EraseOfAnUnknownFormatTouchesNothing) {
   EXPECT_EQ(EraseBase("C:\\X.DAT"), nullptr);
   EXPECT_EQ(EraseBase(""), nullptr);
   EXPECT_TRUE(fs::exists(area + kSep + "1.msg"));
+}
+
+// Modification times on a file system that keeps whole seconds: every
+// time set or read under `coarse_root` loses its fraction, as on a target
+// disk with coarse timestamps.
+class CoarseTimePlatform : public testing::ForwardingPlatform {
+ public:
+  explicit CoarseTimePlatform(std::string coarse_root) : coarse_root_(std::move(coarse_root)) {}
+
+  std::optional<FileStatus> Stat(std::string_view path) override {
+    std::optional<FileStatus> status = inner_.Stat(path);
+    if (status && IsCoarse(path)) status->modified = Round(status->modified);
+    return status;
+  }
+  bool SetModifiedTime(std::string_view path, FileTime time) override {
+    return Pass(inner_.SetModifiedTime(path, IsCoarse(path) ? Round(time) : time));
+  }
+
+ private:
+  // Ticks per second of the host's FileTime: FILETIME counts 100 ns.
+  static constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
+  static FileTime Round(FileTime time) {
+    return FileTime{time.ticks - time.ticks % kTicksPerSecond};
+  }
+  bool IsCoarse(std::string_view path) const { return path.starts_with(coarse_root_); }
+
+  std::string coarse_root_;
+};
+
+// Gives a file a modification time with a fraction of a second.
+void SetFractionalTime(const std::string& path, int seconds_ago) {
+  using namespace std::chrono;
+  const auto when =
+      floor<seconds>(fs::file_time_type::clock::now()) - seconds(seconds_ago) + milliseconds(500);
+  fs::last_write_time(path, when);
+}
+
+TEST_F(BaseFilesTest, TargetWithCoarseTimesIsEmptiedAfterTheCopy) {
+  const std::string area = MakeMsgArea();
+  for (const char* name : {"1.msg", "2.msg", "lastread"}) {
+    SetFractionalTime(area + kSep + name, 100);
+  }
+  CoarseTimePlatform coarse(dir_.Path("old"));
+  ScopedPlatform installed(coarse);
+  const std::string copy = dir_.Path("old/00000000");
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles("#" + area, copy, &copied));
+  // The copy does not keep the source's time: comparing with it would
+  // find every message changed and erase none.
+  ASSERT_NE(Os().Stat(copy + kSep + "1.msg")->modified, Os().Stat(area + kSep + "1.msg")->modified);
+
+  auto base = EraseBase("#" + area, &copied);
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(base->Count(), 0);
+  EXPECT_FALSE(fs::exists(area + kSep + "1.msg"));
+  EXPECT_FALSE(fs::exists(area + kSep + "2.msg"));
+  EXPECT_TRUE(fs::exists(area + kSep + "lastread"));
+  EXPECT_EQ(dir_.ReadFile("old/00000000/2.msg"), std::string(70000, 'b'));
+}
+
+// File identities as a platform reports them, for a host whose own
+// platform may not tell them: every path has identity 1 until the test
+// says another file took its name.
+class IdentityPlatform : public testing::ForwardingPlatform {
+ public:
+  void FileReplaced(const std::string& path) { ++identity_[path]; }
+
+  std::optional<FileStatus> Stat(std::string_view path) override {
+    std::optional<FileStatus> status = inner_.Stat(path);
+    if (!status) return status;
+    const auto found = identity_.find(std::string(path));
+    status->volume = 1;
+    status->file_index = 1 + (found == identity_.end() ? 0 : found->second);
+    return status;
+  }
+
+ private:
+  std::map<std::string, std::uint64_t> identity_;
+};
+
+TEST_F(BaseFilesTest, EraseKeepsAMessageReplacedUnderItsNameSinceTheCopy) {
+  const std::string area = MakeMsgArea();
+  IdentityPlatform platform;
+  ScopedPlatform installed(platform);
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles("#" + area, dir_.Path("old/00000000"), &copied));
+  // Same bytes, same time, but another file: written beside the message
+  // and renamed over it, as editors and tossers do.
+  const std::string message = area + kSep + "1.msg";
+  dir_.WriteFile("area/1.tmp", std::string(300, 'a'));
+  fs::last_write_time(area + kSep + "1.tmp", fs::last_write_time(message));
+  fs::rename(area + kSep + "1.tmp", message);
+  platform.FileReplaced(message);
+  auto base = EraseBase("#" + area, &copied);
+  ASSERT_NE(base, nullptr);
+  EXPECT_TRUE(fs::exists(message));
+  EXPECT_FALSE(fs::exists(area + kSep + "2.msg"));
+}
+
+TEST_F(BaseFilesTest, ManifestRecordsEachCopiedFileOnce) {
+  const std::string area = MakeMsgArea();
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles("#" + area, dir_.Path("old/00000000"), &copied));
+  std::vector<std::string> sources;
+  for (const CopiedFile& file : copied.Files()) sources.push_back(std::string(file.source.view()));
+  std::sort(sources.begin(), sources.end());
+  EXPECT_EQ(sources, (std::vector<std::string>{area + kSep + "1.msg", area + kSep + "2.msg",
+                                               area + kSep + "lastread"}));
+  EXPECT_TRUE(copied.Unchanged(area + kSep + "2.msg"));
+  EXPECT_FALSE(copied.Unchanged(area + kSep + "sub" + kSep + "3.msg"));
+}
+
+// Watches how a copy is made durable: counts file syncs, directory syncs
+// and file-system syncs, notes whether a file-system sync came after the
+// last write, and answers SyncFileSystem as the test says.
+class DurabilityPlatform : public testing::ForwardingPlatform {
+ public:
+  enum class FsSync { kSupported, kUnsupported, kFailsAfterCopy, kFailsAlways };
+  explicit DurabilityPlatform(FsSync mode) : mode_(mode) {}
+
+  int file_syncs = 0;
+  int directory_syncs = 0;
+  int fs_syncs = 0;
+  bool wrote_after_last_fs_sync = false;
+
+  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    auto file = inner_.OpenFile(path, mode);
+    if (!file) return nullptr;
+    return std::make_unique<WatchedFile>(std::move(file), *this);
+  }
+  bool SyncDirectory(std::string_view path) override {
+    ++directory_syncs;
+    return Pass(inner_.SyncDirectory(path));
+  }
+  bool SyncFileSystem(std::string_view path) override {
+    ++fs_syncs;
+    wrote_after_last_fs_sync = false;
+    switch (mode_) {
+      case FsSync::kSupported:
+        return true;
+      case FsSync::kUnsupported:
+        return FailWith(Status::Invalid(path, "file-system sync not supported"));
+      case FsSync::kFailsAfterCopy:
+        if (fs_syncs == 1) return true;
+        break;
+      case FsSync::kFailsAlways:
+        break;
+    }
+    return FailWith(Status(StatusKind::kIoError, path, "I/O error"));
+  }
+
+ private:
+  class WatchedFile : public testing::ForwardingFile {
+   public:
+    WatchedFile(std::unique_ptr<FileHandle> inner, DurabilityPlatform& owner)
+        : ForwardingFile(std::move(inner)), owner_(owner) {}
+    bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+      owner_.wrote_after_last_fs_sync = true;
+      return Pass(inner_->Write(buffer, n, written));
+    }
+    bool Sync() override {
+      ++owner_.file_syncs;
+      return Pass(inner_->Sync());
+    }
+
+   private:
+    DurabilityPlatform& owner_;
+  };
+
+  FsSync mode_;
+};
+
+TEST_F(BaseFilesTest, CopyIsMadeDurableByOneFileSystemSyncWhereThereIsOne) {
+  using FsSync = DurabilityPlatform::FsSync;
+  const std::string area = MakeMsgArea();  // three files to copy
+  const struct {
+    FsSync mode;
+    bool fails;
+    int file_syncs;
+    bool directory_syncs;
+  } cases[] = {
+      // No file is flushed by itself: the one sync after the last write
+      // covers them all.
+      {FsSync::kSupported, false, 0, false},
+      // Without the call every file and the directories are flushed.
+      {FsSync::kUnsupported, false, 3, true},
+      // A sync that fails for another reason fails the copy.
+      {FsSync::kFailsAfterCopy, true, 0, false},
+      {FsSync::kFailsAlways, true, 0, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(n);
+    DurabilityPlatform platform(c.mode);
+    ScopedPlatform installed(platform);
+    CopyManifest copied;
+    const std::string copy = dir_.Path("copy" + std::to_string(n++));
+    EXPECT_EQ(CopyBaseFiles("#" + area, copy, &copied), c.fails);
+    EXPECT_EQ(platform.file_syncs, c.file_syncs);
+    EXPECT_EQ(platform.directory_syncs > 0, c.directory_syncs);
+    if (c.mode == FsSync::kSupported) {
+      EXPECT_FALSE(platform.wrote_after_last_fs_sync);
+      EXPECT_EQ(dir_.ReadFile("copy0/2.msg"), std::string(70000, 'b'));
+    }
+    // A copy refused before it began writes nothing.
+    if (c.mode == FsSync::kFailsAlways) {
+      EXPECT_TRUE(copied.Files().empty());
+    }
+  }
 }
 
 }  // namespace

@@ -52,19 +52,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ParseBaseSpecTest, SplitsFormatAndPath) {
   const struct {
     const char* spec;
-    BaseFormat format;
+    const char* format;  // name of the format, null for none
   } cases[] = {
-      {"#/a/b", BaseFormat::kMsgDir}, {"f/a/b", BaseFormat::kMsgDir},
-      {"P/a/b", BaseFormat::kPacket}, {"$/a/b", BaseFormat::kSquish},
-      {"s/a/b", BaseFormat::kSquish}, {"!/a/b", BaseFormat::kJam},
-      {"J/a/b", BaseFormat::kJam},    {"", BaseFormat::kNone},
+      {"#/a/b", "*.MSG directory"},
+      {"f/a/b", "*.MSG directory"},
+      {"P/a/b", "packet"},
+      {"$/a/b", "Squish"},
+      {"s/a/b", "Squish"},
+      {"!/a/b", "JAM"},
+      {"J/a/b", "JAM"},
+      {"", nullptr},
   };
   for (const auto& c : cases) {
     const ParsedBaseSpec parsed = ParseBaseSpec(c.spec);
-    EXPECT_EQ(parsed.format, c.format) << c.spec;
-    if (c.format != BaseFormat::kNone) {
-      EXPECT_EQ(parsed.path, "/a/b") << c.spec;
+    if (c.format == nullptr) {
+      EXPECT_EQ(parsed.format, nullptr) << c.spec;
+      continue;
     }
+    ASSERT_NE(parsed.format, nullptr) << c.spec;
+    EXPECT_EQ(parsed.format->name, c.format) << c.spec;
+    EXPECT_EQ(parsed.path, "/a/b") << c.spec;
   }
 }
 

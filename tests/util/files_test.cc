@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "testing/fault_injecting_platform.h"
@@ -230,6 +231,25 @@ void MakeTree(const ScratchDir& scratch) {
   scratch.WriteFile("tree/.lock", "L");
   scratch.WriteFile("tree/sub/three.msg", "333");
   scratch.WriteFile("tree/sub/deeper/four.msg", "4444");
+}
+
+TEST_F(FilesTest, CopyLeftToTheCallerToSyncFlushesNothingAndRecordsEachFile) {
+  scratch_.WriteFile("src", "12345");
+  MakeTree(scratch_);
+  std::vector<CopiedFile> copied;
+  const CopyOptions options{CopyDurability::kCallerSyncs, &copied};
+  FaultInjectingPlatform counting;
+  auto installed = counting.Install();
+  EXPECT_FALSE(CopyFileTo(P("src"), P("dst"), false, options));
+  EXPECT_FALSE(CopyTree(P("tree"), P("copy"), true, options));
+  EXPECT_EQ(counting.Calls(PlatformOp::kSync), 0);
+  EXPECT_EQ(counting.Calls(PlatformOp::kSyncDirectory), 0);
+  // src and the five files of the tree, each with the size it was read at.
+  ASSERT_EQ(copied.size(), 6u);
+  EXPECT_EQ(copied[0].source, P("src"));
+  EXPECT_EQ(copied[0].dest, P("dst"));
+  EXPECT_EQ(copied[0].status.size, 5u);
+  EXPECT_EQ(scratch_.ReadFile("copy/sub/deeper/four.msg"), "4444");
 }
 
 TEST_F(FilesTest, CopyTreeWithoutRecursionSkipsSubdirectories) {

@@ -28,10 +28,10 @@ ShortString MsgDirBase::MsgFileName(std::int32_t number) const {
   return BaseDirectory() + LongToStr(number) + "." + extension;
 }
 
-std::int64_t MsgDirBase::HighestNumber() const {
+std::optional<std::int64_t> MsgDirBase::HighestNumber() const {
   std::int64_t high = 0;
   std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(BaseDirectory(), JustFileName(path_), &entries)) return 0;
+  if (!Os().ListDirectory(BaseDirectory(), JustFileName(path_), &entries)) return std::nullopt;
   // Every matching entry counts, subdirectories included: a directory
   // named 5.msg still blocks number 5 for a new message.
   for (const DirEntry& entry : entries) {
@@ -44,35 +44,38 @@ std::int64_t MsgDirBase::HighestNumber() const {
 ShortString MsgDirBase::NextMsgFileName() const {
   if (!DirExists(BaseDirectory())) return ShortString();
   const ShortString extension = JustExtension(JustFileName(path_));
+  // A name guessed without the listing could be that of a message present.
+  const std::optional<std::int64_t> high = HighestNumber();
+  if (!high) return ShortString();
   // Computed in 64 bits: a file 2147483647.msg must not wrap to a negative
   // next number.
-  const std::int64_t next = HighestNumber() + 1;
-  return BaseDirectory() + std::to_string(next) + "." + extension;
+  return BaseDirectory() + std::to_string(*high + 1) + "." + extension;
 }
 
-void MsgDirBase::Rescan() {
+bool MsgDirBase::Rescan() {
   // Count is the highest number present (gaps allowed), 0 for an empty or
   // missing directory. A path that was never set (the directory could not
   // be made for a new object) counts 0 as well.
-  if (path_.empty() || !DirExists(BaseDirectory())) {
-    count_ = 0;
-    return;
+  count_ = 0;
+  if (path_.empty() || !DirExists(BaseDirectory())) return false;
+  const std::optional<std::int64_t> high = HighestNumber();
+  if (!high) {
+    state_ = BaseState::kOpenError;
+    return true;
   }
-  const std::int64_t high = HighestNumber();
   count_ = static_cast<std::int32_t>(
-      std::min<std::int64_t>(high, std::numeric_limits<std::int32_t>::max()));
+      std::min<std::int64_t>(*high, std::numeric_limits<std::int32_t>::max()));
+  return false;
 }
 
 bool MsgDirBase::Open(std::string_view path) {
   (void)MessageBase::Open(path);
-  Rescan();
-  return false;
+  return Rescan();
 }
 
 bool MsgDirBase::Create(std::string_view path) {
   (void)MessageBase::Create(path);
-  Rescan();
-  return false;
+  return Rescan();
 }
 
 bool MsgDirBase::IsValidMsg(std::int32_t number) {

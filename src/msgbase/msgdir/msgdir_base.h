@@ -3,15 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "msgbase/message_base.h"
 
 namespace qlr {
 
+// The mask of the message files in a base directory.
+inline constexpr std::string_view kMsgFileMask = "*.msg";
+
 class MsgDirBase : public FtnTextBase {
  public:
   // `path` is the base directory, a separator and the mask ("*.msg").
+  // Both report success for an empty or new directory; they fail, with
+  // State OpenError, only when the directory exists but cannot be listed:
+  // its messages cannot be counted, and counting 0 would let a full base
+  // live forever.
   [[nodiscard]] bool Open(std::string_view path) override;
   [[nodiscard]] bool Create(std::string_view path) override;
   // True when the file of message `number` exists (whatever the state).
@@ -21,14 +29,16 @@ class MsgDirBase : public FtnTextBase {
   // The file of message `number`: base directory, number, ".", extension.
   ShortString MsgFileName(std::int32_t number) const;
   // The file the next message would take (highest number present + 1);
-  // empty when the base directory does not exist.
+  // empty when the base directory does not exist or cannot be listed.
   ShortString NextMsgFileName() const;
 
  private:
   // Scans the directory and sets Count to the highest message number.
-  void Rescan();
-  // Highest message number among the entries matching the mask.
-  std::int64_t HighestNumber() const;
+  // True when the directory exists but cannot be listed.
+  bool Rescan();
+  // Highest message number among the entries matching the mask; nothing
+  // when the directory cannot be listed.
+  std::optional<std::int64_t> HighestNumber() const;
 };
 
 }  // namespace qlr

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -91,6 +92,23 @@ TEST(MsgDirBaseTest, UncreatableDirectoryLeavesAClosedEmptyBase) {
   EXPECT_EQ(base.State(), BaseState::kClosed);
   EXPECT_EQ(base.Count(), 0);
   EXPECT_TRUE(base.Path().empty());
+}
+
+TEST(MsgDirBaseTest, DirectoryThatCannotBeListedIsAnOpenError) {
+  testing::ScratchDir dir;
+  dir.WriteFile("area/4.msg", "x");
+  const std::string path = dir.Path("area") + kSep + "*.msg";
+  for (const bool create : {false, true}) {
+    testing::FaultInjectingPlatform faulty;
+    auto installed = faulty.Install();
+    faulty.FailCall(testing::PlatformOp::kListDirectory, 1);
+    MsgDirBase base;
+    EXPECT_TRUE(create ? base.Create(path) : base.Open(path)) << create;
+    EXPECT_EQ(base.State(), BaseState::kOpenError);
+    EXPECT_EQ(base.Count(), 0);
+    // A name guessed without the listing could be that of 4.msg.
+    EXPECT_EQ(base.NextMsgFileName(), "");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+#include "msgbase/msgdir/msgdir_format.h"
+
+#include "msgbase/msgdir/msgdir_base.h"
+#include "msgbase/msgdir/msgdir_eraser.h"
+
+namespace qlr {
+namespace {
+
+std::unique_ptr<MessageBase> NewMsgDirBase() { return std::make_unique<MsgDirBase>(); }
+
+}  // namespace
+
+const FormatDescriptor& MsgDirFormat() {
+  static const FormatDescriptor kFormat{
+      .name = "*.MSG directory",
+      .type_characters = "#F",
+      .layout = FileLayout::kDirectory,
+      .extensions = {},
+      .message_mask = kMsgFileMask,
+      // Open makes a missing directory itself; an empty directory is a
+      // complete base.
+      .open_rule = OpenRule::kOpen,
+      .open_extension = {},
+      .construct = &NewMsgDirBase,
+      .erase = &EraseMsgDir,
+  };
+  return kFormat;
+}
+
+}  // namespace qlr
