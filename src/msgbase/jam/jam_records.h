@@ -80,6 +80,8 @@ struct JamBaseHeader {
   void EncodeTo(std::uint8_t* dst) const;
   void AppendTo(std::vector<std::uint8_t>* out) const;
   static std::optional<JamBaseHeader> DecodeFrom(std::span<const std::uint8_t> in);
+
+  friend bool operator==(const JamBaseHeader&, const JamBaseHeader&) = default;
 };
 
 // The header of one message in ".jhr", followed by SubfieldLen bytes of
@@ -131,6 +133,8 @@ struct JamMsgHeader {
   void EncodeTo(std::uint8_t* dst) const;
   void AppendTo(std::vector<std::uint8_t>* out) const;
   static std::optional<JamMsgHeader> DecodeFrom(std::span<const std::uint8_t> in);
+
+  friend bool operator==(const JamMsgHeader&, const JamMsgHeader&) = default;
 };
 
 // The subfield ids the library writes or interprets. The stored id is two
@@ -170,6 +174,8 @@ struct JamSubfieldHeader {
   void EncodeTo(std::uint8_t* dst) const;
   void AppendTo(std::vector<std::uint8_t>* out) const;
   static std::optional<JamSubfieldHeader> DecodeFrom(std::span<const std::uint8_t> in);
+
+  friend bool operator==(const JamSubfieldHeader&, const JamSubfieldHeader&) = default;
 };
 
 // One record of ".jdx".
@@ -189,6 +195,8 @@ struct JamIndexRecord {
   void EncodeTo(std::uint8_t* dst) const;
   void AppendTo(std::vector<std::uint8_t>* out) const;
   static std::optional<JamIndexRecord> DecodeFrom(std::span<const std::uint8_t> in);
+
+  friend bool operator==(const JamIndexRecord&, const JamIndexRecord&) = default;
 };
 
 }  // namespace qlr
