@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,8 @@ struct OpenCase {
   bool fails;
   std::int32_t count;
 };
+
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class JamOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
