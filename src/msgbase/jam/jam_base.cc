@@ -1,0 +1,188 @@
+#include "msgbase/jam/jam_base.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "msgbase/ftn_date.h"
+#include "platform/platform.h"
+#include "util/file_name_case.h"
+#include "util/files.h"
+
+namespace qlr {
+namespace {
+
+// Streams address files with signed 32-bit positions. A larger file would
+// make offsets and sizes wrap, so such a base is refused as a whole.
+constexpr std::uint64_t kMaxFileSize = std::numeric_limits<std::int32_t>::max();
+
+// JAM dates are u32 seconds; a clock before 1970 or after 2106 cannot be
+// stored, and 0 would read as "no date", so the range is clamped.
+std::uint32_t NowAsJamDate() {
+  const std::int64_t seconds = DateTimeToUnix(CurrentDateTime());
+  return static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(seconds, 1, std::numeric_limits<std::uint32_t>::max()));
+}
+
+bool TooLargeForStreams(std::string_view file) {
+  const std::optional<FileStatus> status = Os().Stat(file);
+  return status.has_value() && status->size > kMaxFileSize;
+}
+
+}  // namespace
+
+JamBase::JamBase() { InitHeaders(); }
+
+JamBase::~JamBase() {
+  // The object model's Done: headers back to their defaults, streams
+  // closed, then the common part returns the state to Closed. The lock is
+  // released last so that buffered data reaches the file while it is held.
+  index_record_ = JamIndexRecord();
+  base_header_ = JamBaseHeader();
+  msg_header_ = JamMsgHeader();
+  DisposeStreams();
+  lock_.Release();
+  state_ = BaseState::kClosed;
+}
+
+void JamBase::InitHeaders() {
+  base_header_.Signature = kJamSignature;
+  base_header_.PasswordCrc = kJamNoPassword;
+  if (base_header_.DateCreated == 0) base_header_.DateCreated = NowAsJamDate();
+  if (base_header_.ModCounter == 0) base_header_.ModCounter = 1;
+  base_header_.Reserved.fill(0);
+  base_header_.BaseMsgNum = 1;
+
+  msg_header_.Signature = kJamSignature;
+  msg_header_.Revision = kJamRevision;
+  msg_header_.PasswordCrc = kJamNoPassword;
+  msg_header_.ReservedWord = 0;
+}
+
+ShortString JamBase::BaseFileName(std::string_view base_path, std::string_view extension) {
+  return ResolveFileNameCase(ShortString(base_path) + extension);
+}
+
+bool JamBase::AnyFileExists(std::string_view base_path) {
+  return std::any_of(kExtensions.begin(), kExtensions.end(), [&](std::string_view extension) {
+    return FileExists(BaseFileName(base_path, extension));
+  });
+}
+
+void JamBase::DisposeStreams() {
+  header_stream_.reset();
+  stream_.reset();
+  index_stream_.reset();
+}
+
+void JamBase::OpenStreams(std::string_view path, FileMode mode) {
+  header_file_ = BaseFileName(path, ".jhr");
+  index_stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdx"), mode);
+  stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdt"), mode);
+  header_stream_ = std::make_unique<BufferedFileStream>(header_file_, mode);
+}
+
+bool JamBase::Open(std::string_view path) {
+  // The common part makes the directory and records Path and State; its
+  // result is the format's to decide.
+  static_cast<void>(MessageBase::Open(path));
+  DisposeStreams();
+
+  const auto fail = [this] {
+    state_ = BaseState::kOpenError;
+    count_ = 0;
+    DisposeStreams();
+    return true;
+  };
+  for (const std::string_view extension : kExtensions) {
+    if (TooLargeForStreams(BaseFileName(path, extension))) return fail();
+  }
+
+  OpenStreams(path, FileMode::kOpenWrite);
+  // A missing or short ".jhr" fails the read as a whole (nothing partial
+  // is taken); the header's contents are not judged here.
+  std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
+  header_stream_->Read(bytes.data(), bytes.size());
+  if (!header_stream_->Ok()) return fail();
+  const std::optional<JamBaseHeader> header = JamBaseHeader::DecodeFrom(bytes);
+  if (!header.has_value()) return fail();
+  base_header_ = *header;
+
+  state_ = BaseState::kOpened;
+  // A missing index reports size -1 and counts no messages; a trailing
+  // partial record is not a message.
+  const std::int32_t index_size = index_stream_->Size();
+  count_ =
+      index_size < 0 ? 0 : index_size / static_cast<std::int32_t>(JamIndexRecord::kEncodedSize);
+  return false;
+}
+
+bool JamBase::Create(std::string_view path) {
+  static_cast<void>(MessageBase::Create(path));
+  DisposeStreams();
+  OpenStreams(path, FileMode::kCreate);
+
+  InitHeaders();
+  // The files are empty now, whatever base this object held before.
+  base_header_.ActiveMsgs = 0;
+  std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
+  base_header_.EncodeTo(bytes.data());
+  header_stream_->Write(bytes.data(), bytes.size());
+  header_stream_->Flush();
+  count_ = static_cast<std::int32_t>(base_header_.ActiveMsgs);
+
+  // A base that could not be emptied must not pass for an empty one: the
+  // caller would report an erase that did not happen.
+  if (!index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
+    state_ = BaseState::kOpenError;
+    count_ = 0;
+    DisposeStreams();
+    return true;
+  }
+  state_ = BaseState::kCreated;
+  return false;
+}
+
+bool JamBase::IsValidMsg(std::int32_t number) {
+  if (!Usable() || number < 1 || number > count_) return false;
+  if (index_stream_ == nullptr || header_stream_ == nullptr) return false;
+
+  bool valid = false;
+  const std::int64_t record_offset = (static_cast<std::int64_t>(number) - 1) *
+                                     static_cast<std::int64_t>(JamIndexRecord::kEncodedSize);
+  if (record_offset <= std::numeric_limits<std::int32_t>::max()) {
+    std::array<std::uint8_t, JamIndexRecord::kEncodedSize> bytes{};
+    index_stream_->Seek(static_cast<std::int32_t>(record_offset));
+    index_stream_->Read(bytes.data(), bytes.size());
+    // A failed read (the index shrank since Open) leaves a zero-filled
+    // record, which must not pass for a message at offset 0.
+    const bool read_ok = index_stream_->Ok();
+    index_record_ = JamIndexRecord::DecodeFrom(bytes).value_or(JamIndexRecord());
+    if (read_ok) {
+      // The offset is signed in the format: a deleted record reads -1. It
+      // must leave room for the whole message header, and may not point
+      // into the base header, where a later rewrite would destroy it.
+      const auto header_offset =
+          static_cast<std::int64_t>(static_cast<std::int32_t>(index_record_.HdrOffset));
+      const std::int32_t header_file_size = header_stream_->Size();
+      valid =
+          header_offset >= static_cast<std::int64_t>(JamBaseHeader::kEncodedSize) &&
+          header_offset + static_cast<std::int64_t>(JamMsgHeader::kEncodedSize) <= header_file_size;
+    }
+  }
+  ResetStreams();
+  return valid;
+}
+
+void JamBase::ResetStreams() {
+  MessageBase::ResetStreams();
+  if (index_stream_) index_stream_->ClearError();
+  if (header_stream_) header_stream_->ClearError();
+}
+
+bool JamBase::LockBase(int timeout_ms) {
+  if (!Usable() || header_file_.empty()) return true;
+  return lock_.Acquire(header_file_, timeout_ms);
+}
+
+}  // namespace qlr

@@ -1,0 +1,103 @@
+// A message area stored as a JAM base: AREA.jhr (headers), AREA.jdt
+// (texts) and AREA.jdx (index), sharing the base path AREA. The record
+// layouts are in jam_records.h.
+//
+// This is the base level: opening, creating, the message count and the
+// index lookup of one message. Count is the number of index records,
+// deleted ones included (not ActiveMsgs of the base header).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "msgbase/jam/jam_lock.h"
+#include "msgbase/jam/jam_records.h"
+#include "msgbase/message_base.h"
+
+namespace qlr {
+
+class JamBase : public MessageBase {
+ public:
+  // The three files of a base, in the order they are handled.
+  static constexpr std::array<std::string_view, 3> kExtensions = {".jhr", ".jdt", ".jdx"};
+  // How long LockBase waits by default for another program's lock.
+  static constexpr int kDefaultLockTimeoutMs = 10000;
+
+  // The headers start out as InitHeaders leaves them: a creation date of
+  // now, ModCounter 1, BaseMsgNum 1.
+  JamBase();
+  // Closes the files; nothing is written (message operations write as they
+  // go). Releases a lock still held.
+  ~JamBase() override;
+
+  // Fills the fixed parts of BaseHeader and MsgHeader: the signatures, no
+  // password, BaseMsgNum 1, zeroed reserved bytes, revision 1; a creation
+  // date of now and ModCounter 1 only where they are 0. ActiveMsgs and the
+  // message fields are left alone.
+  void InitHeaders();
+
+  // Opens the three files of `path` (the base path, no extension) for
+  // reading and writing, shared. Fails with State OpenError when ".jhr" is
+  // missing or shorter than its 1024-byte header, or when any file is
+  // larger than a stream can address (2 GiB). A missing ".jdx" or ".jdt"
+  // is not a failure: a missing index counts 0 messages. The header's
+  // fields, signature included, are not checked here.
+  [[nodiscard]] bool Open(std::string_view path) override;
+  // Creates the three files anew (existing ones are truncated, under the
+  // name they have on disk) and writes a fresh base header: the base is
+  // then empty. Also the erase of a base after its copy. Fails, with State
+  // OpenError and no files open, when a file cannot be created or the
+  // header cannot be written out.
+  [[nodiscard]] bool Create(std::string_view path) override;
+  // True when the base is usable, 1 <= number <= Count, and the index
+  // record of `number` (loaded into IndexRecord) points at a whole message
+  // header after the base header in ".jhr". A deleted record (all 0xFF)
+  // and an unreadable one are invalid. Leaves no stream error behind.
+  bool IsValidMsg(std::int32_t number) override;
+  // Clears the error status of all three streams.
+  void ResetStreams() override;
+
+  // True when at least one file of the base `base_path` exists (looked up
+  // without regard to case where the host's names have case). A base is
+  // created only when none does, so a half-present base is never wiped.
+  static bool AnyFileExists(std::string_view base_path);
+  // The file of `base_path` with `extension`, under the name it has on
+  // disk (AREA.JHR for area + ".jhr" when only that exists).
+  static ShortString BaseFileName(std::string_view base_path, std::string_view extension);
+
+  // Takes the write lock that JAM programs share (byte 0 of ".jhr"),
+  // waiting up to `timeout_ms` for another holder. True on FAILURE; also
+  // when no base is open. The lock survives Open and Create of the same
+  // base and ends with UnlockBase or the destructor.
+  [[nodiscard]] bool LockBase(int timeout_ms = kDefaultLockTimeoutMs);
+  void UnlockBase() { lock_.Release(); }
+  bool Locked() const { return lock_.Held(); }
+  const Status& LockError() const { return lock_.LastError(); }
+
+  const JamMsgHeader& MsgHeader() const { return msg_header_; }
+  const JamBaseHeader& BaseHeader() const { return base_header_; }
+  const JamIndexRecord& IndexRecord() const { return index_record_; }
+
+ protected:
+  // Disposes the streams in the order header, text, index.
+  void DisposeStreams();
+
+  JamMsgHeader msg_header_;      // message last read, written or deleted
+  JamBaseHeader base_header_;    // in-memory copy of the ".jhr" header
+  JamIndexRecord index_record_;  // index record last loaded or built
+  JamSubfieldHeader subfield_header_;
+  // stream_ (of MessageBase) is ".jdt".
+  std::unique_ptr<Stream> header_stream_;  // ".jhr"
+  std::unique_ptr<Stream> index_stream_;   // ".jdx"
+  ShortString header_file_;                // ".jhr" as found on disk
+
+ private:
+  // Opens or creates the three files in the order index, text, header.
+  void OpenStreams(std::string_view path, FileMode mode);
+
+  JamBaseLock lock_;
+};
+
+}  // namespace qlr
