@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -383,6 +385,130 @@ TEST_F(SquishBaseLockTest, FailsWhileAnotherHolderHasIt) {
   }
   ASSERT_TRUE(other_->Unlock(0, 1));
   EXPECT_FALSE(base.LockBase(0));
+}
+
+// The host's platform with locks simulated, so the waiting can be tested
+// without real time passing and where the host has no locks: the first
+// byte is held by "another program" for `busy_tries` attempts, and Sleep
+// only records the pause.
+class ScriptedLockPlatform final : public Platform {
+ public:
+  int busy_tries = 0;
+  StatusKind failure = StatusKind::kBusy;  // how a refused attempt fails
+  std::vector<int> pauses;
+  int tries = 0;
+  int unlocks = 0;
+
+  class File final : public FileHandle {
+   public:
+    File(ScriptedLockPlatform& owner, std::unique_ptr<FileHandle> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+    bool Read(void* b, std::size_t n, std::size_t* got) override { return inner_->Read(b, n, got); }
+    bool Write(const void* b, std::size_t n, std::size_t* w) override {
+      return inner_->Write(b, n, w);
+    }
+    bool Seek(std::uint64_t p) override { return inner_->Seek(p); }
+    bool Size(std::uint64_t* s) override { return inner_->Size(s); }
+    bool Truncate(std::uint64_t s) override { return inner_->Truncate(s); }
+    bool Sync() override { return inner_->Sync(); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+      EXPECT_EQ(offset, 0u);
+      EXPECT_EQ(length, 1u);
+      if (owner_.tries++ < owner_.busy_tries) return Fail(Status(owner_.failure, "", "held"));
+      return true;
+    }
+    bool Unlock(std::uint64_t, std::uint64_t) override {
+      ++owner_.unlocks;
+      return true;
+    }
+
+   private:
+    ScriptedLockPlatform& owner_;
+    std::unique_ptr<FileHandle> inner_;
+  };
+
+  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    auto inner = host_.OpenFile(path, mode);
+    if (inner == nullptr) return nullptr;
+    return std::make_unique<File>(*this, std::move(inner));
+  }
+  bool DeleteFile(std::string_view path) override { return host_.DeleteFile(path); }
+  std::optional<FileStatus> Stat(std::string_view path) override { return host_.Stat(path); }
+  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
+    return host_.SetAttributes(path, attributes);
+  }
+  bool RestoreNativeMode(std::string_view path, std::uint32_t mode) override {
+    return host_.RestoreNativeMode(path, mode);
+  }
+  bool SetModifiedTime(std::string_view path, FileTime time) override {
+    return host_.SetModifiedTime(path, time);
+  }
+  bool SameFile(std::string_view a, std::string_view b) override { return host_.SameFile(a, b); }
+  bool ListDirectory(std::string_view directory, std::string_view pattern,
+                     std::vector<DirEntry>* entries) override {
+    return host_.ListDirectory(directory, pattern, entries);
+  }
+  bool MakeDirectory(std::string_view path) override { return host_.MakeDirectory(path); }
+  bool RemoveDirectory(std::string_view path) override { return host_.RemoveDirectory(path); }
+  bool SyncDirectory(std::string_view path) override { return host_.SyncDirectory(path); }
+  std::string ExecutablePath() override { return host_.ExecutablePath(); }
+  std::optional<std::string> GetEnvironment(std::string_view name) override {
+    return host_.GetEnvironment(name);
+  }
+  ProcessResult RunCommandInterpreter(std::string_view tail) override {
+    return host_.RunCommandInterpreter(tail);
+  }
+  void Sleep(int milliseconds) override { pauses.push_back(milliseconds); }
+  LocalTime Now() override { return host_.Now(); }
+
+ private:
+  Platform& host_ = HostPlatform();
+};
+
+TEST(SquishBaseLockWaitTest, RetriesWhileBusyForABoundedTime) {
+  const struct {
+    int busy_tries;
+    int timeout_ms;
+    bool fails;
+    std::vector<int> pauses;
+  } cases[] = {
+      {0, 0, false, {}},
+      {1, 0, true, {}},        // no waiting asked for
+      {1, 500, false, {100}},  // free after one pause
+      {3, 500, false, {100, 100, 100}},
+      {100, 250, true, {100, 100, 50}},  // the pauses add up to the timeout
+      {100, 100, true, {100}},
+  };
+  for (const auto& c : cases) {
+    testing::ScratchDir dir;
+    dir.WriteFile("area.sqd", EmptyBaseHeader());
+    ScriptedLockPlatform platform;
+    platform.busy_tries = c.busy_tries;
+    ScopedPlatform installed(platform);
+    SquishBase base;
+    ASSERT_FALSE(base.Open(dir.Path("area")));
+    EXPECT_EQ(base.LockBase(c.timeout_ms), c.fails) << c.busy_tries << " " << c.timeout_ms;
+    EXPECT_EQ(base.Locked(), !c.fails);
+    EXPECT_EQ(platform.pauses, c.pauses) << c.busy_tries << " " << c.timeout_ms;
+    EXPECT_EQ(base.LockError().ok(), !c.fails);
+    base.UnlockBase();
+    EXPECT_EQ(platform.unlocks, c.fails ? 0 : 1);
+  }
+}
+
+TEST(SquishBaseLockWaitTest, DoesNotWaitForOtherFailures) {
+  testing::ScratchDir dir;
+  dir.WriteFile("area.sqd", EmptyBaseHeader());
+  ScriptedLockPlatform platform;
+  platform.busy_tries = 100;
+  platform.failure = StatusKind::kInvalidArgument;
+  ScopedPlatform installed(platform);
+  SquishBase base;
+  ASSERT_FALSE(base.Open(dir.Path("area")));
+  EXPECT_TRUE(base.LockBase(1000));
+  EXPECT_EQ(base.LockError().kind(), StatusKind::kInvalidArgument);
+  EXPECT_TRUE(platform.pauses.empty());
+  EXPECT_EQ(platform.tries, 1);
 }
 
 TEST(SquishBaseLockStateTest, ABaseThatIsNotOpenCannotBeLocked) {
