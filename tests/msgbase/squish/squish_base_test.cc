@@ -254,18 +254,6 @@ TEST(SquishBaseTest, ResetStreamsClearsBothStreams) {
   EXPECT_TRUE(base.IndexStream()->Ok());
 }
 
-TEST(SquishBaseTest, DefaultsOfANewObject) {
-  const SquishBase base;
-  EXPECT_EQ(base.State(), BaseState::kClosed);
-  EXPECT_EQ(base.Count(), 0);
-  SquishBaseHeader expected;
-  expected.len = 256;
-  expected.uid = 2;
-  expected.sz_frame_header = 28;
-  expected.end_frame = 256;
-  EXPECT_TRUE(base.BaseHeader() == expected);
-}
-
 // ---- File names ----
 
 TEST(SquishBaseTest, AnyFileExists) {
