@@ -1,0 +1,209 @@
+#include "msgbase/squish/squish_base.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "util/file_name_case.h"
+#include "util/files.h"
+
+namespace qlr {
+namespace {
+
+constexpr std::string_view kDataExtension = SquishBase::kExtensions[0];
+constexpr std::string_view kIndexExtension = SquishBase::kExtensions[1];
+
+// How long one wait for a lock held elsewhere lasts before the next try.
+constexpr int kLockRetryMs = 100;
+
+// The name of one of the base's files, under the case it exists in.
+// Nothing when the base path and extension do not fit a short string: cut
+// at 255 characters, ".sqd" and ".sqi" could become the same file name, or
+// the name of a file of another base.
+std::optional<ShortString> BaseFileName(std::string_view base_path, std::string_view extension) {
+  if (base_path.size() + extension.size() > ShortString::kMax) return std::nullopt;
+  std::string name(base_path);
+  name += extension;
+  return ResolveFileNameCase(name);
+}
+
+}  // namespace
+
+SquishBase::SquishBase() { SquishBase::SetBaseDefaults(); }
+
+SquishBase::~SquishBase() {
+  // Nothing is written back: every message operation writes the header
+  // itself, so the files are complete whenever no operation runs.
+  stream_.reset();
+  path_ = std::string_view();
+  count_ = 0;
+  state_ = BaseState::kClosed;
+  ResetHeaders();
+  index_stream_.reset();
+  UnlockBase();
+}
+
+void SquishBase::SetBaseDefaults() {
+  base_header_.len = SquishBaseHeader::kEncodedSize;
+  if (base_header_.uid == 0) base_header_.uid = kSquishFirstUid;
+  base_header_.sz_frame_header = SquishFrameHeader::kEncodedSize;
+  if (base_header_.end_frame == 0) base_header_.end_frame = kSquishFirstFrame;
+  frame_header_.frame_id = kSquishFrameId;
+}
+
+void SquishBase::ResetHeaders() {
+  base_header_ = SquishBaseHeader();
+  msg_header_ = SquishMsgHeader();
+  index_record_ = SquishIndexRecord();
+  SquishBase::SetBaseDefaults();
+}
+
+void SquishBase::CloseStreams() {
+  stream_.reset();
+  index_stream_.reset();
+}
+
+bool SquishBase::Fail() {
+  CloseStreams();
+  state_ = BaseState::kOpenError;
+  return true;
+}
+
+void SquishBase::ResetStreams() {
+  MessageBase::ResetStreams();
+  if (index_stream_) index_stream_->ClearError();
+}
+
+bool SquishBase::AnyFileExists(std::string_view base_path) {
+  for (const std::string_view extension : kExtensions) {
+    const std::optional<ShortString> name = BaseFileName(base_path, extension);
+    // A name too long to be used counts as present, so that the caller
+    // opens (and fails) instead of creating a base under a cut name.
+    if (!name || FileExists(*name)) return true;
+  }
+  return false;
+}
+
+bool SquishBase::Open(std::string_view path) {
+  // The common part only makes sure the directory exists; the files decide.
+  (void)MessageBase::Open(path);
+  CloseStreams();
+  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
+  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
+  if (!data_name || !index_name) return Fail();
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite);
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite);
+
+  // Size is -1 for a file the 32-bit signed stream positions cannot reach
+  // (2 GiB and more). Such a base is refused as a whole: its header's
+  // offsets could point where no read or write of ours can go, and a
+  // wrapped offset would overwrite the wrong frame.
+  const std::int32_t data_size = stream_->Size();
+  if (!stream_->Ok() || data_size < static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)) {
+    return Fail();
+  }
+  // A missing ".sqi" (its stream latched the open error) is tolerated:
+  // the header alone gives the count. One that is too large is not.
+  if (index_stream_->Ok() && index_stream_->Size() < 0) return Fail();
+
+  std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
+  stream_->Seek(0);
+  stream_->Read(bytes.data(), bytes.size());
+  const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
+  if (!stream_->Ok() || !header) return Fail();
+
+  // Count is the header's NumMsg as it stands, even when ".sqi" holds
+  // fewer records: that is how every Squish program counts, and a message
+  // whose index record is missing simply cannot be read. No memory is
+  // sized by it. Only a value the signed count cannot hold is refused,
+  // rather than letting it turn negative (which would hide an oversize
+  // base from rotation).
+  if (header->num_msg > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    return Fail();
+  }
+  base_header_ = *header;
+  state_ = BaseState::kOpened;
+  count_ = static_cast<std::int32_t>(base_header_.num_msg);
+  return false;
+}
+
+bool SquishBase::Create(std::string_view path) {
+  (void)MessageBase::Create(path);
+  CloseStreams();
+  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
+  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
+  if (!data_name || !index_name) return Fail();
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kCreate);
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kCreate);
+
+  base_header_.len = SquishBaseHeader::kEncodedSize;
+  base_header_.sz_frame_header = SquishFrameHeader::kEncodedSize;
+  base_header_.end_frame = kSquishFirstFrame;
+  base_header_.begin_frame = kSquishFirstFrame;
+  base_header_.last_frame = 0;
+  base_header_.high_water = kSquishFirstHighWater;
+  base_header_.uid = kSquishFirstUid;
+  // The files are empty, so no message and no free frame can be counted,
+  // whatever a header opened earlier by this object said. The settings
+  // other programs keep in the header (name, limits) stay as they are.
+  base_header_.num_msg = 0;
+  base_header_.high_msg = 0;
+  base_header_.free_frame = 0;
+  base_header_.last_free_frame = 0;
+
+  std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
+  base_header_.EncodeTo(bytes.data());
+  stream_->Write(bytes.data(), bytes.size());
+  stream_->Flush();
+  // Create also empties a base after its copy: a header that did not reach
+  // the file must not pass for an emptied base.
+  if (!stream_->Ok() || !index_stream_->Ok()) return Fail();
+
+  count_ = static_cast<std::int32_t>(base_header_.num_msg);
+  state_ = BaseState::kCreated;
+  return false;
+}
+
+bool SquishBase::LockBase(int timeout_ms) {
+  if (lock_file_ != nullptr) return false;
+  if (!Usable()) {
+    lock_error_ = Status::Invalid(path_, "base not open");
+    return true;
+  }
+  const std::optional<ShortString> data_name = BaseFileName(path_, kDataExtension);
+  if (!data_name) {
+    lock_error_ = Status::Invalid(path_, "name too long");
+    return true;
+  }
+  std::unique_ptr<FileHandle> file = Os().OpenFile(*data_name, OpenMode::kReadWrite);
+  if (file == nullptr) {
+    lock_error_ = Os().LastError();
+    return true;
+  }
+  int waited = 0;
+  for (;;) {
+    if (file->TryLock(0, 1)) {
+      lock_file_ = std::move(file);
+      lock_error_ = Status::Ok();
+      return false;
+    }
+    lock_error_ = file->LastError();
+    // Only a lock held elsewhere is worth waiting for.
+    if (lock_error_.kind() != StatusKind::kBusy || waited >= timeout_ms) return true;
+    const int pause = std::min(kLockRetryMs, timeout_ms - waited);
+    Os().Sleep(pause);
+    waited += pause;
+  }
+}
+
+void SquishBase::UnlockBase() {
+  if (lock_file_ == nullptr) return;
+  // Closing the handle releases the lock even when Unlock fails, and
+  // nothing was written through it.
+  (void)lock_file_->Unlock(0, 1);
+  (void)lock_file_->Close();
+  lock_file_.reset();
+}
+
+}  // namespace qlr

@@ -1,0 +1,87 @@
+// A message area in the Squish format: a data file of linked frames
+// (".sqd") and an index file (".sqi") that share one base path. The base
+// level opens and creates the two files and takes the message count from
+// the data file's header; the message operations work on the frames.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "msgbase/message_base.h"
+#include "msgbase/squish/squish_records.h"
+#include "platform/platform.h"
+#include "platform/status.h"
+#include "support/stream.h"
+
+namespace qlr {
+
+class SquishBase : public MessageBase {
+ public:
+  // The base's files in the order they are handled (copied, erased).
+  static constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
+
+  SquishBase();
+  // Closes both files and forgets the headers; nothing is written.
+  ~SquishBase() override;
+
+  // Opens the two files of the existing base `path` (without extension).
+  // Fails with OpenError when ".sqd" is missing, cannot be opened for
+  // writing, holds fewer than 256 bytes, or is beyond the 2 GiB the
+  // streams can address. A missing ".sqi" is not an error here: reading
+  // a message fails later. Count is the header's NumMsg.
+  [[nodiscard]] bool Open(std::string_view path) override;
+  // Creates (or truncates) both files and writes the header of an empty
+  // base. Whether a base should be created at all is the caller's decision
+  // (see AnyFileExists). Fails with OpenError when a file cannot be made or
+  // the header does not reach the file.
+  [[nodiscard]] bool Create(std::string_view path) override;
+  // Clears the error status of both streams.
+  void ResetStreams() override;
+  // Puts the fixed values of the format into the headers in memory (header
+  // size, frame header size, frame id) and fills a zero Uid and EndFrame
+  // with their starting values; other fields are left alone.
+  virtual void SetBaseDefaults();
+
+  // True when a file of the base `base_path` (without extension) exists
+  // under any of the extensions, in any case of its name.
+  static bool AnyFileExists(std::string_view base_path);
+
+  // Takes the lock Squish writers take before they change a base: the
+  // first byte of ".sqd". Retries for about `timeout_ms` while another
+  // program holds it. True on failure (base not open, lock held elsewhere,
+  // or locks not available; LockError says which). The lock stays until
+  // UnlockBase or destruction, across Open and Create.
+  [[nodiscard]] bool LockBase(int timeout_ms);
+  void UnlockBase();
+  bool Locked() const { return lock_file_ != nullptr; }
+  const Status& LockError() const { return lock_error_; }
+
+  const SquishBaseHeader& BaseHeader() const { return base_header_; }
+
+ protected:
+  // The stream of ".sqd" (the common Stream field) and of ".sqi".
+  Stream* DataStream() const { return stream_.get(); }
+  Stream* IndexStream() const { return index_stream_.get(); }
+
+  SquishBaseHeader base_header_;
+  SquishMsgHeader msg_header_;
+  SquishFrameHeader frame_header_;
+  SquishIndexRecord index_record_;
+  std::unique_ptr<Stream> index_stream_;
+
+ private:
+  void CloseStreams();
+  // Gives up an Open or Create: both streams closed, State OpenError.
+  bool Fail();
+  // Empties the headers in memory and puts the defaults back.
+  void ResetHeaders();
+
+  // A handle of its own on ".sqd" that holds the lock; the streams do not
+  // expose theirs.
+  std::unique_ptr<FileHandle> lock_file_;
+  Status lock_error_;
+};
+
+}  // namespace qlr

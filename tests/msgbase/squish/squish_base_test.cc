@@ -1,0 +1,514 @@
+#include "msgbase/squish/squish_base.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "support/coding.h"
+#include "testing/fault_injecting_platform.h"
+#include "testing/scratch_dir.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Exposes the two streams so tests can see what Open left behind.
+class ProbedSquishBase : public SquishBase {
+ public:
+  using SquishBase::DataStream;
+  using SquishBase::IndexStream;
+};
+
+// Stores a u32 field of a hand-built file.
+void Put32(std::string& bytes, std::size_t offset, std::uint32_t value) {
+  EncodeFixed32(reinterpret_cast<std::uint8_t*>(bytes.data()) + offset, value);
+}
+
+// The header of an empty base, written from the field offsets by hand.
+std::string EmptyBaseHeader() {
+  std::string h(256, '\0');
+  h[1] = '\x01';    // 0: Len 256
+  h[16] = '\x01';   // 16: HighWater 1
+  h[20] = '\x02';   // 20: Uid 2
+  h[105] = '\x01';  // 104: BeginFrame 256
+  h[121] = '\x01';  // 120: EndFrame 256
+  h[130] = '\x1C';  // 130: SzFrameHeader 28
+  return h;
+}
+
+// A header of `size` bytes (at least the 8 up to HighMsg) with NumMsg set.
+std::string HeaderWithNumMsg(std::uint32_t num_msg, std::size_t size = 256) {
+  std::string h = EmptyBaseHeader();
+  h.resize(size, '\0');
+  Put32(h, 4, num_msg);
+  return h;
+}
+
+// ---- Create ----
+
+TEST(SquishBaseCreateTest, WritesTheHeaderOfAnEmptyBase) {
+  testing::ScratchDir dir;
+  SquishBase base;
+  EXPECT_FALSE(base.Create(dir.Path("area")));
+  EXPECT_EQ(base.State(), BaseState::kCreated);
+  EXPECT_EQ(base.Count(), 0);
+  EXPECT_EQ(base.Path(), dir.Path("area"));
+  EXPECT_EQ(dir.ReadFile("area.sqd"), EmptyBaseHeader());
+  EXPECT_EQ(dir.ReadFile("area.sqi"), "");
+}
+
+TEST(SquishBaseCreateTest, TruncatesAnExistingBase) {
+  testing::ScratchDir dir;
+  dir.WriteFile("area.sqd", HeaderWithNumMsg(5, 9000));
+  dir.WriteFile("area.sqi", std::string(60, 'i'));
+  SquishBase base;
+  EXPECT_FALSE(base.Create(dir.Path("area")));
+  EXPECT_EQ(dir.ReadFile("area.sqd"), EmptyBaseHeader());
+  EXPECT_EQ(dir.ReadFile("area.sqi"), "");
+  EXPECT_EQ(base.Count(), 0);
+}
+
+TEST(SquishBaseCreateTest, AfterOpenEmptiesTheCountsButKeepsTheSettings) {
+  testing::ScratchDir dir;
+  std::string old = HeaderWithNumMsg(7, 600);
+  Put32(old, 8, 9);       // HighMsg
+  Put32(old, 20, 40);     // Uid
+  old[24] = 'N';          // BaseName
+  Put32(old, 108, 400);   // LastFrame
+  Put32(old, 112, 300);   // FreeFrame
+  Put32(old, 116, 350);   // LastFreeFrame
+  Put32(old, 124, 1000);  // MaxMsg
+  dir.WriteFile("area.sqd", old);
+  SquishBase base;
+  ASSERT_FALSE(base.Open(dir.Path("area")));
+  ASSERT_EQ(base.Count(), 7);
+
+  EXPECT_FALSE(base.Create(dir.Path("area")));
+  EXPECT_EQ(base.Count(), 0);
+  std::string expected = EmptyBaseHeader();
+  expected[24] = 'N';
+  Put32(expected, 124, 1000);
+  EXPECT_EQ(dir.ReadFile("area.sqd"), expected);
+}
+
+TEST(SquishBaseCreateTest, ThenOpenGivesAnOpenedEmptyBase) {
+  testing::ScratchDir dir;
+  SquishBase base;
+  ASSERT_FALSE(base.Create(dir.Path("new/sub/area")));
+  EXPECT_FALSE(base.Open(dir.Path("new/sub/area")));
+  EXPECT_EQ(base.State(), BaseState::kOpened);
+  EXPECT_EQ(base.Count(), 0);
+  EXPECT_EQ(base.BaseHeader().uid, kSquishFirstUid);
+  EXPECT_EQ(dir.ReadFile("new/sub/area.sqd"), EmptyBaseHeader());
+}
+
+TEST(SquishBaseCreateTest, ReportsFilesThatCannotBeMade) {
+  testing::ScratchDir dir;
+  dir.WriteFile("plain", "x");  // a file where the directory should be
+  ProbedSquishBase base;
+  EXPECT_TRUE(base.Create(dir.Path("plain/area")));
+  EXPECT_EQ(base.State(), BaseState::kOpenError);
+  EXPECT_EQ(base.DataStream(), nullptr);
+  EXPECT_EQ(base.IndexStream(), nullptr);
+}
+
+TEST(SquishBaseCreateTest, ReportsAHeaderThatDidNotReachTheFile) {
+  testing::ScratchDir dir;
+  const struct {
+    testing::PlatformOp op;
+    int nth;
+  } faults[] = {{testing::PlatformOp::kOpenFile, 1},
+                {testing::PlatformOp::kOpenFile, 2},
+                {testing::PlatformOp::kWrite, 1},
+                {testing::PlatformOp::kShortWrite, 1}};
+  for (const auto& fault : faults) {
+    testing::FaultInjectingPlatform faulty;
+    auto installed = faulty.Install();
+    faulty.FailCall(fault.op, fault.nth);
+    SquishBase base;
+    EXPECT_TRUE(base.Create(dir.Path("area"))) << static_cast<int>(fault.op) << " " << fault.nth;
+    EXPECT_EQ(base.State(), BaseState::kOpenError);
+    EXPECT_EQ(base.Count(), 0);
+  }
+}
+
+// ---- Open ----
+
+struct OpenCase {
+  const char* what;
+  std::optional<std::string> sqd;  // nothing: the file is missing
+  std::optional<std::string> sqi;
+  bool fails;
+  std::int32_t count;
+};
+
+class SquishBaseOpenTest : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(SquishBaseOpenTest, CountAndState) {
+  const OpenCase& c = GetParam();
+  testing::ScratchDir dir;
+  if (c.sqd) dir.WriteFile("area.sqd", *c.sqd);
+  if (c.sqi) dir.WriteFile("area.sqi", *c.sqi);
+  {
+    ProbedSquishBase base;
+    EXPECT_EQ(base.Open(dir.Path("area")), c.fails);
+    EXPECT_EQ(base.State(), c.fails ? BaseState::kOpenError : BaseState::kOpened);
+    EXPECT_EQ(base.Count(), c.count);
+    // Both streams exist exactly while the base is usable.
+    EXPECT_EQ(base.DataStream() != nullptr, !c.fails);
+    EXPECT_EQ(base.IndexStream() != nullptr, !c.fails);
+  }
+  // Neither Open nor the destructor writes anything.
+  if (c.sqd) {
+    EXPECT_EQ(dir.ReadFile("area.sqd"), *c.sqd);
+  }
+  if (c.sqi) {
+    EXPECT_EQ(dir.ReadFile("area.sqi"), *c.sqi);
+  }
+}
+
+std::string Garbled() {
+  std::string h = HeaderWithNumMsg(3);
+  h[0] = '\x12';              // Len
+  h[130] = '\x00';            // SzFrameHeader
+  Put32(h, 104, 0xFFFFFFF0);  // BeginFrame
+  return h;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SquishBaseOpenTest,
+    ::testing::Values(
+        OpenCase{"empty base", EmptyBaseHeader(), "", false, 0},
+        OpenCase{"count from header, empty index", HeaderWithNumMsg(7), "", false, 7},
+        OpenCase{"count from header, no index", HeaderWithNumMsg(7), std::nullopt, false, 7},
+        OpenCase{"index holds other records", HeaderWithNumMsg(1), std::string(36, 'x'), false, 1},
+        OpenCase{"frames after the header", HeaderWithNumMsg(2, 900), "", false, 2},
+        OpenCase{"header fields are not checked", Garbled(), "", false, 3},
+        OpenCase{"largest count", HeaderWithNumMsg(0x7FFFFFFF), "", false, 0x7FFFFFFF},
+        OpenCase{"count beyond a signed 32-bit", HeaderWithNumMsg(0x80000000), "", true, 0},
+        OpenCase{"count all ones", HeaderWithNumMsg(0xFFFFFFFF), "", true, 0},
+        OpenCase{"header of 255 bytes", HeaderWithNumMsg(7, 255), "", true, 0},
+        OpenCase{"header of 8 bytes", HeaderWithNumMsg(7, 8), "", true, 0},
+        OpenCase{"empty data file", "", "", true, 0},
+        OpenCase{"no data file", std::nullopt, "", true, 0},
+        OpenCase{"no files at all", std::nullopt, std::nullopt, true, 0}),
+    [](const ::testing::TestParamInfo<OpenCase>& param_info) {
+      std::string name;
+      for (const char* p = param_info.param.what; *p != '\0'; ++p) {
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      }
+      return name;
+    });
+
+TEST(SquishBaseOpenFailureTest, RefusesFilesBeyondTwoGigabytes) {
+  const std::uintmax_t kTooLarge = std::uintmax_t{1} << 31;  // one past the last position
+  for (const char* large : {"area.sqd", "area.sqi"}) {
+    testing::ScratchDir dir;
+    dir.WriteFile("area.sqd", HeaderWithNumMsg(4));
+    dir.WriteFile("area.sqi", std::string(48, '\0'));
+    std::error_code ec;
+    fs::resize_file(dir.Path(large), kTooLarge, ec);  // sparse where supported
+    if (ec) GTEST_SKIP() << "cannot make a large sparse file: " << ec.message();
+    SquishBase base;
+    EXPECT_TRUE(base.Open(dir.Path("area"))) << large;
+    EXPECT_EQ(base.State(), BaseState::kOpenError);
+    EXPECT_EQ(base.Count(), 0);
+  }
+}
+
+TEST(SquishBaseOpenFailureTest, AReopenAfterAFailureStartsAfresh) {
+  testing::ScratchDir dir;
+  dir.WriteFile("good.sqd", HeaderWithNumMsg(5));
+  dir.WriteFile("bad.sqd", HeaderWithNumMsg(5, 100));
+  ProbedSquishBase base;
+  ASSERT_FALSE(base.Open(dir.Path("good")));
+  EXPECT_TRUE(base.Open(dir.Path("bad")));
+  EXPECT_EQ(base.Count(), 0);
+  EXPECT_EQ(base.DataStream(), nullptr);
+  EXPECT_FALSE(base.Open(dir.Path("good")));
+  EXPECT_EQ(base.Count(), 5);
+  EXPECT_EQ(base.State(), BaseState::kOpened);
+}
+
+TEST(SquishBaseTest, ResetStreamsClearsBothStreams) {
+  testing::ScratchDir dir;
+  dir.WriteFile("area.sqd", HeaderWithNumMsg(2));  // no ".sqi"
+  ProbedSquishBase base;
+  ASSERT_FALSE(base.Open(dir.Path("area")));
+  std::uint8_t byte = 0;
+  base.DataStream()->Seek(256);
+  base.DataStream()->Read(&byte, 1);  // past the end
+  ASSERT_FALSE(base.DataStream()->Ok());
+  ASSERT_FALSE(base.IndexStream()->Ok());  // the missing file
+  base.ResetStreams();
+  EXPECT_TRUE(base.DataStream()->Ok());
+  EXPECT_TRUE(base.IndexStream()->Ok());
+}
+
+// ---- File names ----
+
+TEST(SquishBaseTest, AnyFileExists) {
+  testing::ScratchDir dir;
+  EXPECT_FALSE(SquishBase::AnyFileExists(dir.Path("area")));
+  dir.WriteFile("area.sqi", "");
+  EXPECT_TRUE(SquishBase::AnyFileExists(dir.Path("area")));
+  dir.WriteFile("other.sqd", "");
+  EXPECT_TRUE(SquishBase::AnyFileExists(dir.Path("other")));
+  // A name that would be cut counts as present: nothing is created under it.
+  EXPECT_TRUE(SquishBase::AnyFileExists(std::string(253, 'a')));
+  ASSERT_EQ(SquishBase::kExtensions.size(), 2u);
+  EXPECT_EQ(SquishBase::kExtensions[0], ".sqd");
+  EXPECT_EQ(SquishBase::kExtensions[1], ".sqi");
+}
+
+TEST(SquishBaseTest, RefusesABasePathTooLongForItsExtensions) {
+  testing::ScratchDir dir;
+  const std::string path = dir.Path(std::string(255 - dir.root().size() - 2, 'a'));
+  ASSERT_EQ(path.size(), 254u);
+  SquishBase base;
+  EXPECT_TRUE(base.Create(path));
+  EXPECT_EQ(base.State(), BaseState::kOpenError);
+  EXPECT_TRUE(fs::is_empty(dir.root()));
+}
+
+#ifndef _WIN32
+TEST(SquishBaseTest, UsesUpperCaseFileNames) {
+  testing::ScratchDir dir;
+  dir.WriteFile("AREA.SQD", HeaderWithNumMsg(3, 400));
+  dir.WriteFile("AREA.SQI", std::string(36, 'x'));
+  EXPECT_TRUE(SquishBase::AnyFileExists(dir.Path("area")));
+  {
+    SquishBase base;
+    EXPECT_FALSE(base.Open(dir.Path("area")));
+    EXPECT_EQ(base.Count(), 3);
+  }
+  {
+    SquishBase base;
+    EXPECT_FALSE(base.Create(dir.Path("area")));
+  }
+  // Re-created under their own names; no lower-case twins appeared.
+  EXPECT_EQ(dir.ReadFile("AREA.SQD"), EmptyBaseHeader());
+  EXPECT_EQ(dir.ReadFile("AREA.SQI"), "");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.root())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"AREA.SQD", "AREA.SQI"}));
+}
+#endif
+
+// ---- Locks ----
+
+class SquishBaseLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.WriteFile("area.sqd", EmptyBaseHeader());
+    dir_.WriteFile("area.sqi", "");
+    other_ = Os().OpenFile(dir_.Path("area.sqd"), OpenMode::kReadWrite);
+    ASSERT_NE(other_, nullptr);
+    if (!other_->TryLock(0, 1)) {
+      if (other_->LastError().kind() == StatusKind::kInvalidArgument) {
+        GTEST_SKIP() << "byte-range locks not supported: " << other_->LastError().ToString();
+      }
+      FAIL() << other_->LastError().ToString();
+    }
+    ASSERT_TRUE(other_->Unlock(0, 1));
+  }
+
+  // True when a second handle could take the lock (and it releases it).
+  bool OtherCanLock() {
+    if (!other_->TryLock(0, 1)) return false;
+    EXPECT_TRUE(other_->Unlock(0, 1));
+    return true;
+  }
+
+  testing::ScratchDir dir_;
+  std::unique_ptr<FileHandle> other_;
+};
+
+TEST_F(SquishBaseLockTest, HoldsTheFirstByteUntilUnlocked) {
+  SquishBase base;
+  ASSERT_FALSE(base.Open(dir_.Path("area")));
+  ASSERT_FALSE(base.LockBase(0)) << base.LockError().ToString();
+  EXPECT_TRUE(base.Locked());
+  EXPECT_FALSE(OtherCanLock());
+  EXPECT_EQ(other_->LastError().kind(), StatusKind::kBusy);
+  EXPECT_FALSE(base.LockBase(0));  // already held
+  // Emptying the base keeps the lock on the same file.
+  ASSERT_FALSE(base.Create(dir_.Path("area")));
+  EXPECT_FALSE(OtherCanLock());
+  base.UnlockBase();
+  EXPECT_FALSE(base.Locked());
+  EXPECT_TRUE(OtherCanLock());
+}
+
+TEST_F(SquishBaseLockTest, DestructionReleasesTheLock) {
+  {
+    SquishBase base;
+    ASSERT_FALSE(base.Open(dir_.Path("area")));
+    ASSERT_FALSE(base.LockBase(0));
+    EXPECT_FALSE(OtherCanLock());
+  }
+  EXPECT_TRUE(OtherCanLock());
+}
+
+TEST_F(SquishBaseLockTest, FailsWhileAnotherHolderHasIt) {
+  SquishBase base;
+  ASSERT_FALSE(base.Open(dir_.Path("area")));
+  ASSERT_TRUE(other_->TryLock(0, 1));
+  for (const int timeout : {0, 120}) {
+    EXPECT_TRUE(base.LockBase(timeout)) << timeout;
+    EXPECT_EQ(base.LockError().kind(), StatusKind::kBusy);
+    EXPECT_FALSE(base.Locked());
+  }
+  ASSERT_TRUE(other_->Unlock(0, 1));
+  EXPECT_FALSE(base.LockBase(0));
+}
+
+// The host's platform with locks simulated, so the waiting can be tested
+// without real time passing and where the host has no locks: the first
+// byte is held by "another program" for `busy_tries` attempts, and Sleep
+// only records the pause.
+class ScriptedLockPlatform final : public Platform {
+ public:
+  int busy_tries = 0;
+  StatusKind failure = StatusKind::kBusy;  // how a refused attempt fails
+  std::vector<int> pauses;
+  int tries = 0;
+  int unlocks = 0;
+
+  class File final : public FileHandle {
+   public:
+    File(ScriptedLockPlatform& owner, std::unique_ptr<FileHandle> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+    bool Read(void* b, std::size_t n, std::size_t* got) override { return inner_->Read(b, n, got); }
+    bool Write(const void* b, std::size_t n, std::size_t* w) override {
+      return inner_->Write(b, n, w);
+    }
+    bool Seek(std::uint64_t p) override { return inner_->Seek(p); }
+    bool Size(std::uint64_t* s) override { return inner_->Size(s); }
+    bool Truncate(std::uint64_t s) override { return inner_->Truncate(s); }
+    bool Sync() override { return inner_->Sync(); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+      EXPECT_EQ(offset, 0u);
+      EXPECT_EQ(length, 1u);
+      if (owner_.tries++ < owner_.busy_tries) return Fail(Status(owner_.failure, "", "held"));
+      return true;
+    }
+    bool Unlock(std::uint64_t, std::uint64_t) override {
+      ++owner_.unlocks;
+      return true;
+    }
+
+   private:
+    ScriptedLockPlatform& owner_;
+    std::unique_ptr<FileHandle> inner_;
+  };
+
+  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    auto inner = host_.OpenFile(path, mode);
+    if (inner == nullptr) return nullptr;
+    return std::make_unique<File>(*this, std::move(inner));
+  }
+  bool DeleteFile(std::string_view path) override { return host_.DeleteFile(path); }
+  std::optional<FileStatus> Stat(std::string_view path) override { return host_.Stat(path); }
+  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
+    return host_.SetAttributes(path, attributes);
+  }
+  bool RestoreNativeMode(std::string_view path, std::uint32_t mode) override {
+    return host_.RestoreNativeMode(path, mode);
+  }
+  bool SetModifiedTime(std::string_view path, FileTime time) override {
+    return host_.SetModifiedTime(path, time);
+  }
+  bool SameFile(std::string_view a, std::string_view b) override { return host_.SameFile(a, b); }
+  bool ListDirectory(std::string_view directory, std::string_view pattern,
+                     std::vector<DirEntry>* entries) override {
+    return host_.ListDirectory(directory, pattern, entries);
+  }
+  bool MakeDirectory(std::string_view path) override { return host_.MakeDirectory(path); }
+  bool RemoveDirectory(std::string_view path) override { return host_.RemoveDirectory(path); }
+  bool SyncDirectory(std::string_view path) override { return host_.SyncDirectory(path); }
+  std::string ExecutablePath() override { return host_.ExecutablePath(); }
+  std::optional<std::string> GetEnvironment(std::string_view name) override {
+    return host_.GetEnvironment(name);
+  }
+  ProcessResult RunCommandInterpreter(std::string_view tail) override {
+    return host_.RunCommandInterpreter(tail);
+  }
+  void Sleep(int milliseconds) override { pauses.push_back(milliseconds); }
+  LocalTime Now() override { return host_.Now(); }
+
+ private:
+  Platform& host_ = HostPlatform();
+};
+
+TEST(SquishBaseLockWaitTest, RetriesWhileBusyForABoundedTime) {
+  const struct {
+    int busy_tries;
+    int timeout_ms;
+    bool fails;
+    std::vector<int> pauses;
+  } cases[] = {
+      {0, 0, false, {}},
+      {1, 0, true, {}},        // no waiting asked for
+      {1, 500, false, {100}},  // free after one pause
+      {3, 500, false, {100, 100, 100}},
+      {100, 250, true, {100, 100, 50}},  // the pauses add up to the timeout
+      {100, 100, true, {100}},
+  };
+  for (const auto& c : cases) {
+    testing::ScratchDir dir;
+    dir.WriteFile("area.sqd", EmptyBaseHeader());
+    ScriptedLockPlatform platform;
+    platform.busy_tries = c.busy_tries;
+    ScopedPlatform installed(platform);
+    SquishBase base;
+    ASSERT_FALSE(base.Open(dir.Path("area")));
+    EXPECT_EQ(base.LockBase(c.timeout_ms), c.fails) << c.busy_tries << " " << c.timeout_ms;
+    EXPECT_EQ(base.Locked(), !c.fails);
+    EXPECT_EQ(platform.pauses, c.pauses) << c.busy_tries << " " << c.timeout_ms;
+    EXPECT_EQ(base.LockError().ok(), !c.fails);
+    base.UnlockBase();
+    EXPECT_EQ(platform.unlocks, c.fails ? 0 : 1);
+  }
+}
+
+TEST(SquishBaseLockWaitTest, DoesNotWaitForOtherFailures) {
+  testing::ScratchDir dir;
+  dir.WriteFile("area.sqd", EmptyBaseHeader());
+  ScriptedLockPlatform platform;
+  platform.busy_tries = 100;
+  platform.failure = StatusKind::kInvalidArgument;
+  ScopedPlatform installed(platform);
+  SquishBase base;
+  ASSERT_FALSE(base.Open(dir.Path("area")));
+  EXPECT_TRUE(base.LockBase(1000));
+  EXPECT_EQ(base.LockError().kind(), StatusKind::kInvalidArgument);
+  EXPECT_TRUE(platform.pauses.empty());
+  EXPECT_EQ(platform.tries, 1);
+}
+
+TEST(SquishBaseLockStateTest, ABaseThatIsNotOpenCannotBeLocked) {
+  SquishBase base;
+  EXPECT_TRUE(base.LockBase(0));
+  EXPECT_EQ(base.LockError().kind(), StatusKind::kInvalidArgument);
+  testing::ScratchDir dir;
+  dir.WriteFile("area.sqd", "short");
+  EXPECT_TRUE(base.Open(dir.Path("area")));
+  EXPECT_TRUE(base.LockBase(0));
+  EXPECT_FALSE(base.Locked());
+}
+
+}  // namespace
+}  // namespace qlr
