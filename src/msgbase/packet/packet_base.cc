@@ -140,7 +140,8 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
     } else {
       window.erase(window.begin(), window.begin() + (keep_from - window_start));
     }
-    window_start = keep_from;
+    // No match starts before keep_from: it would have been found whole.
+    window_start = next = keep_from;
     const auto chunk =
         static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk, size - read_pos));
     const std::size_t kept = window.size();
