@@ -1,6 +1,7 @@
 #include "msgbase/packet/packet_base.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 
 #include "msgbase/ftn_address.h"
@@ -122,7 +123,7 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
   std::int64_t next = kFirstTextOffset;
   while (true) {
     if (next < read_pos) {
-      const auto from = window.begin() + (next - window_start);
+      const auto from = window.begin() + static_cast<std::ptrdiff_t>(next - window_start);
       const auto hit = std::search(from, window.end(), kMessageSeam.begin(), kMessageSeam.end());
       if (hit != window.end()) {
         const std::int64_t at = window_start + (hit - window.begin());
@@ -138,7 +139,8 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
     if (keep_from >= read_pos) {
       window.clear();
     } else {
-      window.erase(window.begin(), window.begin() + (keep_from - window_start));
+      window.erase(window.begin(),
+                   window.begin() + static_cast<std::ptrdiff_t>(keep_from - window_start));
     }
     // No match starts before keep_from: it would have been found whole.
     window_start = next = keep_from;
