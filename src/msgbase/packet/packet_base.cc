@@ -1,0 +1,321 @@
+#include "msgbase/packet/packet_base.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+#include "msgbase/ftn_address.h"
+#include "msgbase/ftn_date.h"
+#include "platform/platform.h"
+#include "support/coding.h"
+#include "util/file_name_case.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+// The last byte of the packet header: the boundary before message 1.
+constexpr std::int32_t kHeaderLastByte = kPacketHeaderSize - 1;
+// The strings of message 1 start after the header and its fixed part; the
+// binary fields before them are never searched, as they may hold any byte.
+constexpr std::int32_t kFirstTextOffset = kPacketHeaderSize + kPackedMsgHeaderSize;
+// A match at P is the NUL at P; the next message's strings start after its
+// type word and the rest of its fixed part.
+constexpr std::int32_t kMatchToNextText = 1 + kPackedMsgHeaderSize;
+// The NUL that ends a text, then the next message's type word 2.
+constexpr std::array<std::uint8_t, 3> kMessageSeam = {0x00, 0x02, 0x00};
+constexpr std::int32_t kSeamTail = static_cast<std::int32_t>(kMessageSeam.size()) - 1;
+
+}  // namespace
+
+PacketBase::PacketBase() = default;
+
+PacketBase::~PacketBase() {
+  // Purge without the reopen that follows it there: nothing reads the
+  // rescanned packet any more.
+  ApplyPendingDeletes();
+}
+
+// ---- header ----
+
+PacketHeader PacketBase::Header() const {
+  // The buffer is longer than the header, so the decoder cannot refuse it.
+  return PacketHeader::DecodeFrom(pkt_header_buffer_).value_or(PacketHeader{});
+}
+
+void PacketBase::StoreHeader(const PacketHeader& header) {
+  // Writes the first 58 bytes; the word after the header stays.
+  header.EncodeTo(pkt_header_buffer_.data());
+}
+
+void PacketBase::GetOrigAddress(ShortString& address) {
+  const PacketHeader h = Header();
+  address = AddressToText(h.orig_zone, h.orig_net, h.orig_node, h.orig_point);
+}
+
+void PacketBase::GetDestAddress(ShortString& address) {
+  const PacketHeader h = Header();
+  address = AddressToText(h.dest_zone, h.dest_net, h.dest_node, h.dest_point);
+}
+
+void PacketBase::GetPassword(ShortString& password) {
+  password = DecodeFixedText(Header().password, PacketHeader::kPasswordWidth);
+}
+
+void PacketBase::SetOrigAddress(std::string_view address) {
+  // Words are taken by position only ("123/45" is zone 123, net 45); a
+  // domain after "@" has no place in the header.
+  const FtnAddress a = ParseAddress(address);
+  PacketHeader h = Header();
+  h.orig_zone_copy = a.zone;
+  h.orig_zone = a.zone;
+  h.orig_net = a.net;
+  h.orig_node = a.node;
+  h.orig_point = a.point;
+  StoreHeader(h);
+}
+
+void PacketBase::SetDestAddress(std::string_view address) {
+  const FtnAddress a = ParseAddress(address);
+  PacketHeader h = Header();
+  h.dest_zone_copy = a.zone;
+  h.dest_zone = a.zone;
+  h.dest_net = a.net;
+  h.dest_node = a.node;
+  h.dest_point = a.point;
+  StoreHeader(h);
+}
+
+void PacketBase::SetPassword(std::string_view password) {
+  // At most 8 characters, NUL-terminated only when shorter; the bytes
+  // after the NUL stay as they were.
+  PacketHeader h = Header();
+  EncodeFixedText(h.password.data(), h.password.size(), password);
+  StoreHeader(h);
+}
+
+// ---- open, create, scan ----
+
+void PacketBase::ResetBoundaries() {
+  boundaries_.clear();
+  boundaries_.push_back(kHeaderLastByte);
+  pending_deletes_.DisposeAll();
+}
+
+bool PacketBase::Refuse() {
+  stream_.reset();
+  ResetBoundaries();
+  state_ = BaseState::kOpenError;
+  count_ = 0;
+  return true;
+}
+
+void PacketBase::ScanBoundaries(std::int32_t size) {
+  // One forward pass in whole chunks. `window` holds the file bytes from
+  // `window_start` up to `read_pos`; `next` is the first offset a match may
+  // start at. The last two bytes of a chunk are kept in front of the next
+  // one, so a seam that straddles two chunks is found.
+  std::vector<std::uint8_t> window;
+  window.reserve(static_cast<std::size_t>(kScanChunk + kSeamTail));
+  std::int64_t window_start = kFirstTextOffset;
+  std::int64_t read_pos = kFirstTextOffset;
+  std::int64_t next = kFirstTextOffset;
+  while (true) {
+    if (next < read_pos) {
+      const auto from = window.begin() + static_cast<std::ptrdiff_t>(next - window_start);
+      const auto hit = std::search(from, window.end(), kMessageSeam.begin(), kMessageSeam.end());
+      if (hit != window.end()) {
+        const std::int64_t at = window_start + (hit - window.begin());
+        boundaries_.push_back(static_cast<std::int32_t>(at));
+        next = at + kMatchToNextText;
+        continue;
+      }
+    }
+    // The skipped fixed part of a message may reach past what was read.
+    if (next > read_pos) read_pos = next;
+    if (read_pos >= size) break;
+    const std::int64_t keep_from = std::max(next, read_pos - kSeamTail);
+    if (keep_from >= read_pos) {
+      window.clear();
+    } else {
+      window.erase(window.begin(),
+                   window.begin() + static_cast<std::ptrdiff_t>(keep_from - window_start));
+    }
+    // No match starts before keep_from: it would have been found whole.
+    window_start = next = keep_from;
+    const auto chunk =
+        static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk, size - read_pos));
+    const std::size_t kept = window.size();
+    window.resize(kept + chunk);
+    stream_->Seek(static_cast<std::int32_t>(read_pos));
+    stream_->Read(window.data() + kept, chunk);
+    if (!stream_->Ok()) break;
+    read_pos += static_cast<std::int64_t>(chunk);
+  }
+  // A read error ends the search like the end of the file: whatever
+  // follows the last seam is taken as the last message.
+  stream_->ClearError();
+  // The last message ends before the two terminator bytes. A file that
+  // ends in a seam already has that boundary; it is not counted twice, so
+  // the boundaries always grow.
+  const std::int32_t last = size - 3;
+  if (size > kEmptyPacketSize && last > boundaries_.back()) boundaries_.push_back(last);
+}
+
+bool PacketBase::Open(std::string_view path) {
+  const ShortString file = ResolveFileNameCase(path);
+  const bool result = MessageBase::Open(file);
+  ResetBoundaries();
+  stream_.reset();
+  stream_ = std::make_unique<BufferedFileStream>(file, FileMode::kOpenWrite);
+  stream_->Read(pkt_header_buffer_.data(), pkt_header_buffer_.size());
+  // A missing or short file counts as an empty packet; the file, if any,
+  // stays open.
+  if (!stream_->Ok()) {
+    state_ = BaseState::kOpenError;
+    return false;
+  }
+  // Beyond the 2 GiB the streams can address, offsets would wrap: refuse.
+  const std::int32_t size = stream_->Size();
+  if (size < 0) return Refuse();
+  if (size == kEmptyPacketSize) {
+    state_ = BaseState::kOpenError;
+    return false;
+  }
+  if (Header().packet_version != kPacketVersion) {
+    state_ = BaseState::kBadFormat;
+    stream_.reset();
+    return result;
+  }
+  ScanBoundaries(size);
+  state_ = BaseState::kOpened;
+  count_ = static_cast<std::int32_t>(boundaries_.size() - 1);
+  return false;
+}
+
+bool PacketBase::Create(std::string_view path) {
+  const ShortString file = ResolveFileNameCase(path);
+  (void)MessageBase::Create(file);
+  ResetBoundaries();
+  stream_.reset();
+  const FileMode mode = FileExists(file) ? FileMode::kOpenWrite : FileMode::kCreate;
+  stream_ = std::make_unique<BufferedFileStream>(file, mode);
+  // A file that cannot be made (or opened) is a failure, not an empty
+  // packet: reporting 0 messages would pass a base that does not exist.
+  if (!stream_->Ok()) return Refuse();
+  const std::int32_t old_size = stream_->Size();
+  if (old_size < 0) return Refuse();  // beyond 2 GiB
+
+  PacketHeader h = Header();
+  const DateTime now = CurrentDateTime();
+  h.packet_version = kPacketVersion;
+  h.year = static_cast<std::uint16_t>(now.year);
+  h.month = static_cast<std::uint16_t>(now.month - 1);
+  h.day = static_cast<std::uint16_t>(now.day);
+  h.hour = static_cast<std::uint16_t>(now.hour);
+  h.minute = static_cast<std::uint16_t>(now.min);
+  h.second = static_cast<std::uint16_t>(now.sec);
+  StoreHeader(h);
+  // The first message's type word, rewritten unchanged, or the terminator
+  // of a new empty packet.
+  EncodeFixed16(pkt_header_buffer_.data() + kPacketHeaderSize,
+                old_size > kEmptyPacketSize ? kPackedMsgType : 0);
+
+  stream_->Seek(0);
+  stream_->Write(pkt_header_buffer_.data(), pkt_header_buffer_.size());
+  // The header must really be in the file before the base counts as made.
+  stream_->Flush();
+  if (!stream_->Ok()) return Refuse();
+  const std::int32_t size = stream_->Size();
+  if (size < 0) return Refuse();
+  state_ = BaseState::kCreated;
+  if (size != kEmptyPacketSize) {
+    ScanBoundaries(size);
+    count_ = static_cast<std::int32_t>(boundaries_.size() - 1);
+  }
+  return false;
+}
+
+// ---- deletions ----
+
+void PacketBase::AddPendingDelete(std::int32_t start, std::int32_t end) {
+  pending_deletes_.Insert(std::make_unique<RangeItem>(RangeItem{start, end}));
+}
+
+bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size) {
+  BufferedFileStream out(temp_path, FileMode::kCreate);
+  if (!out.Ok()) return true;
+  std::int32_t pos = 0;
+  for (const auto& item : pending_deletes_) {
+    const RangeItem& range = *item;
+    if (range.start < 0 || range.start > range.end) continue;
+    if (range.start > size || range.end > size) break;
+    // Overlapping ranges remove their union; nothing removed comes back.
+    if (range.start > pos) {
+      stream_->Seek(pos);
+      out.CopyFromStream(*stream_, range.start - pos);
+    }
+    pos = std::max(pos, range.end);
+  }
+  if (size > pos) {
+    stream_->Seek(pos);
+    out.CopyFromStream(*stream_, size - pos);
+  }
+  if (!stream_->Ok()) return true;
+  // Durable before it replaces the packet; a sync that succeeded leaves
+  // nothing for the close to lose.
+  return out.SyncToDisk();
+}
+
+void PacketBase::ApplyPendingDeletes() {
+  if (stream_ != nullptr && pending_deletes_.ItemCount() > 0) {
+    // The new content goes to a temporary file that replaces the packet in
+    // one rename, so at every moment the packet's name holds either the
+    // whole old content or the whole new one. The kept bytes are copied in
+    // bounded pieces: any packet the streams can address can be purged.
+    stream_->ClearError();
+    const std::int32_t size = stream_->Size();
+    const std::string packet(path_.view());
+    const std::string temp = packet + std::string(kPurgeTempSuffix);
+    bool replaced = false;
+    if (size >= 0 && !WritePurgedCopy(temp, size)) {
+      // The copy takes the packet's permissions. The packet is closed
+      // before the rename, which some systems refuse for an open file.
+      const std::optional<FileStatus> status = Os().Stat(packet);
+      if (status.has_value() && Os().RestoreNativeMode(temp, status->native_mode)) {
+        stream_.reset();
+        replaced = Os().Rename(temp, packet);
+      }
+    }
+    if (replaced) {
+      // Makes the rename itself durable; the packet is complete either way.
+      const ShortString directory = JustPathName(packet);
+      (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view());
+    } else {
+      DeleteFileIfExists(temp);
+    }
+  }
+  // Also when nothing could be removed: the deletions are not retried.
+  pending_deletes_.DisposeAll();
+}
+
+void PacketBase::Purge() {
+  ApplyPendingDeletes();
+  // Rescan what the file holds now. Its result is not needed: the state
+  // tells what was found.
+  if (path_.empty()) return;
+  const ShortString path = path_;
+  (void)Open(path);
+}
+
+void PacketBase::Discard() {
+  pending_deletes_.DisposeAll();
+  stream_.reset();
+  boundaries_.clear();
+  path_ = ShortString();
+  count_ = 0;
+  state_ = BaseState::kClosed;
+}
+
+}  // namespace qlr
