@@ -16,6 +16,8 @@ constexpr std::int32_t kCopyPiece = 16384;
 // The scan through Read reads this much at a time and seeks back over
 // what follows the delimiter.
 constexpr std::size_t kScanPiece = 256;
+// FindAnyOf looks for several delimiters in blocks of this size.
+constexpr std::size_t kFindBlock = 64;
 
 // What LastError says when SetError was called without a reason.
 ::qlr::Status GenericReason(std::int32_t code) {
@@ -36,16 +38,27 @@ constexpr std::size_t kScanPiece = 256;
 }  // namespace
 
 std::size_t FindAnyOf(const char* data, std::size_t n, std::string_view delimiters) {
-  // memchr per delimiter over a range that shrinks to the best hit so far:
-  // for the one or two delimiters of text lines and strings this beats a
-  // byte loop by far.
-  std::size_t found = n;
-  for (const char delimiter : delimiters) {
-    if (found == 0) break;
-    const void* hit = std::memchr(data, static_cast<unsigned char>(delimiter), found);
-    if (hit != nullptr) found = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+  if (delimiters.empty()) return n;
+  if (delimiters.size() == 1) {
+    const void* hit = std::memchr(data, static_cast<unsigned char>(delimiters[0]), n);
+    return hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : n;
   }
-  return found;
+  // memchr per delimiter over a range that shrinks to the best hit so far.
+  // Done block by block, so that a delimiter the data lacks (CR in a file
+  // of LF lines) costs one block per call, not the rest of the buffer.
+  for (std::size_t block = 0; block < n; block += kFindBlock) {
+    std::size_t found = std::min(n - block, kFindBlock);
+    const char* const start = data + block;
+    bool hit_any = false;
+    for (const char delimiter : delimiters) {
+      const void* hit = std::memchr(start, static_cast<unsigned char>(delimiter), found);
+      if (hit == nullptr) continue;
+      found = static_cast<std::size_t>(static_cast<const char*>(hit) - start);
+      hit_any = true;
+    }
+    if (hit_any) return block + found;
+  }
+  return n;
 }
 
 void Stream::SetError(std::int32_t code, std::int32_t detail) {
