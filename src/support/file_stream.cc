@@ -97,17 +97,14 @@ struct BufferedFileStream::State {
   }
 
   // Reads until n bytes or the end of the file; *got receives the count.
+  // The handle itself reads on until one or the other, so one call does.
   std::int32_t ReadOs(std::uint64_t at, char* out, std::size_t n, std::size_t* got) {
     *got = 0;
     if (const std::int32_t code = SeekOs(at); code != kStreamOk) return code;
-    while (*got < n) {
-      std::size_t count = 0;
-      if (!file->Read(out + *got, n - *got, &count)) {
-        os_position = kUnknownOsPosition;
-        return FileFailed(kStreamOsError, At("read failed", at + *got));
-      }
-      if (count == 0) break;
-      *got += count;
+    if (!file->Read(out, n, got)) {
+      os_position = kUnknownOsPosition;
+      *got = 0;
+      return FileFailed(kStreamOsError, At("read failed", at));
     }
     os_position = at + *got;
     return kStreamOk;
