@@ -472,6 +472,22 @@ TYPED_TEST(ReadUntilTest, LineLongerThanTheBufferInPiecesOfMax) {
   EXPECT_EQ(out, "next");
 }
 
+TYPED_TEST(ReadUntilTest, ScanRightAfterAWriteKeepsTheWrittenBytes) {
+  auto stream = this->Make("0123456789\nnext\n");
+  EXPECT_EQ(ReadBytes(*stream, 2), "01");
+  // No Seek in between: the written bytes may still be in the buffer when
+  // the scan moves it on.
+  WriteBytes(*stream, "AB");
+  std::string out;
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "456789\n");
+  WriteBytes(*stream, "NE");
+  out.clear();
+  EXPECT_EQ(stream->ReadUpTo(&out, 10), ReadStop::kEnd);
+  EXPECT_EQ(out, "xt\n");
+  EXPECT_EQ(Contents(*stream), "01AB456789\nNExt\n");
+}
+
 TYPED_TEST(ReadUntilTest, NullDestinationSkips) {
   auto stream = this->Make("skip this\nkeep");
   EXPECT_EQ(stream->ReadUntil('\n', nullptr, kReadAll), ReadStop::kDelimiter);
