@@ -89,7 +89,7 @@ ReadStop MemoryStream::ReadUntilAny(std::string_view delimiters, std::string* ou
   std::size_t taken = 0;
   while (taken < max) {
     if (at >= size_) {
-      position_ = std::max(position_, at);
+      position_ = at;
       return ReadStop::kEnd;
     }
     const std::size_t offset = at % block_size_;

@@ -99,6 +99,10 @@ class Stream {
   // cannot be read, data beyond 2^31-1) the error latches and, as with
   // Read, nothing is appended and the position stays where it was.
   //
+  //   stream.ReadUntil('\r', &line, kReadAll);  // a line of message text
+  //   stream.ReadUntil('\0', &name, 36);        // a bounded NUL-terminated string
+  //   stream.ReadUpTo(&chunk, 32768);           // the next piece of a scan
+  //
   // The default reads through Read and Seek; the streams here scan their
   // buffer in place.
   virtual ReadStop ReadUntilAny(std::string_view delimiters, std::string* out, std::size_t max);
