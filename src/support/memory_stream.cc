@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "support/stream.h"
 
@@ -17,19 +18,25 @@ namespace {
 constexpr std::size_t kDefaultBlockSize = 8192;
 constexpr std::size_t kMaxSize = std::numeric_limits<std::int32_t>::max();
 
+qlr::Status OutOfMemory(std::size_t size) {
+  return qlr::Status(StatusKind::kIoError, "",
+                     "no memory for a stream of " + std::to_string(size) + " bytes");
+}
+
 }  // namespace
 
 MemoryStream::MemoryStream(std::size_t limit, std::size_t block_size)
     : block_size_(block_size == 0 ? kDefaultBlockSize : block_size) {
   if (limit > kMaxSize) {
-    SetError(kStreamInitError, 0);
+    Fail(kStreamInitError, qlr::Status::Invalid("", "memory stream larger than 2 GiB: " +
+                                                        std::to_string(limit) + " bytes"));
     return;
   }
   const std::size_t wanted = (limit + block_size_ - 1) / block_size_;
   while (blocks_.size() < wanted) {
     std::unique_ptr<char[]> block(new (std::nothrow) char[block_size_]());
     if (block == nullptr) {
-      SetError(kStreamInitError, 0);
+      Fail(kStreamInitError, OutOfMemory(limit));
       return;
     }
     blocks_.push_back(std::move(block));
@@ -59,7 +66,7 @@ void MemoryStream::Read(void* buffer, std::size_t n) {
   // whole destination zero and the position where it was.
   if (position_ > size_ || n > size_ - position_) {
     std::memset(out, 0, n);
-    SetError(kStreamReadError, 0);
+    Fail(kStreamReadError, ShortRead("", n, position_, position_ < size_ ? size_ - position_ : 0));
     return;
   }
   std::size_t at = position_;
@@ -72,6 +79,35 @@ void MemoryStream::Read(void* buffer, std::size_t n) {
     n -= count;
   }
   position_ = at;
+}
+
+ReadStop MemoryStream::ReadUntilAny(std::string_view delimiters, std::string* out,
+                                    std::size_t max) {
+  if (!Ok()) return ReadStop::kError;
+  // Block by block: a block is the largest run of contiguous bytes.
+  std::size_t at = position_;
+  std::size_t taken = 0;
+  while (taken < max) {
+    if (at >= size_) {
+      position_ = at;
+      return ReadStop::kEnd;
+    }
+    const std::size_t offset = at % block_size_;
+    const std::size_t length = std::min({block_size_ - offset, size_ - at, max - taken});
+    const char* const data = blocks_[at / block_size_].get() + offset;
+    std::size_t n = FindAnyOf(data, length, delimiters);
+    const bool found = n < length;
+    if (found) ++n;
+    if (out != nullptr) out->append(data, n);
+    at += n;
+    taken += n;
+    if (found) {
+      position_ = at;
+      return ReadStop::kDelimiter;
+    }
+  }
+  position_ = at;
+  return ReadStop::kLimit;
 }
 
 void MemoryStream::Seek(std::int32_t position) {
@@ -101,7 +137,7 @@ void MemoryStream::Write(const void* buffer, std::size_t n) {
   if (!Ok()) return;
   // Positions are signed 32-bit: refuse what would end beyond them.
   if (n > kMaxSize - position_) {
-    SetError(kStreamWriteError, 0);
+    Fail(kStreamWriteError, BeyondLimit("", "write", n, position_));
     return;
   }
   const std::size_t end = position_ + n;
@@ -111,7 +147,7 @@ void MemoryStream::Write(const void* buffer, std::size_t n) {
     if (block == nullptr) {
       // Out of memory: nothing is written; the blocks gained so far stay
       // (they are zero and beyond the size).
-      SetError(kStreamWriteError, 0);
+      Fail(kStreamWriteError, OutOfMemory(end));
       return;
     }
     blocks_.push_back(std::move(block));

@@ -1,6 +1,8 @@
 // Loading the keyword control file.
 #include "util/control_file.h"
 
+#include <string>
+
 #include "util/files.h"
 #include "util/strings.h"
 
@@ -20,10 +22,16 @@ const CharSet& QuoteSet() {
   return quote;
 }
 
+// Either byte ends a line; the other one right after it belongs to the
+// same line end.
+constexpr std::string_view kLineEnds = "\r\n";
+// Pieces in which the rest of an overlong line is read and dropped.
+constexpr std::size_t kDropPiece = 4096;
+
 // The data has ended: leave the stream healthy and at its end so the
 // caller sees position = size.
-void StopAtEnd(Stream& stream, std::int32_t* read_status) {
-  if (read_status != nullptr) *read_status = stream.Status();
+void StopAtEnd(Stream& stream, std::int32_t* read_status, std::int32_t status) {
+  if (read_status != nullptr) *read_status = status;
   stream.ClearError();
   stream.Seek(stream.Size());
 }
@@ -33,33 +41,49 @@ void StopAtEnd(Stream& stream, std::int32_t* read_status) {
 ShortString ReadLine(Stream& stream, std::int32_t* read_status, bool* cut) {
   if (read_status != nullptr) *read_status = kStreamOk;
   if (cut != nullptr) *cut = false;
-  ShortString line;
-  for (;;) {
-    char c = 0;
-    stream.Read(&c, 1);
-    if (!stream.Ok()) {
-      StopAtEnd(stream, read_status);
-      return line;
-    }
-    if (c == kCR || c == kLF) {
-      char next = 0;
-      stream.Read(&next, 1);
-      if (!stream.Ok()) {
-        StopAtEnd(stream, read_status);
-        // The line end itself was found; only the look-ahead failed.
-        if (read_status != nullptr && *read_status == kStreamReadError) *read_status = kStreamOk;
-        return line;
-      }
-      const char partner = c == kCR ? kLF : kCR;
-      if (next != partner) stream.Seek(stream.Position() - 1);
-      return line;
-    }
-    if (line.size() == ShortString::kMax) {
-      if (cut != nullptr) *cut = true;  // consumed, dropped
-    } else {
-      line.push_back(c);
-    }
+  // One byte more than a line holds tells a line that is too long from one
+  // that just fits before its line end.
+  std::string text;
+  ReadStop stop = stream.ReadUntilAny(kLineEnds, &text, ShortString::kMax + 1);
+  if (stop == ReadStop::kLimit) {
+    if (cut != nullptr) *cut = true;
+    // The rest of the line is consumed and dropped; only its last piece is
+    // looked at, to see which line end closed it.
+    text.resize(ShortString::kMax);
+    std::string rest;
+    do {
+      rest.clear();
+      stop = stream.ReadUntilAny(kLineEnds, &rest, kDropPiece);
+    } while (stop == ReadStop::kLimit);
+    if (stop == ReadStop::kDelimiter) text.push_back(rest.back());
   }
+  if (stop == ReadStop::kError) {
+    StopAtEnd(stream, read_status, stream.Status());
+    return ShortString(text);
+  }
+  if (stop == ReadStop::kEnd) {
+    // As if the read of one more character had failed at the end.
+    StopAtEnd(stream, read_status, kStreamReadError);
+    return ShortString(text);
+  }
+
+  const char end = text.back();
+  text.pop_back();
+  const ShortString line(text);
+  switch (stream.ReadUntil(end == kCR ? kLF : kCR, nullptr, 1)) {
+    case ReadStop::kDelimiter:  // the partner: one line end of two bytes
+      break;
+    case ReadStop::kLimit:  // another byte: it starts the next line
+      stream.Seek(stream.Position() - 1);
+      break;
+    case ReadStop::kEnd:  // the line end itself was found
+      StopAtEnd(stream, read_status, kStreamOk);
+      break;
+    case ReadStop::kError:
+      StopAtEnd(stream, read_status, stream.Status());
+      break;
+  }
+  return line;
 }
 
 ControlFile::ControlFile() : line_expander_(std::make_unique<TemplateExpander>()) {

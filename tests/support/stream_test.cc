@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -21,6 +22,8 @@ using testing::FailMode;
 using testing::FaultInjectingPlatform;
 using testing::PlatformOp;
 using testing::ScratchDir;
+
+using namespace std::string_literals;
 
 // Bytes that differ from their neighbours and from zero, so misplaced or
 // zeroed bytes show.
@@ -284,6 +287,261 @@ TYPED_TEST(StreamContractTest, ZeroLengthTransfersChangeNothing) {
   EXPECT_EQ(stream->Status(), kStreamOk);
 }
 
+TYPED_TEST(StreamContractTest, ShortReadSaysWhatWasWantedAndAvailable) {
+  struct Case {
+    std::int32_t position;
+    std::size_t wanted;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {4, 4, "read error: 4 bytes wanted at position 4, 2 available"},
+      {6, 1, "read error: 1 bytes wanted at position 6, 0 available"},
+      {1000, 3, "read error: 3 bytes wanted at position 1000, 0 available"},
+      {0, 60, "read error: 60 bytes wanted at position 0, 6 available"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.detail);
+    auto stream = this->Make("ABCDEF");
+    EXPECT_TRUE(stream->LastError().ok());
+    stream->Seek(c.position);
+    ReadBytes(*stream, c.wanted);
+    EXPECT_EQ(stream->Status(), kStreamReadError);
+    EXPECT_EQ(stream->LastError().kind(), StatusKind::kIoError);
+    EXPECT_EQ(stream->LastError().detail(), c.detail);
+    stream->ClearError();
+    EXPECT_TRUE(stream->LastError().ok());
+  }
+}
+
+TYPED_TEST(StreamContractTest, ErrorSetByHandHasAReasonUntilCleared) {
+  auto stream = this->Make("abc");
+  stream->SetError(kStreamWriteError, 3);
+  EXPECT_FALSE(stream->LastError().ok());
+  // A later failure does not replace the first reason.
+  stream->Read(nullptr, 0);
+  ReadBytes(*stream, 10);
+  EXPECT_EQ(stream->LastError().detail(), "write error");
+  stream->ClearError();
+  EXPECT_TRUE(stream->LastError().ok());
+}
+
+// --- scanning for a delimiter -----------------------------------------------
+
+// Uses the scan every stream inherits, which goes through Read and Seek.
+class DefaultScanStream : public MemoryStream {
+ public:
+  using MemoryStream::MemoryStream;
+  ReadStop ReadUntilAny(std::string_view delimiters, std::string* out, std::size_t max) override {
+    return Stream::ReadUntilAny(delimiters, out, max);
+  }
+};
+
+struct DefaultScanKind {
+  static std::unique_ptr<Stream> Make(const ScratchDir&, std::string_view content) {
+    auto stream = std::make_unique<DefaultScanStream>(0, 16);
+    WriteBytes(*stream, content);
+    stream->Seek(0);
+    return stream;
+  }
+};
+
+template <typename Kind>
+class ReadUntilTest : public StreamContractTest<Kind> {};
+
+// Buffers of 1, 2 and 7 bytes put delimiters at every offset of a window.
+using ScanKinds =
+    ::testing::Types<FileKind<1>, FileKind<2>, FileKind<7>, FileKind<kDefaultFileBuffer>,
+                     FileKind<0>, MemoryKind<0>, MemoryKind<3>, DefaultScanKind>;
+TYPED_TEST_SUITE(ReadUntilTest, ScanKinds);
+
+const char* StopName(ReadStop stop) {
+  switch (stop) {
+    case ReadStop::kDelimiter:
+      return "delimiter";
+    case ReadStop::kLimit:
+      return "limit";
+    case ReadStop::kEnd:
+      return "end";
+    case ReadStop::kError:
+      return "error";
+  }
+  return "?";
+}
+
+TYPED_TEST(ReadUntilTest, StopsAtDelimiterLimitOrEnd) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::int32_t start;
+    std::string delimiters;
+    std::size_t max;
+    std::string read;
+    ReadStop stop;
+  };
+  const Case cases[] = {
+      {"delimiter", "abc\ndef", 0, "\n", kReadAll, "abc\n", ReadStop::kDelimiter},
+      {"last line without delimiter", "abc\ndef", 4, "\n", kReadAll, "def", ReadStop::kEnd},
+      {"delimiter first", "\nabc", 0, "\n", kReadAll, "\n", ReadStop::kDelimiter},
+      {"delimiter last", "abcdefghij\n", 0, "\n", kReadAll, "abcdefghij\n", ReadStop::kDelimiter},
+      {"empty stream", "", 0, "\n", kReadAll, "", ReadStop::kEnd},
+      {"at the end", "abc", 3, "\n", kReadAll, "", ReadStop::kEnd},
+      {"beyond the end", "abc", 10, "\n", kReadAll, "", ReadStop::kEnd},
+      {"limit before delimiter", "abcdef\n", 0, "\n", 3, "abc", ReadStop::kLimit},
+      {"delimiter is the last byte allowed", "abc\n", 0, "\n", 4, "abc\n", ReadStop::kDelimiter},
+      {"limit one short of the delimiter", "abc\n", 0, "\n", 3, "abc", ReadStop::kLimit},
+      {"limit 0", "abc\n", 1, "\n", 0, "", ReadStop::kLimit},
+      {"end before limit", "abc", 0, "\n", 5, "abc", ReadStop::kEnd},
+      {"NUL-terminated string", "name\0rest"s, 0, "\0"s, 36, "name\0"s, ReadStop::kDelimiter},
+      {"either line end", "ab\rcd\n", 0, "\r\n", kReadAll, "ab\r", ReadStop::kDelimiter},
+      {"either line end, LF first", "ab\ncd\r", 0, "\r\n", kReadAll, "ab\n", ReadStop::kDelimiter},
+      {"no delimiters: up to max", "abcdef", 1, "", 4, "bcde", ReadStop::kLimit},
+      {"no delimiters: to the end", "abcdef", 1, "", 10, "bcdef", ReadStop::kEnd},
+      {"delimiter byte with the high bit",
+       "ab\xFF"
+       "cd",
+       0, "\xFF", kReadAll, "ab\xFF", ReadStop::kDelimiter},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto stream = this->Make(c.content);
+    stream->Seek(c.start);
+    std::string out = "pre";  // appended to, not replaced
+    EXPECT_STREQ(StopName(stream->ReadUntilAny(c.delimiters, &out, c.max)), StopName(c.stop));
+    EXPECT_EQ(out, "pre" + c.read);
+    // Nothing latches, not even at the end of the data.
+    EXPECT_EQ(stream->Status(), kStreamOk);
+    const auto moved = static_cast<std::int32_t>(c.read.size());
+    EXPECT_EQ(stream->Position(), c.start + moved);
+  }
+}
+
+TYPED_TEST(ReadUntilTest, SplitsLinesOfEveryLengthAcrossBufferBoundaries) {
+  // Lines of 1 to 17 bytes: with any buffer, some delimiters fall on the
+  // last byte of a window, some on the first, and long lines span windows.
+  std::string content;
+  std::vector<std::string> lines;
+  for (std::size_t length = 1; length <= 17; ++length) {
+    std::string line(length - 1, static_cast<char>('a' + length));
+    line += '\r';
+    lines.push_back(line);
+    content += line;
+  }
+  content += "tail";
+  for (const std::int32_t start : {0, 1, 5}) {
+    SCOPED_TRACE(start);
+    auto stream = this->Make(content);
+    stream->Seek(start);
+    std::string expected_rest = content.substr(static_cast<std::size_t>(start));
+    std::string got;
+    ReadStop stop = ReadStop::kDelimiter;
+    std::vector<std::string> pieces;
+    while (stop == ReadStop::kDelimiter && pieces.size() < 40) {
+      got.clear();
+      stop = stream->ReadUntil('\r', &got, kReadAll);
+      pieces.push_back(got);
+    }
+    EXPECT_EQ(stop, ReadStop::kEnd);
+    std::string joined;
+    for (const std::string& piece : pieces) joined += piece;
+    EXPECT_EQ(joined, expected_rest);
+    EXPECT_EQ(pieces.back(), "tail");
+    if (start == 0) {
+      pieces.pop_back();
+      EXPECT_EQ(pieces, lines);
+    }
+    EXPECT_EQ(stream->Position(), static_cast<std::int32_t>(content.size()));
+    EXPECT_EQ(stream->Status(), kStreamOk);
+  }
+}
+
+TYPED_TEST(ReadUntilTest, LineLongerThanTheBufferInPiecesOfMax) {
+  const std::string line = std::string(5000, 'x') + "\n";
+  auto stream = this->Make(line + "next");
+  std::string out;
+  std::size_t pieces = 0;
+  ReadStop stop;
+  do {
+    stop = stream->ReadUntil('\n', &out, 300);
+    ++pieces;
+  } while (stop == ReadStop::kLimit && pieces < 100);
+  EXPECT_EQ(stop, ReadStop::kDelimiter);
+  EXPECT_EQ(pieces, 17u);  // 16 x 300 bytes, then the last 201
+  EXPECT_TRUE(SameBytes(out, line));
+  out.clear();
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kEnd);
+  EXPECT_EQ(out, "next");
+}
+
+TYPED_TEST(ReadUntilTest, ScanRightAfterAWriteKeepsTheWrittenBytes) {
+  auto stream = this->Make("0123456789\nnext\n");
+  EXPECT_EQ(ReadBytes(*stream, 2), "01");
+  // No Seek in between: the written bytes may still be in the buffer when
+  // the scan moves it on.
+  WriteBytes(*stream, "AB");
+  std::string out;
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "456789\n");
+  WriteBytes(*stream, "NE");
+  out.clear();
+  EXPECT_EQ(stream->ReadUpTo(&out, 10), ReadStop::kEnd);
+  EXPECT_EQ(out, "xt\n");
+  EXPECT_EQ(Contents(*stream), "01AB456789\nNExt\n");
+}
+
+TYPED_TEST(ReadUntilTest, NullDestinationSkips) {
+  auto stream = this->Make("skip this\nkeep");
+  EXPECT_EQ(stream->ReadUntil('\n', nullptr, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(stream->Position(), 10);
+  EXPECT_EQ(ReadBytes(*stream, 4), "keep");
+}
+
+TYPED_TEST(ReadUntilTest, LatchedErrorReadsNothing) {
+  auto stream = this->Make("abc\ndef");
+  stream->Seek(1);
+  stream->SetError(kStreamReadError, 9);
+  std::string out = "kept";
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kError);
+  EXPECT_EQ(stream->ReadUpTo(&out, 3), ReadStop::kError);
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(stream->Status(), kStreamReadError);
+  EXPECT_EQ(stream->ErrorDetail(), 9);
+  stream->ClearError();
+  EXPECT_EQ(stream->Position(), 1);
+}
+
+TYPED_TEST(ReadUntilTest, SeesWritesNotYetFlushedAndMixesWithReadAndWrite) {
+  auto stream = this->Make("aaaa\nbbbb\n");
+  stream->Seek(2);
+  WriteBytes(*stream, "X\nY");  // the file is now "aaX\nYbbbb\n"
+  stream->Seek(0);
+  std::string out;
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "aaX\n");
+  EXPECT_EQ(ReadBytes(*stream, 2), "Yb");
+  out.clear();
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "bbb\n");
+
+  // Appended data, scanned right after it was written.
+  WriteBytes(*stream, "cc\ndd");
+  stream->Seek(10);
+  out.clear();
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "cc\n");
+  out.clear();
+  EXPECT_EQ(stream->ReadUntil('\n', &out, kReadAll), ReadStop::kEnd);
+  EXPECT_EQ(out, "dd");
+  // A write goes where the scan stopped.
+  WriteBytes(*stream, "!");
+  stream->Seek(6);
+  out.clear();
+  EXPECT_EQ(stream->ReadUntil('d', &out, 2), ReadStop::kLimit);
+  EXPECT_EQ(out, "bb");
+  WriteBytes(*stream, "__");
+  EXPECT_EQ(Contents(*stream), "aaX\nYbbb__cc\ndd!");
+  EXPECT_EQ(stream->Status(), kStreamOk);
+}
+
 // --- copying between streams ------------------------------------------------
 
 // Records the size of every Read and Write, in order, across both streams.
@@ -402,6 +660,44 @@ TEST(BufferedFileStreamTest, MissingFileLeavesAnInertStream) {
   stream.ClearError();
   EXPECT_TRUE(stream.SyncToDisk());
   EXPECT_FALSE(std::filesystem::exists(dir.Path("missing.bin")));
+}
+
+TEST(BufferedFileStreamTest, FailedOpenKeepsTheReasonWithThePath) {
+  ScratchDir dir;
+  FaultInjectingPlatform faulty;
+  struct Case {
+    const char* name;
+    bool inject;  // fail through the fault injector rather than for real
+    FileMode mode;
+  };
+  const Case cases[] = {
+      {"missing file", false, FileMode::kOpenRead},
+      {"missing file for writing", false, FileMode::kOpenWrite},
+      {"open refused", true, FileMode::kCreate},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Path("absent.bin");
+    std::optional<ScopedPlatform> installed;
+    if (c.inject) {
+      installed.emplace(faulty);
+      faulty.FailCall(PlatformOp::kOpenFile, 1, FailMode::kOnce);
+    }
+    BufferedFileStream stream(path, c.mode);
+    EXPECT_EQ(stream.Status(), kStreamInitError);
+    EXPECT_FALSE(stream.LastError().ok());
+    EXPECT_EQ(stream.LastError().path(), path);
+    EXPECT_NE(stream.LastError().ToString().find(path), std::string::npos);
+
+    // Without a file every later operation says so, with the path.
+    stream.ClearError();
+    EXPECT_TRUE(stream.LastError().ok());
+    std::string out;
+    EXPECT_EQ(stream.ReadUntil('\n', &out, kReadAll), ReadStop::kError);
+    EXPECT_EQ(stream.Status(), kStreamOsError);
+    EXPECT_EQ(stream.LastError().kind(), StatusKind::kInvalidArgument);
+    EXPECT_EQ(stream.LastError().path(), path);
+  }
 }
 
 TEST(BufferedFileStreamTest, OpenModes) {
@@ -577,6 +873,139 @@ TEST(BufferedFileStreamTest, SyncToDiskIsTrueOnFailure) {
   EXPECT_EQ(faulty.Calls(PlatformOp::kSync), 0);
 }
 
+TEST(BufferedFileStreamTest, OperatingSystemFailuresKeepTheReasonWithThePath) {
+  struct Case {
+    const char* name;
+    PlatformOp op;
+    std::size_t write_size;  // 0: a read test
+    std::int32_t expected;
+    StatusKind kind;  // of LastError; kOk: whatever the platform says
+  };
+  const Case cases[] = {
+      {"buffered write fails at flush", PlatformOp::kWrite, 10, kStreamOsError, StatusKind::kOk},
+      {"direct write fails", PlatformOp::kWrite, 10000, kStreamOsError, StatusKind::kOk},
+      {"short direct write", PlatformOp::kShortWrite, 10000, kStreamWriteError,
+       StatusKind::kNoSpace},
+      {"read fails", PlatformOp::kRead, 0, kStreamOsError, StatusKind::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    dir.WriteFile("f.bin", Pattern(100));
+    FaultInjectingPlatform faulty;
+    const auto installed = faulty.Install();
+    BufferedFileStream stream(dir.Path("f.bin"), FileMode::kOpenWrite);
+    faulty.FailCall(c.op, 1, FailMode::kOnce);
+    if (c.write_size == 0) {
+      ReadBytes(stream, 8);
+    } else {
+      WriteBytes(stream, Pattern(c.write_size, 2));
+      stream.Flush();
+    }
+    ASSERT_EQ(stream.Status(), c.expected);
+    EXPECT_FALSE(stream.LastError().ok());
+    EXPECT_EQ(stream.LastError().path(), dir.Path("f.bin"));
+    if (c.kind != StatusKind::kOk) {
+      EXPECT_EQ(stream.LastError().kind(), c.kind);
+    }
+    stream.ClearError();
+    EXPECT_TRUE(stream.LastError().ok());
+  }
+}
+
+TEST(BufferedFileStreamTest, FailedScanReadsNothingAndStaysPut) {
+  ScratchDir dir;
+  const std::string data = std::string(5000, 'a') + "\nrest";
+  dir.WriteFile("f.bin", data);
+  FaultInjectingPlatform faulty;
+  const auto installed = faulty.Install();
+  BufferedFileStream stream(dir.Path("f.bin"), FileMode::kOpenRead);
+  EXPECT_EQ(ReadBytes(stream, 10), std::string(10, 'a'));
+  // The line goes on beyond the first window; its second refill fails.
+  faulty.FailCall(PlatformOp::kRead, 1, FailMode::kOnce);
+  std::string out = "kept";
+  EXPECT_EQ(stream.ReadUntil('\n', &out, kReadAll), ReadStop::kError);
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(stream.Status(), kStreamOsError);
+  EXPECT_EQ(stream.LastError().path(), dir.Path("f.bin"));
+  stream.ClearError();
+  EXPECT_EQ(stream.Position(), 10);
+  EXPECT_EQ(stream.ReadUntil('\n', &out, kReadAll), ReadStop::kDelimiter);
+  EXPECT_EQ(out, "kept" + data.substr(10, 4991));
+}
+
+TEST(BufferedFileStreamTest, ScanReadsInWholeBuffers) {
+  ScratchDir dir;
+  std::string data;
+  for (int i = 0; i < 20000; ++i) data += "line " + std::to_string(i) + "\r";
+  dir.WriteFile("f.bin", data);
+  FaultInjectingPlatform counting;
+  const auto installed = counting.Install();
+  BufferedFileStream stream(dir.Path("f.bin"), FileMode::kOpenRead);
+  std::string out;
+  int lines = 0;
+  while (stream.ReadUntil('\r', &out, 72) == ReadStop::kDelimiter) ++lines;
+  EXPECT_EQ(lines, 20000);
+  EXPECT_TRUE(SameBytes(out, data));
+  // One refill per 4096 bytes and the one that finds the end.
+  EXPECT_LE(counting.Calls(PlatformOp::kRead), static_cast<int>(data.size() / 4096 + 2));
+}
+
+TEST(BufferedFileStreamTest, CloseReportsEveryFailure) {
+  struct Case {
+    const char* name;
+    PlatformOp op;  // fails at the write-back; kOpenFile: nothing fails
+    bool read_past_end_first;
+    bool failure;
+    std::int32_t expected;
+    std::string on_disk;
+  };
+  const Case cases[] = {
+      {"success", PlatformOp::kOpenFile, false, false, kStreamOk, "0123456789new"},
+      {"write-back fails", PlatformOp::kWrite, false, true, kStreamOsError, "0123456789"},
+      {"write-back short", PlatformOp::kShortWrite, false, true, kStreamWriteError, "0123456789n"},
+      // The earlier error is reported, and the data still reaches the file.
+      {"error latched before", PlatformOp::kOpenFile, true, true, kStreamReadError,
+       "0123456789new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    dir.WriteFile("f.bin", "0123456789");
+    FaultInjectingPlatform faulty;
+    const auto installed = faulty.Install();
+    BufferedFileStream stream(dir.Path("f.bin"), FileMode::kOpenWrite);
+    stream.Seek(10);
+    WriteBytes(stream, "new");
+    if (c.read_past_end_first) ReadBytes(stream, 1);
+    if (c.op != PlatformOp::kOpenFile) faulty.FailCall(c.op, 1);
+    EXPECT_EQ(stream.Close(), c.failure);
+    EXPECT_EQ(stream.Status(), c.expected);
+    EXPECT_EQ(stream.LastError().ok(), !c.failure);
+    if (c.failure) {
+      EXPECT_EQ(stream.LastError().path(), dir.Path("f.bin"));
+    }
+    EXPECT_EQ(dir.ReadFile("f.bin"), c.on_disk);
+
+    // Closed: the file is gone from the stream, nothing more reaches it.
+    faulty.Reset();
+    stream.ClearError();
+    EXPECT_FALSE(stream.Close()) << "a second Close has nothing to report";
+    WriteBytes(stream, "more");
+    EXPECT_EQ(stream.Status(), kStreamOsError);
+    EXPECT_TRUE(stream.SyncToDisk());
+    EXPECT_EQ(faulty.Calls(PlatformOp::kWrite), 0);
+    EXPECT_EQ(dir.ReadFile("f.bin"), c.on_disk);
+  }
+}
+
+TEST(BufferedFileStreamTest, CloseOfAStreamThatNeverOpenedIsAFailure) {
+  ScratchDir dir;
+  BufferedFileStream stream(dir.Path("missing.bin"), FileMode::kOpenRead);
+  EXPECT_TRUE(stream.Close());
+  EXPECT_EQ(stream.Status(), kStreamInitError);
+}
+
 TEST(BufferedFileStreamTest, PositionsStopAtTheLargest32BitValue) {
   ScratchDir dir;
   const std::string path = dir.Path("huge.bin");
@@ -591,6 +1020,9 @@ TEST(BufferedFileStreamTest, PositionsStopAtTheLargest32BitValue) {
   // Too large for a 32-bit size: an error, not a wrapped value.
   EXPECT_EQ(stream.Size(), -1);
   EXPECT_EQ(stream.Status(), kStreamOsError);
+  EXPECT_EQ(stream.LastError().kind(), StatusKind::kInvalidArgument);
+  EXPECT_EQ(stream.LastError().path(), path);
+  EXPECT_NE(stream.LastError().detail().find("file larger than 2 GiB"), std::string::npos);
   stream.ClearError();
 
   stream.Seek(kLast - 4);
@@ -601,14 +1033,65 @@ TEST(BufferedFileStreamTest, PositionsStopAtTheLargest32BitValue) {
   stream.Seek(kLast - 4);
   EXPECT_EQ(ReadBytes(stream, 5), std::string(5, '\0'));
   EXPECT_EQ(stream.Status(), kStreamReadError);
+  EXPECT_EQ(stream.LastError().kind(), StatusKind::kInvalidArgument);
   stream.ClearError();
   EXPECT_EQ(stream.Position(), kLast - 4);
   WriteBytes(stream, "12345");
   EXPECT_EQ(stream.Status(), kStreamWriteError);
+  EXPECT_EQ(stream.LastError().kind(), StatusKind::kInvalidArgument);
   stream.ClearError();
   WriteBytes(stream, "1234");
   EXPECT_EQ(stream.Status(), kStreamOk);
   EXPECT_EQ(stream.Position(), kLast);
+}
+
+// A sparse file of `size` bytes (no disk space used); false when the file
+// system cannot make one.
+bool MakeSparseFile(const ScratchDir& dir, const std::string& name, std::uintmax_t size) {
+  dir.WriteFile(name, "");
+  std::error_code ec;
+  std::filesystem::resize_file(dir.Path(name), size, ec);
+  return !ec;
+}
+
+TEST(BufferedFileStreamTest, ScansStopAtTheLargest32BitValue) {
+  ScratchDir dir;
+  constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
+  for (const std::size_t buffer : {std::size_t{7}, kDefaultFileBuffer, std::size_t{0}}) {
+    SCOPED_TRACE(buffer);
+    // The file goes on beyond the last position: a scan that reaches it
+    // fails there, without reading a byte or moving.
+    if (!MakeSparseFile(dir, "huge.bin", (std::uintmax_t{1} << 31) + 100)) {
+      GTEST_SKIP() << "no sparse files here";
+    }
+    BufferedFileStream huge(dir.Path("huge.bin"), FileMode::kOpenRead, buffer);
+    huge.Seek(kLast - 4);
+    std::string out = "kept";
+    EXPECT_EQ(huge.ReadUntil('x', &out, kReadAll), ReadStop::kError);
+    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(huge.Status(), kStreamReadError);
+    EXPECT_EQ(huge.LastError().kind(), StatusKind::kInvalidArgument);
+    huge.ClearError();
+    EXPECT_EQ(huge.Position(), kLast - 4);
+    // Bytes before the last position are read as usual.
+    EXPECT_EQ(huge.ReadUntil('\0', &out, kReadAll), ReadStop::kDelimiter);
+    EXPECT_EQ(huge.ReadUpTo(&out, 3), ReadStop::kLimit);
+    EXPECT_EQ(out, "kept" + std::string(4, '\0'));
+    EXPECT_EQ(huge.Position(), kLast);
+    EXPECT_EQ(huge.ReadUpTo(&out, 1), ReadStop::kError);
+    EXPECT_EQ(huge.Status(), kStreamReadError);
+
+    // A file that ends right at the last position ends a scan normally.
+    ASSERT_TRUE(MakeSparseFile(dir, "edge.bin", static_cast<std::uintmax_t>(kLast)));
+    BufferedFileStream edge(dir.Path("edge.bin"), FileMode::kOpenRead, buffer);
+    EXPECT_EQ(edge.Size(), kLast);
+    edge.Seek(kLast - 2);
+    out.clear();
+    EXPECT_EQ(edge.ReadUntil('x', &out, kReadAll), ReadStop::kEnd);
+    EXPECT_EQ(out, std::string(2, '\0'));
+    EXPECT_EQ(edge.Position(), kLast);
+    EXPECT_EQ(edge.Status(), kStreamOk);
+  }
 }
 
 // --- the memory stream ------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,126 @@ INSTANTIATE_TEST_SUITE_P(
         ReadLineCase{"Empty", "", {""}},
         ReadLineCase{"LongLine", std::string(300, 'x') + "\ny", {std::string(255, 'x'), "y"}}),
     [](const ::testing::TestParamInfo<ReadLineCase>& param_info) { return param_info.param.name; });
+
+// ReadLine over every kind of stream, with buffers small enough that line
+// ends fall on every offset of a window, and lines long enough that the
+// dropped rest spans several pieces.
+struct LineRead {
+  std::string text;
+  bool cut;
+  std::int32_t status;  // the read status ReadLine reports
+};
+
+struct StreamLineCase {
+  const char* name;
+  std::string data;
+  std::vector<LineRead> lines;
+};
+
+std::vector<StreamLineCase> StreamLineCases() {
+  const std::string x255(255, 'x');
+  const std::int32_t kEnd = kStreamReadError;  // the data ended the line
+  return {
+      {"empty", "", {{"", false, kEnd}}},
+      {"no line end", "abc", {{"abc", false, kEnd}}},
+      {"CR LF at the end", "a\r\n", {{"a", false, kStreamOk}}},
+      {"CR at the end", "a\r", {{"a", false, kStreamOk}}},
+      {"LF CR", "a\n\rb", {{"a", false, kStreamOk}, {"b", false, kEnd}}},
+      {"CR CR", "a\r\rb", {{"a", false, kStreamOk}, {"", false, kStreamOk}, {"b", false, kEnd}}},
+      {"LF LF CR", "a\n\n\r", {{"a", false, kStreamOk}, {"", false, kStreamOk}}},
+      {"255 characters fit", x255 + "\r\ny", {{x255, false, kStreamOk}, {"y", false, kEnd}}},
+      {"255 characters at the end", x255 + "\r", {{x255, false, kStreamOk}}},
+      {"256 characters are cut", x255 + "x\ny", {{x255, true, kStreamOk}, {"y", false, kEnd}}},
+      {"cut line ending in a piece's last byte",
+       x255 + std::string(4096, 'x') + "\r\nz",
+       {{x255, true, kStreamOk}, {"z", false, kEnd}}},
+      {"cut line ending in a piece's first byte",
+       x255 + std::string(4097, 'x') + "\n\rz",
+       {{x255, true, kStreamOk}, {"z", false, kEnd}}},
+      {"cut line without line end", std::string(300, 'x'), {{x255, true, kEnd}}},
+  };
+}
+
+std::unique_ptr<Stream> MakeLineStream(const ScratchDir& scratch, std::string_view data,
+                                       std::size_t file_buffer, std::size_t memory_block) {
+  if (file_buffer == 0) {
+    auto stream = std::make_unique<MemoryStream>(0, memory_block);
+    stream->Write(data.data(), data.size());
+    stream->Seek(0);
+    return stream;
+  }
+  scratch.WriteFile("lines.txt", data);
+  return std::make_unique<BufferedFileStream>(scratch.Path("lines.txt"), FileMode::kOpenRead,
+                                              file_buffer);
+}
+
+TEST(ReadLineStreamTest, SameLinesFromEveryStream) {
+  struct Kind {
+    std::size_t file_buffer;  // 0: a memory stream
+    std::size_t memory_block;
+  };
+  const Kind kinds[] = {{1, 0}, {2, 0}, {7, 0}, {kDefaultFileBuffer, 0}, {0, 0}, {0, 3}};
+  ScratchDir scratch;
+  for (const StreamLineCase& c : StreamLineCases()) {
+    for (const Kind& kind : kinds) {
+      SCOPED_TRACE(std::string(c.name) + ", buffer " + std::to_string(kind.file_buffer) +
+                   ", block " + std::to_string(kind.memory_block));
+      auto stream = MakeLineStream(scratch, c.data, kind.file_buffer, kind.memory_block);
+      std::vector<LineRead> lines;
+      do {
+        LineRead line;
+        line.text = ReadLine(*stream, &line.status, &line.cut).str();
+        lines.push_back(line);
+        ASSERT_TRUE(stream->Ok());
+      } while (stream->Position() != stream->Size() && lines.size() < 20);
+      ASSERT_EQ(lines.size(), c.lines.size());
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(lines[i].text, c.lines[i].text);
+        EXPECT_EQ(lines[i].cut, c.lines[i].cut);
+        EXPECT_EQ(lines[i].status, c.lines[i].status);
+      }
+    }
+  }
+}
+
+TEST(ReadLineStreamTest, FailedStreamIsClearedAndLeftAtItsEnd) {
+  struct Case {
+    const char* name;
+    std::int32_t latched;  // 0: positioned beyond the end instead
+    std::int32_t status;
+  };
+  const Case cases[] = {
+      {"error latched before", kStreamWriteError, kStreamWriteError},
+      {"beyond the end", kStreamOk, kStreamReadError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryStream stream;
+    stream.Write("abc\ndef", 7);
+    stream.Seek(c.latched == kStreamOk ? 100 : 2);
+    if (c.latched != kStreamOk) stream.SetError(c.latched, 0);
+    std::int32_t status = 0;
+    EXPECT_EQ(ReadLine(stream, &status).str(), "");
+    EXPECT_EQ(status, c.status);
+    EXPECT_TRUE(stream.Ok());
+    EXPECT_EQ(stream.Position(), 7);
+  }
+}
+
+TEST(ReadLineStreamTest, ReadFailureInsideALineIsReported) {
+  ScratchDir scratch;
+  scratch.WriteFile("long.txt", std::string(5000, 'x') + "\r\n");
+  FaultInjectingPlatform faulty;
+  auto installed = faulty.Install();
+  BufferedFileStream stream(scratch.Path("long.txt"), FileMode::kOpenRead);
+  // The first window is read; refilling for the rest of the line fails.
+  faulty.FailCall(PlatformOp::kRead, 2);
+  std::int32_t status = 0;
+  ReadLine(stream, &status);
+  EXPECT_EQ(status, kStreamOsError);
+  EXPECT_TRUE(stream.Ok());
+}
 
 }  // namespace
 }  // namespace qlr
