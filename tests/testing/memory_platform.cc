@@ -290,7 +290,8 @@ class MemoryPlatform::File final : public FileHandle {
   bool closed_ = false;
 };
 
-MemoryPlatform::MemoryPlatform() : root_(NewNode(true)) {}
+// The root is made in the body: NewNode needs the clock, declared after it.
+MemoryPlatform::MemoryPlatform() { root_ = NewNode(true); }
 
 MemoryPlatform::~MemoryPlatform() = default;
 
@@ -356,9 +357,12 @@ void MemoryPlatform::WriteFileBytes(std::string_view path, std::string_view byte
     ADD_FAILURE() << "a directory is in the way of file '" << path << "'";
     return;
   }
-  if (!node) node = NewNode(false);
+  if (node) {
+    node->modified = Stamp();
+  } else {
+    node = NewNode(false);
+  }
   node->data = std::string(bytes);
-  node->modified = Stamp();
   node->MakeFileDurable();
   parent->durable_entries[name] = node;
 }
