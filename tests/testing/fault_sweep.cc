@@ -20,32 +20,4 @@ SweepReport SweepCalls(const std::function<bool(int nth)>& run, int max_runs) {
   return report;
 }
 
-SweepReport SweepCrashes(PlatformOp op,
-                         const std::function<std::unique_ptr<MemoryPlatform>()>& make_env,
-                         const std::function<void(MemoryPlatform&)>& scenario,
-                         const std::function<void(MemoryPlatform&, const FaultRun&)>& invariant,
-                         int max_runs) {
-  return SweepCalls(
-      [&](int nth) {
-        const std::unique_ptr<MemoryPlatform> disk = make_env();
-        disk->CrashAfter(op, nth);
-        bool crashed = false;
-        {
-          ScopedPlatform installed(*disk);
-          try {
-            scenario(*disk);
-          } catch (const SimulatedCrash&) {
-            crashed = true;
-          }
-        }
-        disk->Crash();
-        const FaultRun run{op, FailMode::kOnce, nth, crashed};
-        SCOPED_TRACE(Describe(run));
-        ScopedPlatform installed(*disk);
-        invariant(*disk, run);
-        return crashed;
-      },
-      max_runs);
-}
-
 }  // namespace qlr::testing

@@ -51,7 +51,7 @@ inline constexpr int kDefaultMaxRuns = 2000;
 std::string Describe(const FaultRun& run);
 
 template <class Env>
-Platform& PlatformOf(Env& env) {
+auto& PlatformOf(Env& env) {
   if constexpr (std::is_base_of_v<Platform, Env>) {
     return env;
   } else {
@@ -85,16 +85,39 @@ SweepReport SweepFaults(PlatformOp op, FailMode mode,
       max_runs);
 }
 
-// The crash sweep over a MemoryPlatform: the scenario crashing after call
-// 1 of `op` (a sync operation, say), then call 2, ...; before the
-// invariant runs the platform is crashed (Crash()), so the invariant sees
-// what a restart would find. The last run, which never reaches the call,
-// is crashed after the scenario completed. `mode` of the FaultRun is
-// kOnce.
-SweepReport SweepCrashes(PlatformOp op,
-                         const std::function<std::unique_ptr<MemoryPlatform>()>& make_env,
-                         const std::function<void(MemoryPlatform&)>& scenario,
-                         const std::function<void(MemoryPlatform&, const FaultRun&)>& invariant,
-                         int max_runs = kDefaultMaxRuns);
+// The crash sweep: the scenario crashing after call 1 of `op` (a sync
+// operation, say), then call 2, ...; before the invariant runs the disk is
+// crashed (Crash()), so the invariant sees what a restart would find. The
+// last run, which never reaches the call, is crashed after the scenario
+// completed. The environment is a MemoryPlatform or has a platform()
+// that returns one; `mode` of the FaultRun is kOnce.
+template <class Env>
+SweepReport SweepCrashes(PlatformOp op, const std::function<std::unique_ptr<Env>()>& make_env,
+                         const std::function<void(Env&)>& scenario,
+                         const std::function<void(Env&, const FaultRun&)>& invariant,
+                         int max_runs = kDefaultMaxRuns) {
+  return SweepCalls(
+      [&](int nth) {
+        const std::unique_ptr<Env> env = make_env();
+        MemoryPlatform& disk = PlatformOf(*env);
+        disk.CrashAfter(op, nth);
+        bool crashed = false;
+        {
+          ScopedPlatform installed(disk);
+          try {
+            scenario(*env);
+          } catch (const SimulatedCrash&) {
+            crashed = true;
+          }
+        }
+        disk.Crash();
+        const FaultRun run{op, FailMode::kOnce, nth, crashed};
+        SCOPED_TRACE(Describe(run));
+        ScopedPlatform installed(disk);
+        invariant(*env, run);
+        return crashed;
+      },
+      max_runs);
+}
 
 }  // namespace qlr::testing

@@ -468,6 +468,11 @@ std::optional<MemoryPlatform::Parsed> MemoryPlatform::Parse(std::string_view pat
   std::string name;
   const auto is_separator = [&](char c) { return c == '/' || (backslash_separates_ && c == '\\'); };
   const auto finish = [&] {
+    // Windows drops trailing dots of a name ("area." is "area"), and DOS
+    // style code relies on it.
+    if (backslash_separates_ && name != "." && name != "..") {
+      while (!name.empty() && name.back() == '.') name.pop_back();
+    }
     if (name == "..") {
       if (!parsed.names.empty()) parsed.names.pop_back();
     } else if (!name.empty() && name != ".") {

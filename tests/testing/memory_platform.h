@@ -6,7 +6,8 @@
 // and ".." are resolved by name, a trailing "/" only fits a directory, and
 // names are case-sensitive (ListDirectory matches patterns with case, as on
 // POSIX). SetBackslashIsSeparator(true) also accepts "\" as a separator,
-// for code that builds paths in the host's style on Windows. The rest is
+// for code that builds paths in the host's style on Windows (names then
+// lose trailing dots, as Windows drops them). The rest is
 // POSIX-like too: a deleted file stays readable through open handles, a
 // read-only file may still be deleted, renamed over or given a new time,
 // and only a directory without write permission refuses new, renamed or
