@@ -93,7 +93,9 @@ struct BufferedFileStream::State {
     std::size_t written = 0;
     if (!file->Write(in, n, &written)) {
       os_position = kUnknownOsPosition;
-      return kStreamOsError;
+      // A disk that filled up midway is a short write, not a failure of
+      // the system.
+      return file->LastError().kind() == StatusKind::kNoSpace ? kStreamWriteError : kStreamOsError;
     }
     os_position = at + written;
     return written < n ? kStreamWriteError : kStreamOk;

@@ -120,7 +120,7 @@ class FaultInjectingFile final : public FileHandle {
       return Fail(Injected(StatusKind::kNoSpace, path_));
     }
     *written = 0;
-    return Fail(Injected(StatusKind::kNoSpace, path_));
+    return Fail(Injected(StatusKind::kIoError, path_));
   }
 
   std::unique_ptr<FileHandle> inner_;

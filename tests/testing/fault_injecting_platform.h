@@ -10,8 +10,9 @@
 // reach the wrapped platform (except Close, which closes the file anyway,
 // as a close that reports a late error does). A failure looks like one of
 // the real implementations: false (or null, nothing, an empty string) with
-// LastError() saying why: kNoSpace for writes, kBusy for locks, kIoError
-// for everything else. Short reads and writes have the real shapes: a
+// LastError() saying why: kBusy for locks, kNoSpace for short writes,
+// kIoError for everything else (a write that fails outright is an I/O
+// error). Short reads and writes have the real shapes: a
 // short read succeeds with fewer bytes and a zero-filled rest, exactly as
 // at the end of the file; a short write fails with kNoSpace after half the
 // bytes reached the file. Files opened through the wrapper must not

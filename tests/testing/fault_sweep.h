@@ -87,7 +87,7 @@ SweepReport SweepFaults(PlatformOp op, FailMode mode,
 
 // The crash sweep: the scenario crashing after call 1 of `op` (a sync
 // operation, say), then call 2, ...; before the invariant runs the disk is
-// crashed (Crash()), so the invariant sees what a restart would find. The
+// crashed (Crash(keeps)), so the invariant sees what a restart would find. The
 // last run, which never reaches the call, is crashed after the scenario
 // completed. The environment is a MemoryPlatform or has a platform()
 // that returns one; `mode` of the FaultRun is kOnce.
@@ -95,6 +95,7 @@ template <class Env>
 SweepReport SweepCrashes(PlatformOp op, const std::function<std::unique_ptr<Env>()>& make_env,
                          const std::function<void(Env&)>& scenario,
                          const std::function<void(Env&, const FaultRun&)>& invariant,
+                         MemoryPlatform::CrashKeeps keeps = MemoryPlatform::CrashKeeps::kNothing,
                          int max_runs = kDefaultMaxRuns) {
   return SweepCalls(
       [&](int nth) {
@@ -110,7 +111,7 @@ SweepReport SweepCrashes(PlatformOp op, const std::function<std::unique_ptr<Env>
             crashed = true;
           }
         }
-        disk.Crash();
+        disk.Crash(keeps);
         const FaultRun run{op, FailMode::kOnce, nth, crashed};
         SCOPED_TRACE(Describe(run));
         ScopedPlatform installed(disk);

@@ -410,10 +410,19 @@ void MemoryPlatform::CrashAfter(PlatformOp op, int nth) {
   crash_target_ = calls_[Index(op)] + nth;
 }
 
-void MemoryPlatform::Crash() {
+void MemoryPlatform::Crash(CrashKeeps keeps) {
   ++epoch_;
   halted_ = false;
   crash_armed_ = false;
+  if (keeps == CrashKeeps::kDeletions) {
+    std::set<const Node*> alive;
+    Walk(root_, false, [&](Node& node) { alive.insert(&node); });
+    Walk(root_, true, [&](Node& node) {
+      std::erase_if(node.durable_entries, [&](const auto& entry) {
+        return node.entries.count(entry.first) == 0 && alive.count(entry.second.get()) == 0;
+      });
+    });
+  }
   // Entries first, over the durable tree, so that what a restart sees is
   // exactly what was durable.
   Walk(root_, true, [](Node& node) {

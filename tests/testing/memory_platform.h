@@ -130,9 +130,16 @@ class MemoryPlatform final : public Platform {
   // Arms a crash after the `nth` call of `op` from now (1 = the next one).
   void CrashAfter(PlatformOp op, int nth);
   bool Halted() const { return halted_; }
-  // Drops every change that is not durable, invalidates every open handle,
-  // disarms and ends a halt: the state a restart finds.
-  void Crash();
+  // What a crash keeps of the changes that were not made durable. A real
+  // system writes some of them back on its own; kDeletions models the
+  // worst case for data safety: every unsynced delete of a file or
+  // directory reached the disk (a renamed file is not deleted), every
+  // other unsynced change is lost.
+  enum class CrashKeeps { kNothing, kDeletions };
+  // Drops the changes that are not durable (but those `keeps` says),
+  // invalidates every open handle, disarms and ends a halt: the state a
+  // restart finds.
+  void Crash(CrashKeeps keeps = CrashKeeps::kNothing);
   // Makes the whole current state durable (as SyncFileSystem, uncounted).
   void MakeAllDurable();
 
