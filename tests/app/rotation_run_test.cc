@@ -1,15 +1,21 @@
-// The rotation run over a platform that fails in the middle of the copy:
-// the base must be left untouched and the incomplete copy removed.
+// The rotation run never loses a message: whatever call of the platform
+// fails, and wherever the machine crashes, every message is still readable
+// with its bytes intact, in the base or in a copy under a rotation name.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/packer_app.h"
 #include "platform/host.h"
 #include "testing/fault_injecting_platform.h"
 #include "testing/forwarding_platform.h"
+#include "testing/fault_sweep.h"
+#include "testing/memory_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -17,9 +23,202 @@ namespace qlr {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FailMode;
 using testing::FaultInjectingPlatform;
+using testing::FaultRun;
+using testing::MemoryPlatform;
 using testing::PlatformOp;
 
+constexpr int kMessages = 3;
+
+// Distinct bytes per message, a little over one copy block.
+std::string MessageBytes(int number) {
+  std::string bytes;
+  while (bytes.size() < 70000) bytes += "message " + std::to_string(number) + " ";
+  return bytes;
+}
+
+std::string MessageName(int number) { return std::to_string(number) + ".msg"; }
+
+// A path from the root in the host's style (the memory disk takes both).
+std::string HostPath(std::string_view name) { return PathSeparator() + std::string(name); }
+
+// One rotation of a *.MSG base /area into /old, on a memory disk.
+struct Rotation {
+  MemoryPlatform disk;
+  PackerApp app;
+  std::string output;
+
+  explicit Rotation(bool syncfs, bool pack = false) {
+    disk.SetBackslashIsSeparator(PathSeparator() == '\\');
+    disk.SetFileSystemSyncSupported(syncfs);
+    for (int i = 1; i <= kMessages; ++i) {
+      disk.WriteFileBytes("/area/" + MessageName(i), MessageBytes(i));
+    }
+    disk.MakeDirs("/old");
+    app.MaxMessages = 1;
+    app.BaseLines.push_back(NewStr("#" + HostPath("area") + " " + HostPath("old")));
+    if (pack) {
+      app.PackMode = true;
+      SetStr(app.ArcAddCommand, "arc @ArcName @FileName");
+      SetStr(app.ArcExtension, "arc");
+      disk.SetCommandInterpreter([this](std::string_view tail) { return Archive(tail); });
+    }
+  }
+
+  MemoryPlatform& platform() { return disk; }
+
+  void Run() {
+    ::testing::internal::CaptureStdout();
+    try {
+      app.Run();
+    } catch (const testing::SimulatedCrash&) {
+      output = ::testing::internal::GetCapturedStdout();
+      throw;
+    }
+    output = ::testing::internal::GetCapturedStdout();
+  }
+
+  // The archiver: packs /old/00000000/ into /old/00000000.arc (the bytes
+  // of every message, each after its name and a newline) and exits 0. It
+  // writes and syncs the archive as a careful archiver would.
+  ProcessResult Archive(std::string_view) {
+    std::vector<DirEntry> entries;
+    if (!disk.ListDirectory("/old/00000000", "*.*", &entries)) return ProcessResult{true, true, 2};
+    std::string archive;
+    for (const DirEntry& entry : entries) {
+      const auto bytes = disk.ReadFileBytes("/old/00000000/" + entry.name);
+      if (!bytes) return ProcessResult{true, true, 2};
+      archive += entry.name + "\n" + *bytes;
+    }
+    auto file = disk.OpenFile("/old/00000000.arc", OpenMode::kCreate);
+    std::size_t written = 0;
+    if (!file || !file->Write(archive.data(), archive.size(), &written) || !file->Sync() ||
+        !disk.SyncDirectory("/old")) {
+      return ProcessResult{true, true, 2};
+    }
+    return ProcessResult{true, true, 0};
+  }
+};
+
+// The rotation names under /old: eight hex digits.
+bool IsRotationName(std::string_view name) {
+  return name.size() == 8 && name.find_first_not_of("0123456789abcdefABCDEF") == name.npos;
+}
+
+// Whether message `number` survives intact somewhere a restart finds it.
+bool MessageIsKept(MemoryPlatform& disk, int number) {
+  const std::string bytes = MessageBytes(number);
+  if (disk.ReadFileBytes("/area/" + MessageName(number)) == bytes) return true;
+  std::vector<DirEntry> entries;
+  if (!disk.ListDirectory("/old", "*.*", &entries)) return false;
+  for (const DirEntry& entry : entries) {
+    const std::string path = "/old/" + entry.name;
+    if ((entry.attributes & kAttrDirectory) != 0 && IsRotationName(entry.name) &&
+        disk.ReadFileBytes(path + "/" + MessageName(number)) == bytes) {
+      return true;
+    }
+    const auto archive = disk.ReadFileBytes(path);
+    if (archive && IsRotationName(std::string_view(entry.name).substr(0, 8)) &&
+        archive->find(MessageName(number) + "\n" + bytes) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Tree(const MemoryPlatform& disk) {
+  std::string tree;
+  for (const std::string& path : disk.ListTree()) tree += path + " ";
+  return tree;
+}
+
+void ExpectEveryMessageKept(MemoryPlatform& disk) {
+  for (int i = 1; i <= kMessages; ++i) {
+    EXPECT_TRUE(MessageIsKept(disk, i)) << "message " << i << " lost; left: " << Tree(disk);
+  }
+}
+
+// After a fault: nothing lost; a run that says it copied the base has each
+// message in that copy or, when the copy could not vouch for it, still in
+// the base; a run the fault never reached rotated the whole base.
+void CheckAfterFault(Rotation& rotation, const FaultRun& run) {
+  MemoryPlatform& disk = rotation.disk;
+  ExpectEveryMessageKept(disk);
+  const std::string copied = "copied to [" + HostPath("old") + PathSeparator() + "00000000]";
+  if (rotation.output.find(copied) != std::string::npos) {
+    for (int i = 1; i <= kMessages; ++i) {
+      const std::string bytes = MessageBytes(i);
+      EXPECT_TRUE(disk.ReadFileBytes("/old/00000000/" + MessageName(i)) == bytes ||
+                  disk.ReadFileBytes("/area/" + MessageName(i)) == bytes)
+          << "message " << i << "; left: " << Tree(disk);
+    }
+  }
+  if (!run.fired) {
+    EXPECT_EQ(rotation.app.ExitCode(), 0) << rotation.output;
+    EXPECT_FALSE(disk.Exists("/area/1.msg")) << rotation.output;
+  }
+}
+
+// The operations a clean rotation calls, short variants included.
+std::vector<PlatformOp> OpsOfARotation(bool syncfs, bool pack) {
+  Rotation rotation(syncfs, pack);
+  FaultInjectingPlatform counting(rotation.disk);
+  {
+    auto installed = counting.Install();
+    rotation.Run();
+  }
+  std::vector<PlatformOp> ops;
+  for (PlatformOp op : testing::AllPlatformOps()) {
+    if (counting.Calls(op) > 0) ops.push_back(op);
+  }
+  return ops;
+}
+
+class RotationSweepTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
+
+TEST_P(RotationSweepTest, AFailingCallAnywhereLosesNoMessage) {
+  const auto [syncfs, pack] = GetParam();
+  const std::vector<PlatformOp> ops = OpsOfARotation(syncfs, pack);
+  // The sweep must reach the copy, the erase and the durability calls.
+  for (PlatformOp op : {PlatformOp::kRead, PlatformOp::kWrite, PlatformOp::kDeleteFile,
+                        PlatformOp::kListDirectory, PlatformOp::kStat}) {
+    EXPECT_NE(std::find(ops.begin(), ops.end(), op), ops.end()) << testing::OpName(op);
+  }
+  for (PlatformOp op : ops) {
+    for (FailMode mode : {FailMode::kOnce, FailMode::kFromThenOn}) {
+      const auto report = testing::SweepFaults<Rotation>(
+          op, mode, [&] { return std::make_unique<Rotation>(syncfs, pack); },
+          [](Rotation& rotation) { rotation.Run(); }, CheckAfterFault);
+      EXPECT_TRUE(report.completed) << testing::OpName(op);
+    }
+  }
+}
+
+TEST_P(RotationSweepTest, ACrashAtAnySyncPointLosesNoMessage) {
+  const auto [syncfs, pack] = GetParam();
+  int crashes = 0;
+  // Kept deletions: the erased base reached the disk, so only a durable
+  // copy holds the messages.
+  for (auto keeps :
+       {MemoryPlatform::CrashKeeps::kNothing, MemoryPlatform::CrashKeeps::kDeletions}) {
+    for (PlatformOp op : testing::SyncOps()) {
+      const auto report = testing::SweepCrashes<Rotation>(
+          op, [&] { return std::make_unique<Rotation>(syncfs, pack); },
+          [](Rotation& rotation) { rotation.Run(); },
+          [](Rotation& rotation, const FaultRun&) { ExpectEveryMessageKept(rotation.disk); },
+          keeps);
+      crashes += report.runs - 1;
+    }
+  }
+  // A rotation syncs its copy before it erases anything.
+  EXPECT_GE(crashes, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncAndPack, RotationSweepTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+
+// The same run on real files, where a fault leaves the base as it was.
 class RotationRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,28 +242,24 @@ class RotationRunTest : public ::testing::Test {
   PackerApp app_;
 };
 
-TEST_F(RotationRunTest, FailureAnywhereInTheCopyLeavesTheBaseAsItWas) {
-  for (PlatformOp op : {PlatformOp::kWrite, PlatformOp::kShortWrite, PlatformOp::kRead,
-                        PlatformOp::kSync, PlatformOp::kOpenFile, PlatformOp::kSyncDirectory}) {
-    FaultInjectingPlatform faulty;
-    auto installed = faulty.Install();
-    faulty.FailCall(op, 2, testing::FailMode::kOnce);
-    const std::string out = RunCapturingOutput();
-    EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. cannot copy to [" + Copy() +
-                       "]! base left as it was.\r\n")
-        << static_cast<int>(op);
-    EXPECT_EQ(app_.ExitCode(), 1);
-    EXPECT_FALSE(fs::exists(Copy())) << static_cast<int>(op);
-    for (int i = 1; i <= 3; ++i) {
-      EXPECT_EQ(dir_.ReadFile("area/" + std::to_string(i) + ".msg").size(), 100000u);
-    }
+TEST_F(RotationRunTest, AFailedCopyLeavesTheBaseAsItWas) {
+  FaultInjectingPlatform faulty;
+  auto installed = faulty.Install();
+  faulty.FailCall(PlatformOp::kShortWrite, 2, FailMode::kOnce);
+  const std::string out = RunCapturingOutput();
+  EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. cannot copy to [" + Copy() +
+                     "]! base left as it was.\r\n");
+  EXPECT_EQ(app_.ExitCode(), 1);
+  EXPECT_FALSE(fs::exists(Copy()));
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(dir_.ReadFile("area/" + std::to_string(i) + ".msg").size(), 100000u);
   }
 }
 
 TEST_F(RotationRunTest, EraseThatLeavesMessagesIsNotARotation) {
   FaultInjectingPlatform faulty;
   auto installed = faulty.Install();
-  faulty.FailCall(PlatformOp::kDeleteFile, 1, testing::FailMode::kOnce);
+  faulty.FailCall(PlatformOp::kDeleteFile, 1, FailMode::kOnce);
   app_.PackMode = true;
   const std::string out = RunCapturingOutput();
   EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. cannot erase! copy kept in [" +

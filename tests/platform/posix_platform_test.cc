@@ -493,8 +493,10 @@ TEST(FaultInjectingPlatformTest, OnceAndShortWrites) {
   // Counted from now: the next write is short, the one after it fails once.
   faulty.FailCall(PlatformOp::kShortWrite, 1, FailMode::kOnce);
   faulty.FailCall(PlatformOp::kWrite, 2, FailMode::kOnce);
-  EXPECT_TRUE(file->Write("123456", 6, &written));
+  // A short write fails, as a full disk does, after half the bytes.
+  EXPECT_FALSE(file->Write("123456", 6, &written));
   EXPECT_EQ(written, 3u);
+  EXPECT_EQ(file->LastError().kind(), StatusKind::kNoSpace);
   EXPECT_FALSE(file->Write("xx", 2, &written));
   EXPECT_TRUE(file->Write("789", 3, &written));
   EXPECT_EQ(written, 3u);

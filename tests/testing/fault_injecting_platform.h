@@ -7,7 +7,15 @@
 //
 // Calls are counted per operation from construction (or Reset), across all
 // files opened through the wrapper. A failed call does nothing: it does not
-// reach the wrapped platform. Files opened through the wrapper must not
+// reach the wrapped platform (except Close, which closes the file anyway,
+// as a close that reports a late error does). A failure looks like one of
+// the real implementations: false (or null, nothing, an empty string) with
+// LastError() saying why: kBusy for locks, kNoSpace for short writes,
+// kIoError for everything else (a write that fails outright is an I/O
+// error). Short reads and writes have the real shapes: a
+// short read succeeds with fewer bytes and a zero-filled rest, exactly as
+// at the end of the file; a short write fails with kNoSpace after half the
+// bytes reached the file. Files opened through the wrapper must not
 // outlive it.
 #pragma once
 
@@ -20,31 +28,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "testing/platform_op.h"
 
 namespace qlr::testing {
-
-enum class PlatformOp {
-  kOpenFile,  // OpenFile returns null
-  kRead,      // FileHandle::Read returns false, nothing read
-  kWrite,     // FileHandle::Write returns false, nothing written
-  // Counted with kWrite (the Nth write call): writes only the first half of
-  // the bytes and reports that count, returning true like a short write.
-  kShortWrite,
-  kSync,  // FileHandle::Sync
-  kDeleteFile,
-  kSetAttributes,
-  kSetModifiedTime,
-  kListDirectory,  // returns false with no entries
-  kMakeDirectory,
-  kRemoveDirectory,
-  kSyncDirectory,
-  kRunCommandInterpreter,  // returns a result with started == false
-};
-
-enum class FailMode {
-  kFromThenOn,  // the Nth call and every later one fail
-  kOnce,        // only the Nth call fails
-};
 
 class FaultInjectingPlatform final : public Platform {
  public:
@@ -56,7 +42,8 @@ class FaultInjectingPlatform final : public Platform {
   void FailCall(PlatformOp op, int nth, FailMode mode = FailMode::kFromThenOn);
   // Forgets every rule and every count.
   void Reset();
-  // Calls of `op` seen so far (kShortWrite counts as kWrite), failed or not.
+  // Calls of `op` seen so far (a short variant counts as its operation),
+  // failed or not.
   int Calls(PlatformOp op) const;
   // Calls that were made to fail, over all operations.
   int Failures() const { return failures_; }
@@ -66,11 +53,13 @@ class FaultInjectingPlatform final : public Platform {
 
   // Counts a call of `op` and tells which failure, if any, it must show:
   // nothing, or the op of the rule that fires (kWrite or kShortWrite for
-  // writes). Used by the wrapped files.
+  // a write). Used by the wrapped files.
   std::optional<PlatformOp> NextCall(PlatformOp op);
 
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override;
   bool DeleteFile(std::string_view path) override;
+  bool Rename(std::string_view from, std::string_view to) override;
+  bool RenameNoReplace(std::string_view from, std::string_view to) override;
   std::optional<FileStatus> Stat(std::string_view path) override;
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override;
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
@@ -81,6 +70,7 @@ class FaultInjectingPlatform final : public Platform {
   bool MakeDirectory(std::string_view path) override;
   bool RemoveDirectory(std::string_view path) override;
   bool SyncDirectory(std::string_view path) override;
+  bool SyncFileSystem(std::string_view path) override;
   std::string ExecutablePath() override;
   std::optional<std::string> GetEnvironment(std::string_view name) override;
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
@@ -88,19 +78,20 @@ class FaultInjectingPlatform final : public Platform {
   LocalTime Now() override;
 
  private:
-  static constexpr std::size_t kOpCount =
-      static_cast<std::size_t>(PlatformOp::kRunCommandInterpreter) + 1;
-
   struct Rule {
     PlatformOp op;
     int target;  // the value of the op's counter at the call that fails
     FailMode mode;
   };
 
-  bool Fails(PlatformOp op) { return NextCall(op).has_value(); }
+  // Counts the call; when a rule fires, records the injected failure of
+  // `path` as LastError() and returns true.
+  bool Fails(PlatformOp op, std::string_view path);
+  // Forwards a result of the wrapped platform, taking over its error.
+  bool Forward(bool ok);
 
   Platform& inner_;
-  std::array<int, kOpCount> calls_{};
+  std::array<int, kPlatformOpCount> calls_{};
   std::vector<Rule> rules_;
   int failures_ = 0;
 };
