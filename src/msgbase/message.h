@@ -36,6 +36,15 @@ class Message {
   void AssignDestAddress(std::string_view address);
   void AddVia(std::string_view text);
   void SetAttr(bool on, std::uint32_t mask);
+  // Keeps Attr, AttrFlags, ExtFlags, Flags and OtherFlags consistent. With
+  // `from_flags` (after reading) the FLAGS words go into the attributes;
+  // without (before writing) the attributes are turned into FLAGS words.
+  // Defined in message_attributes.cc.
+  void SyncAttributes(bool from_flags);
+  // Merges the addresses of header, kludges and origin line into the
+  // address fields, creates MSGID and INTL when missing and makes Date and
+  // DateWritten agree. Defined in address_completion.cc.
+  void CompleteAddresses();
   bool TestAttr(std::uint32_t mask) const { return (Attr & mask) != 0; }
 
   BoundedString<36> From;

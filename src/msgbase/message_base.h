@@ -51,6 +51,12 @@ class MessageBase {
   [[nodiscard]] virtual bool Create(std::string_view path);
   // True when the base is usable and 1 <= number <= Count.
   virtual bool IsValidMsg(std::int32_t number);
+  // Reads the bytes [start, end) of Stream into the message: kludge lines
+  // of the head into their fields and Kludges, tear line, origin and
+  // trailing control lines of the tail into theirs, the rest into Text.
+  // True on failure (no stream, start >= end, stream shorter); then the
+  // message is unchanged. Defined in message_text.cc; no format overrides it.
+  [[nodiscard]] virtual bool ReadText(Message& message, std::int32_t start, std::int32_t end);
   [[nodiscard]] virtual bool ReadMessage(std::int32_t number, Message& message);
   [[nodiscard]] virtual bool WriteMessage(std::int32_t number, Message& message);
   [[nodiscard]] virtual bool DeleteMessage(std::int32_t number);
@@ -75,6 +81,13 @@ class MessageBase {
 
 // The common parent of the formats whose text is composed as FTS-0001
 // text lines (*.MSG directories and packets).
-class FtnTextBase : public MessageBase {};
+class FtnTextBase : public MessageBase {
+ public:
+  // Appends the composed text of `message` (kludge lines, body, tear line,
+  // origin line, trailing lines; each composed line ended by a CR) to
+  // Stream at its current position. Nothing when there is no Stream.
+  // Defined in message_text.cc.
+  virtual void WriteText(Message& message);
+};
 
 }  // namespace qlr
