@@ -62,6 +62,10 @@ struct FormatDescriptor {
   // kFileSet: appended to the base path for Open and Create (the packet
   // format opens its one file; JAM and Squish take the bare base path).
   std::string_view open_extension;
+  // kFileSet: the file whose first byte every writer of the base locks
+  // before it writes (".jhr" for JAM, ".sqd" for Squish); empty when the
+  // format has no lock convention (packets, *.MSG directories).
+  std::string_view lock_extension;
   // Null: the format cannot be opened by this build ("cannot open!").
   BaseFactory construct = nullptr;
   // Null: bases of the format cannot be emptied by this build.

@@ -21,6 +21,7 @@ const FormatDescriptor& JamFormat() {
       .message_mask = {},
       .open_rule = OpenRule::kCreateThenOpen,
       .open_extension = {},
+      .lock_extension = ".jhr",
       // No JAM base object in this build yet: such a base cannot be opened
       // or emptied, but its files can be copied.
       .construct = nullptr,

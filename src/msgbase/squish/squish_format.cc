@@ -20,6 +20,7 @@ const FormatDescriptor& SquishFormat() {
       .message_mask = {},
       .open_rule = OpenRule::kCreateThenOpen,
       .open_extension = {},
+      .lock_extension = ".sqd",
       // No Squish base object in this build yet: such a base cannot be
       // opened or emptied, but its files can be copied.
       .construct = nullptr,
