@@ -21,6 +21,7 @@ const FormatDescriptor& MsgDirFormat() {
       // complete base.
       .open_rule = OpenRule::kOpen,
       .open_extension = {},
+      .lock_extension = {},
       .construct = &NewMsgDirBase,
       .erase = &EraseMsgDir,
   };

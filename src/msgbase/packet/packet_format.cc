@@ -20,6 +20,7 @@ const FormatDescriptor& PacketFormat() {
       // A packet is opened by its file name; a missing one is created.
       .open_rule = OpenRule::kOpenElseCreate,
       .open_extension = ".pkt",
+      .lock_extension = {},
       // No packet base object in this build yet: a packet cannot be opened
       // or emptied, but it can be copied.
       .construct = nullptr,
