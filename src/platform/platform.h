@@ -112,7 +112,9 @@ class FileHandle {
   // Byte-range locks, the kind other FTN programs take to announce a write
   // (JAM: the first byte of .jhr; Squish: the first byte of .sqd). They
   // conflict with locks of other processes and of other handles of this
-  // process. TryLock never waits: false with kBusy when another holder has
+  // process (except on POSIX systems without open-file-description locks,
+  // where locks belong to the process and closing any descriptor of the
+  // file drops them). TryLock never waits: false with kBusy when another holder has
   // the range. Locks are released by Unlock, Close or destruction. A
   // read-write handle takes an exclusive lock. A read-only handle takes a
   // shared one (POSIX grants exclusive locks only to writers): it conflicts

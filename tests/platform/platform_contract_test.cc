@@ -16,6 +16,9 @@
 
 #if defined(_WIN32)
 #include "platform/win32/windows_api.h"
+// Not the ANSI/Unicode macros: the Platform members of these names.
+#undef DeleteFile
+#undef RemoveDirectory
 #else
 #include <fcntl.h>
 #include <unistd.h>
