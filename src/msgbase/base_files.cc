@@ -7,19 +7,21 @@
 #include "msgbase/open_base.h"
 #include "platform/platform.h"
 #include "util/files.h"
+#include "msgbase/file_set_check.h"
 #include "util/paths.h"
 
 namespace qlr {
 namespace {
 
-// Copies the files of a file-set base; a missing file is skipped.
+// Copies the files of a file-set base under the names they exist by (a
+// name differing only in case is found on POSIX); a missing file is
+// skipped.
 bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
                  std::string_view destination, const CopyOptions& options) {
   bool failed = false;
-  const ShortString name = JustFileName(base_path);
   for (std::string_view extension : format.extensions) {
-    if (CopyFileTo(ShortString(base_path) + extension, ShortString(destination) + name + extension,
-                   false, options)) {
+    const ShortString source = FileOfSet(base_path, extension);
+    if (CopyFileTo(source, ShortString(destination) + JustFileName(source), false, options)) {
       failed = true;
     }
   }

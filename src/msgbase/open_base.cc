@@ -1,5 +1,6 @@
 #include "msgbase/open_base.h"
 
+#include "msgbase/file_set_check.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/strings.h"
@@ -34,8 +35,7 @@ ShortString OpenPath(const FormatDescriptor& format, std::string_view location) 
 
 // Whether the first file of a file-set base exists.
 bool FirstFileExists(const FormatDescriptor& format, std::string_view location) {
-  return !format.extensions.empty() &&
-         FileExists(location + ShortString(format.extensions.front()));
+  return !format.extensions.empty() && FileExists(FileOfSet(location, format.extensions.front()));
 }
 
 std::unique_ptr<MessageBase> Fail(OpenFailure why, OpenFailure* failure) {
@@ -90,12 +90,26 @@ std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failur
       failed = FirstFileExists(format, location) ? base->Open(path) : base->Create(path);
       break;
     case OpenRule::kCreateThenOpen:
-      // Only the last call decides: Open reports what Create left.
-      if (!FirstFileExists(format, location)) (void)base->Create(path);
+      if (!FirstFileExists(format, location)) {
+        // Creating truncates every file of the set. With the key file gone
+        // but others there (a .jdt full of texts beside a missing .jhr)
+        // that would destroy messages before any copy of them exists: such
+        // a base is left alone and reported.
+        if (ExistingFilesOfSet(format, location) != 0) {
+          return Fail(OpenFailure::kUnreadable, failure);
+        }
+        // Only the last call decides: Open reports what Create left.
+        (void)base->Create(path);
+      }
       failed = base->Open(path);
       break;
   }
-  if (base->State() == BaseState::kOpenError) return Fail(OpenFailure::kUnreadable, failure);
+  // A base that is there but whose files the format refused cannot be
+  // counted. (A packet reports success in state OpenError when it is
+  // merely empty: that base is returned and counts 0.)
+  if (failed && base->State() == BaseState::kOpenError) {
+    return Fail(OpenFailure::kUnreadable, failure);
+  }
   // A format may report success although its directory could not be made;
   // such a base would count 0 messages for a base that does not exist.
   if (failed || base->State() == BaseState::kClosed) return Fail(OpenFailure::kNotOpened, failure);

@@ -112,9 +112,15 @@ class FileHandle {
   // Byte-range locks, the kind other FTN programs take to announce a write
   // (JAM: the first byte of .jhr; Squish: the first byte of .sqd). They
   // conflict with locks of other processes and of other handles of this
-  // process. TryLock never waits: false with kBusy when another holder has
+  // process (except on POSIX systems without open-file-description locks,
+  // where locks belong to the process and closing any descriptor of the
+  // file drops them). TryLock never waits: false with kBusy when another holder has
   // the range. Locks are released by Unlock, Close or destruction. A
-  // read-only handle can take a lock too.
+  // read-write handle takes an exclusive lock. A read-only handle takes a
+  // shared one (POSIX grants exclusive locks only to writers): it conflicts
+  // with every exclusive lock, not with another shared one. `length` must
+  // not be 0. On Windows locks are mandatory: while another handle holds
+  // the range, reads and writes of it fail with kBusy.
   [[nodiscard]] virtual bool TryLock(std::uint64_t offset, std::uint64_t length);
   [[nodiscard]] virtual bool Unlock(std::uint64_t offset, std::uint64_t length);
 

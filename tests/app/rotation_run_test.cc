@@ -3,8 +3,8 @@
 // with its bytes intact, in the base or in a copy under a rotation name.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,8 +13,8 @@
 #include "app/packer_app.h"
 #include "platform/host.h"
 #include "testing/fault_injecting_platform.h"
-#include "testing/forwarding_platform.h"
 #include "testing/fault_sweep.h"
+#include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
@@ -173,6 +173,25 @@ std::vector<PlatformOp> OpsOfARotation(bool syncfs, bool pack) {
     if (counting.Calls(op) > 0) ops.push_back(op);
   }
   return ops;
+}
+
+// The base keeps nanoseconds, the copy's disk only whole seconds (ext2,
+// FAT, some network shares): the copies never carry the base's times, and
+// the base must be emptied all the same, once.
+TEST(RotationOnCoarseDiskTest, TargetThatRoundsTimesStillGetsTheBaseEmptied) {
+  Rotation rotation(/*syncfs=*/true);
+  ScopedPlatform installed(rotation.disk);
+  rotation.disk.SetTimeGranularity(1'000'000'000);  // from now on: seconds
+  rotation.Run();
+  EXPECT_NE(rotation.output.find("copied to ["), std::string::npos) << rotation.output;
+  EXPECT_EQ(rotation.app.ExitCode(), 0);
+  for (int i = 1; i <= kMessages; ++i) {
+    EXPECT_FALSE(rotation.disk.Exists("/area/" + MessageName(i))) << i;
+    EXPECT_TRUE(rotation.disk.ReadFileBytes("/old/00000000/" + MessageName(i)) == MessageBytes(i));
+  }
+  rotation.Run();
+  EXPECT_NE(rotation.output.find("only 0 messages. let it live."), std::string::npos)
+      << rotation.output;
 }
 
 class RotationSweepTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {};

@@ -121,18 +121,5 @@ TEST(FormatRegistryTest, BaseOperationsDispatchThroughTheRegistry) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path("area/5.msg")));
 }
 
-TEST(FormatRegistryTest, FormatsWithoutAnObjectAreCopiedButNotOpenedOrErased) {
-  testing::ScratchDir dir;
-  dir.WriteFile("jam/AREA.jhr", "header");
-  const std::string spec = "!" + dir.Path("jam/AREA");
-  OpenFailure failure = OpenFailure::kNone;
-  EXPECT_EQ(OpenBase(spec, &failure), nullptr);
-  EXPECT_EQ(failure, OpenFailure::kNotOpened);
-  EXPECT_FALSE(CopyBaseFiles(spec, dir.Path("copy")));
-  EXPECT_EQ(dir.ReadFile("copy/AREA.jhr"), "header");
-  EXPECT_EQ(EraseBase(spec), nullptr);
-  EXPECT_EQ(dir.ReadFile("jam/AREA.jhr"), "header");
-}
-
 }  // namespace
 }  // namespace qlr

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,12 +16,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #ifdef __APPLE__
@@ -28,6 +31,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/posix/posix_error.h"
 
 namespace qlr {
 namespace {
@@ -71,10 +75,37 @@ std::int64_t ModifiedNanos(const struct stat& st) {
 
 bool StatPath(const std::string& path, struct stat* st) { return ::stat(path.c_str(), st) == 0; }
 
+// Every call on a closed handle fails with this.
+Status ClosedStatus(std::string_view path) { return Status::Invalid(path, "file already closed"); }
+
+// Whether [offset, offset + n) fits into off_t.
+bool FitsOffset(std::uint64_t offset, std::uint64_t n) {
+  const auto max = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  return offset <= max && n <= max - offset;
+}
+
+// Byte-range locks belong to the open file description where the system
+// has such locks: they conflict between two handles of this process, and
+// closing another descriptor of the same file leaves them alone. Classic
+// fcntl record locks belong to the process instead, so closing ANY
+// descriptor of the file drops them; they are used only where the system
+// lacks F_OFD_SETLK (macOS, the BSDs), and there two handles of this
+// process do not conflict. Both kinds conflict with the classic locks
+// other FTN programs take.
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+constexpr int kSetLock = F_SETLK;
+#endif
+
 class PosixFile final : public FileHandle {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { ::close(fd_); }
+  PosixFile(int fd, std::string_view path, bool writable)
+      : fd_(fd), path_(path), writable_(writable) {}
+  // A close error cannot be reported from here; Close() reports it.
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
 
@@ -82,66 +113,164 @@ class PosixFile final : public FileHandle {
     // Keep reading until n bytes or the end: callers take got < n as the end.
     auto* out = static_cast<char*>(buffer);
     std::size_t total = 0;
-    while (total < n) {
+    bool ok = fd_ >= 0;
+    if (!ok) Fail(ClosedStatus(path_));
+    while (ok && total < n) {
       const ssize_t r = ::read(fd_, out + total, n - total);
       if (r < 0) {
         if (errno == EINTR) continue;
-        *got = total;
-        return false;
+        ok = Fail(ErrnoStatus(errno, path_));
+        break;
       }
       if (r == 0) break;
       total += static_cast<std::size_t>(r);
     }
+    std::memset(out + total, 0, n - total);
     *got = total;
-    return true;
+    return ok;
   }
 
   bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+    *written = 0;
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
     const auto* in = static_cast<const char*>(buffer);
-    std::size_t total = 0;
-    while (total < n) {
-      const ssize_t w = ::write(fd_, in + total, n - total);
+    while (*written < n) {
+      const ssize_t w = ::write(fd_, in + *written, n - *written);
       if (w < 0) {
         if (errno == EINTR) continue;
-        *written = total;
-        return false;
+        return Fail(ErrnoStatus(errno, path_));
       }
-      if (w == 0) break;  // no progress (device full without an error code)
-      total += static_cast<std::size_t>(w);
+      // No progress without an error code: a device that is full.
+      if (w == 0) return Fail(ErrnoStatus(ENOSPC, path_));
+      *written += static_cast<std::size_t>(w);
     }
-    *written = total;
-    return total == n;
+    return true;
+  }
+
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    bool ok = true;
+    if (fd_ < 0) {
+      ok = Fail(ClosedStatus(path_));
+    } else if (!FitsOffset(offset, n)) {
+      ok = Fail(Status::Invalid(path_, "read offset out of range"));
+    }
+    while (ok && total < n) {
+      const ssize_t r = ::pread(fd_, out + total, n - total, static_cast<off_t>(offset + total));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        ok = Fail(ErrnoStatus(errno, path_));
+        break;
+      }
+      if (r == 0) break;
+      total += static_cast<std::size_t>(r);
+    }
+    std::memset(out + total, 0, n - total);
+    *got = total;
+    return ok;
+  }
+
+  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+               std::size_t* written) override {
+    *written = 0;
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    if (!FitsOffset(offset, n)) return Fail(Status::Invalid(path_, "write offset out of range"));
+    const auto* in = static_cast<const char*>(buffer);
+    while (*written < n) {
+      const ssize_t w =
+          ::pwrite(fd_, in + *written, n - *written, static_cast<off_t>(offset + *written));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return Fail(ErrnoStatus(errno, path_));
+      }
+      if (w == 0) return Fail(ErrnoStatus(ENOSPC, path_));
+      *written += static_cast<std::size_t>(w);
+    }
+    return true;
   }
 
   bool Seek(std::uint64_t position) override {
-    if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
-    return ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    if (!FitsOffset(position, 0))
+      return Fail(Status::Invalid(path_, "seek beyond the largest offset"));
+    if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
+      return Fail(ErrnoStatus(errno, path_));
+    }
+    return true;
   }
 
   bool Size(std::uint64_t* size) override {
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return false;
+    if (::fstat(fd_, &st) != 0) return Fail(ErrnoStatus(errno, path_));
     *size = static_cast<std::uint64_t>(st.st_size);
     return true;
   }
 
   bool Truncate(std::uint64_t size) override {
-    if (size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    if (!FitsOffset(size, 0)) return Fail(Status::Invalid(path_, "size beyond the largest offset"));
     while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-      if (errno != EINTR) return false;
+      if (errno != EINTR) return Fail(ErrnoStatus(errno, path_));
     }
     return true;
   }
 
   bool Sync() override {
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
     while (::fsync(fd_) != 0) {
-      if (errno != EINTR) return false;
+      if (errno != EINTR) return Fail(ErrnoStatus(errno, path_));
     }
     return true;
   }
 
+  // A read-write handle takes an exclusive (write) lock. A read-only one
+  // cannot: the system grants write locks only to descriptors open for
+  // writing. It takes a shared (read) lock, which conflicts with every
+  // writer's exclusive lock but not with another reader's shared one.
+  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+    return SetLock(static_cast<short>(writable_ ? F_WRLCK : F_RDLCK), offset, length);
+  }
+
+  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
+    return SetLock(static_cast<short>(F_UNLCK), offset, length);
+  }
+
+  bool Close() override {
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    const int fd = fd_;
+    fd_ = -1;
+    // Never retried: after close() returns, even with EINTR, the
+    // descriptor is gone (and may already belong to another file). An
+    // interrupted close may have lost the last write-back, so it fails.
+    if (::close(fd) != 0) return Fail(ErrnoStatus(errno, path_));
+    return true;
+  }
+
  private:
-  int fd_;
+  bool SetLock(short type, std::uint64_t offset, std::uint64_t length) {
+    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    // A length of 0 would mean "to the end of the file, however it grows"
+    // here but nothing on Windows; neither is what a caller means.
+    if (length == 0 || !FitsOffset(offset, length)) {
+      return Fail(Status::Invalid(path_, "lock range out of range"));
+    }
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = static_cast<off_t>(length);
+    lock.l_pid = 0;  // must be 0 for open-file-description locks
+    while (::fcntl(fd_, kSetLock, &lock) != 0) {
+      if (errno != EINTR) return Fail(LockErrorStatus(errno, path_));
+    }
+    return true;
+  }
+
+  int fd_;  // -1 once closed
+  std::string path_;
+  bool writable_;
 };
 
 // The blanks that separate words of a command tail.
@@ -190,11 +319,39 @@ std::size_t ReadFully(int fd, void* buffer, std::size_t n) {
   return total;
 }
 
+// Renames without replacing in one step where the system can: Linux's
+// renameat2 (through the C library when it declares it, else the system
+// call), macOS's renamex_np. ENOSYS where there is no such call.
+int RenameExclusive(const char* from, const char* to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#elif defined(__linux__) && defined(SYS_renameat2)
+  constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE of <linux/fs.h>
+  return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kNoReplace));
+#elif defined(__APPLE__) && defined(RENAME_EXCL)
+  return ::renamex_np(from, to, RENAME_EXCL);
+#else
+  (void)from;
+  (void)to;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// Runs fsync on a descriptor, retrying when a signal interrupts it.
+int FsyncRetrying(int fd) {
+  int rc;
+  do {
+    rc = ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
 class PosixPlatform final : public Platform {
  public:
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
     const auto p = CPath(path);
-    if (!p) return nullptr;
+    if (!p) return NullFile(NulInPath(path));
     int flags = O_CLOEXEC | O_NONBLOCK;
     switch (mode) {
       case OpenMode::kCreate:
@@ -214,41 +371,82 @@ class PosixPlatform final : public Platform {
     do {
       fd = ::open(p->c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return nullptr;
-    auto file = std::make_unique<PosixFile>(fd);
+    if (fd < 0) return NullFile(ErrnoStatus(errno, path));
+    auto file = std::make_unique<PosixFile>(fd, path, mode != OpenMode::kRead);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (::fstat(fd, &st) != 0) return NullFile(ErrnoStatus(errno, path));
+    if (!S_ISREG(st.st_mode)) return NullFile(Status::Invalid(path, "not a regular file"));
     const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return nullptr;
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+      return NullFile(ErrnoStatus(errno, path));
+    }
     return file;
   }
 
   bool DeleteFile(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(path));
     // lstat: a symlink to a directory is a link and may be removed.
     struct stat st;
-    if (::lstat(p->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    return ::unlink(p->c_str()) == 0;
+    if (::lstat(p->c_str(), &st) != 0) return Fail(ErrnoStatus(errno, path));
+    if (S_ISDIR(st.st_mode)) return Fail(Status::Invalid(path, "is a directory"));
+    if (::unlink(p->c_str()) != 0) return Fail(ErrnoStatus(errno, path));
+    return true;
+  }
+
+  bool Rename(std::string_view from, std::string_view to) override {
+    const auto f = CPath(from);
+    const auto t = CPath(to);
+    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (::rename(f->c_str(), t->c_str()) != 0) return Fail(ErrnoStatus(errno, from));
+    return true;
+  }
+
+  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+    const auto f = CPath(from);
+    const auto t = CPath(to);
+    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (RenameExclusive(f->c_str(), t->c_str()) == 0) return true;
+    // EINVAL: the call exists, but this file system does not take the flag.
+    if (errno != EINVAL && errno != ENOSYS) return Fail(RenameError(errno, from, to));
+    // A link never replaces an existing name; then the old name goes.
+    if (::link(f->c_str(), t->c_str()) != 0) return Fail(RenameError(errno, from, to));
+    if (::unlink(f->c_str()) != 0) {
+      const int error = errno;
+      // Back to the state before: `to` is our own new link.
+      (void)::unlink(t->c_str());
+      return Fail(ErrnoStatus(error, from));
+    }
+    return true;
   }
 
   std::optional<FileStatus> Stat(std::string_view path) override {
     const auto p = CPath(path);
+    if (!p) {
+      Fail(NulInPath(path));
+      return std::nullopt;
+    }
     struct stat st;
-    if (!p || !StatPath(*p, &st)) return std::nullopt;
+    if (!StatPath(*p, &st)) {
+      Fail(ErrnoStatus(errno, path));
+      return std::nullopt;
+    }
     FileStatus status;
     status.attributes = AttributesOf(st, LastComponent(path));
     status.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.modified.ticks = ModifiedNanos(st);
     status.native_mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     status.is_regular = S_ISREG(st.st_mode);
+    status.volume = static_cast<std::uint64_t>(st.st_dev);
+    status.file_index = static_cast<std::uint64_t>(st.st_ino);
     return status;
   }
 
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
     const auto p = CPath(path);
+    if (!p) return Fail(NulInPath(path));
     struct stat st;
-    if (!p || !StatPath(*p, &st)) return false;
+    if (!StatPath(*p, &st)) return Fail(ErrnoStatus(errno, path));
     mode_t mode = st.st_mode & 07777;
     // Only read-only has a meaning here: hidden follows the name, archive
     // and directory the file type, system and volume label do not exist.
@@ -257,18 +455,22 @@ class PosixPlatform final : public Platform {
     } else {
       mode |= S_IWUSR;
     }
-    return ::chmod(p->c_str(), mode) == 0;
+    if (::chmod(p->c_str(), mode) != 0) return Fail(ErrnoStatus(errno, path));
+    return true;
   }
 
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
-    if (!p) return false;
-    return ::chmod(p->c_str(), static_cast<mode_t>(native_mode & 07777)) == 0;
+    if (!p) return Fail(NulInPath(path));
+    if (::chmod(p->c_str(), static_cast<mode_t>(native_mode & 07777)) != 0) {
+      return Fail(ErrnoStatus(errno, path));
+    }
+    return true;
   }
 
   bool SetModifiedTime(std::string_view path, FileTime time) override {
     const auto p = CPath(path);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(path));
     // Floor division, so that times before 1970 keep 0 <= tv_nsec < 1e9.
     std::int64_t seconds = time.ticks / kNanosPerSecond;
     std::int64_t nanos = time.ticks % kNanosPerSecond;
@@ -281,31 +483,35 @@ class PosixPlatform final : public Platform {
     times[0].tv_nsec = UTIME_OMIT;  // keep the access time
     times[1].tv_sec = static_cast<time_t>(seconds);
     times[1].tv_nsec = static_cast<long>(nanos);
-    return ::utimensat(AT_FDCWD, p->c_str(), times, 0) == 0;
+    if (::utimensat(AT_FDCWD, p->c_str(), times, 0) != 0) return Fail(ErrnoStatus(errno, path));
+    return true;
   }
 
   bool SameFile(std::string_view a, std::string_view b) override {
     const auto pa = CPath(a);
     const auto pb = CPath(b);
+    if (!pa || !pb) return Fail(NulInPath(!pa ? a : b));
     struct stat sa, sb;
-    if (!pa || !pb || !StatPath(*pa, &sa) || !StatPath(*pb, &sb)) return false;
+    if (!StatPath(*pa, &sa)) return Fail(ErrnoStatus(errno, a));
+    if (!StatPath(*pb, &sb)) return Fail(ErrnoStatus(errno, b));
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
 
   bool ListDirectory(std::string_view directory, std::string_view pattern,
                      std::vector<DirEntry>* entries) override {
     entries->clear();
-    const auto p = CPath(directory.empty() ? std::string_view(".") : directory);
-    if (!p) return false;
+    const std::string_view name_of_dir = directory.empty() ? std::string_view(".") : directory;
+    const auto p = CPath(name_of_dir);
+    if (!p) return Fail(NulInPath(directory));
     DIR* dir = ::opendir(p->c_str());
-    if (dir == nullptr) return false;
+    if (dir == nullptr) return Fail(ErrnoStatus(errno, name_of_dir));
     const std::string prefix = p->back() == '/' ? *p : *p + '/';
     bool ok = true;
     for (;;) {
       errno = 0;
       const struct dirent* entry = ::readdir(dir);
       if (entry == nullptr) {
-        ok = errno == 0;
+        if (errno != 0) ok = Fail(ErrnoStatus(errno, name_of_dir));
         break;
       }
       const std::string_view name(entry->d_name);
@@ -330,28 +536,56 @@ class PosixPlatform final : public Platform {
 
   bool MakeDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    return p && ::mkdir(p->c_str(), 0777) == 0;
+    if (!p) return Fail(NulInPath(path));
+    if (::mkdir(p->c_str(), 0777) != 0) return Fail(ErrnoStatus(errno, path));
+    return true;
   }
 
   bool RemoveDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    return p && ::rmdir(p->c_str()) == 0;
+    if (!p) return Fail(NulInPath(path));
+    if (::rmdir(p->c_str()) != 0) return Fail(ErrnoStatus(errno, path));
+    return true;
   }
 
   bool SyncDirectory(std::string_view path) override {
-    const auto p = CPath(path.empty() ? std::string_view(".") : path);
-    if (!p) return false;
+    const std::string_view name = path.empty() ? std::string_view(".") : path;
+    const auto p = CPath(name);
+    if (!p) return Fail(NulInPath(path));
     const int fd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int rc;
-    do {
-      rc = ::fsync(fd);
-    } while (rc != 0 && errno == EINTR);
+    if (fd < 0) return Fail(ErrnoStatus(errno, name));
+    const int rc = FsyncRetrying(fd);
     const int error = errno;
     ::close(fd);
     // Some file systems cannot sync a directory at all (EINVAL); their
     // entries are as durable as they will ever be.
-    return rc == 0 || error == EINVAL;
+    if (rc != 0 && error != EINVAL) return Fail(ErrnoStatus(error, name));
+    return true;
+  }
+
+  bool SyncFileSystem(std::string_view path) override {
+#if defined(__linux__)
+    const std::string_view name = path.empty() ? std::string_view(".") : path;
+    const auto p = CPath(name);
+    if (!p) return Fail(NulInPath(path));
+    // Any file or directory of the file system will do. O_NONBLOCK: a FIFO
+    // must not hang the open.
+    int fd;
+    do {
+      fd = ::open(p->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Fail(ErrnoStatus(errno, name));
+    // Since Linux 5.8 syncfs reports write-back errors of the file system.
+    const int rc = ::syncfs(fd);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0) return Fail(ErrnoStatus(error, name));
+    return true;
+#else
+    // No per-file-system sync (macOS has only the global sync(2), which
+    // does not wait for the data): callers sync file by file.
+    return Fail(Status::Invalid(path, "file-system sync not supported"));
+#endif
   }
 
   std::string ExecutablePath() override {
@@ -366,7 +600,10 @@ class PosixPlatform final : public Platform {
     std::string path(256, '\0');
     for (;;) {
       const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-      if (n < 0) return std::string();
+      if (n < 0) {
+        Fail(ErrnoStatus(errno, "/proc/self/exe"));
+        return std::string();
+      }
       if (static_cast<std::size_t>(n) < path.size()) {
         path.resize(static_cast<std::size_t>(n));
         return path;
@@ -406,9 +643,13 @@ class PosixPlatform final : public Platform {
     // The child reports a failed exec through this pipe; a successful exec
     // closes it (close-on-exec), so the parent reads end-of-file.
     int report[2];
-    if (!MakeCloseOnExecPipe(report)) return result;
+    if (!MakeCloseOnExecPipe(report)) {
+      Fail(ErrnoStatus(errno, interpreter));
+      return result;
+    }
     const pid_t pid = ::fork();
     if (pid < 0) {
+      Fail(ErrnoStatus(errno, interpreter));
       ::close(report[0]);
       ::close(report[1]);
       return result;
@@ -433,7 +674,10 @@ class PosixPlatform final : public Platform {
     do {
       waited = ::waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    if (exec_failed) return result;
+    if (exec_failed) {
+      Fail(ErrnoStatus(exec_error, interpreter));
+      return result;
+    }
     result.started = true;
     if (waited != pid) return result;  // the child's status is lost
     if (WIFEXITED(status)) {
@@ -467,6 +711,23 @@ class PosixPlatform final : public Platform {
     result.second = local.tm_sec;
     result.hundredths = static_cast<int>(now.tv_nsec / 10'000'000);
     return result;
+  }
+
+ private:
+  // Records why an open failed, for `return NullFile(...)`.
+  std::unique_ptr<FileHandle> NullFile(Status status) {
+    Fail(std::move(status));
+    return nullptr;
+  }
+
+  static Status NulInPath(std::string_view path) {
+    return Status::Invalid(path, "path contains a NUL byte");
+  }
+
+  // EEXIST means the target is there: the caller must not replace it.
+  static Status RenameError(int error, std::string_view from, std::string_view to) {
+    if (error == EEXIST) return Status(StatusKind::kBusy, to, "target already exists");
+    return ErrnoStatus(error, from);
   }
 };
 

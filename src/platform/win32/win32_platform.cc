@@ -5,6 +5,7 @@
 // Files are opened shared for reading and writing, as the DOS tool did.
 #include "platform/platform.h"
 
+#include "platform/win32/win32_error.h"
 #include "platform/win32/windows_api.h"
 // <windows.h> maps these names to their ANSI/Unicode variants, which would
 // rename the Platform members of the same names in this file only.
@@ -14,11 +15,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qlr {
@@ -99,85 +102,247 @@ HANDLE OpenForMetadata(const std::string& path, DWORD access) {
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// Every call on a closed handle fails with this.
+Status ClosedStatus(std::string_view path) { return Status::Invalid(path, "file already closed"); }
+
+Status NulInPath(std::string_view path) {
+  return Status::Invalid(path, "path contains a NUL byte");
+}
+
+// Whether [offset, offset + n) lies within the offsets Windows accepts.
+bool FitsOffset(std::uint64_t offset, std::uint64_t n) {
+  const auto max = static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+  return offset <= max && n <= max - offset;
+}
+
+OVERLAPPED AtOffset(std::uint64_t offset) {
+  OVERLAPPED overlapped{};
+  overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return overlapped;
+}
+
 class Win32File final : public FileHandle {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  Win32File(HANDLE handle, std::string_view path, bool writable)
+      : handle_(handle), path_(path), writable_(writable) {}
+  // A close error cannot be reported from here; Close() reports it.
+  ~Win32File() override {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
 
   bool Read(void* buffer, std::size_t n, std::size_t* got) override {
-    // Keep reading until n bytes or the end: callers take got < n as the end.
-    auto* out = static_cast<char*>(buffer);
-    std::size_t total = 0;
-    while (total < n) {
-      const DWORD chunk = static_cast<DWORD>(std::min(n - total, kMaxTransfer));
-      DWORD read = 0;
-      if (!::ReadFile(handle_.get(), out + total, chunk, &read, nullptr)) {
-        *got = total;
-        return false;
-      }
-      if (read == 0) break;
-      total += read;
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      *got = 0;
+      std::memset(buffer, 0, n);
+      return Fail(ClosedStatus(path_));
     }
-    *got = total;
-    return true;
+    return ReadChunks(nullptr, buffer, n, got);
   }
 
   bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
-    const auto* in = static_cast<const char*>(buffer);
-    std::size_t total = 0;
-    while (total < n) {
-      const DWORD chunk = static_cast<DWORD>(std::min(n - total, kMaxTransfer));
-      DWORD done = 0;
-      if (!::WriteFile(handle_.get(), in + total, chunk, &done, nullptr)) {
-        *written = total;
-        return false;
-      }
-      if (done == 0) break;  // no progress without an error code
-      total += done;
+    *written = 0;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    return WriteChunks(nullptr, buffer, n, written);
+  }
+
+  // ReadFile and WriteFile with an OVERLAPPED offset move the file pointer
+  // of a synchronous handle to the end of the transfer. The positional
+  // calls must leave it where it was: it is read before and set back after.
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    *got = 0;
+    LARGE_INTEGER position;
+    if (!PreparePositional(offset, n, &position)) {
+      std::memset(buffer, 0, n);
+      return false;
     }
-    *written = total;
-    return total == n;
+    OVERLAPPED at = AtOffset(offset);
+    return RestorePosition(position, ReadChunks(&at, buffer, n, got));
+  }
+
+  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+               std::size_t* written) override {
+    *written = 0;
+    LARGE_INTEGER position;
+    if (!PreparePositional(offset, n, &position)) return false;
+    OVERLAPPED at = AtOffset(offset);
+    return RestorePosition(position, WriteChunks(&at, buffer, n, written));
   }
 
   bool Seek(std::uint64_t position) override {
-    if (position > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
-      return false;
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    if (!FitsOffset(position, 0)) {
+      return Fail(Status::Invalid(path_, "seek beyond the largest offset"));
     }
     LARGE_INTEGER target;
     target.QuadPart = static_cast<LONGLONG>(position);
-    return ::SetFilePointerEx(handle_.get(), target, nullptr, FILE_BEGIN) != 0;
+    if (!::SetFilePointerEx(handle_, target, nullptr, FILE_BEGIN)) {
+      return Fail(LastWin32ErrorStatus(path_));
+    }
+    return true;
   }
 
   bool Size(std::uint64_t* size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
     LARGE_INTEGER value;
-    if (!::GetFileSizeEx(handle_.get(), &value)) return false;
+    if (!::GetFileSizeEx(handle_, &value)) return Fail(LastWin32ErrorStatus(path_));
     *size = static_cast<std::uint64_t>(value.QuadPart);
     return true;
   }
 
   bool Truncate(std::uint64_t size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
     // SetEndOfFile cuts at the file pointer; the caller's position is kept,
     // as ftruncate keeps it.
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
     LARGE_INTEGER current;
-    if (!::SetFilePointerEx(handle_.get(), zero, &current, FILE_CURRENT)) return false;
+    if (!CurrentPosition(&current)) return false;
     if (!Seek(size)) return false;
-    const bool cut = ::SetEndOfFile(handle_.get()) != 0;
-    const bool back = ::SetFilePointerEx(handle_.get(), current, nullptr, FILE_BEGIN) != 0;
-    return cut && back;
+    if (!::SetEndOfFile(handle_)) {
+      const DWORD error = ::GetLastError();
+      (void)::SetFilePointerEx(handle_, current, nullptr, FILE_BEGIN);
+      return Fail(Win32ErrorStatus(error, path_));
+    }
+    if (!::SetFilePointerEx(handle_, current, nullptr, FILE_BEGIN)) {
+      return Fail(LastWin32ErrorStatus(path_));
+    }
+    return true;
   }
 
-  bool Sync() override { return ::FlushFileBuffers(handle_.get()) != 0; }
+  bool Sync() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    if (!::FlushFileBuffers(handle_)) return Fail(LastWin32ErrorStatus(path_));
+    return true;
+  }
+
+  // A read-write handle takes an exclusive lock, a read-only one a shared
+  // lock, as on POSIX: a shared lock conflicts with every writer's
+  // exclusive lock but not with another reader's shared one. Windows locks
+  // are mandatory: while another handle holds an exclusive lock, reads and
+  // writes of the range through this handle fail (kBusy).
+  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+    if (!CheckLockRange(offset, length)) return false;
+    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
+    if (writable_) flags |= LOCKFILE_EXCLUSIVE_LOCK;
+    OVERLAPPED at = AtOffset(offset);
+    if (!::LockFileEx(handle_, flags, 0, Low(length), High(length), &at)) {
+      return Fail(LastWin32ErrorStatus(path_));
+    }
+    return true;
+  }
+
+  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
+    if (!CheckLockRange(offset, length)) return false;
+    OVERLAPPED at = AtOffset(offset);
+    if (!::UnlockFileEx(handle_, 0, Low(length), High(length), &at)) {
+      return Fail(LastWin32ErrorStatus(path_));
+    }
+    return true;
+  }
+
+  bool Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!::CloseHandle(handle)) return Fail(LastWin32ErrorStatus(path_));
+    return true;
+  }
 
  private:
-  UniqueHandle handle_;
+  static DWORD Low(std::uint64_t value) { return static_cast<DWORD>(value & 0xFFFFFFFFu); }
+  static DWORD High(std::uint64_t value) { return static_cast<DWORD>(value >> 32); }
+
+  bool CurrentPosition(LARGE_INTEGER* position) {
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!::SetFilePointerEx(handle_, zero, position, FILE_CURRENT)) {
+      return Fail(LastWin32ErrorStatus(path_));
+    }
+    return true;
+  }
+
+  bool CheckLockRange(std::uint64_t offset, std::uint64_t length) {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    // A length of 0 locks nothing here but "to the end" on POSIX; neither
+    // is what a caller means.
+    if (length == 0 || !FitsOffset(offset, length)) {
+      return Fail(Status::Invalid(path_, "lock range out of range"));
+    }
+    return true;
+  }
+
+  // Checks a positional request and notes the file pointer to restore.
+  bool PreparePositional(std::uint64_t offset, std::size_t n, LARGE_INTEGER* position) {
+    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    if (!FitsOffset(offset, n)) return Fail(Status::Invalid(path_, "offset out of range"));
+    return CurrentPosition(position);
+  }
+
+  // Sets the file pointer back; `ok` is the transfer's result, whose
+  // failure reason is kept when both fail.
+  bool RestorePosition(const LARGE_INTEGER& position, bool ok) {
+    if (::SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN)) return ok;
+    if (ok) Fail(LastWin32ErrorStatus(path_));
+    return false;
+  }
+
+  // Moves `at` (when positional) past `n` transferred bytes.
+  static void Advance(OVERLAPPED* at, DWORD n) {
+    if (at == nullptr) return;
+    *at = AtOffset(((static_cast<std::uint64_t>(at->OffsetHigh) << 32) | at->Offset) + n);
+  }
+
+  // Reads until n bytes or the end, at the file pointer when `at` is null,
+  // else from the OVERLAPPED offset; zero-fills what was not read.
+  bool ReadChunks(OVERLAPPED* at, void* buffer, std::size_t n, std::size_t* got) {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t total = 0;
+    bool ok = true;
+    while (total < n) {
+      const auto chunk = static_cast<DWORD>(std::min(n - total, kMaxTransfer));
+      DWORD read = 0;
+      if (!::ReadFile(handle_, out + total, chunk, &read, at)) {
+        const DWORD error = ::GetLastError();
+        // A positional read at the end fails so instead of reading 0 bytes.
+        if (error != ERROR_HANDLE_EOF) ok = Fail(Win32ErrorStatus(error, path_));
+        break;
+      }
+      if (read == 0) break;
+      total += read;
+      Advance(at, read);
+    }
+    std::memset(out + total, 0, n - total);
+    *got = total;
+    return ok;
+  }
+
+  bool WriteChunks(OVERLAPPED* at, const void* buffer, std::size_t n, std::size_t* written) {
+    const auto* in = static_cast<const char*>(buffer);
+    while (*written < n) {
+      const auto chunk = static_cast<DWORD>(std::min(n - *written, kMaxTransfer));
+      DWORD done = 0;
+      if (!::WriteFile(handle_, in + *written, chunk, &done, at)) {
+        return Fail(LastWin32ErrorStatus(path_));
+      }
+      // No progress without an error code: a disk that is full.
+      if (done == 0) return Fail(Win32ErrorStatus(ERROR_DISK_FULL, path_));
+      *written += done;
+      Advance(at, done);
+    }
+    return true;
+  }
+
+  HANDLE handle_;  // INVALID_HANDLE_VALUE once closed
+  std::string path_;
+  bool writable_;
 };
 
 class Win32Platform final : public Platform {
  public:
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
     const auto p = CPath(path);
-    if (!p) return nullptr;
+    if (!p) return NullFile(NulInPath(path));
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
@@ -192,23 +357,61 @@ class Win32Platform final : public Platform {
     }
     HANDLE handle = ::CreateFileA(p->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto file = std::make_unique<Win32File>(handle);
+    if (handle == INVALID_HANDLE_VALUE) return NullFile(LastWin32ErrorStatus(path));
+    auto file = std::make_unique<Win32File>(handle, path, mode != OpenMode::kRead);
     // The tool reads and writes disk files only: a device name such as
     // NUL or COM1 opens, but is refused here.
-    if (::GetFileType(handle) != FILE_TYPE_DISK) return nullptr;
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+      return NullFile(Status::Invalid(path, "not a disk file"));
+    }
     return file;
   }
 
   bool DeleteFile(std::string_view path) override {
     const auto p = CPath(path);
-    return p && ::DeleteFileA(p->c_str()) != 0;
+    if (!p) return Fail(NulInPath(path));
+    if (!::DeleteFileA(p->c_str())) return Fail(LastWin32ErrorStatus(path));
+    return true;
+  }
+
+  // MOVEFILE_REPLACE_EXISTING renames over the target in one step on the
+  // same volume. No MOVEFILE_COPY_ALLOWED: across volumes it fails, as
+  // rename(2) does, instead of copying non-atomically.
+  bool Rename(std::string_view from, std::string_view to) override {
+    const auto f = CPath(from);
+    const auto t = CPath(to);
+    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (!::MoveFileExA(f->c_str(), t->c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return Fail(LastWin32ErrorStatus(from));
+    }
+    return true;
+  }
+
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the target
+  // exists; the check and the move are one step.
+  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+    const auto f = CPath(from);
+    const auto t = CPath(to);
+    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (!::MoveFileExA(f->c_str(), t->c_str(), 0)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        return Fail(Status(StatusKind::kBusy, to, "target already exists"));
+      }
+      return Fail(Win32ErrorStatus(error, from));
+    }
+    return true;
   }
 
   std::optional<FileStatus> Stat(std::string_view path) override {
     const auto p = CPath(path);
+    if (!p) {
+      Fail(NulInPath(path));
+      return std::nullopt;
+    }
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!p || !::GetFileAttributesExA(p->c_str(), GetFileExInfoStandard, &data)) {
+    if (!::GetFileAttributesExA(p->c_str(), GetFileExInfoStandard, &data)) {
+      Fail(LastWin32ErrorStatus(path));
       return std::nullopt;
     }
     FileStatus status;
@@ -220,33 +423,47 @@ class Win32Platform final : public Platform {
                       : 0;
     status.modified.ticks = Ticks(data.ftLastWriteTime);
     status.native_mode = data.dwFileAttributes;
+    // The identity needs a handle. A file that cannot be opened even for
+    // its metadata keeps 0 ("cannot tell"); the rest is still valid.
+    UniqueHandle handle(OpenForMetadata(*p, 0));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle.valid() && ::GetFileInformationByHandle(handle.get(), &info)) {
+      status.volume = info.dwVolumeSerialNumber;
+      status.file_index =
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
     return status;
   }
 
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
     const auto p = CPath(path);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(path));
     DWORD value = attributes & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileAttributesA(p->c_str(), value) != 0;
+    if (!::SetFileAttributesA(p->c_str(), value)) return Fail(LastWin32ErrorStatus(path));
+    return true;
   }
 
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(path));
     DWORD value = native_mode & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileAttributesA(p->c_str(), value) != 0;
+    if (!::SetFileAttributesA(p->c_str(), value)) return Fail(LastWin32ErrorStatus(path));
+    return true;
   }
 
   bool SetModifiedTime(std::string_view path, FileTime time) override {
     const auto p = CPath(path);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(path));
     // FILE_WRITE_ATTRIBUTES is granted on read-only files too.
     UniqueHandle handle(OpenForMetadata(*p, FILE_WRITE_ATTRIBUTES));
-    if (!handle.valid()) return false;
+    if (!handle.valid()) return Fail(LastWin32ErrorStatus(path));
     const FILETIME modified = ToFileTime(time.ticks);
-    return ::SetFileTime(handle.get(), nullptr, nullptr, &modified) != 0;
+    if (!::SetFileTime(handle.get(), nullptr, nullptr, &modified)) {
+      return Fail(LastWin32ErrorStatus(path));
+    }
+    return true;
   }
 
   bool SameFile(std::string_view a, std::string_view b) override {
@@ -254,16 +471,15 @@ class Win32Platform final : public Platform {
     // one name (case, short names, "." parts) and links alike.
     const auto pa = CPath(a);
     const auto pb = CPath(b);
-    if (!pa || !pb) return false;
+    if (!pa || !pb) return Fail(NulInPath(!pa ? a : b));
     UniqueHandle ha(OpenForMetadata(*pa, 0));
+    if (!ha.valid()) return Fail(LastWin32ErrorStatus(a));
     UniqueHandle hb(OpenForMetadata(*pb, 0));
-    if (!ha.valid() || !hb.valid()) return false;
+    if (!hb.valid()) return Fail(LastWin32ErrorStatus(b));
     BY_HANDLE_FILE_INFORMATION ia;
     BY_HANDLE_FILE_INFORMATION ib;
-    if (!::GetFileInformationByHandle(ha.get(), &ia) ||
-        !::GetFileInformationByHandle(hb.get(), &ib)) {
-      return false;
-    }
+    if (!::GetFileInformationByHandle(ha.get(), &ia)) return Fail(LastWin32ErrorStatus(a));
+    if (!::GetFileInformationByHandle(hb.get(), &ib)) return Fail(LastWin32ErrorStatus(b));
     return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
   }
@@ -272,7 +488,7 @@ class Win32Platform final : public Platform {
                      std::vector<DirEntry>* entries) override {
     entries->clear();
     const auto p = CPath(directory);
-    if (!p) return false;
+    if (!p) return Fail(NulInPath(directory));
     // Every entry is listed and matched here, so that "*.*" and "?" mean
     // what they mean everywhere else in the program, not the Win32 rules
     // (which also match the generated short names).
@@ -285,7 +501,8 @@ class Win32Platform final : public Platform {
     FindHandle find(::FindFirstFileA(search.c_str(), &data));
     if (find.get() == INVALID_HANDLE_VALUE) {
       // An empty drive root has not even "." and "..".
-      return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+      const DWORD error = ::GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || Fail(Win32ErrorStatus(error, directory));
     }
     do {
       const std::string_view name(data.cFileName);
@@ -293,28 +510,43 @@ class Win32Platform final : public Platform {
       if (!MatchesPattern(name, pattern, /*ignore_case=*/true)) continue;
       entries->push_back(DirEntry{std::string(name), DosAttributes(data.dwFileAttributes)});
     } while (::FindNextFileA(find.get(), &data));
-    return ::GetLastError() == ERROR_NO_MORE_FILES;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES || Fail(Win32ErrorStatus(error, directory));
   }
 
   bool MakeDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    return p && ::CreateDirectoryA(p->c_str(), nullptr) != 0;
+    if (!p) return Fail(NulInPath(path));
+    if (!::CreateDirectoryA(p->c_str(), nullptr)) return Fail(LastWin32ErrorStatus(path));
+    return true;
   }
 
   bool RemoveDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    return p && ::RemoveDirectoryA(p->c_str()) != 0;
+    if (!p) return Fail(NulInPath(path));
+    if (!::RemoveDirectoryA(p->c_str())) return Fail(LastWin32ErrorStatus(path));
+    return true;
   }
 
   // NTFS makes directory entries durable with the file system's own
   // journal; there is no handle-level call for it.
   bool SyncDirectory(std::string_view) override { return true; }
 
+  // Flushing a whole volume (FlushFileBuffers on a volume handle) needs
+  // administrator rights, and nothing cheaper exists: callers sync file by
+  // file instead.
+  bool SyncFileSystem(std::string_view path) override {
+    return Fail(Status::Invalid(path, "file-system sync not supported"));
+  }
+
   std::string ExecutablePath() override {
     std::string path(MAX_PATH, '\0');
     for (;;) {
       const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-      if (n == 0) return std::string();
+      if (n == 0) {
+        Fail(LastWin32ErrorStatus(""));
+        return std::string();
+      }
       if (n < path.size()) {
         path.resize(n);
         return path;
@@ -365,6 +597,7 @@ class Win32Platform final : public Platform {
     PROCESS_INFORMATION process{};
     if (!::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr,
                           /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      Fail(LastWin32ErrorStatus(*comspec));
       return result;
     }
     UniqueHandle process_handle(process.hProcess);
@@ -394,6 +627,13 @@ class Win32Platform final : public Platform {
     result.second = now.wSecond;
     result.hundredths = now.wMilliseconds / 10;
     return result;
+  }
+
+ private:
+  // Records why an open failed, for `return NullFile(...)`.
+  std::unique_ptr<FileHandle> NullFile(Status status) {
+    Fail(std::move(status));
+    return nullptr;
   }
 };
 

@@ -1,0 +1,30 @@
+#include "msgbase/file_set_check.h"
+
+#include "util/file_name_case.h"
+#include "util/files.h"
+
+namespace qlr {
+
+ShortString FileOfSet(std::string_view location, std::string_view extension) {
+  return ResolveFileNameCase(location + ShortString(extension));
+}
+
+int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location) {
+  int existing = 0;
+  for (std::string_view extension : format.extensions) {
+    if (FileExists(FileOfSet(location, extension))) ++existing;
+  }
+  return existing;
+}
+
+bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view location,
+                               const CopyManifest* copied) {
+  if (copied == nullptr) return true;
+  for (std::string_view extension : format.extensions) {
+    const ShortString file = FileOfSet(location, extension);
+    if (FileExists(file) && !copied->Unchanged(file)) return false;
+  }
+  return true;
+}
+
+}  // namespace qlr

@@ -1,0 +1,25 @@
+// Checks shared by the formats whose base is a set of files beside each
+// other (JAM, Squish, packets).
+#pragma once
+
+#include <string_view>
+
+#include "msgbase/copy_manifest.h"
+#include "msgbase/format_registry.h"
+#include "support/short_string.h"
+
+namespace qlr {
+
+// The file of the set with `extension`, under the name it exists by (a
+// name differing only in case is found on POSIX).
+ShortString FileOfSet(std::string_view location, std::string_view extension);
+
+// How many files of the set exist.
+int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location);
+
+// True when every file of the set that exists is one the copy holds
+// unchanged. Without a manifest there is nothing to compare: true.
+bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view location,
+                               const CopyManifest* copied);
+
+}  // namespace qlr

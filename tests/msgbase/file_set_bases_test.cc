@@ -1,0 +1,132 @@
+// JAM, Squish and packet bases through the registry: OpenBase creates what
+// is missing and refuses what would be destroyed, the copy holds the exact
+// files and the erase empties only what the copy holds.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "msgbase/base_files.h"
+#include "msgbase/copy_manifest.h"
+#include "msgbase/open_base.h"
+#include "testing/scratch_dir.h"
+
+namespace qlr {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FileSetCase {
+  const char* name;
+  const char* type;                     // type character of the spec
+  std::vector<std::string> extensions;  // in handling order, key file first
+};
+
+const FileSetCase kCases[] = {
+    {"Jam", "!", {".jhr", ".jdt", ".jdx"}},
+    {"Squish", "$", {".sqd", ".sqi"}},
+    {"Packet", "P", {".pkt"}},
+};
+
+class FileSetBaseTest : public ::testing::TestWithParam<FileSetCase> {
+ protected:
+  std::string Spec(const std::string& base = "area/net") const {
+    return GetParam().type + dir_.Path(base);
+  }
+  std::string File(const std::string& extension, const std::string& base = "area/net") const {
+    return dir_.Path(base + extension);
+  }
+  // A fresh base made by OpenBase, with one byte appended to every file so
+  // that its content is its own.
+  void MakeBase() {
+    auto base = OpenBase(Spec());
+    ASSERT_NE(base, nullptr);
+  }
+
+  testing::ScratchDir dir_;
+};
+
+TEST_P(FileSetBaseTest, OpenBaseCreatesAMissingBaseWithItsDirectory) {
+  OpenFailure failure = OpenFailure::kUnreadable;
+  auto base = OpenBase(Spec(), &failure);
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(failure, OpenFailure::kNone);
+  EXPECT_EQ(base->Count(), 0);
+  for (const std::string& extension : GetParam().extensions) {
+    EXPECT_TRUE(fs::is_regular_file(File(extension))) << extension;
+  }
+}
+
+TEST_P(FileSetBaseTest, MissingKeyFileBesideOthersIsLeftAlone) {
+  const auto& extensions = GetParam().extensions;
+  if (extensions.size() < 2) GTEST_SKIP() << "a one-file base has no other files";
+  for (std::size_t i = 1; i < extensions.size(); ++i) {
+    dir_.WriteFile("area/net" + extensions[i], "texts of messages");
+  }
+  OpenFailure failure = OpenFailure::kNone;
+  EXPECT_EQ(OpenBase(Spec(), &failure), nullptr);
+  EXPECT_EQ(failure, OpenFailure::kUnreadable);
+  EXPECT_FALSE(fs::exists(File(extensions[0])));
+  for (std::size_t i = 1; i < extensions.size(); ++i) {
+    EXPECT_EQ(dir_.ReadFile("area/net" + extensions[i]), "texts of messages");
+  }
+}
+
+TEST_P(FileSetBaseTest, CopyThenEraseEmptiesTheBaseTheCopyHolds) {
+  MakeBase();
+  std::vector<std::string> before;
+  for (const std::string& extension : GetParam().extensions) {
+    before.push_back(dir_.ReadFile("area/net" + extension));
+  }
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(dir_.ReadFile("copy/net" + GetParam().extensions[i]), before[i]);
+  }
+  auto erased = EraseBase(Spec(), &copied);
+  ASSERT_NE(erased, nullptr);
+  EXPECT_EQ(erased->State(), BaseState::kCreated);
+  erased.reset();
+  auto reopened = OpenBase(Spec());
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(reopened->Count(), 0);
+}
+
+TEST_P(FileSetBaseTest, EraseLeavesABaseThatChangedAfterItsCopy) {
+  MakeBase();
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+  // A writer that ignores the lock convention appends after the copy.
+  const std::string key = GetParam().extensions.front();
+  const std::string changed = dir_.ReadFile("area/net" + key) + "late";
+  dir_.WriteFile("area/net" + key, changed);
+  EXPECT_EQ(EraseBase(Spec(), &copied), nullptr);
+  EXPECT_EQ(dir_.ReadFile("area/net" + key), changed);
+}
+
+TEST_P(FileSetBaseTest, UpperCaseFilesFromDosAreUsedUnderTheirOwnNames) {
+  if (fs::path::preferred_separator == '\\') GTEST_SKIP() << "Windows ignores case itself";
+  MakeBase();
+  for (const std::string& extension : GetParam().extensions) {
+    std::string upper = extension;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    fs::rename(File(extension), File(upper, "area/NET"));
+  }
+  auto base = OpenBase(Spec());
+  ASSERT_NE(base, nullptr);
+  EXPECT_EQ(base->Count(), 0);
+  base.reset();
+  // Nothing was made under the lower-case names beside them.
+  for (const std::string& extension : GetParam().extensions) {
+    EXPECT_FALSE(fs::exists(File(extension))) << extension;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FileSetBaseTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<FileSetCase>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
+
+}  // namespace
+}  // namespace qlr

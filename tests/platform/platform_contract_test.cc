@@ -1,0 +1,375 @@
+// The written contracts of FileHandle and Platform, checked against the
+// host's own implementation: the same suite runs on POSIX and on Windows.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "testing/scratch_dir.h"
+
+#if defined(_WIN32)
+#include "platform/win32/windows_api.h"
+// Not the ANSI/Unicode macros: the Platform members of these names.
+#undef DeleteFile
+#undef RemoveDirectory
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace qlr {
+namespace {
+
+using testing::ScratchDir;
+
+// Whether two handles of this process conflict over a byte range. POSIX
+// systems without open-file-description locks have only per-process locks.
+#if defined(_WIN32) || defined(F_OFD_SETLK)
+constexpr bool kLocksConflictWithinProcess = true;
+#else
+constexpr bool kLocksConflictWithinProcess = false;
+#endif
+
+std::unique_ptr<FileHandle> Open(const std::string& path, OpenMode mode) {
+  auto file = HostPlatform().OpenFile(path, mode);
+  EXPECT_NE(file, nullptr) << path << ": " << HostPlatform().LastError().ToString();
+  return file;
+}
+
+bool MakeHardLink(const std::string& existing, const std::string& link) {
+#if defined(_WIN32)
+  return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
+#else
+  return ::link(existing.c_str(), link.c_str()) == 0;
+#endif
+}
+
+// A buffer prefilled with a marker, so that zero-filling shows.
+std::vector<char> Dirty(std::size_t n) { return std::vector<char>(n, '#'); }
+
+TEST(PlatformContractTest, ShortReadsZeroFillAndSucceedAtTheEnd) {
+  ScratchDir dir;
+  dir.WriteFile("f", "abcde");
+  auto file = Open(dir.Path("f"), OpenMode::kRead);
+  ASSERT_NE(file, nullptr);
+
+  using ReadCall = std::function<bool(char*, std::size_t, std::size_t*)>;
+  struct Case {
+    const char* name;
+    ReadCall read;
+    std::string expected;  // the bytes read; the rest must be zeros
+  } cases[] = {
+      {"Read from 3",
+       [&](char* b, std::size_t n, std::size_t* got) {
+         return file->Seek(3) && file->Read(b, n, got);
+       },
+       "de"},
+      {"Read at the end",
+       [&](char* b, std::size_t n, std::size_t* got) {
+         return file->Seek(5) && file->Read(b, n, got);
+       },
+       ""},
+      {"Read past the end",
+       [&](char* b, std::size_t n, std::size_t* got) {
+         return file->Seek(50) && file->Read(b, n, got);
+       },
+       ""},
+      {"ReadAt 1",
+       [&](char* b, std::size_t n, std::size_t* got) { return file->ReadAt(1, b, n, got); },
+       "bcde"},
+      {"ReadAt the end",
+       [&](char* b, std::size_t n, std::size_t* got) { return file->ReadAt(5, b, n, got); }, ""},
+      {"ReadAt past the end",
+       [&](char* b, std::size_t n, std::size_t* got) { return file->ReadAt(1000, b, n, got); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<char> buffer = Dirty(8);
+    std::size_t got = 99;
+    ASSERT_TRUE(c.read(buffer.data(), buffer.size(), &got)) << file->LastError().ToString();
+    ASSERT_EQ(got, c.expected.size());
+    EXPECT_EQ(std::string(buffer.data(), got), c.expected);
+    EXPECT_EQ(std::string(buffer.data() + got, buffer.size() - got),
+              std::string(buffer.size() - got, '\0'));
+  }
+}
+
+TEST(PlatformContractTest, PositionalCallsNeitherUseNorMoveThePosition) {
+  ScratchDir dir;
+  auto file = Open(dir.Path("f"), OpenMode::kCreate);
+  ASSERT_NE(file, nullptr);
+  std::size_t written = 0;
+  ASSERT_TRUE(file->Write("0123456789", 10, &written));
+  ASSERT_TRUE(file->Seek(2));
+
+  char buffer[4] = {};
+  std::size_t got = 0;
+  ASSERT_TRUE(file->ReadAt(6, buffer, 3, &got));
+  EXPECT_EQ(std::string(buffer, got), "678");
+  ASSERT_TRUE(file->WriteAt(8, "XY", 2, &written));
+  EXPECT_EQ(written, 2u);
+  // Still at 2, where the sequential calls go on.
+  ASSERT_TRUE(file->Read(buffer, 2, &got));
+  EXPECT_EQ(std::string(buffer, got), "23");
+  ASSERT_TRUE(file->Write("ab", 2, &written));
+  // Writing past the end extends the file with zeros.
+  ASSERT_TRUE(file->WriteAt(12, "!", 1, &written));
+  ASSERT_TRUE(file->Close());
+  EXPECT_EQ(dir.ReadFile("f"), std::string("0123ab67XY\0\0!", 13));
+}
+
+TEST(PlatformContractTest, PositionalIoBeyondFourGibibytes) {
+  ScratchDir dir;
+  auto file = Open(dir.Path("sparse"), OpenMode::kCreate);
+  ASSERT_NE(file, nullptr);
+  constexpr std::uint64_t kHigh = (std::uint64_t{1} << 32) + 5;  // 5 once cut to 32 bits
+  std::size_t written = 0;
+  ASSERT_TRUE(file->WriteAt(5, "low", 3, &written));
+  if (!file->WriteAt(kHigh, "high", 4, &written)) {
+    GTEST_SKIP() << "no large sparse files here: " << file->LastError().ToString();
+  }
+  EXPECT_EQ(written, 4u);
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, kHigh + 4);
+
+  char buffer[8] = {};
+  std::size_t got = 0;
+  ASSERT_TRUE(file->ReadAt(5, buffer, 3, &got));
+  EXPECT_EQ(std::string(buffer, got), "low");
+  // Across the end: the rest of the buffer is zeros.
+  std::vector<char> tail = Dirty(8);
+  ASSERT_TRUE(file->ReadAt(kHigh - 2, tail.data(), tail.size(), &got));
+  EXPECT_EQ(std::string(tail.data(), tail.size()), std::string("\0\0high\0\0", 8));
+  EXPECT_EQ(got, 6u);
+  // The hole reads as zeros.
+  ASSERT_TRUE(file->ReadAt(kHigh - 100, buffer, sizeof buffer, &got));
+  EXPECT_EQ(std::string(buffer, got), std::string(8, '\0'));
+  ASSERT_TRUE(file->Truncate(0));
+}
+
+TEST(PlatformContractTest, RenameReplacesTheTarget) {
+  ScratchDir dir;
+  dir.WriteFile("target", "old content");
+  dir.WriteFile("new", "new content");
+  ASSERT_TRUE(HostPlatform().Rename(dir.Path("new"), dir.Path("target")))
+      << HostPlatform().LastError().ToString();
+  EXPECT_EQ(dir.ReadFile("target"), "new content");
+  EXPECT_FALSE(HostPlatform().Stat(dir.Path("new")).has_value());
+  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kNotFound);
+
+  // Onto a free name it is a plain rename.
+  ASSERT_TRUE(HostPlatform().Rename(dir.Path("target"), dir.Path("moved")));
+  EXPECT_EQ(dir.ReadFile("moved"), "new content");
+}
+
+TEST(PlatformContractTest, RenameNoReplaceNeverOverwrites) {
+  ScratchDir dir;
+  dir.WriteFile("target", "kept");
+  dir.WriteFile("source", "moving");
+  EXPECT_FALSE(HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("target")));
+  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy)
+      << HostPlatform().LastError().ToString();
+  EXPECT_EQ(dir.ReadFile("target"), "kept");
+  EXPECT_EQ(dir.ReadFile("source"), "moving");
+
+  ASSERT_TRUE(HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("free")))
+      << HostPlatform().LastError().ToString();
+  EXPECT_EQ(dir.ReadFile("free"), "moving");
+  EXPECT_FALSE(HostPlatform().Stat(dir.Path("source")).has_value());
+}
+
+TEST(PlatformContractTest, FailedCallsSayWhy) {
+  ScratchDir dir;
+  const std::string missing = dir.Path("missing");
+  const std::string in_missing_dir = dir.Path("nodir/file");
+  Platform& os = HostPlatform();
+  struct Case {
+    const char* name;
+    std::function<bool()> call;  // true when the call failed
+    StatusKind kind;
+    std::string path;
+  } cases[] = {
+      {"open to read", [&] { return os.OpenFile(missing, OpenMode::kRead) == nullptr; },
+       StatusKind::kNotFound, missing},
+      {"open to update", [&] { return os.OpenFile(missing, OpenMode::kReadWrite) == nullptr; },
+       StatusKind::kNotFound, missing},
+      {"create in a missing directory",
+       [&] { return os.OpenFile(in_missing_dir, OpenMode::kCreate) == nullptr; },
+       StatusKind::kNotFound, in_missing_dir},
+      {"stat", [&] { return !os.Stat(missing).has_value(); }, StatusKind::kNotFound, missing},
+      {"delete", [&] { return !os.DeleteFile(missing); }, StatusKind::kNotFound, missing},
+      {"rename", [&] { return !os.Rename(missing, dir.Path("to")); }, StatusKind::kNotFound,
+       missing},
+      {"rename without replacing", [&] { return !os.RenameNoReplace(missing, dir.Path("to")); },
+       StatusKind::kNotFound, missing},
+      {"remove a directory", [&] { return !os.RemoveDirectory(missing); }, StatusKind::kNotFound,
+       missing},
+      {"list a directory",
+       [&] {
+         std::vector<DirEntry> entries;
+         return !os.ListDirectory(missing, "*", &entries);
+       },
+       StatusKind::kNotFound, missing},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.call());
+    const Status& error = os.LastError();
+    EXPECT_EQ(error.kind(), c.kind) << error.ToString();
+    EXPECT_EQ(error.path(), c.path);
+    EXPECT_FALSE(error.detail().empty());
+    EXPECT_NE(error.ToString().find(c.path), std::string::npos) << error.ToString();
+  }
+}
+
+TEST(PlatformContractTest, RenameNoReplaceNamesTheExistingTarget) {
+  ScratchDir dir;
+  dir.WriteFile("a", "1");
+  dir.WriteFile("b", "2");
+  ASSERT_FALSE(HostPlatform().RenameNoReplace(dir.Path("a"), dir.Path("b")));
+  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy);
+  EXPECT_EQ(HostPlatform().LastError().path(), dir.Path("b"));
+}
+
+TEST(PlatformContractTest, CloseReportsAndEndsTheHandle) {
+  ScratchDir dir;
+  auto file = Open(dir.Path("f"), OpenMode::kCreate);
+  ASSERT_NE(file, nullptr);
+  std::size_t written = 0;
+  ASSERT_TRUE(file->Write("data", 4, &written));
+  ASSERT_TRUE(file->Close()) << file->LastError().ToString();
+  EXPECT_EQ(dir.ReadFile("f"), "data");
+
+  // Every later call fails, and says so.
+  char buffer[4];
+  std::size_t got = 0;
+  std::uint64_t size = 0;
+  EXPECT_FALSE(file->Write("x", 1, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_FALSE(file->Read(buffer, sizeof buffer, &got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_FALSE(file->ReadAt(0, buffer, sizeof buffer, &got));
+  EXPECT_FALSE(file->Size(&size));
+  EXPECT_FALSE(file->TryLock(0, 1));
+  EXPECT_FALSE(file->Close());
+  EXPECT_EQ(file->LastError().kind(), StatusKind::kInvalidArgument);
+  EXPECT_EQ(file->LastError().path(), dir.Path("f"));
+}
+
+TEST(PlatformContractTest, LockConflictsBetweenHandlesUntilReleased) {
+  if (!kLocksConflictWithinProcess) GTEST_SKIP() << "only per-process locks here";
+  ScratchDir dir;
+  dir.WriteFile("base.jhr", std::string_view("JAM\0header", 10));
+  const std::string path = dir.Path("base.jhr");
+  enum class Release { kUnlock, kClose, kDestroy };
+  for (Release release : {Release::kUnlock, Release::kClose, Release::kDestroy}) {
+    SCOPED_TRACE(static_cast<int>(release));
+    auto holder = Open(path, OpenMode::kReadWrite);
+    auto other = Open(path, OpenMode::kReadWrite);
+    ASSERT_TRUE(holder && other);
+    ASSERT_TRUE(holder->TryLock(0, 1)) << holder->LastError().ToString();
+    EXPECT_FALSE(other->TryLock(0, 1));
+    EXPECT_EQ(other->LastError().kind(), StatusKind::kBusy) << other->LastError().ToString();
+    EXPECT_EQ(other->LastError().path(), path);
+    // Another byte is free.
+    ASSERT_TRUE(other->TryLock(1, 1));
+    ASSERT_TRUE(other->Unlock(1, 1));
+
+    switch (release) {
+      case Release::kUnlock:
+        ASSERT_TRUE(holder->Unlock(0, 1));
+        break;
+      case Release::kClose:
+        ASSERT_TRUE(holder->Close());
+        break;
+      case Release::kDestroy:
+        holder.reset();
+        break;
+    }
+    EXPECT_TRUE(other->TryLock(0, 1)) << other->LastError().ToString();
+  }
+}
+
+TEST(PlatformContractTest, ReadOnlyHandlesTakeSharedLocks) {
+  if (!kLocksConflictWithinProcess) GTEST_SKIP() << "only per-process locks here";
+  ScratchDir dir;
+  dir.WriteFile("base.sqd", "squish data");
+  const std::string path = dir.Path("base.sqd");
+  auto reader = Open(path, OpenMode::kRead);
+  auto second_reader = Open(path, OpenMode::kRead);
+  auto writer = Open(path, OpenMode::kReadWrite);
+  ASSERT_TRUE(reader && second_reader && writer);
+
+  ASSERT_TRUE(reader->TryLock(0, 1)) << reader->LastError().ToString();
+  EXPECT_TRUE(second_reader->TryLock(0, 1));
+  EXPECT_FALSE(writer->TryLock(0, 1));
+  EXPECT_EQ(writer->LastError().kind(), StatusKind::kBusy);
+  ASSERT_TRUE(reader->Unlock(0, 1));
+  ASSERT_TRUE(second_reader->Unlock(0, 1));
+
+  // And the other way round: a writer's lock keeps readers out.
+  ASSERT_TRUE(writer->TryLock(0, 1));
+  EXPECT_FALSE(reader->TryLock(0, 1));
+  EXPECT_EQ(reader->LastError().kind(), StatusKind::kBusy);
+}
+
+TEST(PlatformContractTest, EmptyLockRangeIsRefused) {
+  ScratchDir dir;
+  dir.WriteFile("f", "x");
+  auto file = Open(dir.Path("f"), OpenMode::kReadWrite);
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(file->TryLock(0, 0));
+  EXPECT_EQ(file->LastError().kind(), StatusKind::kInvalidArgument);
+}
+
+TEST(PlatformContractTest, SyncFileSystem) {
+  ScratchDir dir;
+  dir.WriteFile("f", "x");
+#if defined(__linux__)
+  EXPECT_TRUE(HostPlatform().SyncFileSystem(dir.root())) << HostPlatform().LastError().ToString();
+  EXPECT_TRUE(HostPlatform().SyncFileSystem(dir.Path("f")));
+  EXPECT_FALSE(HostPlatform().SyncFileSystem(dir.Path("missing")));
+  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kNotFound);
+#else
+  // Not available: callers are told so, and sync file by file.
+  EXPECT_FALSE(HostPlatform().SyncFileSystem(dir.root()));
+  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kInvalidArgument);
+#endif
+}
+
+TEST(PlatformContractTest, StatIdentityFollowsTheFileNotTheName) {
+  ScratchDir dir;
+  dir.WriteFile("a", "first");
+  dir.WriteFile("other", "unrelated");
+  ASSERT_TRUE(MakeHardLink(dir.Path("a"), dir.Path("b")));
+  const auto a = HostPlatform().Stat(dir.Path("a"));
+  const auto b = HostPlatform().Stat(dir.Path("b"));
+  const auto other = HostPlatform().Stat(dir.Path("other"));
+  ASSERT_TRUE(a && b && other);
+  EXPECT_NE(a->file_index, 0u);
+  EXPECT_EQ(a->volume, b->volume);
+  EXPECT_EQ(a->file_index, b->file_index);
+  EXPECT_EQ(a->volume, other->volume);
+  EXPECT_NE(a->file_index, other->file_index);
+
+  // Replaced under the same name: another file.
+  dir.WriteFile("replacement", "second");
+  ASSERT_TRUE(HostPlatform().Rename(dir.Path("replacement"), dir.Path("a")));
+  const auto replaced = HostPlatform().Stat(dir.Path("a"));
+  ASSERT_TRUE(replaced);
+  EXPECT_NE(replaced->file_index, a->file_index);
+  // The other name still holds the old file.
+  EXPECT_EQ(HostPlatform().Stat(dir.Path("b"))->file_index, a->file_index);
+  EXPECT_EQ(dir.ReadFile("b"), "first");
+}
+
+}  // namespace
+}  // namespace qlr
