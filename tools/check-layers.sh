@@ -8,10 +8,11 @@
 #     not system-specific and stay where the warning is.)
 #
 # Layers, each allowed to include itself and those before it:
-#   platform  support  util  msgbase (core)  one format  formats  app
+#   platform  support  util  msgbase (core)  one format  formats  app  tools
 # The formats are msgbase/msgdir, msgbase/jam, msgbase/squish and
 # msgbase/packet; none may include another. msgbase/formats assembles them
-# and may include them all.
+# and may include them all. tools/ holds programs beside qlr that build on
+# every layer; nothing includes them.
 #
 #   bash tools/check-layers.sh [SOURCE_ROOT]
 set -uo pipefail
@@ -33,6 +34,7 @@ layer_of() {
     support/*) echo support ;;
     util/*) echo util ;;
     app/*) echo app ;;
+    tools/*) echo tools ;;
     msgbase/formats/*) echo formats ;;
     msgbase/*/*)
       local dir=${path#msgbase/}
@@ -54,6 +56,7 @@ rank_of() {
     format:*) echo 4 ;;
     formats) echo 5 ;;
     app) echo 6 ;;
+    tools) echo 7 ;;
     *) echo -1 ;;
   esac
 }

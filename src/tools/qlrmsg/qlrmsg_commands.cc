@@ -1,0 +1,226 @@
+#include "tools/qlrmsg/qlrmsg_commands.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "msgbase/file_set_check.h"
+#include "msgbase/format_registry.h"
+#include "msgbase/message.h"
+#include "msgbase/msgdir/msgdir_base.h"
+#include "msgbase/open_base.h"
+#include "platform/console.h"
+#include "platform/terminal.h"
+#include "tools/qlrmsg/message_listing.h"
+#include "util/files.h"
+
+namespace qlr::qlrmsg {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: qlrmsg list SPEC\n"
+    "       qlrmsg show SPEC N\n"
+    "       qlrmsg copy SRC DST\n"
+    "       qlrmsg --help\n"
+    "\n"
+    "SPEC names a message base: a type character and a path (#PATH for a\n"
+    "directory of *.msg files, $PATH Squish, !PATH JAM, PPATH packet), or a\n"
+    "path whose extension or lack of one implies the type. A path that\n"
+    "starts with F, J, P or S is read as typed by that letter: write #PATH.\n"
+    "\n"
+    "list  prints one line per message that can be read, in number order:\n"
+    "      number, From, To, Subject and Date separated by TABs (a TAB, CR\n"
+    "      or LF inside a field is printed as a blank). Numbers that cannot\n"
+    "      be read (deleted, missing, damaged) are skipped.\n"
+    "show  prints message N as \"Name: value\" lines: From, To, Subject,\n"
+    "      Date, TimesRead, DateWritten, DateArrived (8 hex digits),\n"
+    "      ReplyTo, MsgId, ReplyId, Intl, Pid, Tid, TearLine, Origin, Area,\n"
+    "      OtherFlags, Orig, Dest (zone:net/node.point[@domain]), Cost, Attr\n"
+    "      (8 hex digits), AttrFlags, ExtFlags (the set flags, separated by\n"
+    "      blanks), Replies (9 numbers), UMsgId, HadMsgId, HadIntl (yes or\n"
+    "      no); then a \"Kludge: \" line per kludge and a \"Trail: \" line per\n"
+    "      trailing control line (0x01 written as ^A); then \"Text:\" and the\n"
+    "      body, each CR written as a line end, nothing added after it.\n"
+    "      Values are printed byte for byte.\n"
+    "copy  appends every message that list would show from SRC to DST\n"
+    "      (created when missing), each as message Count + 1 of DST, and\n"
+    "      prints \"copied K\". It stops at the first message that cannot\n"
+    "      be written.\n"
+    "\n"
+    "Every line of output ends in a single LF, on every platform. Reasons\n"
+    "for failures go to standard error as \"qlrmsg: ...\" lines.\n"
+    "Exit codes: 0 done; 1 a base could not be opened, a message could not\n"
+    "be shown or a copy could not be written; 2 wrong command line.\n";
+
+// Copies of more messages than this show progress on a terminal.
+constexpr std::int32_t kProgressThreshold = 5000;
+constexpr std::int32_t kProgressStep = 1000;
+
+void Complain(std::string_view text) {
+  std::string line = "qlrmsg: ";
+  line.append(text);
+  line += kLineEnd;
+  WriteStderr(line);
+}
+
+int UsageError(std::string_view text) {
+  Complain(text);
+  WriteStderr("run qlrmsg --help for the commands\n");
+  return kExitUsage;
+}
+
+// Why the last message operation of `base` failed, when the format says.
+std::string Reason(const MessageBase& base) {
+  if (const auto* dir = dynamic_cast<const MsgDirBase*>(&base)) {
+    if (!dir->LastError().ok()) return ": " + dir->LastError().ToString();
+  }
+  return {};
+}
+
+// The formats whose message operations this build has. The others open
+// and count, but every read and write of theirs fails.
+bool HasMessageOperations(const FormatDescriptor& format) {
+  return &format == FindDirectoryFormat();
+}
+
+bool BaseExists(const FormatDescriptor& format, std::string_view path) {
+  const ShortString location = BaseLocation(format, path);
+  if (format.layout == FileLayout::kDirectory) return DirExists(location);
+  return !format.extensions.empty() && FileExists(FileOfSet(location, format.extensions.front()));
+}
+
+// Opens the base of `spec`; null (after saying why) when it cannot be
+// used. Without `create` a missing base is refused rather than made, so
+// looking at a mistyped path leaves nothing behind.
+std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
+  const std::string name(spec);
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format == nullptr) {
+    Complain(name + ": not a base of a known format");
+    return nullptr;
+  }
+  if (!HasMessageOperations(*parsed.format)) {
+    Complain(name + ": reading and writing single messages of the " +
+             std::string(parsed.format->name) + " format is not available in this build");
+    return nullptr;
+  }
+  if (!create && !BaseExists(*parsed.format, parsed.path)) {
+    Complain(name + ": no such base");
+    return nullptr;
+  }
+  OpenFailure failure = OpenFailure::kNone;
+  std::unique_ptr<MessageBase> base = OpenBase(spec, &failure);
+  if (base == nullptr) {
+    Complain(name + (failure == OpenFailure::kUnreadable ? ": the base cannot be read"
+                                                         : ": cannot open the base"));
+  }
+  return base;
+}
+
+// A message number: decimal digits only, 1 to 2147483647.
+bool ParseNumber(std::string_view text, std::int32_t* number) {
+  if (text.empty() || text.size() > 10) return false;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > std::numeric_limits<std::int32_t>::max()) return false;
+  *number = static_cast<std::int32_t>(value);
+  return true;
+}
+
+int List(std::string_view spec) {
+  const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
+  if (base == nullptr) return kExitFailed;
+  Message message;
+  const std::int32_t count = base->Count();
+  for (std::int32_t n = 1; n <= count && n > 0; ++n) {
+    if (base->ReadMessage(n, message)) continue;
+    WriteStdout(ListLine(n, message));
+  }
+  return kExitOk;
+}
+
+int Show(std::string_view spec, std::string_view number_text) {
+  std::int32_t number = 0;
+  if (!ParseNumber(number_text, &number)) {
+    return UsageError("not a message number: " + std::string(number_text));
+  }
+  const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
+  if (base == nullptr) return kExitFailed;
+  Message message;
+  if (base->ReadMessage(number, message)) {
+    Complain(std::string(spec) + ": message " + std::to_string(number) + " cannot be read" +
+             Reason(*base));
+    return kExitFailed;
+  }
+  WriteStdout(ShowText(message));
+  return kExitOk;
+}
+
+void Progress(std::int32_t done, std::int32_t total) {
+  WriteStderr("\rqlrmsg: copying " + std::to_string(done) + " of " + std::to_string(total));
+}
+
+int Copy(std::string_view source_spec, std::string_view dest_spec) {
+  const std::unique_ptr<MessageBase> source = OpenForTool(source_spec, false);
+  if (source == nullptr) return kExitFailed;
+  const std::unique_ptr<MessageBase> dest = OpenForTool(dest_spec, true);
+  if (dest == nullptr) return kExitFailed;
+  // The count is taken once: copying a base into itself copies what it
+  // held at the start.
+  const std::int32_t total = source->Count();
+  const bool progress = total > kProgressThreshold && StderrIsTerminal();
+  Message message;
+  std::int32_t copied = 0;
+  int result = kExitOk;
+  for (std::int32_t n = 1; n <= total && n > 0; ++n) {
+    if (progress && n % kProgressStep == 0) Progress(n, total);
+    if (source->ReadMessage(n, message)) continue;
+    if (dest->Count() == std::numeric_limits<std::int32_t>::max()) {
+      Complain(std::string(dest_spec) + ": the base holds the highest message number already");
+      result = kExitFailed;
+      break;
+    }
+    const std::int32_t target = dest->Count() + 1;
+    if (dest->WriteMessage(target, message)) {
+      Complain(std::string(dest_spec) + ": message " + std::to_string(target) + " (message " +
+               std::to_string(n) + " of " + std::string(source_spec) + ") cannot be written" +
+               Reason(*dest));
+      result = kExitFailed;
+      break;
+    }
+    ++copied;
+  }
+  if (progress) {
+    Progress(total, total);
+    WriteStderr("\n");
+  }
+  WriteStdout("copied " + std::to_string(copied) + kLineEnd);
+  return result;
+}
+
+}  // namespace
+
+std::string_view UsageText() { return kUsage; }
+
+int Run(const std::vector<std::string_view>& args) {
+  if (args.empty()) return UsageError("no command given");
+  const std::string_view command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    WriteStdout(kUsage);
+    return kExitOk;
+  }
+  const std::size_t operands = args.size() - 1;
+  if (command == "list" && operands == 1) return List(args[1]);
+  if (command == "show" && operands == 2) return Show(args[1], args[2]);
+  if (command == "copy" && operands == 2) return Copy(args[1], args[2]);
+  if (command == "list" || command == "show" || command == "copy") {
+    return UsageError("wrong number of arguments for " + std::string(command));
+  }
+  return UsageError("unknown command: " + std::string(command));
+}
+
+}  // namespace qlr::qlrmsg

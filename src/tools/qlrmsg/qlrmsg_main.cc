@@ -1,0 +1,18 @@
+// qlrmsg: lists, shows and copies the messages of a base from the command
+// line, for scripts and for looking into a base by hand.
+#include <string_view>
+#include <vector>
+
+#include "app/packer_app.h"
+#include "msgbase/formats/all_formats.h"
+#include "platform/console.h"
+#include "platform/fault.h"
+#include "tools/qlrmsg/qlrmsg_commands.h"
+
+int main(int argc, char** argv) {
+  qlr::PrepareConsole();
+  qlr::InstallFaultHandler(qlr::kMaintainerContact);
+  qlr::InstallBuiltInFormats();
+  const int code = qlr::qlrmsg::Run(std::vector<std::string_view>(argv + 1, argv + argc));
+  qlr::EndProcess(code);
+}
