@@ -89,13 +89,24 @@ std::int32_t MonthFromName(std::string_view name) {
   return 0;
 }
 
+// Each field goes into its own bits. A field that fits them is stored as
+// it is, also a month 0 (a month name nobody knows), an hour 24 or a
+// second 60: a message with such a date still has a date. A field that
+// does not fit (negative, or too large for its bits) reads 0 instead of
+// spilling into its neighbours. Only a year the 7 bits cannot hold gives
+// 0 for the whole value, which means "no date".
 std::uint32_t PackDateTime(const DateTime& dt) {
-  if (!InRange(dt.year, 1980, 2107) || !InRange(dt.month, 1, 12) || !InRange(dt.day, 1, 31) ||
-      !InRange(dt.hour, 0, 23) || !InRange(dt.min, 0, 59) || !InRange(dt.sec, 0, 59)) {
-    return 0;
-  }
-  const auto date = static_cast<std::uint32_t>(((dt.year - 1980) << 9) | (dt.month << 5) | dt.day);
-  const auto time = static_cast<std::uint32_t>((dt.hour << 11) | (dt.min << 5) | (dt.sec / 2));
+  if (!InRange(dt.year, 1980, 2107)) return 0;
+  const auto field = [](std::int32_t value, std::uint32_t bits) {
+    const std::uint32_t limit = (1u << bits) - 1;
+    return value >= 0 && static_cast<std::uint32_t>(value) <= limit
+               ? static_cast<std::uint32_t>(value)
+               : 0u;
+  };
+  const std::uint32_t date = (static_cast<std::uint32_t>(dt.year - 1980) << 9) |
+                             (field(dt.month, 4) << 5) | field(dt.day, 5);
+  const std::uint32_t time =
+      (field(dt.hour, 5) << 11) | (field(dt.min, 6) << 5) | field(dt.sec / 2, 5);
   return (date << 16) | time;
 }
 

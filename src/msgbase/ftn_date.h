@@ -38,10 +38,10 @@ std::int32_t MonthFromName(std::string_view name);
 
 // DOS packed date and time: the date in the high 16 bits (bits 31-25 year
 // minus 1980, 24-21 month, 20-16 day), the time in the low 16 bits (15-11
-// hour, 10-5 minute, 4-0 second divided by 2). A date that the format
-// cannot hold (year outside 1980 to 2107, month outside 1 to 12, day
-// outside 1 to 31, hour, minute or second out of range) packs to 0, the
-// value that means "no date", instead of spilling into the next field.
+// hour, 10-5 minute, 4-0 second divided by 2). Every field that fits its
+// bits is kept, month 0 included; one that does not (negative or too
+// large) is stored as 0 rather than spilling into the next field. Only a
+// year outside 1980 to 2107 packs the whole value to 0, meaning "no date".
 std::uint32_t PackDateTime(const DateTime& dt);
 DateTime UnpackDateTime(std::uint32_t packed);
 

@@ -81,16 +81,48 @@ TEST(FtnDateTest, PacksToDosDateAndTime) {
   EXPECT_EQ(UnpackDateTime(PackDateTime({2001, 2, 3, 4, 5, 7})), (DateTime{2001, 2, 3, 4, 5, 6}));
 }
 
-TEST(FtnDateTest, DatesTheDosFormatCannotHoldPackToZero) {
-  const DateTime cases[] = {
-      {1979, 12, 31, 23, 59, 58}, {2108, 1, 1, 0, 0, 0},  {2000, 0, 1, 0, 0, 0},
-      {2000, 13, 1, 0, 0, 0},     {2000, 1, 0, 0, 0, 0},  {2000, 1, 32, 0, 0, 0},
-      {2000, 1, 1, 24, 0, 0},     {2000, 1, 1, -1, 0, 0}, {2000, 1, 1, 0, 60, 0},
-      {2000, 1, 1, 0, 0, 60},     {2000, 1, 1, 0, 0, -2}, {-2147483647 - 1, 1, 1, 0, 0, 0},
+TEST(FtnDateTest, OnlyAYearTheDosFormatCannotHoldPacksToZero) {
+  const std::int32_t years[] = {1979, 2108, 0, -2147483647 - 1, 2147483647};
+  for (std::int32_t year : years) {
+    SCOPED_TRACE(year);
+    EXPECT_EQ(PackDateTime({year, 3, 5, 23, 4, 10}), 0u);
+  }
+}
+
+TEST(FtnDateTest, FieldsThatFitTheirBitsArePackedAsTheyAre) {
+  // A date text with an unknown month name still has a date: month 0 and
+  // the other out-of-calendar values that fit their bits are kept.
+  const struct {
+    DateTime dt;
+    std::uint32_t expected;
+  } cases[] = {
+      {{1999, 0, 5, 23, 4, 10}, 0x2605B885u},  {{1980, 0, 0, 0, 0, 0}, 0u},
+      {{2000, 15, 31, 0, 0, 0}, 0x29FF0000u},  {{2000, 1, 1, 24, 0, 0}, 0x2821C000u},
+      {{2000, 1, 1, 31, 63, 63}, 0x2821FFFFu}, {{2000, 1, 1, 0, 0, 60}, 0x2821001Eu},
   };
-  for (const DateTime& dt : cases) {
-    SCOPED_TRACE(testing::PrintToString(dt));
-    EXPECT_EQ(PackDateTime(dt), 0u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.dt));
+    EXPECT_EQ(PackDateTime(c.dt), c.expected);
+    EXPECT_EQ(UnpackDateTime(c.expected),
+              (DateTime{c.dt.year, c.dt.month, c.dt.day, c.dt.hour, c.dt.min, c.dt.sec / 2 * 2}));
+  }
+}
+
+TEST(FtnDateTest, AFieldTooLargeForItsBitsDoesNotSpillIntoItsNeighbours) {
+  const DateTime base{2000, 6, 15, 12, 30, 20};
+  const std::uint32_t packed = PackDateTime(base);
+  const struct {
+    DateTime dt;
+    std::uint32_t field_mask;  // the bits of the field that could not be held
+  } cases[] = {
+      {{2000, 16, 15, 12, 30, 20}, 0x01E00000u}, {{2000, -1, 15, 12, 30, 20}, 0x01E00000u},
+      {{2000, 6, 32, 12, 30, 20}, 0x001F0000u},  {{2000, 6, 15, 32, 30, 20}, 0x0000F800u},
+      {{2000, 6, 15, -1, 30, 20}, 0x0000F800u},  {{2000, 6, 15, 12, 64, 20}, 0x000007E0u},
+      {{2000, 6, 15, 12, 30, 64}, 0x0000001Fu},  {{2000, 6, 15, 12, 30, -4}, 0x0000001Fu},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.dt));
+    EXPECT_EQ(PackDateTime(c.dt), packed & ~c.field_mask);
   }
 }
 

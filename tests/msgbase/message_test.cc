@@ -80,5 +80,54 @@ TEST(MessageTest, AddViaAppendsATrailLine) {
   EXPECT_TRUE(m.TestAttr(0x0001));
 }
 
+TEST(MessageTest, AssigningAnOriginKeepsTheDestinationHalfOfIntl) {
+  const struct {
+    const char* intl;
+    const char* origin;
+    const char* intl_after;
+  } cases[] = {
+      {"2:5020/1 1:1/1", "1:234/56.7", "2:5020/1 1:234/56"},
+      // No destination yet: the first word is empty.
+      {"", "1:234/56", " 1:234/56"},
+      // Only the point is cut: a domain without a point stays.
+      {"2:5020/1", "1:234/56@fidonet", "2:5020/1 1:234/56@fidonet"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.origin);
+    Message m;
+    m.Intl = c.intl;
+    m.AssignOrigAddress(c.origin);
+    EXPECT_EQ(m.Intl, c.intl_after);
+  }
+}
+
+TEST(MessageTest, AssigningADestinationKeepsTheOriginHalfOfIntl) {
+  const struct {
+    const char* intl;
+    const char* intl_after;
+  } cases[] = {
+      {"2:5020/1 1:234/56", "3:1/2 1:234/56"},
+      // One word only: it is taken as the origin.
+      {"1:234/56", "3:1/2 1:234/56"},
+      {"", "3:1/2 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.intl);
+    Message m;
+    m.Intl = c.intl;
+    m.AssignDestAddress("3:1/2.9");
+    EXPECT_EQ(m.Intl, c.intl_after);
+    EXPECT_EQ(m.DestPoint, 9);
+  }
+}
+
+TEST(MessageTest, AssignedMsgidIsCutAtFortyCharacters) {
+  Message m;
+  const std::string address = "1:234/56.7@averyveryveryveryverylongdomain";
+  m.AssignOrigAddress(address);
+  EXPECT_EQ(m.MsgId, address.substr(0, 40));
+  EXPECT_EQ(m.OrigDomain, "averyveryveryveryverylongdomain");
+}
+
 }  // namespace
 }  // namespace qlr
