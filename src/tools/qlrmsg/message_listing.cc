@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "msgbase/kludge_line.h"
+#include "msgbase/message_attributes.h"
 #include "support/collection.h"
 #include "util/strings.h"
 
@@ -43,14 +44,33 @@ std::string ControlLine(const KludgeLine& line) {
   return out;
 }
 
-// The indices of the true entries, separated by blanks.
-template <std::size_t N>
-std::string TrueIndices(const std::array<bool, N>& flags) {
+// A FLAGS name without its trailing blank.
+std::string_view FlagName(std::size_t index) {
+  std::string_view name = kFlagsNames[index];
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  return name;
+}
+
+void AddWord(std::string& out, std::string_view word) {
+  if (!out.empty()) out += ' ';
+  out.append(word);
+}
+
+// The set attribute bits by FLAGS name; the bits without one (16, 17 and
+// deleted) as their mask in 8 hex digits.
+std::string AttrFlagNames(const Message& m) {
   std::string out;
-  for (std::size_t i = 0; i < N; ++i) {
-    if (!flags[i]) continue;
-    if (!out.empty()) out += ' ';
-    out += std::to_string(i);
+  for (std::size_t i = 0; i < m.AttrFlags.size(); ++i) {
+    if (!m.AttrFlags[i]) continue;
+    AddWord(out, i < kNamedAttrCount ? std::string(FlagName(i)) : HexLong(kAttrMasks[i]).str());
+  }
+  return out;
+}
+
+std::string ExtFlagNames(const Message& m) {
+  std::string out;
+  for (std::size_t i = 0; i < m.ExtFlags.size(); ++i) {
+    if (m.ExtFlags[i]) AddWord(out, FlagName(kFirstExtFlagName + i));
   }
   return out;
 }
@@ -114,8 +134,8 @@ std::string ShowText(Message& m) {
   AddLine(out, "Dest", FullAddress(m.DestZone, m.DestNet, m.DestNode, m.DestPoint, m.DestDomain));
   AddLine(out, "Cost", Number(m.Cost));
   AddLine(out, "Attr", HexLong(m.Attr));
-  AddLine(out, "AttrFlags", TrueIndices(m.AttrFlags));
-  AddLine(out, "ExtFlags", TrueIndices(m.ExtFlags));
+  AddLine(out, "AttrFlags", AttrFlagNames(m));
+  AddLine(out, "ExtFlags", ExtFlagNames(m));
   std::string replies;
   for (std::uint32_t reply : m.Replies) {
     if (!replies.empty()) replies += ' ';
