@@ -105,11 +105,15 @@ TEST_F(QlrmsgTest, ListPrintsTheReadableMessagesInNumberOrder) {
   Store("area", 4, tabbed);
   dir_.WriteFile("area/3.msg", first.Bytes().substr(0, 100));  // damaged: skipped
   dir_.WriteFile("area/notes.txt", "not a message");
+  // Far above the others: only numbers with a file are tried, not every
+  // number up to it.
+  Store("area", 99999999, first);
   const ProgramResult r = Run({"list", Spec("area")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out,
             "1\tBob\tAl\tTest \t05 Mar 21  10:20:30\n"
-            "4\tTab Name\tAl\tLine end\t01 Jan 99  00:00:00\n");
+            "4\tTab Name\tAl\tLine end\t01 Jan 99  00:00:00\n"
+            "99999999\tBob\tAl\tTest \t05 Mar 21  10:20:30\n");
   EXPECT_EQ(r.err, "");
 }
 

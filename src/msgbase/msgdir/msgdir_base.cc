@@ -1,5 +1,6 @@
 #include "msgbase/msgdir/msgdir_base.h"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -39,6 +40,23 @@ std::optional<std::int64_t> MsgDirBase::HighestNumber() const {
     if (value > high) high = value;
   }
   return high;
+}
+
+std::optional<std::vector<std::int32_t>> MsgDirBase::PresentNumbers() const {
+  std::vector<DirEntry> entries;
+  if (path_.empty() || !Os().ListDirectory(BaseDirectory(), JustFileName(path_), &entries)) {
+    return std::nullopt;
+  }
+  std::vector<std::int32_t> numbers;
+  for (const DirEntry& entry : entries) {
+    const std::int64_t value = NumberOfName(entry.name);
+    if (value >= 1 && value <= std::numeric_limits<std::int32_t>::max()) {
+      numbers.push_back(static_cast<std::int32_t>(value));
+    }
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
 }
 
 ShortString MsgDirBase::NextMsgFileName() const {

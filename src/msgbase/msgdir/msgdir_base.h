@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/message_base.h"
 #include "msgbase/msgdir/stored_msg_header.h"
@@ -56,6 +57,13 @@ class MsgDirBase : public FtnTextBase {
   // gap). True when the base is not open, there is no such file, or it
   // could not be erased.
   [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
+
+  // The numbers, ascending, of the entries that match the mask: every
+  // number whose message can be read is among them, so a caller that
+  // visits every message need not try each number up to Count (a single
+  // 99999999.msg would make that a hundred million tries). Nothing when
+  // the directory cannot be listed.
+  std::optional<std::vector<std::int32_t>> PresentNumbers() const;
 
   // The header of the message last read or written through this object;
   // all zero in a new object.

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "msgbase/file_set_check.h"
 #include "msgbase/format_registry.h"
@@ -120,6 +122,23 @@ std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
   return base;
 }
 
+// The numbers worth reading, ascending: those a directory base has files
+// for, else every number from 1 to Count.
+std::vector<std::int32_t> CandidateNumbers(const MessageBase& base) {
+  const std::int32_t count = base.Count();
+  std::vector<std::int32_t> numbers;
+  if (const auto* dir = dynamic_cast<const MsgDirBase*>(&base)) {
+    if (std::optional<std::vector<std::int32_t>> present = dir->PresentNumbers()) {
+      for (std::int32_t n : *present) {
+        if (n <= count) numbers.push_back(n);
+      }
+      return numbers;
+    }
+  }
+  for (std::int64_t n = 1; n <= count; ++n) numbers.push_back(static_cast<std::int32_t>(n));
+  return numbers;
+}
+
 // A message number: decimal digits only, 1 to 2147483647.
 bool ParseNumber(std::string_view text, std::int32_t* number) {
   if (text.empty() || text.size() > 10) return false;
@@ -137,8 +156,7 @@ int List(std::string_view spec) {
   const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
   if (base == nullptr) return kExitFailed;
   Message message;
-  const std::int32_t count = base->Count();
-  for (std::int32_t n = 1; n <= count && n > 0; ++n) {
+  for (const std::int32_t n : CandidateNumbers(*base)) {
     if (base->ReadMessage(n, message)) continue;
     WriteStdout(ListLine(n, message));
   }
@@ -171,15 +189,17 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
   if (source == nullptr) return kExitFailed;
   const std::unique_ptr<MessageBase> dest = OpenForTool(dest_spec, true);
   if (dest == nullptr) return kExitFailed;
-  // The count is taken once: copying a base into itself copies what it
+  // The numbers are taken once: copying a base into itself copies what it
   // held at the start.
-  const std::int32_t total = source->Count();
+  const std::vector<std::int32_t> numbers = CandidateNumbers(*source);
+  const auto total = static_cast<std::int32_t>(numbers.size());
   const bool progress = total > kProgressThreshold && StderrIsTerminal();
   Message message;
   std::int32_t copied = 0;
+  std::int32_t done = 0;
   int result = kExitOk;
-  for (std::int32_t n = 1; n <= total && n > 0; ++n) {
-    if (progress && n % kProgressStep == 0) Progress(n, total);
+  for (const std::int32_t n : numbers) {
+    if (progress && ++done % kProgressStep == 0) Progress(done, total);
     if (source->ReadMessage(n, message)) continue;
     if (dest->Count() == std::numeric_limits<std::int32_t>::max()) {
       Complain(std::string(dest_spec) + ": the base holds the highest message number already");

@@ -248,6 +248,17 @@ TEST_F(MsgDirMessagesTest, DeleteReportsAFileThatStays) {
   EXPECT_TRUE(disk_->Exists(P("area/1.msg")));
 }
 
+TEST_F(MsgDirMessagesTest, PresentNumbersAreTheNumberedEntriesInOrder) {
+  for (const char* name : {"7.old.msg", "1.msg", "0003.msg", "x.msg", "99999999999.msg", "12.txt",
+                           "-2.msg", "1.msg.qlr-new"}) {
+    disk_->WriteFileBytes(P(std::string("area/") + name), "x");
+  }
+  disk_->MakeDirs(P("area/5.msg"));
+  EXPECT_EQ(base_.PresentNumbers(), (std::vector<std::int32_t>{1, 3, 5, 7}));
+  MsgDirBase closed;
+  EXPECT_FALSE(closed.PresentNumbers().has_value());
+}
+
 // ---- Round trip of every field the format carries ----
 
 void AddKludge(Collection<KludgeLine>& list, std::string_view prefix, std::string_view value) {
