@@ -41,6 +41,18 @@ class Collection {
   // Appends at the end.
   virtual void Insert(std::unique_ptr<T> item) { InsertAt(ItemCount(), std::move(item)); }
 
+  // Inserts before the item at `index` (0-based); ItemCount appends. The
+  // items from `index` on move up by one. An index below 0 or above
+  // ItemCount ends the program with run-time error 213, a full collection
+  // without a growth step with 214. A sorted collection's order is the
+  // caller's business here.
+  void AtInsert(std::int32_t index, std::unique_ptr<T> item) {
+    if (index < 0 || index > ItemCount()) {
+      RaiseRunError(kRunErrorRangeCheck, QLR_RETURN_ADDRESS());
+    }
+    InsertAt(index, std::move(item));
+  }
+
   // Releases every item; keeps the capacity.
   void DisposeAll() { items_.clear(); }
 

@@ -84,6 +84,52 @@ TEST(CollectionTest, OwnsItsItems) {
   EXPECT_EQ(released, 42);
 }
 
+TEST(CollectionTest, AtInsertPutsTheItemBeforeTheIndex) {
+  // Inserting each new item at the front reverses the order, the way a
+  // reader that walks a text upwards keeps its lines in text order.
+  Collection<Item> list(2, 2);
+  struct Step {
+    std::int32_t index;
+    const char* tag;
+    const char* after;
+    std::int32_t capacity;
+  };
+  const Step steps[] = {
+      {0, "c", "c", 2},    {0, "a", "ac", 2},    {1, "b", "abc", 4},
+      {3, "e", "abce", 4}, {3, "d", "abcde", 6}, {0, "_", "_abcde", 6},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.tag);
+    list.AtInsert(step.index, MakeItem(0, step.tag));
+    EXPECT_EQ(Tags(list), step.after);
+    EXPECT_EQ(list.Capacity(), step.capacity);
+  }
+  EXPECT_EQ(list.ItemCount(), 6);
+}
+
+TEST(CollectionDeathTest, AtInsertOutOfRangeIsRunError213) {
+  Collection<Item> list;
+  list.Insert(MakeItem(1));
+  list.Insert(MakeItem(2));
+  for (const std::int32_t index : {3, -1, 1000}) {
+    SCOPED_TRACE(index);
+    EXPECT_EXIT(list.AtInsert(index, MakeItem(9)), ::testing::ExitedWithCode(213),
+                "Found bug number 213");
+  }
+  Collection<Item> empty;
+  EXPECT_EXIT(empty.AtInsert(1, MakeItem(9)), ::testing::ExitedWithCode(213),
+              "Found bug number 213");
+  // At ItemCount it is an append, not an error.
+  list.AtInsert(2, MakeItem(3));
+  EXPECT_EQ(Keys(list), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(CollectionDeathTest, AtInsertIntoAFullCollectionWithoutStepIsRunError214) {
+  Collection<Item> one(1, 0);
+  one.AtInsert(0, MakeItem(1));
+  EXPECT_EXIT(one.AtInsert(0, MakeItem(2)), ::testing::ExitedWithCode(214), "Found bug number 214");
+}
+
 TEST(CollectionDeathTest, IndexOutOfRangeIsRunError213) {
   Collection<Item> list;
   list.Insert(MakeItem(1));
