@@ -135,11 +135,11 @@ bool MsgDirBase::ReadMessage(std::int32_t number, Message& message) {
   message.TrailLines.DisposeAll();
   message.Kludges.DisposeAll();
   TransferHeader(true, message);
-  // The text is every byte after the header; an empty text is no failure,
-  // so the result of ReadText says nothing here and the stream's status
-  // tells whether the bytes could be read.
-  (void)ReadText(message, kHeaderSize, size);
-  if (!file.Ok()) {
+  // The text is every byte after the header. ReadText refuses an empty
+  // one, which is no failure; with bytes there, a refusal means they could
+  // not be read (or the file shrank meanwhile) and the text is missing.
+  const bool text_failed = ReadText(message, kHeaderSize, size) && size > kHeaderSize;
+  if (text_failed || !file.Ok()) {
     const Status why = StreamFailure(file, name, "text cannot be read");
     stream_.reset();
     return Fail(why);

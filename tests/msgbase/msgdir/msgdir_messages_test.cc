@@ -464,6 +464,48 @@ TEST(MsgDirWriteFaultTest, EveryFailedCallLeavesTheOldOrTheNewMessage) {
   }
 }
 
+struct ReadEnv {
+  std::unique_ptr<MemoryPlatform> disk = NewDisk();
+  MsgDirBase base;
+  Message message;
+  bool result = false;
+  MemoryPlatform& platform() { return *disk; }
+};
+
+TEST(MsgDirReadFaultTest, AFailedReadIsNeverAMessage) {
+  // Longer than one buffer, so the text takes more than one read.
+  const std::string text = "\x01MSGID: 2:5020/1042 1234abcd\r" + std::string(10000, 'b') + "\r";
+  for (PlatformOp op : {PlatformOp::kOpenFile, PlatformOp::kRead, PlatformOp::kShortRead,
+                        PlatformOp::kSeek, PlatformOp::kSize}) {
+    const testing::SweepReport report = testing::SweepFaults<ReadEnv>(
+        op, testing::FailMode::kOnce,
+        [&] {
+          auto env = std::make_unique<ReadEnv>();
+          env->disk->WriteFileBytes(P("area/1.msg"), HeaderBytes() + text);
+          ScopedPlatform installed(*env->disk);
+          EXPECT_FALSE(env->base.Open(P("area/*.msg")));
+          return env;
+        },
+        [](ReadEnv& env) { env.result = env.base.ReadMessage(1, env.message); },
+        [&](ReadEnv& env, const FaultRun& run) {
+          // A short read looks like the end of the file and the stream
+          // reads on; whatever it makes of it, a message it delivers must
+          // be the whole one.
+          if (run.op != PlatformOp::kShortRead) {
+            EXPECT_EQ(env.result, run.fired);
+          }
+          if (!env.result) {
+            EXPECT_EQ(env.message.MsgId, "2:5020/1042 1234abcd");
+            EXPECT_EQ(ReadAll(env.message.Text), std::string(10000, 'b') + "\r");
+          }
+        });
+    EXPECT_TRUE(report.completed) << testing::OpName(op);
+    if (op != PlatformOp::kSeek) {
+      EXPECT_GT(report.runs, 1) << testing::OpName(op);
+    }
+  }
+}
+
 TEST(MsgDirWriteFaultTest, EveryCrashLeavesTheOldOrTheNewMessage) {
   for (PlatformOp op : testing::AllPlatformOps()) {
     if (testing::IsShortVariant(op)) continue;
