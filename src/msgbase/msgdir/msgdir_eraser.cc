@@ -112,6 +112,10 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     // emptied. (Undone by a crash they would bring back copied messages,
     // which is no loss; the report would be wrong.)
     if (!Os().SyncDirectory(base_directory)) failed = true;
+  } else if (copied != nullptr && !copied->Files().empty()) {
+    // The copy found files here: a directory that cannot be seen now is
+    // not an empty base.
+    failed = true;
   }
   auto base = std::make_unique<MsgDirBase>();
   (void)base->Create(base_directory + kMsgFileMask);

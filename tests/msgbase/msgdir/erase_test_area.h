@@ -75,12 +75,18 @@ class EraseArea {
   void Require(std::string bytes) { written_.push_back(std::move(bytes)); }
   // A writer replaced what message `n` held under its name: that version
   // was given up by the writer itself. (The first versions are in the
-  // copy and stay required.)
+  // copy and stay required, when the copy took them.)
   void Supersede(int n) {
     const auto old = disk_.ReadFileBytes(File(n));
     if (!old) return;
     const auto it = std::find(written_.begin(), written_.end(), *old);
     if (it != written_.end()) written_.erase(it);
+    // A first version the copy passed over (it could not see the file) is
+    // given up by the writer too: the rotation never took it.
+    if (manifest_.Find(File(n)) == nullptr) {
+      const auto first = std::find(first_.begin(), first_.end(), *old);
+      if (first != first_.end()) first_.erase(first);
+    }
   }
 
   // --- writers, acting on the disk directly (never through the code
