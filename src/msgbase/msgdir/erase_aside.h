@@ -2,11 +2,13 @@
 // while it checks it against the copy, and what a later erase does with a
 // file that was left under that name.
 //
-// The name is the message file's own name with kAsideSuffix after it
-// (12.msg -> 12.msg.qlr-erase): no longer matched by "*.msg", so no
-// message reader, writer or counter sees it, and taken by no other
-// program. It lies in the base directory itself, so moving a file there
-// and back is one rename on one file system.
+// The aside name is the message file's name with the extension "msg"
+// replaced by "qlr" (12.msg -> 12.qlr): no longer matched by "*.msg", so
+// no message reader, writer or counter sees it, and an extension no other
+// program uses. It has the length of the message name, so every file the
+// base can hold can be moved aside however long its path. It lies in the
+// base directory itself, so moving a file there and back is one rename on
+// one file system.
 #pragma once
 
 #include <string_view>
@@ -15,12 +17,14 @@
 
 namespace qlr {
 
-inline constexpr std::string_view kAsideSuffix = ".qlr-erase";
+// The mask of aside names in a base directory.
+inline constexpr std::string_view kAsideMask = "*.qlr";
 
-// `message_file` with the suffix; nothing fits when the result would pass
-// the length of a short string (then the file cannot be moved aside).
-bool AsideNameFits(std::string_view message_file);
+// True for a path ending in ".msg" (in any case), whose aside name exists.
+bool HasAsideName(std::string_view message_file);
+// The aside name of a message file (HasAsideName), and back.
 ShortString AsideNameOf(std::string_view message_file);
+ShortString MessageNameOf(std::string_view aside_file);
 
 // Files are left under an aside name when a run stopped between moving a
 // file aside and deleting or restoring it (a crash, a kill), or when the

@@ -12,7 +12,7 @@
 //
 //   1. Not in the copy: it arrived afterwards and stays.
 //   2. Status differs from the copy's record: changed, stays (no move).
-//   3. Rename N.msg to N.msg.qlr-erase, never replacing. Whatever a
+//   3. Rename N.msg to N.qlr, never replacing. Whatever a
 //      writer renames over N.msg or creates as N.msg from now on is a new
 //      file under the message name, which this run no longer touches.
 //   4. Compare the moved file with the copy: identity, size, time and
@@ -60,7 +60,7 @@ Outcome EraseIfAsCopied(const ShortString& file, const CopiedFile& copied) {
   if (const auto now = Os().Stat(file); now && !SameStatusAsCopied(copied, *now)) {
     return Outcome::kStays;
   }
-  if (!AsideNameFits(file)) return Outcome::kLeftBehind;
+  if (!HasAsideName(file)) return Outcome::kLeftBehind;
   const ShortString aside = AsideNameOf(file);
   // A leftover under the aside name that could not be put back blocks
   // the move; the file then stays where it is.

@@ -60,7 +60,7 @@ class EraseArea {
   static std::string CopyDirectory() { return "/old" + kAreaSep + "00000000" + kAreaSep; }
   static std::string Name(int n) { return std::to_string(n) + ".msg"; }
   static std::string File(int n) { return Directory() + Name(n); }
-  static std::string Aside(int n) { return File(n) + std::string(kAsideSuffix); }
+  static std::string Aside(int n) { return Directory() + std::to_string(n) + ".qlr"; }
 
   // Copies the area with the platform in use. True on failure.
   bool Copy() { return CopyBaseFiles("#/area", CopyDirectory(), &manifest_); }
@@ -153,8 +153,8 @@ class EraseArea {
   std::vector<std::string> AsideFiles() const {
     std::vector<std::string> aside;
     for (const std::string& path : disk_.ListTree()) {
-      if (path.rfind("/area/", 0) == 0 && path.size() > kAsideSuffix.size() &&
-          path.compare(path.size() - kAsideSuffix.size(), kAsideSuffix.size(), kAsideSuffix) == 0) {
+      if (path.rfind("/area/", 0) == 0 && path.size() > 4 &&
+          path.compare(path.size() - 4, 4, ".qlr") == 0) {
         aside.push_back(path);
       }
     }

@@ -84,7 +84,7 @@ void ExpectRecovered(EraseArea& area) {
   (void)EraseBase("#/area", &nothing_copied);
   area.ExpectNothingLost();
   for (const std::string& aside : area.AsideFiles()) {
-    const std::string message = aside.substr(0, aside.size() - kAsideSuffix.size());
+    const std::string message(MessageNameOf(aside).view());
     EXPECT_TRUE(area.disk().Exists(message)) << "not put back: " << aside << "\n" << area.Tree();
   }
 }

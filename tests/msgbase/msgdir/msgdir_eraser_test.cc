@@ -166,6 +166,23 @@ TEST(MsgDirEraserTest, CopyMovedAsAWholeIsComparedWhereItIsNow) {
   for (int n = 1; n <= 3; ++n) EXPECT_FALSE(area.disk().Exists(EraseArea::File(n)));
 }
 
+// The aside name is as long as the message name: a base whose paths are
+// near the limit can still be erased.
+TEST(MsgDirEraserTest, MessageWithALongPathCanBeMovedAside) {
+  testing::MemoryPlatform disk;
+  disk.SetBackslashIsSeparator(kHostIsWindows);
+  const std::string directory = "/" + std::string(246, 'd');
+  const std::string file = directory + testing::kAreaSep + "12.msg";
+  ASSERT_EQ(file.size(), 254u);
+  disk.WriteFileBytes(file, MessageBytes(12, 1));
+  ScopedPlatform installed(disk);
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles("#" + directory, "/old", &copied));
+  EXPECT_NE(EraseBase("#" + directory, &copied), nullptr);
+  EXPECT_FALSE(disk.Exists(file));
+  EXPECT_EQ(disk.ReadFileBytes("/old/12.msg"), MessageBytes(12, 1));
+}
+
 TEST(MsgDirEraserTest, WithoutACopyEveryMessageGoes) {
   EraseArea area;
   ScopedPlatform installed(area.disk());
