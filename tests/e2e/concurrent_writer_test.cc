@@ -50,7 +50,9 @@ class ConcurrentWriterTest : public QlrFixture {
   // mark mail received do, and as a file system with coarse times shows a
   // rewrite within the same tick: then only the bytes tell.
   void WriteOnce(std::mt19937& random, int version, int n = 0, bool keep_time = false) {
-    if (n == 0) n = std::uniform_int_distribution<int>(1, kMessages)(random);
+    // Random writes go to the first quarter of the numbers only: most
+    // messages stay untouched, and those the erase must remove.
+    if (n == 0) n = std::uniform_int_distribution<int>(1, kMessages / 4)(random);
     const std::string bytes = Version(n, version);
     switch (version % 3) {
       case 0: {  // a new version written elsewhere and renamed over it
@@ -121,6 +123,8 @@ TEST_F(ConcurrentWriterTest, EveryVersionTheWriterLeftSurvivesTheErase) {
       // Right after a message was copied, a rewrite of it: the moment
       // when a rewrite looks most like the copied file (same size, and
       // often the same time stamp). Random writes in between.
+      // Every fourth file in the run's order is chased.
+      while (next < order.size() && next % 4 != 0) ++next;
       if (next < order.size() && CopiedYet(order[next])) {
         WriteOnce(random, version - version % 3 + 1, std::stoi(order[next]), true);
         ++next;
