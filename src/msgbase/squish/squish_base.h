@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/message_base.h"
 #include "msgbase/squish/squish_records.h"
@@ -73,6 +74,12 @@ class SquishBase : public MessageBase {
   const Status& LockError() const { return lock_error_; }
 
   const SquishBaseHeader& BaseHeader() const { return base_header_; }
+
+  // The frame offsets of the message chain (BeginFrame on) and of the free
+  // chain (FreeFrame on), as the files hold them. True when a chain is
+  // broken or loops (see WalkFrameChain).
+  [[nodiscard]] bool MessageChain(std::vector<std::uint32_t>* offsets);
+  [[nodiscard]] bool FreeChain(std::vector<std::uint32_t>* offsets);
 
  protected:
   // The stream of ".sqd" (the common Stream field) and of ".sqi".

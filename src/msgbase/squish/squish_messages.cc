@@ -175,6 +175,28 @@ void SquishBase::ReloadAfterFailure() {
   ResetStreams();
 }
 
+bool SquishBase::MessageChain(std::vector<std::uint32_t>* offsets) {
+  ResetStreams();
+  offsets->clear();
+  if (!Usable() || !stream_) return true;
+  const std::int32_t size = stream_->Size();
+  if (size < 0) return true;
+  // An empty base has BeginFrame 256 and no frame there.
+  if (base_header_.num_msg == 0 && base_header_.last_frame == 0) return false;
+  return WalkFrameChain(*stream_, base_header_.begin_frame, static_cast<std::uint32_t>(size),
+                        offsets);
+}
+
+bool SquishBase::FreeChain(std::vector<std::uint32_t>* offsets) {
+  ResetStreams();
+  offsets->clear();
+  if (!Usable() || !stream_) return true;
+  const std::int32_t size = stream_->Size();
+  if (size < 0) return true;
+  return WalkFrameChain(*stream_, base_header_.free_frame, static_cast<std::uint32_t>(size),
+                        offsets);
+}
+
 // ---- reading ----
 
 bool SquishBase::ReadMessage(std::int32_t number, Message& message) {
