@@ -47,12 +47,13 @@ inline void MakeSquishBase(MemoryPlatform& disk, int count) {
 
 // What a reader sees of the base at kSquishPath (with Os() the platform
 // that holds it): "count N", then one "From|Subject|body" line per
-// message, or a line naming the message that cannot be read.
-inline std::vector<std::string> SquishSummary() {
+// message, or a line naming the message that cannot be read; at most
+// `most` messages are read (a damaged NumMsg can claim millions).
+inline std::vector<std::string> SquishSummary(std::int32_t most = 1 << 30) {
   SquishBase base;
   if (base.Open(kSquishPath)) return {"cannot open"};
   std::vector<std::string> lines = {"count " + std::to_string(base.Count())};
-  for (std::int32_t i = 1; i <= base.Count(); ++i) {
+  for (std::int32_t i = 1; i <= base.Count() && i <= most; ++i) {
     Message m;
     if (base.ReadMessage(i, m)) {
       lines.push_back("unreadable " + std::to_string(i));
