@@ -123,7 +123,8 @@ void ReadPacketHeader(MessageBase& base) {
 
 }  // namespace
 
-void ExerciseBase(std::string_view spec, std::uint8_t delete_pick, bool packet) {
+void ExerciseBase(MemoryDisk& disk, std::string_view spec, std::size_t input_size,
+                  std::uint8_t delete_pick, bool packet) {
   InstallFormatsOnce();
   {
     const std::unique_ptr<MessageBase> base = OpenBase(spec);
@@ -138,6 +139,11 @@ void ExerciseBase(std::string_view spec, std::uint8_t delete_pick, bool packet) 
     if (count < std::numeric_limits<std::int32_t>::max()) {
       (void)base->WriteMessage(count + 1, *message);
     }
+    // Room for the message (whose text came from the input, or is the
+    // made-up one), the copy a rewrite of the file may keep while it
+    // works, and the format's own records.
+    const std::uint64_t budget = 3 * std::uint64_t{input_size} + 64 * 1024;
+    Require(disk.platform().UsedBytes() <= budget, "one write grows the base by its message");
     const std::int32_t after_write = base->Count();
     if (after_write > 0) {
       (void)base->DeleteMessage(delete_pick % std::min(after_write, kMaxMessagesRead) + 1);

@@ -68,7 +68,13 @@ inline constexpr std::int32_t kMaxMessagesRead = 64;
 // one message at Count + 1 (the last one read, else a made-up one),
 // deletes message `delete_pick` mod Count + 1, then closes the base and
 // opens and reads it once more. `packet` also reads the packet header.
-void ExerciseBase(std::string_view spec, std::uint8_t delete_pick, bool packet);
+//
+// One message added to a base made of `input_size` bytes must not make
+// the files on `disk` much larger than both together: a write that
+// trusts an offset from a damaged header would fill the disk. That is
+// checked after the write (Require).
+void ExerciseBase(MemoryDisk& disk, std::string_view spec, std::size_t input_size,
+                  std::uint8_t delete_pick, bool packet);
 
 }  // namespace qlr::fuzz
 

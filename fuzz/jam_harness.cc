@@ -12,7 +12,7 @@ int FuzzJamBase(const std::uint8_t* data, std::size_t size) {
   disk.Write("area/base.jhr", input.Prefixed());
   disk.Write("area/base.jdt", input.Prefixed());
   disk.Write("area/base.jdx", input.Rest());
-  ExerciseBase("!" + MemoryDisk::Path("area/base"), delete_pick, false);
+  ExerciseBase(disk, "!" + MemoryDisk::Path("area/base"), size, delete_pick, false);
   return 0;
 }
 

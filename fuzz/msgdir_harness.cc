@@ -39,7 +39,7 @@ int FuzzMsgDirBase(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t pick = input.Byte();
     disk.Write("area/" + FileName(pick), input.Prefixed());
   }
-  ExerciseBase("#" + MemoryDisk::Path("area"), delete_pick, false);
+  ExerciseBase(disk, "#" + MemoryDisk::Path("area"), size, delete_pick, false);
   return 0;
 }
 

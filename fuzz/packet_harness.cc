@@ -9,7 +9,7 @@ int FuzzPacketBase(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t delete_pick = input.Byte();
   MemoryDisk disk;
   disk.Write("area/base.pkt", input.Rest());
-  ExerciseBase("P" + MemoryDisk::Path("area/base"), delete_pick, true);
+  ExerciseBase(disk, "P" + MemoryDisk::Path("area/base"), size, delete_pick, true);
   return 0;
 }
 

@@ -11,7 +11,7 @@ int FuzzSquishBase(const std::uint8_t* data, std::size_t size) {
   MemoryDisk disk;
   disk.Write("area/base.sqd", input.Prefixed());
   disk.Write("area/base.sqi", input.Rest());
-  ExerciseBase("$" + MemoryDisk::Path("area/base"), delete_pick, false);
+  ExerciseBase(disk, "$" + MemoryDisk::Path("area/base"), size, delete_pick, false);
   return 0;
 }
 
