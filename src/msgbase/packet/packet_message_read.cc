@@ -85,21 +85,22 @@ bool PacketBase::ReadMessage(std::int32_t number, Message& message) {
   // its fixed part starts after the type word.
   const std::int32_t start = boundaries_[static_cast<std::size_t>(number - 1)] + 3;
   const std::int32_t closing_nul = boundaries_[static_cast<std::size_t>(number)];
-  const std::int32_t message_end = std::min(closing_nul + 1, size);
+  // Nothing reads the closing byte itself: a subject without text ends
+  // there anyway, and in a damaged packet it may be no NUL at all.
   const std::int32_t text_end = std::min(closing_nul, size);
 
   // A message too short for its fixed part (a cut or damaged last one)
   // gets zeros for the missing bytes.
   pkt_msg_buffer_.fill(0);
-  stream_->Seek(std::min(start, message_end));
-  if (start < message_end) {
+  stream_->Seek(std::min(start, text_end));
+  if (start < text_end) {
     std::string fixed;
-    const std::size_t room = static_cast<std::size_t>(message_end - start);
+    const std::size_t room = static_cast<std::size_t>(text_end - start);
     (void)stream_->ReadUpTo(&fixed, std::min(room, pkt_msg_buffer_.size()));
     std::copy(fixed.begin(), fixed.end(), pkt_msg_buffer_.begin());
   }
 
-  BoundedReader reader(*stream_, message_end);
+  BoundedReader reader(*stream_, text_end);
   message.To = reader.ReadName();
   message.From = reader.ReadName();
   message.Subject = reader.ReadName();
@@ -107,8 +108,7 @@ bool PacketBase::ReadMessage(std::int32_t number, Message& message) {
   // The area tag of an echomail message is its first text line.
   const std::int32_t text_start = stream_->Position();
   if (text_start >= 0 && text_start < text_end) {
-    BoundedReader line_reader(*stream_, text_end);
-    const ShortString line = line_reader.ReadLine();
+    const ShortString line = reader.ReadLine();
     if (UpperStr(line.view().substr(0, 5)) == "AREA:") {
       message.Area = line.view().substr(5);
     } else {
