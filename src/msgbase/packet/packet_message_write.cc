@@ -171,6 +171,9 @@ bool PacketBase::WriteMessage(std::int32_t number, Message& message) {
   TransferHeader(false, message);
   std::string packed;
   if (ComposeMessage(message, &packed)) return true;
+  // A write that did not reach the disk is reported, and undone, rather
+  // than counted: a caller must never take a lost message for a stored
+  // one.
   const bool failed = IsValidMsg(number) ? ReplaceMessage(number, packed) : AppendMessage(packed);
   if (failed) return true;
   message.MsgState = 3;
