@@ -216,6 +216,10 @@ void RotationTarget::RemoveCopy() {
   // Where the copy cannot be moved aside it is removed in place: the
   // archive that holds it is durable already.
   const std::optional<ShortString> aside = MoveAside(copy_name_);
+  // The move must be on the disk before the first file goes, or a crash
+  // could keep the deletions and lose the move. Should the flush fail, the
+  // removal goes on all the same: the archive is safe.
+  if (aside && !Os().SyncFileSystem(*aside)) static_cast<void>(Os().SyncDirectory(ForOs(target_dir_)));
   RemoveTree(aside ? *aside : copy_name_, false);
 }
 
