@@ -65,12 +65,9 @@ std::optional<std::string> FlushArchive(const ShortString& archive_name) {
   if (!archive->Sync() || !archive->Close()) {
     return Text("the archive cannot be flushed: ", archive->LastError().ToString());
   }
-  if (Os().SyncFileSystem(archive_name)) return std::nullopt;
-  if (Os().LastError().kind() == StatusKind::kInvalidArgument) {
-    ShortString dir = JustPathName(archive_name);
-    if (dir.empty()) dir = ".";
-    if (Os().SyncDirectory(dir)) return std::nullopt;
-  }
+  ShortString dir = JustPathName(archive_name);
+  if (dir.empty()) dir = ".";
+  if (Os().SyncDirectory(dir)) return std::nullopt;
   return Text("the archive's directory cannot be flushed: ", Os().LastError().ToString());
 }
 

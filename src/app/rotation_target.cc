@@ -171,15 +171,10 @@ bool RotationTarget::Publish(Status* error) {
 }
 
 bool RotationTarget::MakeDurable(Status* error) {
-  // One flush of the whole file system covers the new name and every new
-  // directory, where the system has it.
-  if (Os().SyncFileSystem(copy_name_)) return false;
-  if (Os().LastError().kind() != StatusKind::kInvalidArgument) {
-    *error = Why(Os().LastError(), copy_name_, "cannot be flushed");
-    return true;
-  }
-  // Else directory by directory, deepest first: the target that holds the
-  // new name, then the entry of each directory made in its parent.
+  // The copy's bytes are durable already; only names are left: directory
+  // by directory, deepest first, the target that holds the new name, then
+  // the entry of each directory made in its parent. (A flush of the whole
+  // file system would also wait for every other program's writes.)
   std::vector<ShortString> directories{ForOs(target_dir_)};
   for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
     directories.push_back(ParentOf(*it));
@@ -219,7 +214,7 @@ void RotationTarget::RemoveCopy() {
   // The move must be on the disk before the first file goes, or a crash
   // could keep the deletions and lose the move. Should the flush fail, the
   // removal goes on all the same: the archive is safe.
-  if (aside && !Os().SyncFileSystem(*aside)) static_cast<void>(Os().SyncDirectory(ForOs(target_dir_)));
+  if (aside) static_cast<void>(Os().SyncDirectory(ForOs(target_dir_)));
   RemoveTree(aside ? *aside : copy_name_, false);
 }
 
