@@ -166,8 +166,8 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   if (copy_failed) {
     target.Discard();
     WriteLine(Text("cannot copy to [", target.CopyName(), "]! base left as it was."));
-    WriteCause(Text("cannot copy to [", target.CopyName(), "]: ",
-                    Describe(error, target.PartialPath())));
+    WriteCause(
+        Text("cannot copy to [", target.CopyName(), "]: ", Describe(error, target.PartialPath())));
     exit_code_ = 1;
     return;
   }

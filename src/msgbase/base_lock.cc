@@ -13,8 +13,7 @@ bool BaseLock::Acquire(std::string_view spec, int timeout_ms) {
   return Acquire(*parsed.format, BaseLocation(*parsed.format, parsed.path), timeout_ms);
 }
 
-bool BaseLock::Acquire(const FormatDescriptor& format, std::string_view location,
-                       int timeout_ms) {
+bool BaseLock::Acquire(const FormatDescriptor& format, std::string_view location, int timeout_ms) {
   busy_ = false;
   if (format.lock_extension.empty()) {
     lock_file_ = ShortString();

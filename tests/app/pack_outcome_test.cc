@@ -65,11 +65,20 @@ TEST(PackOutcome, CopyStaysAndTheCauseIsNamed) {
   const Case cases[] = {
       {"interpreter cannot start", nullptr,
        "qlr: not packed: cannot start the command interpreter ["},
-      {"ended by a signal", [](PackRun&) { return ProcessResult{true, false, -1}; },
+      {"ended by a signal",
+       [](PackRun&) {
+         return ProcessResult{true, false, -1};
+       },
        "qlr: not packed: the archiver was ended by a signal\r\n"},
-      {"non-zero exit", [](PackRun&) { return ProcessResult{true, true, 3}; },
+      {"non-zero exit",
+       [](PackRun&) {
+         return ProcessResult{true, true, 3};
+       },
        "qlr: not packed: the archiver ended with exit code 3\r\n"},
-      {"exit 0, nothing written", [](PackRun&) { return ProcessResult{true, true, 0}; },
+      {"exit 0, nothing written",
+       [](PackRun&) {
+         return ProcessResult{true, true, 0};
+       },
        "qlr: not packed: the archiver made no archive [" + HostPath("old") + PathSeparator() +
            "00000000.arc]\r\n"},
       {"exit 0, empty archive",

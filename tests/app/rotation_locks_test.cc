@@ -128,9 +128,7 @@ class RotationLocksTest : public ::testing::Test {
     g_locked_during_erase = false;
   }
 
-  std::string FakeSpec() const {
-    return "K" + HostPath("fake") + PathSeparator() + "area";
-  }
+  std::string FakeSpec() const { return "K" + HostPath("fake") + PathSeparator() + "area"; }
   std::string Old(std::string_view name) const {
     return HostPath("old") + PathSeparator() + std::string(name);
   }

@@ -3,8 +3,8 @@
 // with its bytes intact, in the base or in a copy under a rotation name.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,8 +13,8 @@
 #include "app/packer_app.h"
 #include "platform/host.h"
 #include "testing/fault_injecting_platform.h"
-#include "testing/forwarding_platform.h"
 #include "testing/fault_sweep.h"
+#include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"

@@ -110,11 +110,12 @@ TEST(RotationTarget, EveryEntryNamedByANumberBlocksIt) {
   };
   const Case cases[] = {
       {"archive under another extension", {"00000000.zip"}, {}, "00000001"},
-      {"archives of an empty and a double extension", {"00000000.", "00000001.tar.gz"}, {},
+      {"archives of an empty and a double extension",
+       {"00000000.", "00000001.tar.gz"},
+       {},
        "00000002"},
       {"earlier copy and a plain file", {"00000001"}, {"00000000"}, "00000002"},
-      {"names that only look like numbers", {"0000000", "000000001", "00000000x"}, {},
-       "00000000"},
+      {"names that only look like numbers", {"0000000", "000000001", "00000000x"}, {}, "00000000"},
       {"a gap is reused", {"00000000.tar", "00000002.tar"}, {}, "00000001"},
   };
   for (const Case& c : cases) {
@@ -168,15 +169,14 @@ TEST(RotationTarget, FailedCopyRemovesOnlyWhatTheRunMade) {
   testing::FaultInjectingPlatform faulty(racing);
   faulty.FailCall(testing::PlatformOp::kWrite, 2);
   run.Run(faulty);
-  EXPECT_EQ(run.out,
-            run.Counted() + "cannot copy to [" + OldPath("00000000") + "]! base left as it was.\r\n");
+  EXPECT_EQ(run.out, run.Counted() + "cannot copy to [" + OldPath("00000000") +
+                         "]! base left as it was.\r\n");
   EXPECT_EQ(run.app.ExitCode(), 1);
   EXPECT_TRUE(run.BaseIntact());
   EXPECT_EQ(run.disk.ReadFileBytes("/old/00000000/theirs"), "not the run's");
   EXPECT_FALSE(run.disk.Exists("/old/qlr-partial.00000000"));
   // The cause names the file that failed and why.
-  EXPECT_EQ(run.err.rfind("qlr: cannot copy to [" + OldPath("00000000") + "]: ", 0), 0u)
-      << run.err;
+  EXPECT_EQ(run.err.rfind("qlr: cannot copy to [" + OldPath("00000000") + "]: ", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("qlr-partial.00000000"), std::string::npos) << run.err;
 }
 

@@ -106,8 +106,8 @@ class RotationCrashTest : public QlrFixture {
   }
   // The message names a tar archive lists; nothing when it is unreadable.
   std::optional<std::set<std::string>> ArchiveNames(const std::string& relative) {
-    const ProgramResult r = RunProgram("/bin/sh", {"-c", "tar -tf '" + Path(relative) + "'"},
-                                       Path(""));
+    const ProgramResult r =
+        RunProgram("/bin/sh", {"-c", "tar -tf '" + Path(relative) + "'"}, Path(""));
     if (r.exit_code != 0) return std::nullopt;
     std::set<std::string> names;
     std::size_t start = 0;
@@ -244,7 +244,8 @@ class RotationCrashTest : public QlrFixture {
     }
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     const Phase after = CheckAfterKill("after the next run");
-    EXPECT_TRUE(after == Phase::kAfterErase || after == Phase::kDone || after == Phase::kNotStarted);
+    EXPECT_TRUE(after == Phase::kAfterErase || after == Phase::kDone ||
+                after == Phase::kNotStarted);
     expected_copies_.clear();
     for (const auto& entry : fs::directory_iterator(Path("old"))) {
       EXPECT_FALSE(entry.path().filename().string().starts_with("qlr-partial."))
@@ -262,8 +263,8 @@ class RotationCrashTest : public QlrFixture {
     const int timed_kills = 2 * kills;
     for (int i = second_half ? kills : 0; i < (second_half ? timed_kills : kills); ++i) {
       const auto delay = whole * (2 * i + 1) / (2 * timed_kills);
-      const Phase phase =
-          KillAfter(pack, delay, "kill after " + std::to_string(i) + "/" + std::to_string(timed_kills));
+      const Phase phase = KillAfter(
+          pack, delay, "kill after " + std::to_string(i) + "/" + std::to_string(timed_kills));
       ++hits[phase];
       if (i % 8 == 5) FinishWithAnotherRun(pack);
       if (HasFatalFailure()) return;
@@ -277,14 +278,17 @@ class RotationCrashTest : public QlrFixture {
     std::map<Phase, int> hits;
     for (int i = 1; i <= 4; ++i) {
       const int at = kMessages * i / 5;
-      ++hits[KillWhen(pack, [&] { return PartialFiles() >= at; },
-                      "kill in the copy at " + std::to_string(at))];
-      ++hits[KillWhen(pack, [&] { return PartialFiles() == 0 && CountIn("old") > 0 &&
-                                         CountIn("area") <= kMessages - at; },
-                      "kill in the erase at " + std::to_string(at))];
+      ++hits[KillWhen(
+          pack, [&] { return PartialFiles() >= at; }, "kill in the copy at " + std::to_string(at))];
+      ++hits[KillWhen(
+          pack,
+          [&] {
+            return PartialFiles() == 0 && CountIn("old") > 0 && CountIn("area") <= kMessages - at;
+          },
+          "kill in the erase at " + std::to_string(at))];
       if (pack) {
-        ++hits[KillWhen(pack, [&] { return fs::exists(Path("old/00000000.tar")); },
-                        "kill while archiving")];
+        ++hits[KillWhen(
+            pack, [&] { return fs::exists(Path("old/00000000.tar")); }, "kill while archiving")];
       }
       if (i == 2) FinishWithAnotherRun(pack);
     }
