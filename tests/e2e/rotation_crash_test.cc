@@ -259,18 +259,15 @@ class RotationCrashTest : public QlrFixture {
   // them, the first or the second half of `2 * kills` such moments.
   void TimedKills(bool pack, int kills, bool second_half) {
     const Clock::duration whole = TimeOneRun(pack);
-    std::map<Phase, int> hits;
     const int timed_kills = 2 * kills;
     for (int i = second_half ? kills : 0; i < (second_half ? timed_kills : kills); ++i) {
       const auto delay = whole * (2 * i + 1) / (2 * timed_kills);
-      const Phase phase = KillAfter(
-          pack, delay, "kill after " + std::to_string(i) + "/" + std::to_string(timed_kills));
-      ++hits[phase];
+      KillAfter(pack, delay, "kill after " + std::to_string(i) + "/" + std::to_string(timed_kills));
       if (i % 8 == 5) FinishWithAnotherRun(pack);
       if (HasFatalFailure()) return;
     }
-    // The moments spread over more than one phase.
-    EXPECT_GE(hits.size(), 2u);
+    // Which phases they hit depends on the machine's speed at the time;
+    // the kills triggered by a phase make sure that each is hit.
   }
 
   // Kills on seeing each phase under way, four times each.
