@@ -78,6 +78,8 @@ class CrashmailNode {
   ProgramResult Toss(const std::string& packet) const {
     return Run({"TOSSFILE", packet, "NOSECURITY"});
   }
+  // Tosses every *.pkt file in the inbound (each is removed once tossed).
+  ProgramResult TossInbound() const { return Run({"TOSS", "NOSECURITY"}); }
   // Exports what the node's areas hold that was not sent yet.
   ProgramResult Scan() const { return Run({"SCAN"}); }
 

@@ -41,9 +41,8 @@ struct RawMessage {
 
 // A stored message (*.msg file): the 190-byte header, then the text.
 inline std::string StoredMessageBytes(const RawMessage& m) {
-  std::string h =
-      FixedField(m.from, 36) + FixedField(m.to, 36) + FixedField(m.subject, 72) +
-      FixedField(m.date, 20);
+  std::string h = FixedField(m.from, 36) + FixedField(m.to, 36) + FixedField(m.subject, 72) +
+                  FixedField(m.date, 20);
   h += U16(0);  // times read
   h += U16(m.dest.node) + U16(m.orig.node) + U16(0) /* cost */ + U16(m.orig.net) + U16(m.dest.net);
   h += U16(m.dest.zone) + U16(m.orig.zone) + U16(m.dest.point) + U16(m.orig.point);
@@ -59,9 +58,9 @@ inline std::string PacketBytes(const FtnAddress& orig, const FtnAddress& dest,
   // 2021-03-05 10:20:30; the month counts from 0.
   p += U16(2021) + U16(2) + U16(5) + U16(10) + U16(20) + U16(30);
   p += U16(0) + U16(2) + U16(orig.net) + U16(dest.net);
-  p += std::string(2, '\0');                // product code, revision
-  p += std::string(8, '\0');                // no password
-  p += U16(orig.zone) + U16(dest.zone);     // the zones' first copies
+  p += std::string(2, '\0');                             // product code, revision
+  p += std::string(8, '\0');                             // no password
+  p += U16(orig.zone) + U16(dest.zone);                  // the zones' first copies
   p += U16(0) + U16(0) + std::string(2, '\0') + U16(0);  // aux net, cw copy, product, cw
   p += U16(orig.zone) + U16(dest.zone) + U16(orig.point) + U16(dest.point);
   p += std::string(4, '\0');  // product data
