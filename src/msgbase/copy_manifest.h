@@ -3,24 +3,50 @@
 // that are still exactly that file, so a message that arrived or changed
 // in between stays in the base.
 //
-// The comparison is with the source's own status taken at copy time, not
-// with the copy's: a target that keeps coarser times (whole seconds, two
-// seconds on FAT) would otherwise never match, and nothing would ever be
-// erased.
+// The status comparison is with the source's own status taken at copy
+// time, not with the copy's: a target that keeps coarser times (whole
+// seconds, two seconds on FAT) would otherwise never match, and nothing
+// would ever be erased. The status alone cannot prove a file unchanged,
+// though: a rewrite in place that keeps the size within one tick of the
+// file system's clock (a second on many shares, a few milliseconds even
+// on local disks) leaves size, time and identity as they were. So before
+// a file is given up its bytes are compared with the copy's, which is
+// durable by then and holds exactly what will survive.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "util/files.h"
 
 namespace qlr {
 
+// The answer of a comparison of a file with its copy.
+enum class CopyMatch {
+  kSame,     // the same file, unchanged, and the copy holds its bytes
+  kDiffers,  // another file, or changed since it was copied
+  kUnknown,  // the file or the copy could not be read to tell
+};
+
 class CopyManifest {
  public:
   // The list the copy fills (CopyOptions::copied).
   std::vector<CopiedFile>* MutableFiles() { return &files_; }
   const std::vector<CopiedFile>& Files() const { return files_; }
+
+  // The record of the copied file `source`; null when it was not copied.
+  // Constant time after a first call that indexes the list.
+  const CopiedFile* Find(std::string_view source) const;
+
+  // Tells the manifest that the copy was moved as a whole: every copy
+  // path under `from_directory` is taken to be under `to_directory` now.
+  // A copy made into a temporary directory that is renamed into place
+  // must be relocated before the erase, or nothing could be compared and
+  // nothing would be erased. Both directories end in a separator.
+  void RelocateCopy(std::string_view from_directory, std::string_view to_directory);
 
   // True when `path` was copied and is still the same file: the same file
   // identity, size and modification time as when it was read. A file that
@@ -29,6 +55,18 @@ class CopyManifest {
 
  private:
   std::vector<CopiedFile> files_;
+  // source path -> index in files_; rebuilt when files_ has grown.
+  mutable std::unordered_map<std::string, std::size_t> index_;
+  mutable std::size_t indexed_ = 0;
 };
+
+// True when `now` is the status `file` recorded: the same identity, size
+// and modification time.
+bool SameStatusAsCopied(const CopiedFile& file, const FileStatus& now);
+
+// Compares the file at `path` (the copied source itself, or the same file
+// under another name) with what was copied: its status with the recorded
+// one, then its bytes with the copy's. kSame only when both agree.
+CopyMatch MatchCopy(const CopiedFile& file, std::string_view path);
 
 }  // namespace qlr

@@ -9,11 +9,20 @@
 
 namespace qlr {
 
-// Deletes the *.msg files of `directory` (ending in a separator) and
-// returns a new base on it in state Created. Other files and
-// subdirectories stay. With `copied`, a message file is deleted only when
-// the copy holds it unchanged. Null when the directory cannot be listed, a
-// message file that was to go is still there, or the base cannot be made.
+// Empties the base in `directory` (ending in a separator) and returns a
+// new base on it in state Created. Other files and subdirectories stay.
+//
+// With `copied` (what the copy of the base recorded), a message file goes
+// only when it is, byte for byte, what the copy holds: it is first moved
+// aside under a name no other program uses (see erase_aside.h), checked
+// there, and deleted or put back. A message written, rewritten or renamed
+// over during the erase stays in the base. Files left aside by an earlier
+// run are put back first. Without `copied`, every *.msg file is deleted.
+//
+// Null when the directory cannot be listed, a copied message file that
+// was unchanged could not be removed or checked, a moved file had to stay
+// under its aside name, or the base cannot be made. A message that
+// changed since the copy and simply stays is no failure.
 std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied);
 
 }  // namespace qlr

@@ -70,6 +70,10 @@ bool SquishBase::Fail() {
   return true;
 }
 
+std::optional<ShortString> SquishBase::FileName(std::string_view extension) const {
+  return BaseFileName(path_, extension);
+}
+
 void SquishBase::ResetStreams() {
   MessageBase::ResetStreams();
   if (index_stream_) index_stream_->ClearError();

@@ -7,7 +7,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/message_base.h"
 #include "msgbase/squish/squish_records.h"
@@ -39,6 +42,18 @@ class SquishBase : public MessageBase {
   [[nodiscard]] bool Create(std::string_view path) override;
   // Clears the error status of both streams.
   void ResetStreams() override;
+
+  // The message operations (squish_messages.cc). Reading takes the frame
+  // through its index record; writing and deleting keep the message chain,
+  // the free chain, the index and the base header in step, under the
+  // base's lock. True on failure.
+  void TransferHeader(bool to_message, Message& message) override;
+  [[nodiscard]] bool ReadMessage(std::int32_t number, Message& message) override;
+  [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
+  [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
+
+  // How long a message write or delete waits for another program's lock.
+  static constexpr int kMessageLockTimeoutMs = 10000;
   // Puts the fixed values of the format into the headers in memory (header
   // size, frame header size, frame id) and fills a zero Uid and EndFrame
   // with their starting values; other fields are left alone.
@@ -60,10 +75,20 @@ class SquishBase : public MessageBase {
 
   const SquishBaseHeader& BaseHeader() const { return base_header_; }
 
+  // The frame offsets of the message chain (BeginFrame on) and of the free
+  // chain (FreeFrame on), as the files hold them. True when a chain is
+  // broken or loops (see WalkFrameChain).
+  [[nodiscard]] bool MessageChain(std::vector<std::uint32_t>* offsets);
+  [[nodiscard]] bool FreeChain(std::vector<std::uint32_t>* offsets);
+
  protected:
   // The stream of ".sqd" (the common Stream field) and of ".sqi".
   Stream* DataStream() const { return stream_.get(); }
   Stream* IndexStream() const { return index_stream_.get(); }
+
+  // The name of one of the base's files under the case it exists in;
+  // nothing when it does not fit a short string.
+  std::optional<ShortString> FileName(std::string_view extension) const;
 
   SquishBaseHeader base_header_;
   SquishMsgHeader msg_header_;
@@ -77,6 +102,16 @@ class SquishBase : public MessageBase {
   bool Fail();
   // Empties the headers in memory and puts the defaults back.
   void ResetHeaders();
+
+  // The steps of the message operations (squish_messages.cc).
+  bool ReadIndexRecord(std::int32_t number, SquishIndexRecord* record);
+  bool WriteBaseHeader(const SquishBaseHeader& header);
+  bool SyncBaseHeader();
+  std::optional<SquishBaseHeader> ReadBackHeader();
+  void ReloadAfterFailure();
+  bool StoreMessage(std::int32_t number, Message& message);
+  bool RemoveMessage(std::int32_t number);
+  bool CommitDeletion(const SquishBaseHeader& header, const std::string& index);
 
   // A handle of its own on ".sqd" that holds the lock; the streams do not
   // expose theirs.
