@@ -14,6 +14,9 @@
 //   on both sides; the originating address is then only in the MSGID and
 //   the origin line. FTS-0001 gives the header the originator's address,
 //   so the Orig of such a message is not compared.
+// - It takes a file for a packet only when its name is eight characters
+//   and ".pkt"; any other name (also a *.out netmail packet) is taken for
+//   an archive and renamed to *.bad. The tests name their packets so.
 // - The 36- and 72-byte name fields of the *.msg headers it writes hold
 //   stray bytes after the terminating NUL (the fields are NUL-terminated,
 //   so readers stop at the NUL).
@@ -296,9 +299,9 @@ TEST_F(CrashmailInteropTest, PacketWrittenByQlrmsgIsTossedIntoMsgAndJamAreas) {
   const std::vector<RawMessage> inbound = InboundMessages();
   dir_.WriteFile("src/netmail/1.msg", interop::StoredMessageBytes(inbound[0]));
   dir_.WriteFile("src/echo.pkt", interop::PacketBytes(kLink, kOurs, {inbound[1], inbound[2]}));
-  ASSERT_NO_FATAL_FAILURE(Copy("#" + dir_.Path("src/netmail"), "P" + dir_.Path("in/copy"), 1));
-  ASSERT_NO_FATAL_FAILURE(Copy("P" + dir_.Path("src/echo"), "P" + dir_.Path("in/copy"), 2));
-  ExpectRan(ours_->Toss(dir_.Path("in/copy.pkt")), *ours_);
+  ASSERT_NO_FATAL_FAILURE(Copy("#" + dir_.Path("src/netmail"), "P" + dir_.Path("in/0000c0de"), 1));
+  ASSERT_NO_FATAL_FAILURE(Copy("P" + dir_.Path("src/echo"), "P" + dir_.Path("in/0000c0de"), 2));
+  ExpectRan(ours_->Toss(dir_.Path("in/0000c0de.pkt")), *ours_);
   CheckTossed();
 }
 
@@ -414,9 +417,8 @@ TEST_F(CrashmailInteropTest, MsgAreasWrittenByQlrmsgAreScannedIntoPackets) {
   // The link tosses both packets into its own areas.
   CrashmailNode link(crashmail_, dir_.Path("link"), kLinkText, kOursText);
   ASSERT_NO_FATAL_FAILURE(link.Install(TemplatePath()));
-  // It takes a file for a packet only by the name *.pkt (a *.out is
-  // taken for an archive) and, in its inbound, only with a name of eight
-  // hex digits: it gets renamed copies there.
+  // It takes a file for a packet only by an eight-character name and
+  // .pkt (a *.out is taken for an archive): it gets renamed copies.
   fs::copy_file(dir_.Path("got/netmail.pkt"), link.Path("inbound/00000001.pkt"));
   fs::copy_file(dir_.Path("got/echo.pkt"), link.Path("inbound/00000002.pkt"));
   ExpectRan(link.TossInbound(), link);

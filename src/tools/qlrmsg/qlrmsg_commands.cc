@@ -85,7 +85,7 @@ std::string Reason(const MessageBase& base) {
 // The formats whose message operations this build has. The others open
 // and count, but every read and write of theirs fails.
 bool HasMessageOperations(const FormatDescriptor& format) {
-  return &format == FindDirectoryFormat();
+  return &format == FindDirectoryFormat() || &format == FindFormatByType('P');
 }
 
 bool BaseExists(const FormatDescriptor& format, std::string_view path) {
