@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "msgbase/ftn_date.h"
 #include "platform/platform.h"
@@ -71,6 +72,7 @@ bool JamBase::AnyFileExists(std::string_view base_path) {
 
 void JamBase::DisposeStreams() {
   header_stream_.reset();
+  text_file_ = nullptr;
   stream_.reset();
   index_stream_.reset();
 }
@@ -78,7 +80,9 @@ void JamBase::DisposeStreams() {
 void JamBase::OpenStreams(std::string_view path, FileMode mode) {
   header_file_ = BaseFileName(path, ".jhr");
   index_stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdx"), mode);
-  stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdt"), mode);
+  auto text = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdt"), mode);
+  text_file_ = text.get();
+  stream_ = std::move(text);
   header_stream_ = std::make_unique<BufferedFileStream>(header_file_, mode);
 }
 

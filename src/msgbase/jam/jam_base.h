@@ -2,14 +2,16 @@
 // (texts) and AREA.jdx (index), sharing the base path AREA. The record
 // layouts are in jam_records.h.
 //
-// This is the base level: opening, creating, the message count and the
-// index lookup of one message. Count is the number of index records,
-// deleted ones included (not ActiveMsgs of the base header).
+// The base level (jam_base.cc): opening, creating, the message count and
+// the index lookup of one message. Count is the number of index records,
+// deleted ones included (not ActiveMsgs of the base header). The messages
+// (jam_messages.cc): reading one into a Message, writing and deleting.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "msgbase/jam/jam_lock.h"
@@ -59,6 +61,28 @@ class JamBase : public MessageBase {
   // Clears the error status of all three streams.
   void ResetStreams() override;
 
+  // Copies between MsgHeader and `message`: dates, reply links, cost,
+  // times read and the attribute bits (jam_attributes.h). Towards the
+  // header it also sets the signature, revision and the CRCs of MSGID and
+  // REPLY; the text and subfield fields are WriteMessage's.
+  void TransferHeader(bool to_message, Message& message) override;
+  // Reads message `number`: its header, text and subfields, then the
+  // attributes from FLAGS and the completed addresses. True on failure: an
+  // invalid or deleted number, an unreadable header, or a header that is
+  // neither signed "JAM" nor of revision 1 (MsgState 4 then). A text or
+  // subfield block that the files cut short is read as far as it goes.
+  [[nodiscard]] bool ReadMessage(std::int32_t number, Message& message) override;
+  // Writes `message` as message `number`, replacing a message of that
+  // number, or appended as Count + 1 when `number` is beyond Count. True on
+  // failure, when the base lock cannot be had or any write or flush fails.
+  // The new text, header and subfields reach the disk before the index
+  // record that points at them, and the base header comes last: whatever
+  // stops a write leaves the base readable as before it or as after it.
+  [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
+  // Marks message `number` deleted: its index record all 0xFF, its header
+  // flagged deleted with no text. Count stays. True on failure, as above.
+  [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
+
   // True when at least one file of the base `base_path` exists (looked up
   // without regard to case where the host's names have case). A base is
   // created only when none does, so a half-present base is never wiped.
@@ -75,6 +99,8 @@ class JamBase : public MessageBase {
   void UnlockBase() { lock_.Release(); }
   bool Locked() const { return lock_.Held(); }
   const Status& LockError() const { return lock_.LastError(); }
+  // How long WriteMessage and DeleteMessage wait for the lock.
+  void SetLockTimeout(int timeout_ms) { lock_timeout_ms_ = timeout_ms; }
 
   const JamMsgHeader& MsgHeader() const { return msg_header_; }
   const JamBaseHeader& BaseHeader() const { return base_header_; }
@@ -88,16 +114,33 @@ class JamBase : public MessageBase {
   JamBaseHeader base_header_;    // in-memory copy of the ".jhr" header
   JamIndexRecord index_record_;  // index record last loaded or built
   JamSubfieldHeader subfield_header_;
-  // stream_ (of MessageBase) is ".jdt".
-  std::unique_ptr<Stream> header_stream_;  // ".jhr"
-  std::unique_ptr<Stream> index_stream_;   // ".jdx"
-  ShortString header_file_;                // ".jhr" as found on disk
+  // stream_ (of MessageBase) is ".jdt"; text_file_ is the same stream as
+  // the file stream it is, for syncing.
+  BufferedFileStream* text_file_ = nullptr;
+  std::unique_ptr<BufferedFileStream> header_stream_;  // ".jhr"
+  std::unique_ptr<BufferedFileStream> index_stream_;   // ".jdx"
+  ShortString header_file_;                            // ".jhr" as found on disk
 
  private:
+  class WriteScope;
+
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
 
+  // Helpers of the message operations (jam_messages.cc); true on failure.
+  // Reads the message header at `offset` of ".jhr".
+  [[nodiscard]] bool ReadMsgHeader(std::int64_t offset, JamMsgHeader* header);
+  // Takes the base header and Count as they are on disk now: another
+  // program may have written since Open. Needs the lock.
+  [[nodiscard]] bool RefreshFromDisk();
+  // Writes `bytes` at `offset` of `stream` and syncs it.
+  [[nodiscard]] static bool WriteDurably(BufferedFileStream& stream, std::int64_t offset,
+                                         std::span<const std::uint8_t> bytes);
+  // Writes BaseHeader at offset 0 of ".jhr" through the lock and syncs it.
+  [[nodiscard]] bool WriteBaseHeader();
+
   JamBaseLock lock_;
+  int lock_timeout_ms_ = kDefaultLockTimeoutMs;
 };
 
 }  // namespace qlr

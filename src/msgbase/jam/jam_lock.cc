@@ -1,6 +1,7 @@
 #include "msgbase/jam/jam_lock.h"
 
 #include <algorithm>
+#include <string>
 
 namespace qlr {
 
@@ -33,6 +34,50 @@ void JamBaseLock::Release() {
   static_cast<void>(handle_->Unlock(0, 1));
   static_cast<void>(handle_->Close());
   handle_.reset();
+}
+
+bool JamBaseLock::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+  if (handle_ == nullptr) {
+    last_error_ = Status::Invalid({}, "the base is not locked");
+    return true;
+  }
+  std::size_t got = 0;
+  if (!handle_->ReadAt(offset, bytes.data(), bytes.size(), &got)) {
+    last_error_ = handle_->LastError();
+    return true;
+  }
+  if (got < bytes.size()) {
+    last_error_ = Status(StatusKind::kIoError, {},
+                         "short read: " + std::to_string(got) + " of " +
+                             std::to_string(bytes.size()) + " bytes at " + std::to_string(offset));
+    return true;
+  }
+  return false;
+}
+
+bool JamBaseLock::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  if (handle_ == nullptr) {
+    last_error_ = Status::Invalid({}, "the base is not locked");
+    return true;
+  }
+  std::size_t written = 0;
+  if (!handle_->WriteAt(offset, bytes.data(), bytes.size(), &written) || written < bytes.size()) {
+    last_error_ = handle_->LastError();
+    return true;
+  }
+  return false;
+}
+
+bool JamBaseLock::Sync() {
+  if (handle_ == nullptr) {
+    last_error_ = Status::Invalid({}, "the base is not locked");
+    return true;
+  }
+  if (!handle_->Sync()) {
+    last_error_ = handle_->LastError();
+    return true;
+  }
+  return false;
 }
 
 }  // namespace qlr

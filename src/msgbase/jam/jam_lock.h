@@ -2,7 +2,9 @@
 // first byte of its ".jhr" file, and wait while another program holds it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -29,8 +31,17 @@ class JamBaseLock {
   [[nodiscard]] bool Acquire(std::string_view header_file, int timeout_ms);
   void Release();
   bool Held() const { return handle_ != nullptr; }
-  // Why the last Acquire failed.
+  // Why the last Acquire, ReadAt, WriteAt or Sync failed.
   const Status& LastError() const { return last_error_; }
+
+  // The handle that holds the lock also reads and writes the base header
+  // at offset 0: where locks are mandatory (Windows) no other handle may
+  // touch the locked byte, and a positional read through it sees what is
+  // on disk now, not what a stream's buffer kept. True on FAILURE: no lock
+  // is held, the call failed, or fewer than all bytes were transferred.
+  [[nodiscard]] bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes);
+  [[nodiscard]] bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+  [[nodiscard]] bool Sync();
 
  private:
   std::unique_ptr<FileHandle> handle_;

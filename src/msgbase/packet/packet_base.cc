@@ -33,8 +33,8 @@ PacketBase::PacketBase() = default;
 
 PacketBase::~PacketBase() {
   // Purge without the reopen that follows it there: nothing reads the
-  // rescanned packet any more.
-  ApplyPendingDeletes();
+  // rescanned packet any more, and nobody to tell of a failure.
+  (void)ApplyPendingDeletes();
 }
 
 // ---- header ----
@@ -243,14 +243,38 @@ void PacketBase::AddPendingDelete(std::int32_t start, std::int32_t end) {
   pending_deletes_.Insert(std::make_unique<RangeItem>(RangeItem{start, end}));
 }
 
-bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size) {
+std::optional<bool> PacketBase::EndsInTerminator(std::int32_t size) {
+  if (size <= kEmptyPacketSize) return true;
+  std::array<std::uint8_t, 2> last{};
+  stream_->Seek(size - 2);
+  stream_->Read(last.data(), last.size());
+  if (!stream_->Ok()) return std::nullopt;
+  return last[1] == 0 && (last[0] == 0 || last[0] == kPackedMsgType);
+}
+
+bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size,
+                                 const std::string* tail) {
+  // With a tail the old terminator is not copied: the new message takes
+  // its place. A packet without one keeps all its bytes, and the NUL that
+  // closes its last text comes before the new message.
+  std::int32_t kept_end = size;
+  bool needs_nul = false;
+  if (tail != nullptr) {
+    const std::optional<bool> terminated = EndsInTerminator(size);
+    if (!terminated.has_value()) return true;
+    if (*terminated) {
+      kept_end = size - 2;
+    } else {
+      needs_nul = true;
+    }
+  }
   BufferedFileStream out(temp_path, FileMode::kCreate);
   if (!out.Ok()) return true;
   std::int32_t pos = 0;
   for (const auto& item : pending_deletes_) {
     const RangeItem& range = *item;
     if (range.start < 0 || range.start > range.end) continue;
-    if (range.start > size || range.end > size) break;
+    if (range.start > kept_end || range.end > kept_end) break;
     // Overlapping ranges remove their union; nothing removed comes back.
     if (range.start > pos) {
       stream_->Seek(pos);
@@ -258,17 +282,23 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
     }
     pos = std::max(pos, range.end);
   }
-  if (size > pos) {
+  if (kept_end > pos) {
     stream_->Seek(pos);
-    out.CopyFromStream(*stream_, size - pos);
+    out.CopyFromStream(*stream_, kept_end - pos);
   }
   if (!stream_->Ok()) return true;
+  if (tail != nullptr) {
+    if (needs_nul) out.Write("\0", 1);
+    out.Write(tail->data(), tail->size());
+    out.Write("\0\0", 2);
+  }
   // Durable before it replaces the packet; a sync that succeeded leaves
   // nothing for the close to lose.
   return out.SyncToDisk();
 }
 
-void PacketBase::ApplyPendingDeletes() {
+bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
+  bool failed = false;
   if (stream_ != nullptr && pending_deletes_.ItemCount() > 0) {
     // The new content goes to a temporary file that replaces the packet in
     // one rename, so at every moment the packet's name holds either the
@@ -279,7 +309,7 @@ void PacketBase::ApplyPendingDeletes() {
     const std::string packet(path_.view());
     const std::string temp = packet + std::string(kPurgeTempSuffix);
     bool replaced = false;
-    if (size >= 0 && !WritePurgedCopy(temp, size)) {
+    if (size >= 0 && !WritePurgedCopy(temp, size, tail)) {
       // The copy takes the packet's permissions. The packet is closed
       // before the rename, which some systems refuse for an open file.
       const std::optional<FileStatus> status = Os().Stat(packet);
@@ -294,14 +324,17 @@ void PacketBase::ApplyPendingDeletes() {
       (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view());
     } else {
       DeleteFileIfExists(temp);
+      failed = true;
     }
   }
   // Also when nothing could be removed: the deletions are not retried.
   pending_deletes_.DisposeAll();
+  return failed;
 }
 
 void PacketBase::Purge() {
-  ApplyPendingDeletes();
+  // A purge that failed leaves the packet as it was; the rescan shows it.
+  (void)ApplyPendingDeletes();
   // Rescan what the file holds now. Its result is not needed: the state
   // tells what was found.
   if (path_.empty()) return;

@@ -8,13 +8,27 @@
 //
 // Deleting a message only records its byte range; the ranges are removed
 // from the file together by Purge, which runs at destruction (and when a
-// message is written). Purge builds the new content in a temporary file
+// message is replaced). Purge builds the new content in a temporary file
 // and renames it over the packet, so a crash or a full disk never leaves a
 // packet with half its messages.
+//
+// Writing a message appends it in place of the terminator, in two steps
+// that are each made durable before the next: first the new type word
+// 02 00 over the terminator, then the rest of the message and a new
+// terminator after it. A packet that ends in 00 02 00 reads exactly like
+// one that ends in 00 00 00 (the scan takes the seam as the end of the last
+// message and finds nothing after it), so a crash after the first step
+// leaves the packet reading as before. A crash while the rest is being
+// written back can leave the new message cut short as an extra last
+// message; every earlier message stays whole. A write that fails is undone:
+// the file is cut back to its old size and its old last two bytes are put
+// back. Replacing a message is one Purge whose new content ends with the
+// new message, so the packet holds either the old or the new messages.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +60,23 @@ class PacketBase : public FtnTextBase {
   PacketBase();
   // Purges the pending deletions, then closes the file.
   ~PacketBase() override;
+
+  // Copies the fixed part of the packed message (PktMsgBuffer) into the
+  // message or back. Dates are kept as text; the 20-byte date field takes
+  // at most 19 characters and a NUL.
+  void TransferHeader(bool to_message, Message& message) override;
+  // Reads message `number` (1 to Count) from the packet. Needs state
+  // Opened or Created. A message cut short by the end of the file reads as
+  // far as it goes (false); a read error of the file is a failure.
+  [[nodiscard]] bool ReadMessage(std::int32_t number, Message& message) override;
+  // Appends the message; when `number` is an existing message, that one
+  // is removed in the same step (with every pending deletion), so the new
+  // message becomes the last one. True when anything failed: the packet
+  // is then as it was.
+  [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
+  // Records the bytes of message `number` for removal at the next Purge;
+  // until then the message still reads and Count does not change.
+  [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
 
   void GetOrigAddress(ShortString& address) override;
   void GetDestAddress(ShortString& address) override;
@@ -114,11 +145,33 @@ class PacketBase : public FtnTextBase {
   // size.
   void ScanBoundaries(std::int32_t size);
   // Purge without the reopen: removes the pending ranges from the file
-  // through a temporary file and forgets them.
-  void ApplyPendingDeletes();
-  // Writes the kept bytes of the packet (of `size` bytes) into the
-  // temporary file and makes it durable. True on failure.
-  [[nodiscard]] bool WritePurgedCopy(const std::string& temp_path, std::int32_t size);
+  // through a temporary file and forgets them. With `tail` (a composed
+  // message, type word through closing NUL) the new content ends with that
+  // message and a terminator. True when there was something to do and the
+  // packet could not be replaced.
+  [[nodiscard]] bool ApplyPendingDeletes(const std::string* tail = nullptr);
+  // Writes the kept bytes of the packet (of `size` bytes), and `tail` when
+  // given, into the temporary file and makes it durable. True on failure.
+  [[nodiscard]] bool WritePurgedCopy(const std::string& temp_path, std::int32_t size,
+                                     const std::string* tail);
+  // Whether the last two bytes of the packet (of `size` bytes, at least
+  // 60) are its terminator: 00 00, or 02 00 left by an append that stopped
+  // after its first step. The two bytes after the header of a 60-byte
+  // packet are its terminator whatever they hold. Nothing on a read error.
+  std::optional<bool> EndsInTerminator(std::int32_t size);
+
+  // Message writing (packet_message_write.cc).
+  // The message as packed bytes: type word, fixed part, names, area line,
+  // composed text and the closing NUL. True when memory ran out.
+  [[nodiscard]] bool ComposeMessage(Message& message, std::string* packed);
+  [[nodiscard]] bool AppendMessage(const std::string& packed);
+  [[nodiscard]] bool ReplaceMessage(std::int32_t number, const std::string& packed);
+  // Cuts the packet back to `size` bytes ending in `last_two`, after a
+  // failed append. Always true, the result of the append.
+  bool UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>& last_two);
+  // Flushes the packet to stable storage. True on failure, also for an
+  // error latched earlier.
+  [[nodiscard]] bool SyncPacket();
   // Leaves the object with its file closed after a refusal.
   bool Refuse();
 

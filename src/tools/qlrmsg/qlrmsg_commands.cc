@@ -82,12 +82,6 @@ std::string Reason(const MessageBase& base) {
   return {};
 }
 
-// The formats whose message operations this build has. The others open
-// and count, but every read and write of theirs fails.
-bool HasMessageOperations(const FormatDescriptor& format) {
-  return &format == FindDirectoryFormat();
-}
-
 bool BaseExists(const FormatDescriptor& format, std::string_view path) {
   const ShortString location = BaseLocation(format, path);
   if (format.layout == FileLayout::kDirectory) return DirExists(location);
@@ -102,11 +96,6 @@ std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   if (parsed.format == nullptr) {
     Complain(name + ": not a base of a known format");
-    return nullptr;
-  }
-  if (!HasMessageOperations(*parsed.format)) {
-    Complain(name + ": reading and writing single messages of the " +
-             std::string(parsed.format->name) + " format is not available in this build");
     return nullptr;
   }
   if (!create && !BaseExists(*parsed.format, parsed.path)) {

@@ -1,0 +1,194 @@
+// Writing and deleting packed messages.
+//
+// A message is composed in memory first (type word, fixed part, names,
+// area line, text, closing NUL), so that appending it is two writes and
+// replacing a message can hand it whole to the purge that removes the old
+// one. See packet_base.h for what an interrupted append leaves behind.
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "msgbase/message.h"
+#include "msgbase/packet/packet_base.h"
+#include "support/coding.h"
+
+namespace qlr {
+namespace {
+
+// A name or area tag is written up to the first byte that ends it on
+// reading: a NUL, or a CR (and for the area line an LF); what followed
+// would otherwise be read as the next string or as text.
+std::string_view UpToAny(std::string_view text, std::string_view stops) {
+  return text.substr(0, std::min(text.find_first_of(stops), text.size()));
+}
+
+// The composer of the message text writes to the base's stream; while a
+// message is composed that stream is a memory stream, and the packet's
+// stream is put back when this goes out of scope.
+class StreamSwap {
+ public:
+  StreamSwap(std::unique_ptr<Stream>& slot, std::unique_ptr<Stream> replacement)
+      : slot_(slot), saved_(std::exchange(slot, std::move(replacement))) {}
+  ~StreamSwap() { slot_ = std::move(saved_); }
+  StreamSwap(const StreamSwap&) = delete;
+  StreamSwap& operator=(const StreamSwap&) = delete;
+
+ private:
+  std::unique_ptr<Stream>& slot_;
+  std::unique_ptr<Stream> saved_;
+};
+
+}  // namespace
+
+bool PacketBase::SyncPacket() {
+  auto* file = dynamic_cast<BufferedFileStream*>(stream_.get());
+  if (file == nullptr) return true;
+  return file->SyncToDisk();
+}
+
+bool PacketBase::ComposeMessage(Message& message, std::string* packed) {
+  std::string composed;
+  std::size_t text_start = 0;
+  {
+    StreamSwap swap(stream_, std::make_unique<MemoryStream>());
+    Stream& out = *stream_;
+    std::array<std::uint8_t, 2> type{};
+    EncodeFixed16(type.data(), kPackedMsgType);
+    out.Write(type.data(), type.size());
+    out.Write(pkt_msg_buffer_.data(), pkt_msg_buffer_.size());
+    for (const std::string_view name :
+         {message.To.view(), message.From.view(), message.Subject.view()}) {
+      const std::string_view kept = UpToAny(name, std::string_view("\0\r", 2));
+      out.Write(kept.data(), kept.size());
+      out.Write("\0", 1);
+    }
+    text_start = static_cast<std::size_t>(out.Position());
+    if (!message.Area.empty()) {
+      // Cut as the reader cuts a line, so the tag reads back as written.
+      const ShortString line =
+          ShortString("AREA:") + UpToAny(message.Area.view(), std::string_view("\0\r\n", 3));
+      out.Write(line.data(), line.size());
+      out.Write("\r", 1);
+    }
+    WriteText(message);
+    const std::int32_t size = out.Size();
+    out.Seek(0);
+    (void)out.ReadUpTo(&composed, size < 0 ? 0 : static_cast<std::size_t>(size));
+    if (!out.Ok() || static_cast<std::int32_t>(composed.size()) != size) return true;
+  }
+  // A NUL ends the text of a packed message for every reader: one inside
+  // the text would cut it there and make the rest look like the next
+  // message.
+  composed.erase(
+      std::remove(composed.begin() + static_cast<std::ptrdiff_t>(text_start), composed.end(), '\0'),
+      composed.end());
+  composed.push_back('\0');
+  *packed = std::move(composed);
+  return false;
+}
+
+bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>& last_two) {
+  // The size first, then the old last two bytes: a packet cut back but
+  // still ending in the new type word reads as before already.
+  stream_->ClearError();
+  stream_->Seek(size);
+  stream_->Truncate();
+  stream_->Seek(size - 2);
+  stream_->Write(last_two.data(), last_two.size());
+  (void)SyncPacket();
+  stream_->ClearError();
+  return true;
+}
+
+bool PacketBase::AppendMessage(const std::string& packed) {
+  const std::int32_t size = stream_->Size();
+  // No header, no place for a message; and one written after a header of
+  // another version would be lost to every reader.
+  if (size < kEmptyPacketSize || Header().packet_version != kPacketVersion) return true;
+  const std::optional<bool> terminated = EndsInTerminator(size);
+  if (!terminated.has_value()) return true;
+  std::array<std::uint8_t, 2> last_two{};
+  stream_->Seek(size - 2);
+  stream_->Read(last_two.data(), last_two.size());
+  if (!stream_->Ok()) return true;
+
+  // Step 1: the new type word where the terminator was. A packet without a
+  // terminator keeps its last two bytes, which then belong to its last
+  // text, and gets the NUL that closes that text first.
+  std::int32_t at = size - 2;
+  if (!*terminated) {
+    at = size;
+    stream_->Seek(at);
+    stream_->Write("\0", 1);
+    ++at;
+  } else {
+    stream_->Seek(at);
+  }
+  stream_->Write(packed.data(), 2);
+  if (SyncPacket()) return UndoAppend(size, last_two);
+  // Step 2: the rest of the message and the terminator after it.
+  stream_->Write(packed.data() + 2, packed.size() - 2);
+  stream_->Write("\0\0", 2);
+  if (SyncPacket()) return UndoAppend(size, last_two);
+
+  if (!*terminated && boundaries_.size() > 1) {
+    // The last message's text now ends at the NUL written in step 1, not
+    // three bytes before the old end: the scan of a reopen agrees.
+    const std::int32_t old_end = boundaries_.back();
+    boundaries_.back() = size;
+    for (const auto& item : pending_deletes_) {
+      if (item->end == old_end + 1) item->end = size + 1;
+    }
+  }
+  boundaries_.push_back(at + static_cast<std::int32_t>(packed.size()) - 1);
+  ++count_;
+  return false;
+}
+
+bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) {
+  // The deletions pending before this call stay pending if it fails.
+  std::vector<RangeItem> pending;
+  for (const auto& item : pending_deletes_) pending.push_back(*item);
+  if (DeleteMessage(number)) return true;
+  const bool failed = ApplyPendingDeletes(&packed);
+  // Rescan what the file holds now: the new content, or the old one.
+  const ShortString path = path_;
+  (void)Open(path);
+  if (!failed) return false;
+  for (const RangeItem& range : pending) AddPendingDelete(range.start, range.end);
+  return true;
+}
+
+bool PacketBase::WriteMessage(std::int32_t number, Message& message) {
+  (void)MessageBase::WriteMessage(number, message);
+  // A packet opened empty (OpenError) takes messages too, as long as its
+  // file is open.
+  const bool writable = Usable() || state_ == BaseState::kOpenError;
+  if (!writable || stream_ == nullptr) return true;
+  message.SyncAttributes(false);
+  TransferHeader(false, message);
+  std::string packed;
+  if (ComposeMessage(message, &packed)) return true;
+  // A write that did not reach the disk is reported, and undone, rather
+  // than counted: a caller must never take a lost message for a stored
+  // one.
+  const bool failed = IsValidMsg(number) ? ReplaceMessage(number, packed) : AppendMessage(packed);
+  if (failed) return true;
+  message.MsgState = 3;
+  return false;
+}
+
+bool PacketBase::DeleteMessage(std::int32_t number) {
+  (void)MessageBase::DeleteMessage(number);
+  if (!Usable() || !IsValidMsg(number)) return true;
+  if (number >= static_cast<std::int32_t>(boundaries_.size())) return true;
+  if (stream_->Size() <= kEmptyPacketSize) return true;
+  // From the type word through the closing NUL.
+  AddPendingDelete(boundaries_[static_cast<std::size_t>(number - 1)] + 1,
+                   boundaries_[static_cast<std::size_t>(number)] + 1);
+  return false;
+}
+
+}  // namespace qlr

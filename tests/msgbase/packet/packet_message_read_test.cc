@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "msgbase/message.h"
+#include "msgbase/packet/packet_base.h"
+#include "msgbase/packet/packet_message_support.h"
+#include "msgbase/packet/packet_test_support.h"
+#include "testing/scratch_dir.h"
+
+namespace qlr {
+namespace {
+
+using testing::FixedPart;
+using testing::PackedMessage;
+using testing::PacketBytes;
+using testing::PacketHeaderBytes;
+using testing::ScratchDir;
+using testing::TextOf;
+using testing::U16;
+
+// A packed message with the given names (each followed by a NUL) and
+// text, and a fixed part of zeros.
+std::string Packed(std::string_view names, std::string_view text) {
+  return U16(2) + std::string(32, '\0') + std::string(names) + std::string(text) + '\0';
+}
+
+std::string Names(std::string_view to, std::string_view from, std::string_view subject) {
+  return std::string(to) + '\0' + std::string(from) + '\0' + std::string(subject) + '\0';
+}
+
+class PacketReadTest : public ::testing::Test {
+ protected:
+  std::string PacketPath() const { return dir_.Path("p.pkt"); }
+
+  // Writes the packet and reads message `n` of it into message_.
+  bool ReadFrom(const std::string& bytes, std::int32_t n = 1) {
+    dir_.WriteFile("p.pkt", bytes);
+    base_.Discard();
+    EXPECT_FALSE(base_.Open(PacketPath()));
+    return base_.ReadMessage(n, message_);
+  }
+
+  ScratchDir dir_;
+  testing::PacketTestPlatform platform_{HostPlatform()};
+  ScopedPlatform installed_ = platform_.Install();
+  PacketBase base_;
+  Message message_;
+};
+
+TEST_F(PacketReadTest, TheAreaLineIsTheFirstLineOfTheText) {
+  struct Case {
+    std::string text;
+    std::string area;
+    std::string body;
+  };
+  const std::vector<Case> cases = {
+      {"AREA:TEST\rbody\r", "TEST", "body\r"},
+      {"area:local\rbody\r", "local", "body\r"},
+      {"AREA: spaced\rbody\r", " spaced", "body\r"},
+      {"AREA:TEST\r\nbody\r", "TEST", "body\r"},
+      {"AREA:TEST\n\rbody\r", "TEST", "body\r"},
+      {"AREA:TEST\n\nbody\r", "TEST", "\nbody\r"},
+      {"AREA:ONLY", "ONLY", ""},
+      {"Hello\rthere\r", "", "Hello\rthere\r"},
+      {"AREAFIX\rbody\r", "", "AREAFIX\rbody\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_FALSE(ReadFrom(PacketBytes({Packed(Names("t", "f", "s"), c.text)})));
+    EXPECT_EQ(message_.Area, c.area);
+    EXPECT_EQ(TextOf(message_), c.body);
+  }
+}
+
+TEST_F(PacketReadTest, NamesAreBoundedAndNeverReadIntoTheNextMessage) {
+  struct Case {
+    const char* name;
+    std::string names;
+    std::string to, from, subject, body;
+  };
+  const std::string long40(40, 'L');
+  const std::string huge(1000, 'H');
+  const std::vector<Case> cases = {
+      {"plain", Names("to", "from", "subj"), "to", "from", "subj", "text\r"},
+      {"cut to 36 and 72", Names(long40, long40, std::string(80, 'S')), long40.substr(0, 36),
+       long40.substr(0, 36), std::string(72, 'S'), "text\r"},
+      {"longer than a scan piece", Names(huge, "from", "subj"), huge.substr(0, 36), "from", "subj",
+       "text\r"},
+      {"ended by CR", "to\rfrom\rsubj\r", "to", "from", "subj", "text\r"},
+      // The subject has no NUL: it runs on into the text, up to the CR
+      // there, and the message keeps no text.
+      {"subject without NUL", std::string("to") + '\0' + "from" + '\0' + "subject", "to", "from",
+       "subjecttext", ""},
+  };
+  const std::string next = PackedMessage("next\r");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(ReadFrom(PacketBytes({Packed(c.names, "text\r"), next})));
+    EXPECT_EQ(message_.To, c.to);
+    EXPECT_EQ(message_.From, c.from);
+    EXPECT_EQ(message_.Subject, c.subject);
+    EXPECT_EQ(TextOf(message_), c.body);
+    Message second;
+    ASSERT_FALSE(base_.ReadMessage(2, second));
+    EXPECT_EQ(second.To, "to");
+    EXPECT_EQ(TextOf(second), "next\r");
+  }
+}
+
+TEST_F(PacketReadTest, FixedPartFields) {
+  // A date of 20 characters without NUL, as some writers fill the field.
+  const std::string fixed = FixedPart(1, 2, 3, 4, 0x8201, 9, "01 Jan 2024 12:00:00");
+  ASSERT_FALSE(ReadFrom(PacketBytes({U16(2) + fixed + Names("t", "f", "s") + "x\r" + '\0'})));
+  EXPECT_EQ(message_.OrigNode, 1);
+  EXPECT_EQ(message_.DestNode, 2);
+  EXPECT_EQ(message_.OrigNet, 3);
+  EXPECT_EQ(message_.DestNet, 4);
+  EXPECT_EQ(message_.Attr, 0x8201u);
+  EXPECT_EQ(message_.Cost, 9);
+  EXPECT_EQ(message_.MsgState, 2);
+  // The read made the date agree with its parsed form; the field itself
+  // reads whole.
+  Message raw;
+  base_.TransferHeader(true, raw);
+  EXPECT_EQ(raw.Date, "01 Jan 2024 12:00:00");
+}
+
+TEST_F(PacketReadTest, AMessageCutShortReadsAsFarAsItGoes) {
+  // The scan takes the last three bytes for the closing NUL and the
+  // terminator, so the byte before the two zeros closes the message.
+  struct Case {
+    const char* name;
+    std::string tail;  // after the header
+    std::string to;
+  };
+  const std::vector<Case> cases = {
+      {"inside the fixed part", U16(2) + std::string(10, 'f') + U16(0), ""},
+      {"inside a name", U16(2) + std::string(32, '\0') + "Bobby" + U16(0), "Bobb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(ReadFrom(PacketHeaderBytes() + c.tail));
+    EXPECT_EQ(base_.Count(), 1);
+    EXPECT_EQ(message_.To, c.to);
+    EXPECT_EQ(message_.From, "");
+    EXPECT_EQ(TextOf(message_), "");
+  }
+}
+
+TEST_F(PacketReadTest, RefusesNumbersOutsideTheMessagesAndEmptyPackets) {
+  const std::string two = PacketBytes({PackedMessage("a"), PackedMessage("b")});
+  for (const std::int32_t n : {-1, 0, 3}) {
+    SCOPED_TRACE(n);
+    message_.To = "kept";
+    EXPECT_TRUE(ReadFrom(two, n));
+    EXPECT_EQ(message_.To, "kept");
+  }
+  dir_.WriteFile("p.pkt", PacketHeaderBytes() + U16(0));
+  PacketBase empty;
+  EXPECT_FALSE(empty.Open(PacketPath()));
+  EXPECT_EQ(empty.State(), BaseState::kOpenError);
+  EXPECT_TRUE(empty.ReadMessage(1, message_));
+  EXPECT_TRUE(empty.DeleteMessage(1));
+}
+
+class PacketDeleteTest : public PacketReadTest {};
+
+TEST_F(PacketDeleteTest, DeletionWaitsForThePurge) {
+  const std::vector<std::string> three = {PackedMessage("one\r"), PackedMessage("two\r", 'g'),
+                                          PackedMessage("three\r", 'h')};
+  dir_.WriteFile("p.pkt", PacketBytes(three));
+  {
+    PacketBase base;
+    ASSERT_FALSE(base.Open(PacketPath()));
+    EXPECT_FALSE(base.DeleteMessage(2));
+    // Twice is once.
+    EXPECT_FALSE(base.DeleteMessage(2));
+    EXPECT_EQ(base.PendingDeleteCount(), 1);
+    EXPECT_EQ(base.Count(), 3);
+    Message m;
+    ASSERT_FALSE(base.ReadMessage(2, m));
+    EXPECT_EQ(TextOf(m), "two\r");
+    for (const std::int32_t n : {0, 4}) EXPECT_TRUE(base.DeleteMessage(n));
+  }
+  EXPECT_TRUE(testing::SameBytes(dir_.ReadFile("p.pkt"), PacketBytes({three[0], three[2]})));
+  PacketBase again;
+  ASSERT_FALSE(again.Open(PacketPath()));
+  EXPECT_EQ(again.Count(), 2);
+  EXPECT_EQ(again.Boundaries(), testing::ExpectedBoundaries({three[0], three[2]}));
+}
+
+}  // namespace
+}  // namespace qlr

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "msgbase/message.h"
+#include "msgbase/message_attributes.h"
+#include "msgbase/packet/packet_base.h"
+#include "msgbase/packet/packet_message_support.h"
+#include "msgbase/packet/packet_test_support.h"
+#include "testing/scratch_dir.h"
+
+namespace qlr {
+namespace {
+
+using testing::ExpectedBoundaries;
+using testing::FillNetmail;
+using testing::FixedPart;
+using testing::PackedMessage;
+using testing::PackedNetmail;
+using testing::PacketBytes;
+using testing::PacketHeaderBytes;
+using testing::SameBytes;
+using testing::ScratchDir;
+using testing::TextOf;
+using testing::U16;
+
+class PacketWriteTest : public ::testing::Test {
+ protected:
+  std::string PacketPath() const { return dir_.Path("p.pkt"); }
+  std::string Content() const { return dir_.ReadFile("p.pkt"); }
+
+  ScratchDir dir_;
+  testing::PacketTestPlatform platform_{HostPlatform()};
+  ScopedPlatform installed_ = platform_.Install();
+};
+
+std::vector<std::string> ThreeMessages() {
+  return {PackedMessage("one\r"), PackedMessage("two\r", 'g'), PackedMessage("three\r", 'h')};
+}
+
+TEST_F(PacketWriteTest, EchomailGoldenBytesAndReadBack) {
+  PacketBase base;
+  ASSERT_FALSE(base.Create(PacketPath()));
+  Message m;
+  m.To = "Alice";
+  m.From = "Bob";
+  m.Subject = "Hi";
+  m.Date = "01 Jan 24  12:00:00";
+  m.OrigZone = 2;
+  m.OrigNet = 123;
+  m.OrigNode = 45;
+  m.DestNet = 124;
+  m.DestNode = 46;
+  m.Cost = 7;
+  m.AttrFlags[0] = true;  // private
+  m.AttrFlags[8] = true;  // local
+  m.Area = "TEST";
+  m.Origin = "My BBS ";
+  testing::SetText(m, "Hello\r");
+  ASSERT_FALSE(base.WriteMessage(1, m));
+  EXPECT_EQ(m.MsgState, 3);
+
+  const std::string header = Content().substr(0, 58);
+  const std::string expected = header + U16(2) +
+                               FixedPart(45, 46, 123, 124, 0x0101, 7, "01 Jan 24  12:00:00") +
+                               "Alice" + '\0' + "Bob" + '\0' + "Hi" + '\0' + "AREA:TEST\r" +
+                               "Hello\r * Origin: My BBS (2:123/45)\r" + std::string(3, '\0');
+  EXPECT_TRUE(SameBytes(Content(), expected));
+  EXPECT_EQ(base.Count(), 1);
+  EXPECT_EQ(base.Boundaries(),
+            (std::vector<std::int32_t>{57, static_cast<std::int32_t>(expected.size()) - 3}));
+
+  Message r;
+  ASSERT_FALSE(base.ReadMessage(1, r));
+  EXPECT_EQ(r.Area, "TEST");
+  EXPECT_EQ(TextOf(r), "Hello\r");
+  EXPECT_EQ(r.Origin, "My BBS ");
+  EXPECT_EQ(r.To, "Alice");
+  EXPECT_EQ(r.From, "Bob");
+  EXPECT_EQ(r.Subject, "Hi");
+  EXPECT_EQ(r.Date, "01 Jan 24  12:00:00");
+  EXPECT_EQ(r.Attr & 0xFFFF, kAttrPrivate | kAttrLocal);
+  EXPECT_EQ(r.Cost, 7);
+  EXPECT_EQ(r.OrigNet, 123);
+  EXPECT_EQ(r.DestNode, 46);
+  EXPECT_EQ(r.MsgState, 2);
+}
+
+TEST_F(PacketWriteTest, DateFieldKeepsNineteenCharactersAndANul) {
+  struct Case {
+    std::string date;
+    std::string field;
+  };
+  const std::vector<Case> cases = {
+      {"", std::string(20, '\0')},
+      {"01 Jan 24  12:00:00", std::string("01 Jan 24  12:00:00") + '\0'},
+      {"01 Jan 2024 12:00:00", std::string("01 Jan 2024 12:00:0") + '\0'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.date);
+    PacketBase base;
+    ASSERT_FALSE(base.Create(PacketPath()));
+    // A date read before must not leave bytes behind in the field.
+    Message m;
+    FillNetmail(m, "t", "f", "s", "b\r");
+    m.Date = c.date;
+    ASSERT_FALSE(base.WriteMessage(0, m));
+    const std::string content = Content();
+    EXPECT_EQ(content.substr(60 + 12, 20), c.field);
+    base.Discard();
+    dir_.WriteFile("p.pkt", "");
+  }
+}
+
+TEST_F(PacketWriteTest, NamesStopAtTheirTerminatorsAndTheTextLosesItsNuls) {
+  PacketBase base;
+  ASSERT_FALSE(base.Create(PacketPath()));
+  Message m;
+  FillNetmail(m, std::string("to\0rest", 7), "fr\rom", "subj", std::string("a\0b\r", 4));
+  ASSERT_FALSE(base.WriteMessage(0, m));
+  EXPECT_EQ(Content().substr(58), PackedNetmail("to", "fr", "subj", "ab\r") + std::string(2, '\0'));
+}
+
+TEST_F(PacketWriteTest, AppendsBeyondCountAndReplacesAnExistingMessage) {
+  const auto old = ThreeMessages();
+  dir_.WriteFile("p.pkt", PacketBytes(old));
+  PacketBase base;
+  ASSERT_FALSE(base.Open(PacketPath()));
+  Message m;
+  FillNetmail(m, "new", "me", "s", "fresh\r");
+  const std::string packed = PackedNetmail("new", "me", "s", "fresh\r");
+
+  // 7 is no message: nothing removed, the new one becomes number 4.
+  ASSERT_FALSE(base.WriteMessage(7, m));
+  EXPECT_EQ(base.Count(), 4);
+  EXPECT_TRUE(SameBytes(Content(), PacketBytes({old[0], old[1], old[2], packed})));
+  EXPECT_EQ(base.Boundaries(), ExpectedBoundaries({old[0], old[1], old[2], packed}));
+
+  // Replacing 1: the old first message leaves, the new one is last.
+  FillNetmail(m, "repl", "me", "s", "again\r");
+  const std::string replacement = PackedNetmail("repl", "me", "s", "again\r");
+  ASSERT_FALSE(base.WriteMessage(1, m));
+  EXPECT_EQ(base.State(), BaseState::kOpened);
+  EXPECT_EQ(base.Count(), 4);
+  const std::vector<std::string> now = {old[1], old[2], packed, replacement};
+  EXPECT_TRUE(SameBytes(Content(), PacketBytes(now)));
+  EXPECT_EQ(base.Boundaries(), ExpectedBoundaries(now));
+  Message r;
+  ASSERT_FALSE(base.ReadMessage(4, r));
+  EXPECT_EQ(r.To, "repl");
+  ASSERT_FALSE(base.ReadMessage(1, r));
+  EXPECT_EQ(TextOf(r), "two\r");
+}
+
+TEST_F(PacketWriteTest, ReplaceAppliesThePendingDeletionsTooAndTheLastMessageCanGo) {
+  const auto old = ThreeMessages();
+  dir_.WriteFile("p.pkt", PacketBytes(old));
+  PacketBase base;
+  ASSERT_FALSE(base.Open(PacketPath()));
+  ASSERT_FALSE(base.DeleteMessage(1));
+  Message m;
+  FillNetmail(m, "x", "y", "z", "last\r");
+  ASSERT_FALSE(base.WriteMessage(3, m));
+  const std::vector<std::string> now = {old[1], PackedNetmail("x", "y", "z", "last\r")};
+  EXPECT_TRUE(SameBytes(Content(), PacketBytes(now)));
+  EXPECT_EQ(base.Count(), 2);
+  EXPECT_EQ(base.PendingDeleteCount(), 0);
+}
+
+TEST_F(PacketWriteTest, AFailedReplaceChangesNothingAndKeepsThePendingDeletions) {
+  const auto old = ThreeMessages();
+  const std::string before = PacketBytes(old);
+  dir_.WriteFile("p.pkt", before);
+  PacketBase base;
+  ASSERT_FALSE(base.Open(PacketPath()));
+  ASSERT_FALSE(base.DeleteMessage(3));
+  platform_.fail_rename = true;
+  Message m;
+  FillNetmail(m, "x", "y", "z", "never\r");
+  EXPECT_TRUE(base.WriteMessage(1, m));
+  EXPECT_TRUE(SameBytes(Content(), before));
+  EXPECT_EQ(base.Count(), 3);
+  EXPECT_EQ(base.PendingDeleteCount(), 1);
+  EXPECT_FALSE(std::filesystem::exists(PacketPath() + ".qlr-tmp"));
+  // The deletion recorded before still happens.
+  platform_.fail_rename = false;
+  base.Purge();
+  EXPECT_TRUE(SameBytes(Content(), PacketBytes({old[0], old[1]})));
+}
+
+// How the end of the packet decides where the new message goes.
+TEST_F(PacketWriteTest, TheTailOfThePacketDecidesWhereTheMessageGoes) {
+  const std::string one = PackedMessage("one\r");
+  const std::string packed = PackedNetmail("t", "f", "s", "b\r");
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string expected;
+    std::int32_t count;
+  };
+  const std::string body = PacketHeaderBytes() + one;
+  const std::vector<Case> cases = {
+      {"terminator 00 00", body + U16(0), body + packed + U16(0), 2},
+      // What an append that stopped after its type word leaves.
+      {"stopped append 02 00", body + U16(2), body + packed + U16(0), 2},
+      // No terminator: the last two bytes stay, a NUL closes that text.
+      {"no terminator", body + "xy", body + "xy" + '\0' + packed + U16(0), 2},
+      {"empty packet", PacketHeaderBytes() + U16(0), PacketHeaderBytes() + packed + U16(0), 1},
+      {"empty packet, odd tail", PacketHeaderBytes() + "zz", PacketHeaderBytes() + packed + U16(0),
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.WriteFile("p.pkt", c.file);
+    PacketBase base;
+    ASSERT_FALSE(base.Open(PacketPath()));
+    const BaseState state = base.State();
+    Message m;
+    FillNetmail(m, "t", "f", "s", "b\r");
+    ASSERT_FALSE(base.WriteMessage(0, m));
+    EXPECT_TRUE(SameBytes(Content(), c.expected));
+    EXPECT_EQ(base.Count(), c.count);
+    // The object's boundaries agree with a fresh scan.
+    if (state == BaseState::kOpened) {
+      PacketBase again;
+      ASSERT_FALSE(again.Open(PacketPath()));
+      EXPECT_EQ(base.Boundaries(), again.Boundaries());
+      again.Discard();
+    } else {
+      // Opened empty: writable, but not readable until opened again.
+      EXPECT_EQ(state, BaseState::kOpenError);
+      Message r;
+      EXPECT_TRUE(base.ReadMessage(1, r));
+    }
+    base.Discard();
+  }
+}
+
+TEST_F(PacketWriteTest, RefusesFilesWithoutAPlaceForAMessage) {
+  struct Case {
+    const char* name;
+    std::string file;  // empty: no file
+  };
+  std::string version1 = PacketHeaderBytes(1) + U16(0);
+  const std::vector<Case> cases = {
+      {"short file", std::string(40, 'x')},
+      {"empty packet of version 1", version1},
+      {"no file", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(PacketPath());
+    if (!c.file.empty()) dir_.WriteFile("p.pkt", c.file);
+    PacketBase base;
+    (void)base.Open(PacketPath());
+    Message m;
+    FillNetmail(m, "t", "f", "s", "b\r");
+    EXPECT_TRUE(base.WriteMessage(0, m));
+    EXPECT_EQ(base.Count(), 0);
+    if (c.file.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(PacketPath()));
+    } else {
+      EXPECT_EQ(Content(), c.file);
+    }
+  }
+  // A packet of another version is refused at Open and stays closed.
+  dir_.WriteFile("p.pkt", PacketBytes({PackedMessage("x")}).replace(18, 2, U16(1)));
+  PacketBase bad;
+  EXPECT_TRUE(bad.Open(PacketPath()));
+  Message m;
+  EXPECT_TRUE(bad.WriteMessage(0, m));
+  EXPECT_TRUE(bad.DeleteMessage(1));
+}
+
+}  // namespace
+}  // namespace qlr
