@@ -57,6 +57,7 @@ struct Rotation {
     }
     disk.MakeDirs("/old");
     app.MaxMessages = 1;
+    app.RunLockPath = HostPath("qlr.lck");
     app.BaseLines.push_back(NewStr("#" + HostPath("area") + " " + HostPath("old")));
     if (pack) {
       app.PackMode = true;
@@ -245,6 +246,7 @@ class RotationRunTest : public ::testing::Test {
       dir_.WriteFile("area/" + std::to_string(i) + ".msg", std::string(100000, 'm'));
     }
     app_.MaxMessages = 1;
+    app_.RunLockPath = dir_.Path("qlr.lck");
     app_.BaseLines.push_back(NewStr("#" + dir_.Path("area") + " " + dir_.Path("old")));
   }
 
