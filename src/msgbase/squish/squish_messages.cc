@@ -301,6 +301,9 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   // A new frame never goes over the base header, and never where the
   // streams cannot address it.
   if (offset < kSquishFirstFrame || frame_end > kMaxStreamPosition) return true;
+  // An EndFrame past the end of the file is a damaged header: appending
+  // there would first fill the gap, up to 2 GiB of zeros.
+  if (offset > static_cast<std::uint32_t>(data_size)) return true;
 
   SquishFrames frames(*stream_, static_cast<std::uint32_t>(data_size));
   SquishIndexRecord old_record;
