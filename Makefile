@@ -20,7 +20,7 @@ sanitize:
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	bash demo/run-demo.sh build/qlr
+	bash demo/run-demo.sh build
 
 windows:
 	bash tools/cross-windows.sh

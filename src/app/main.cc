@@ -6,10 +6,12 @@
 #include "msgbase/formats/all_formats.h"
 #include "platform/console.h"
 #include "platform/fault.h"
+#include "platform/process_setup.h"
 
 int main(int argc, char** argv) {
   qlr::PrepareConsole();
   qlr::InstallFaultHandler(qlr::kMaintainerContact);
+  qlr::IgnoreFileSizeSignal();
   qlr::InstallBuiltInFormats();
   static qlr::PackerApp app;
   app.Init(std::vector<std::string_view>(argv + 1, argv + argc));

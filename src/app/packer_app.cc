@@ -54,8 +54,9 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   }
 
   // Beside the running executable, never the current directory.
-  const ShortString control_path =
-      AddBackslash(JustPathName(Os().ExecutablePath())) + kControlFileName;
+  const ShortString control_dir = AddBackslash(JustPathName(Os().ExecutablePath()));
+  const ShortString control_path = control_dir + kControlFileName;
+  RunLockPath = control_dir + kRunLockFileName;
   if (!FileExists(control_path)) {
     ExitWithMessage(Text("[", control_path, "]", " is not found!"));
   }

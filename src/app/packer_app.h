@@ -15,6 +15,12 @@ namespace qlr {
 
 // Where fault reports ask the operator to write.
 inline constexpr const char* kMaintainerContact = "the quillor maintainers";
+// The run lock's file, beside the control file: one lock per installation.
+// It stays in place after the run; removing it would race with the next
+// run's open of it.
+inline constexpr std::string_view kRunLockFileName = "qlr.lck";
+// How long a run waits for an earlier one to end before it gives up.
+inline constexpr int kRunLockWaitMs = 10000;
 
 class PackerApp {
  public:
@@ -35,13 +41,16 @@ class PackerApp {
   std::vector<HeapString> BaseLines;
   HeapString ArcExtension;
   HeapString ArcAddCommand;
+  // The file whose lock keeps two runs apart, beside qlr.ctl (set by
+  // Init). Empty: beside the executable.
+  ShortString RunLockPath;
 
  private:
-  // Handles one base line of the run.
-  void ProcessBase(std::string_view base_line);
-  // Hands the copy to the archiver; true when the archive was made.
-  // Runs the archiver on the copy. True when the archive was made; false
-  // with *cause saying why not.
+  // Handles one base line of the run. `owns_leftovers`: the run lock is
+  // held, so partial copies found belong to runs that died.
+  void ProcessBase(std::string_view base_line, bool owns_leftovers);
+  // Runs the archiver on the copy. True when the archive was made and is
+  // on stable storage; false with *cause saying why not.
   bool PackCopy(const ShortString& copy_name, const ShortString& archive_name, std::string* cause);
 
   int exit_code_ = 0;

@@ -2,18 +2,24 @@
 // numbered directory, emptied in place and, in pack mode, archived.
 //
 // The run never loses a message: a base is erased only after a complete,
-// durable copy exists, and a copy is removed only after the archiver ended
-// with exit code 0 and the archive is really there.
+// durable copy exists under its rotation name, and a copy is removed only
+// after the archiver ended with exit code 0 and the archive is really there
+// and on stable storage. Runs of one installation never overlap (the run
+// lock), and a base whose format has a writers' lock is held locked from
+// before its copy until its erase is done.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "app/console_output.h"
 #include "app/packer_app.h"
+#include "app/rotation_target.h"
 #include "msgbase/base_files.h"
+#include "msgbase/base_lock.h"
 #include "msgbase/copy_manifest.h"
 #include "msgbase/open_base.h"
 #include "platform/console.h"
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -22,28 +28,6 @@
 
 namespace qlr {
 namespace {
-
-struct RotationTarget {
-  ShortString copy_name;
-  ShortString archive_name;
-};
-
-// Anything at all under the name blocks its number: an earlier copy, an
-// earlier archive, or a plain file that happens to carry the name.
-bool NameTaken(std::string_view path) { return Os().Stat(path).has_value(); }
-
-// The first free eight-digit number from 00000000 upward; gaps are reused.
-// The search stops at ffffffff instead of wrapping around.
-std::optional<RotationTarget> FindRotationTarget(std::string_view target_dir,
-                                                 std::string_view arc_extension) {
-  for (std::uint64_t number = 0; number <= 0xFFFFFFFFu; ++number) {
-    RotationTarget target;
-    target.copy_name = target_dir + HexLong(static_cast<std::uint32_t>(number));
-    target.archive_name = ForceExtension(target.copy_name, arc_extension);
-    if (!NameTaken(target.copy_name) && !NameTaken(target.archive_name)) return target;
-  }
-  return std::nullopt;
-}
 
 // The interpreter's command tail: " /C " and Arc.Add with @ArcName and
 // @FileName replaced. Nothing when the command had to be cut to fit 255
@@ -62,14 +46,75 @@ std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
   return tail;
 }
 
+// The program the platform starts as the command interpreter, for a cause
+// line that must say which one could not be started.
+std::string InterpreterName() {
+  if (auto comspec = Os().GetEnvironment("COMSPEC"); comspec && !comspec->empty()) {
+    return *comspec;
+  }
+  return kHostIsWindows ? std::string("%COMSPEC% (not set)") : std::string("/bin/sh");
+}
+
+// Makes the archive durable before the copy it replaces goes: its bytes
+// and its name. Nothing on success, else why not.
+std::optional<std::string> FlushArchive(const ShortString& archive_name) {
+  std::unique_ptr<FileHandle> archive = Os().OpenFile(archive_name, OpenMode::kReadWrite);
+  // An archiver may leave its archive read-only; reading suffices to flush.
+  if (!archive) archive = Os().OpenFile(archive_name, OpenMode::kRead);
+  if (!archive) return Text("the archive cannot be opened: ", Os().LastError().ToString());
+  if (!archive->Sync() || !archive->Close()) {
+    return Text("the archive cannot be flushed: ", archive->LastError().ToString());
+  }
+  ShortString dir = JustPathName(archive_name);
+  if (dir.empty()) dir = ".";
+  if (Os().SyncDirectory(dir)) return std::nullopt;
+  return Text("the archive's directory cannot be flushed: ", Os().LastError().ToString());
+}
+
+// The path of an operation's failure, for a cause line: the status, or
+// what is known when the system did not say.
+std::string Describe(const Status& status, std::string_view fallback) {
+  return status.ok() ? std::string(fallback) : status.ToString();
+}
+
 }  // namespace
 
 void PackerApp::Run() {
   if (BaseLines.empty()) ExitWithMessage("nothing to archiving...");
-  for (const HeapString& line : BaseLines) ProcessBase(line.view());
+
+  const ShortString lock_path =
+      !RunLockPath.empty() ? RunLockPath
+                           : AddBackslash(JustPathName(Os().ExecutablePath())) + kRunLockFileName;
+  FileByteLock run_lock;
+  bool owns_leftovers = false;
+  switch (run_lock.Acquire(lock_path, /*create=*/true, kRunLockWaitMs)) {
+    case FileByteLock::Outcome::kLocked:
+      owns_leftovers = true;
+      break;
+    case FileByteLock::Outcome::kNoLocks:
+      // Nothing can keep runs apart here; partial copies found may be a
+      // live run's and are left alone.
+      break;
+    case FileByteLock::Outcome::kBusy:
+      // An earlier run (a scheduler that started us again, an operator)
+      // is still at work: touching any base now could share its copies.
+      WriteLine(Text("[", lock_path, "] is held by another run!"));
+      WriteLine("exiting...");
+      WriteCause(Text("waited ", LongToStr(kRunLockWaitMs / 1000), " seconds for the run lock [",
+                      lock_path, "]"));
+      exit_code_ = 1;
+      return;
+    case FileByteLock::Outcome::kFailed:
+      WriteLine(Text("cannot lock [", lock_path, "]!"));
+      WriteLine("exiting...");
+      WriteCause(Text("run lock: ", Describe(run_lock.LastError(), lock_path)));
+      exit_code_ = 1;
+      return;
+  }
+  for (const HeapString& line : BaseLines) ProcessBase(line.view(), owns_leftovers);
 }
 
-void PackerApp::ProcessBase(std::string_view base_line) {
+void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   const ShortString spec = ExtractWord(1, base_line, kBlanks);
   const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
 
@@ -96,41 +141,63 @@ void PackerApp::ProcessBase(std::string_view base_line) {
   }
   Write(Text(LongToStr(count), " messages. "));
 
-  const auto target = FindRotationTarget(target_dir, ArcExtension.view());
-  if (!target) {
-    WriteLine(
-        Text("cannot copy to [", target_dir, HexLong(0xFFFFFFFFu), "]! base left as it was."));
-    exit_code_ = 1;
-    return;
-  }
-  CopyManifest copied;
-  if (CopyBaseFiles(spec, target->copy_name, &copied)) {
-    // The number was free, so everything under it is this run's own.
-    RemoveTree(target->copy_name, true);
-    WriteLine(Text("cannot copy to [", target->copy_name, "]! base left as it was."));
-    exit_code_ = 1;
-    return;
-  }
-  // Only what the copy holds as it is now is erased.
-  if (!EraseBase(spec, &copied)) {
-    WriteLine(Text("cannot erase! copy kept in [", target->copy_name, "]"));
+  // No writer may add a message between the copy and the erase: it would
+  // be erased without being in the copy.
+  BaseLock base_lock;
+  if (base_lock.Acquire(spec)) {
+    if (base_lock.Busy()) {
+      WriteLine("base is busy! left as it was.");
+      WriteCause(Text("[", base_lock.LockFile(), "] stayed locked by another program for ",
+                      LongToStr(BaseLock::kWaitMs / 1000), " seconds"));
+    } else {
+      WriteLine("cannot lock! base left as it was.");
+      WriteCause(Text("base lock: ", Describe(base_lock.LastError(), base_lock.LockFile())));
+    }
     exit_code_ = 1;
     return;
   }
 
-  if (!PackMode) {
-    WriteLine(Text("copied to [", target->copy_name, "]"));
+  RotationTarget target(target_dir, owns_leftovers);
+  Status error;
+  CopyManifest copied;
+  const bool copy_failed = target.Prepare(&error) ||
+                           CopyBaseFiles(spec, target.PartialPath(), &copied, &error) ||
+                           target.Publish(&error);
+  if (copy_failed) {
+    target.Discard();
+    WriteLine(Text("cannot copy to [", target.CopyName(), "]! base left as it was."));
+    WriteCause(
+        Text("cannot copy to [", target.CopyName(), "]: ", Describe(error, target.PartialPath())));
+    exit_code_ = 1;
     return;
   }
+  const ShortString& copy_name = target.CopyName();
+  copied.RelocateCopy(AddBackslash(target.PartialPath()), AddBackslash(copy_name));
+
+  // Only what the copy holds as it is now is erased.
+  Status erase_error;
+  if (!EraseBase(spec, &copied, &erase_error)) {
+    WriteLine(Text("cannot erase! copy kept in [", copy_name, "]"));
+    WriteCause(Text("cannot erase [", spec, "]: ", Describe(erase_error, spec)));
+    exit_code_ = 1;
+    return;
+  }
+  base_lock.Release();
+
+  if (!PackMode) {
+    WriteLine(Text("copied to [", copy_name, "]"));
+    return;
+  }
+  const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
   std::string cause;
-  if (PackCopy(target->copy_name, target->archive_name, &cause)) {
-    WriteLine(Text("packed to [", target->archive_name, "]"));
-    RemoveTree(target->copy_name, false);
+  if (PackCopy(copy_name, archive_name, &cause)) {
+    WriteLine(Text("packed to [", archive_name, "]"));
+    target.RemoveCopy();
     return;
   }
   // The copy is kept, as in copy mode, but a scheduler must see that the
   // archives are not being made.
-  WriteLine(Text("copied to [", target->copy_name, "]"));
+  WriteLine(Text("copied to [", copy_name, "]"));
   WriteCause(Text("not packed: ", cause));
   exit_code_ = 1;
 }
@@ -145,21 +212,35 @@ bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archiv
   // "N messages. " must precede the archiver's own output.
   FlushStdout();
   const ProcessResult result = Os().RunCommandInterpreter(*tail);
-  // Only a clean exit AND an archive that really exists count: an empty
-  // Arc.Add runs the interpreter with " /C " alone, which exits 0 having
-  // archived nothing.
+  // Only a clean exit AND an archive that really holds something count: an
+  // empty Arc.Add runs the interpreter with " /C " alone, which exits 0
+  // having archived nothing, and an archiver may leave an empty file.
   if (!result.started) {
-    *cause = "the command interpreter could not be started";
-  } else if (!result.exited_normally) {
-    *cause = "the archiver was ended by a signal";
-  } else if (result.exit_code != 0) {
-    *cause = Text("the archiver ended with exit code ", LongToStr(result.exit_code));
-  } else if (!FileExists(archive_name)) {
-    *cause = Text("the archiver made no archive [", archive_name, "]");
-  } else {
-    return true;
+    *cause = Text("cannot start the command interpreter [", InterpreterName(), "]");
+    return false;
   }
-  return false;
+  if (!result.exited_normally) {
+    *cause = "the archiver was ended by a signal";
+    return false;
+  }
+  if (result.exit_code != 0) {
+    *cause = Text("the archiver ended with exit code ", LongToStr(result.exit_code));
+    return false;
+  }
+  const std::optional<FileStatus> archive = Os().Stat(archive_name);
+  if (!archive || !archive->is_regular) {
+    *cause = Text("the archiver made no archive [", archive_name, "]");
+    return false;
+  }
+  if (archive->size == 0) {
+    *cause = Text("the archive [", archive_name, "] is empty");
+    return false;
+  }
+  if (const auto not_flushed = FlushArchive(archive_name)) {
+    *cause = *not_flushed;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace qlr

@@ -1,6 +1,7 @@
 #include "msgbase/base_files.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "msgbase/format_registry.h"
@@ -12,6 +13,14 @@
 
 namespace qlr {
 namespace {
+
+// Records the first failure in `error` (when given); true for `return`.
+bool Failed(Status* error, const Status& why, std::string_view path, std::string_view step) {
+  if (error != nullptr && error->ok()) {
+    *error = why.ok() ? Status(StatusKind::kIoError, path, step) : why;
+  }
+  return true;
+}
 
 // Copies the files of a file-set base under the names they exist by (a
 // name differing only in case is found on POSIX); a missing file is
@@ -43,27 +52,37 @@ std::optional<CopyDurability> ChooseDurability(std::string_view target) {
 
 // Makes the copy's directory entries durable after a copy that synced
 // each file: the copy directory itself, and its entry in the parent.
-bool SyncCopyDirectories(const ShortString& target) {
-  bool failed = !Os().SyncDirectory(target);
-  const ShortString parent = JustPathName(RemoveBackslash(target));
-  if (!Os().SyncDirectory(parent.empty() ? ShortString(".") : parent)) failed = true;
-  return failed;
+bool SyncCopyDirectories(const ShortString& target, Status* error) {
+  if (!Os().SyncDirectory(target)) {
+    return Failed(error, Os().LastError(), target, "cannot be flushed");
+  }
+  ShortString parent = JustPathName(RemoveBackslash(target));
+  if (parent.empty()) parent = ".";
+  if (!Os().SyncDirectory(parent)) {
+    return Failed(error, Os().LastError(), parent, "cannot be flushed");
+  }
+  return false;
 }
 
 }  // namespace
 
-bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied) {
-  if (spec.empty()) return true;
+bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied,
+                   Status* error) {
+  if (spec.empty()) return Failed(error, Status::Invalid("", "empty base specification"), "", "");
   const ShortString target = AddBackslash(destination);
-  if (!MakePath(target)) return true;
+  if (!MakePath(target)) return Failed(error, Os().LastError(), target, "cannot be created");
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr) return true;
+  if (parsed.format == nullptr) {
+    return Failed(error, Status::Invalid(spec, "unknown base type"), spec, "");
+  }
   const FormatDescriptor& format = *parsed.format;
 
   const std::optional<CopyDurability> durability = ChooseDurability(target);
-  if (!durability) return true;
+  if (!durability) return Failed(error, Os().LastError(), target, "cannot be flushed");
   std::vector<CopiedFile> unrecorded;
-  const CopyOptions options{*durability, copied != nullptr ? copied->MutableFiles() : &unrecorded};
+  CopyOptions options{*durability, copied != nullptr ? copied->MutableFiles() : &unrecorded};
+  Status copy_error;
+  options.error = &copy_error;
 
   const ShortString location = BaseLocation(format, parsed.path);
   bool failed = false;
@@ -75,21 +94,37 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   } else {
     failed = CopyFileSet(format, location, target, options);
   }
-  if (failed) return true;
+  if (failed) return Failed(error, copy_error, target, "copy failed");
 
   // Nothing may be erased before the copy is on stable storage.
   if (*durability == CopyDurability::kCallerSyncs) {
     // One flush covers the files, the copy directory and its entry in the
     // parent, which lie on the same file system.
-    return !Os().SyncFileSystem(target);
+    if (!Os().SyncFileSystem(target)) {
+      return Failed(error, Os().LastError(), target, "cannot be flushed");
+    }
+    return false;
   }
-  return SyncCopyDirectories(target);
+  return SyncCopyDirectories(target, error);
 }
 
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied) {
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied,
+                                       Status* error) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->erase == nullptr) return nullptr;
-  return parsed.format->erase(BaseLocation(*parsed.format, parsed.path), copied);
+  if (parsed.format == nullptr || parsed.format->erase == nullptr) {
+    Failed(error, Status::Invalid(spec, "this build cannot empty such a base"), spec, "");
+    return nullptr;
+  }
+  const ShortString location = BaseLocation(*parsed.format, parsed.path);
+  // The eraser reports through its result alone; the platform's last
+  // failure is the best account of why, unless it is older than the erase.
+  const std::string before = Os().LastError().ToString();
+  std::unique_ptr<MessageBase> erased = parsed.format->erase(location, copied);
+  if (!erased) {
+    const Status& last = Os().LastError();
+    Failed(error, last.ToString() == before ? Status() : last, location, "cannot be emptied");
+  }
+  return erased;
 }
 
 }  // namespace qlr

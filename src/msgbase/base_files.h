@@ -8,6 +8,7 @@
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/message_base.h"
+#include "platform/status.h"
 
 namespace qlr {
 
@@ -16,9 +17,10 @@ namespace qlr {
 // when given, receives every file copied with its status at copy time.
 // True on FAILURE: the destination could not be made, `spec` names no
 // known format, a file of the base that exists was not copied completely,
-// or the copy could not be made durable.
+// or the copy could not be made durable; `error`, when given, then says
+// which file or directory failed and why.
 [[nodiscard]] bool CopyBaseFiles(std::string_view spec, std::string_view destination,
-                                 CopyManifest* copied = nullptr);
+                                 CopyManifest* copied = nullptr, Status* error = nullptr);
 
 // Deletes the base's messages and leaves an empty base of the same format
 // in place; returns it in state Created. With `copied` (what CopyBaseFiles
@@ -26,7 +28,9 @@ namespace qlr {
 // that arrived or changed after the copy stays in the base. Null when
 // anything of it failed (a message file that could not be deleted, a base
 // file that could not be rewritten), the format is unknown or this build
-// cannot empty its bases.
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr);
+// cannot empty its bases; `error`, when given, then says what failed as
+// far as the system told.
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr,
+                                       Status* error = nullptr);
 
 }  // namespace qlr

@@ -5,6 +5,7 @@
 // meant, the root is "/", and "same file" means the same file identity.
 #include "util/files.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -81,61 +82,86 @@ FileSync FileSyncOf(CopyDurability durability, bool caller_syncs_entries) {
   return caller_syncs_entries ? FileSync::kFileOnly : FileSync::kFileAndEntry;
 }
 
+// Records why a step failed in `error` unless an earlier failure is there
+// already; returns true (failure) for `return Failed(...)`. A platform that
+// could not say why still leaves the file and the step in the message.
+bool Failed(Status* error, const Status& why, std::string_view path, std::string_view step) {
+  if (error != nullptr && error->ok()) {
+    *error = why.ok() ? Status(StatusKind::kIoError, path, step) : why;
+  }
+  return true;
+}
+
 // Copies the bytes of `source` to the end of `dest`. True on failure,
 // including a byte count that differs from the source's size.
 bool CopyContents(std::string_view source, std::string_view dest, bool append,
-                  std::uint64_t source_size, FileSync sync) {
+                  std::uint64_t source_size, FileSync sync, Status* error) {
   const std::unique_ptr<FileHandle> in = Os().OpenFile(source, OpenMode::kRead);
-  if (!in) return true;
+  if (!in) return Failed(error, Os().LastError(), source, "cannot be opened");
   std::unique_ptr<FileHandle> out;
   if (append) out = Os().OpenFile(dest, OpenMode::kReadWrite);
   const bool created = !out;
   if (created) out = Os().OpenFile(dest, OpenMode::kCreate);
-  if (!out) return true;
+  if (!out) return Failed(error, Os().LastError(), dest, "cannot be created");
   std::uint64_t end = 0;
-  if (!out->Size(&end) || !out->Seek(end)) return true;
+  if (!out->Size(&end) || !out->Seek(end)) {
+    return Failed(error, out->LastError(), dest, "cannot be positioned");
+  }
 
   std::vector<char> buffer(kCopyBlockSize);
   std::uint64_t copied = 0;
   for (;;) {
     std::size_t got = 0;
-    if (!in->Read(buffer.data(), buffer.size(), &got)) return true;
+    if (!in->Read(buffer.data(), buffer.size(), &got)) {
+      return Failed(error, in->LastError(), source, "read error");
+    }
     if (got == 0) break;
     std::size_t written = 0;
-    if (!out->Write(buffer.data(), got, &written) || written != got) return true;
+    if (!out->Write(buffer.data(), got, &written) || written != got) {
+      return Failed(error, out->LastError(), dest, "write error");
+    }
     copied += got;
   }
-  if (copied != source_size) return true;
-  if (sync != FileSync::kNone && !out->Sync()) return true;
+  if (copied != source_size) {
+    return Failed(error, Status(StatusKind::kIoError, source, "changed size while it was copied"),
+                  source, "");
+  }
+  if (sync != FileSync::kNone && !out->Sync()) {
+    return Failed(error, out->LastError(), dest, "cannot be flushed");
+  }
   // A late write error may show only when the file is closed.
-  if (!out->Close()) return true;
+  if (!out->Close()) return Failed(error, out->LastError(), dest, "cannot be closed");
   // A new file is only durable once its directory entry is.
-  if (created && sync == FileSync::kFileAndEntry &&
-      !Os().SyncDirectory(DirectoryForOs(JustPathName(dest)))) {
-    return true;
+  if (created && sync == FileSync::kFileAndEntry) {
+    const ShortString dir = DirectoryForOs(JustPathName(dest));
+    if (!Os().SyncDirectory(dir)) return Failed(error, Os().LastError(), dir, "cannot be flushed");
   }
   return false;
 }
 
 // CopyFileTo with the choice of what is flushed here.
 bool CopyOneFile(std::string_view source, std::string_view dest, bool append, FileSync sync,
-                 std::vector<CopiedFile>* copied) {
+                 const CopyOptions& options) {
   if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
   // Read before the bytes: a change made while they are copied shows as
   // another time or size the next time the source is looked at.
   const std::optional<FileStatus> status = Os().Stat(source);
-  if (!status) return true;
+  if (!status) return Failed(options.error, Os().LastError(), source, "cannot be examined");
 
   if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
-  const bool failed = CopyContents(source, dest, append, status->size, sync);
+  const bool failed = CopyContents(source, dest, append, status->size, sync, options.error);
   if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
   if (failed) return true;
 
   // The time first: a read-only file may refuse a new time.
-  if (!Os().SetModifiedTime(dest, status->modified)) return true;
-  if (!Os().RestoreNativeMode(dest, status->native_mode)) return true;
-  if (copied != nullptr) {
-    copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
+  if (!Os().SetModifiedTime(dest, status->modified)) {
+    return Failed(options.error, Os().LastError(), dest, "cannot take the source's time");
+  }
+  if (!Os().RestoreNativeMode(dest, status->native_mode)) {
+    return Failed(options.error, Os().LastError(), dest, "cannot take the source's attributes");
+  }
+  if (options.copied != nullptr) {
+    options.copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
   }
   return false;
 }
@@ -148,31 +174,39 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
                    const ShortString& top_dest, const CopyOptions& options) {
   const bool sync = options.durability == CopyDurability::kSyncEachFile;
   std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(DirectoryForOs(from), "*.*", &entries)) return true;
+  if (!Os().ListDirectory(DirectoryForOs(from), "*.*", &entries)) {
+    return Failed(options.error, Os().LastError(), from, "cannot be listed");
+  }
   bool failed = false;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & (kAttrDirectory | kAttrVolumeLabel)) != 0) continue;
     if (!Fits(from, entry.name) || !Fits(to, entry.name)) {
-      failed = true;
+      failed = Failed(options.error, Status::Invalid(entry.name, "path passes 255 characters"),
+                      entry.name, "");
       continue;
     }
     if (CopyOneFile(from + entry.name, to + entry.name, false, FileSyncOf(options.durability, true),
-                    options.copied)) {
+                    options)) {
       failed = true;
     }
   }
-  if (sync && !Os().SyncDirectory(DirectoryForOs(to))) failed = true;
+  if (sync && !Os().SyncDirectory(DirectoryForOs(to))) {
+    failed = Failed(options.error, Os().LastError(), to, "cannot be flushed");
+  }
   if (!recurse) return failed;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) == 0 || IsSkippedDotName(entry.name)) continue;
     if (!Fits(from, entry.name, 1) || !Fits(to, entry.name, 1)) {
-      failed = true;
+      failed = Failed(options.error, Status::Invalid(entry.name, "path passes 255 characters"),
+                      entry.name, "");
       continue;
     }
     const ShortString sub_from = from + entry.name + kSeparator;
     if (Os().SameFile(sub_from, top_dest)) continue;
     const ShortString sub_to = to + entry.name + kSeparator;
-    if (!MakePath(sub_to) || CopyDirectory(sub_from, sub_to, true, top_dest, options)) {
+    if (!MakePath(sub_to)) {
+      failed = Failed(options.error, Os().LastError(), sub_to, "cannot be created");
+    } else if (CopyDirectory(sub_from, sub_to, true, top_dest, options)) {
       failed = true;
     }
   }
@@ -199,7 +233,7 @@ void DeleteFileIfExists(std::string_view path) {
   if (FileExists(path)) Os().DeleteFile(path);
 }
 
-bool MakePath(std::string_view path) {
+bool MakePath(std::string_view path, std::vector<ShortString>* created) {
   // Only the directory part is created: the text after the last separator
   // is a file name.
   const std::size_t last = path.rfind(kSeparator);
@@ -223,7 +257,11 @@ bool MakePath(std::string_view path) {
     if (!drive && !DirExists(prefix)) {
       // Someone else may have made it meanwhile: only a still missing
       // directory is a failure.
-      if (!Os().MakeDirectory(prefix) && !DirExists(prefix)) return false;
+      if (Os().MakeDirectory(prefix)) {
+        if (created != nullptr) created->push_back(prefix);
+      } else if (!DirExists(prefix)) {
+        return false;
+      }
     }
     prefix += kSeparator;
   }
@@ -232,16 +270,21 @@ bool MakePath(std::string_view path) {
 
 bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
                 const CopyOptions& options) {
-  return CopyOneFile(source, dest, append, FileSyncOf(options.durability, false), options.copied);
+  return CopyOneFile(source, dest, append, FileSyncOf(options.durability, false), options);
 }
 
 bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
               const CopyOptions& options) {
   const ShortString from = AddBackslash(source, kStyle);
   const ShortString to = AddBackslash(dest, kStyle);
-  if (!DirExists(from) || !MakePath(to)) return true;
+  if (!DirExists(from)) {
+    return Failed(options.error, Status(StatusKind::kNotFound, from, "not a directory"), from, "");
+  }
+  if (!MakePath(to)) return Failed(options.error, Os().LastError(), to, "cannot be created");
   const ShortString top_dest = DirectoryForOs(to);
-  if (Os().SameFile(DirectoryForOs(from), top_dest)) return true;
+  if (Os().SameFile(DirectoryForOs(from), top_dest)) {
+    return Failed(options.error, Status::Invalid(to, "is the source itself"), to, "");
+  }
   return CopyDirectory(from, to, recurse, top_dest, options);
 }
 
@@ -265,6 +308,46 @@ void RemoveTree(std::string_view dir, bool recurse) {
   // A trailing separator asks for the contents only. A directory that is
   // not empty yet simply stays.
   if (!EndsInSeparator(dir)) Os().RemoveDirectory(dir);
+}
+
+}  // namespace qlr
+
+namespace qlr {
+
+FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms) {
+  if (Held()) return Outcome::kLocked;
+  std::unique_ptr<FileHandle> handle = Os().OpenFile(path, OpenMode::kReadWrite);
+  // Made only when it is really missing: kCreate empties an existing file.
+  if (!handle && create && !Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
+  if (!handle) {
+    last_error_ = Os().LastError();
+    if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, path, "cannot be opened");
+    return Outcome::kFailed;
+  }
+  // The time waited is the sum of the pauses, not a clock reading: the
+  // bound holds however slowly each attempt itself runs.
+  int waited = 0;
+  while (!handle->TryLock(0, 1)) {
+    last_error_ = handle->LastError();
+    if (last_error_.kind() == StatusKind::kInvalidArgument) return Outcome::kNoLocks;
+    if (last_error_.kind() != StatusKind::kBusy) return Outcome::kFailed;
+    if (waited >= timeout_ms) return Outcome::kBusy;
+    const int pause = std::min(kRetryStepMs, timeout_ms - waited);
+    Os().Sleep(pause);
+    waited += pause;
+  }
+  handle_ = std::move(handle);
+  last_error_ = Status::Ok();
+  return Outcome::kLocked;
+}
+
+void FileByteLock::Release() {
+  if (handle_ == nullptr) return;
+  // Closing the handle frees the lock even when Unlock fails, so there is
+  // nothing further to do about a failure here.
+  static_cast<void>(handle_->Unlock(0, 1));
+  static_cast<void>(handle_->Close());
+  handle_.reset();
 }
 
 }  // namespace qlr

@@ -4,6 +4,7 @@
 // results. Paths are in the host's style.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -19,8 +20,10 @@ bool FileExists(std::string_view path);
 bool DirExists(std::string_view path);
 void DeleteFileIfExists(std::string_view path);
 // Creates every missing directory of the path's directory part (the text
-// after the last separator is a file name). True on success.
-bool MakePath(std::string_view path);
+// after the last separator is a file name). True on success. `created`,
+// when given, receives each directory this call made itself, outermost
+// first (one that another program made meanwhile is not listed).
+bool MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
 
 // A file a copy has read completely, with the source's status as it was
 // read just before its bytes were.
@@ -44,6 +47,9 @@ struct CopyOptions {
   CopyDurability durability = CopyDurability::kSyncEachFile;
   // When set, every file copied completely is appended to it.
   std::vector<CopiedFile>* copied = nullptr;
+  // When set and still ok, receives why the first failing step failed
+  // (the file concerned and the system's error text).
+  Status* error = nullptr;
 };
 
 // Copies one regular file in blocks of 65535 bytes, to the end of `dest`
@@ -65,5 +71,41 @@ struct CopyOptions {
 // separator. A directory that is not empty by then stays. The empty path
 // and the root are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
+
+// A lock on the first byte of a file, the way FTN programs announce that
+// they write a base, held on a handle of its own from Acquire until Release
+// or destruction: the lock belongs to that open file, and closing it is
+// what frees it. It keeps out other programs and other handles of this
+// process alike.
+class FileByteLock {
+ public:
+  enum class Outcome {
+    kLocked,   // held now
+    kNoLocks,  // the system has no byte-range locks: nothing is held
+    kBusy,     // another holder kept it for the whole wait
+    kFailed,   // the file could not be opened (or made)
+  };
+  // The pause between two attempts.
+  static constexpr int kRetryStepMs = 100;
+
+  FileByteLock() = default;
+  ~FileByteLock() { Release(); }
+  FileByteLock(const FileByteLock&) = delete;
+  FileByteLock& operator=(const FileByteLock&) = delete;
+
+  // Opens `path` for reading and writing (creating it, empty, when it is
+  // missing and `create` is set) and locks its first byte, trying again
+  // every kRetryStepMs for at most `timeout_ms` in all while another holder
+  // has it. Acquiring while held does nothing.
+  Outcome Acquire(std::string_view path, bool create, int timeout_ms);
+  void Release();
+  bool Held() const { return handle_ != nullptr; }
+  // Why the last Acquire did not lock.
+  const Status& LastError() const { return last_error_; }
+
+ private:
+  std::unique_ptr<FileHandle> handle_;
+  Status last_error_;
+};
 
 }  // namespace qlr

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +57,7 @@ struct Rotation {
     }
     disk.MakeDirs("/old");
     app.MaxMessages = 1;
+    app.RunLockPath = HostPath("qlr.lck");
     app.BaseLines.push_back(NewStr("#" + HostPath("area") + " " + HostPath("old")));
     if (pack) {
       app.PackMode = true;
@@ -245,6 +246,7 @@ class RotationRunTest : public ::testing::Test {
       dir_.WriteFile("area/" + std::to_string(i) + ".msg", std::string(100000, 'm'));
     }
     app_.MaxMessages = 1;
+    app_.RunLockPath = dir_.Path("qlr.lck");
     app_.BaseLines.push_back(NewStr("#" + dir_.Path("area") + " " + dir_.Path("old")));
   }
 
@@ -324,6 +326,9 @@ TEST_F(RotationRunTest, BaseThatCannotBeCreatedLeavesTheExitCodeAlone) {
   EXPECT_EQ(app_.ExitCode(), 0);
 }
 
+// Ticks per second of the host's FileTime: FILETIME counts 100 ns.
+constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
+
 // A target directory whose file system keeps whole seconds: times set or
 // read under it lose their fraction.
 class CoarseTargetPlatform : public testing::ForwardingPlatform {
@@ -337,22 +342,26 @@ class CoarseTargetPlatform : public testing::ForwardingPlatform {
   bool SetModifiedTime(std::string_view path, FileTime time) override {
     return Pass(inner_.SetModifiedTime(path, path.starts_with(root_) ? Round(time) : time));
   }
-
- private:
   static FileTime Round(FileTime time) {
-    constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
     return FileTime{time.ticks - time.ticks % kTicksPerSecond};
   }
+
+ private:
   std::string root_;
 };
 
 TEST_F(RotationRunTest, TargetWithCoarseTimesGetsEachMessageOnce) {
-  // Times with a fraction of a second, which the target cannot keep.
-  using namespace std::chrono;
-  const auto when =
-      floor<seconds>(fs::file_time_type::clock::now()) - seconds(100) + milliseconds(500);
+  // Times with a fraction of a second, which the target cannot keep. Set
+  // through the host's platform: the C++ library of MinGW sets whole
+  // seconds only.
   for (int i = 1; i <= 3; ++i) {
-    fs::last_write_time(dir_.Path("area/" + std::to_string(i) + ".msg"), when);
+    const std::string message = dir_.Path("area/" + std::to_string(i) + ".msg");
+    const std::optional<FileStatus> status = Os().Stat(message);
+    ASSERT_TRUE(status.has_value()) << message;
+    const FileTime when{CoarseTargetPlatform::Round(status->modified).ticks -
+                        100 * kTicksPerSecond + kTicksPerSecond / 2};
+    ASSERT_TRUE(Os().SetModifiedTime(message, when)) << message;
+    ASSERT_EQ(Os().Stat(message)->modified, when) << message;
   }
   CoarseTargetPlatform coarse(dir_.Path("old"));
   ScopedPlatform installed(coarse);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct FormatCase {
   char type;
   std::vector<std::string> extensions;
 };
+
+// Names the case in test output (the struct has padding bytes).
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 const FormatCase kFormats[] = {
     {"Jam", '!', {".jhr", ".jdt", ".jdx"}},

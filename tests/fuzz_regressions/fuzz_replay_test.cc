@@ -67,7 +67,13 @@ TEST_P(FuzzReplayTest, RegressionInputsRunClean) {
 
 TEST_P(FuzzReplayTest, SeedCorpusRunsClean) {
   const Harness& harness = GetParam();
-  const fs::path dir = Root("corpus", QLR_FUZZ_CORPUS_DIR) / std::string(harness.name);
+  const fs::path root = Root("corpus", QLR_FUZZ_CORPUS_DIR);
+  // The Windows suite runs the programs away from the source tree, where
+  // the build's absolute path may not name anything.
+  std::error_code error;
+  if (!fs::is_directory(root, error))
+    GTEST_SKIP() << "source tree not reachable: " << root.string();
+  const fs::path dir = root / std::string(harness.name);
   const std::vector<fs::path> files = FilesIn(dir);
   // Every harness is seeded; an empty corpus means the seeds went missing.
   ASSERT_FALSE(files.empty()) << "no seeds in " << dir.string();

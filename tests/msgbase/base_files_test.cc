@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,6 +152,9 @@ TEST_F(BaseFilesTest, EraseOfAnUnknownFormatTouchesNothing) {
 // Modification times on a file system that keeps whole seconds: every
 // time set or read under `coarse_root` loses its fraction, as on a target
 // disk with coarse timestamps.
+// Ticks per second of the host's FileTime: FILETIME counts 100 ns.
+constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
+
 class CoarseTimePlatform : public testing::ForwardingPlatform {
  public:
   explicit CoarseTimePlatform(std::string coarse_root) : coarse_root_(std::move(coarse_root)) {}
@@ -166,8 +169,6 @@ class CoarseTimePlatform : public testing::ForwardingPlatform {
   }
 
  private:
-  // Ticks per second of the host's FileTime: FILETIME counts 100 ns.
-  static constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
   static FileTime Round(FileTime time) {
     return FileTime{time.ticks - time.ticks % kTicksPerSecond};
   }
@@ -176,12 +177,17 @@ class CoarseTimePlatform : public testing::ForwardingPlatform {
   std::string coarse_root_;
 };
 
-// Gives a file a modification time with a fraction of a second.
+// Gives a file a modification time half a second past a whole second,
+// through the host's platform: the C++ library of MinGW sets whole seconds
+// only, which would leave nothing for the coarse target to lose.
 void SetFractionalTime(const std::string& path, int seconds_ago) {
-  using namespace std::chrono;
-  const auto when =
-      floor<seconds>(fs::file_time_type::clock::now()) - seconds(seconds_ago) + milliseconds(500);
-  fs::last_write_time(path, when);
+  const std::optional<FileStatus> status = Os().Stat(path);
+  ASSERT_TRUE(status.has_value()) << path;
+  const std::int64_t now = status->modified.ticks;
+  const FileTime when{now - now % kTicksPerSecond - seconds_ago * kTicksPerSecond +
+                      kTicksPerSecond / 2};
+  ASSERT_TRUE(Os().SetModifiedTime(path, when)) << path;
+  ASSERT_EQ(Os().Stat(path)->modified, when) << path;
 }
 
 TEST_F(BaseFilesTest, TargetWithCoarseTimesIsEmptiedAfterTheCopy) {

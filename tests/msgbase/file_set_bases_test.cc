@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct FileSetCase {
   const char* type;                     // type character of the spec
   std::vector<std::string> extensions;  // in handling order, key file first
 };
+
+// Names the case in test output (the struct has padding bytes).
+void PrintTo(const FileSetCase& c, std::ostream* os) { *os << c.name; }
 
 const FileSetCase kCases[] = {
     {"Jam", "!", {".jhr", ".jdt", ".jdx"}},

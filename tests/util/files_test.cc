@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
@@ -30,12 +32,19 @@ std::string BigContent() {
   return s;
 }
 
-// An odd time in the past, with nanoseconds that a two-second or even a
-// one-second resolution would lose.
+// An odd time in the past, with a fraction that a two-second or even a
+// one-second resolution would lose. Set through the host's platform: the
+// C++ library of MinGW sets whole seconds only. FileTime counts 100 ns on
+// Windows, nanoseconds elsewhere.
 void SetOddTime(const std::string& path) {
-  const auto when =
-      fs::last_write_time(path) - std::chrono::hours(1000) + std::chrono::nanoseconds(123456789);
-  fs::last_write_time(path, when);
+  constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000'000;
+  const std::optional<FileStatus> status = Os().Stat(path);
+  ASSERT_TRUE(status.has_value()) << path;
+  const std::int64_t now = status->modified.ticks;
+  const FileTime when{now - now % kTicksPerSecond - 1000 * 3600 * kTicksPerSecond +
+                      kTicksPerSecond / 1000 * 123 + 4567};
+  ASSERT_TRUE(Os().SetModifiedTime(path, when)) << path;
+  ASSERT_EQ(Os().Stat(path)->modified, when) << path;
 }
 
 class FilesTest : public ::testing::Test {

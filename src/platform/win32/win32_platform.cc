@@ -355,8 +355,14 @@ class Win32Platform final : public Platform {
       case OpenMode::kReadWrite:
         break;
     }
-    HANDLE handle = ::CreateFileA(p->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Delete sharing too, as POSIX has it: another program may rename a
+    // new version over a message or delete it while this one reads it.
+    // Without it such a program, holding the file with delete access for
+    // the instant of its rename, makes this open fail with a sharing
+    // violation, and a rotation abort for a tosser's routine write.
+    HANDLE handle =
+        ::CreateFileA(p->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return NullFile(LastWin32ErrorStatus(path));
     auto file = std::make_unique<Win32File>(handle, path, mode != OpenMode::kRead);
     // The tool reads and writes disk files only: a device name such as

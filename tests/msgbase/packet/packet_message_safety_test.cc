@@ -16,11 +16,13 @@
 #include "msgbase/packet/packet_base.h"
 #include "msgbase/packet/packet_message_support.h"
 #include "msgbase/packet/packet_test_support.h"
+#include "platform/host.h"
 #include "testing/corruption.h"
 #include "testing/fault_sweep.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
 #include "testing/scratch_dir.h"
+#include "util/paths.h"
 
 namespace qlr {
 namespace {
@@ -32,7 +34,9 @@ using testing::MemoryPlatform;
 using testing::PlatformOp;
 using testing::ReadAllDigests;
 
-constexpr char kPacket[] = "/area/p.pkt";
+// In the host's style, as the packet code splits paths: on Windows it
+// finds the directory only after a "\", and "/area" would never be made.
+const std::string kPacket = "/area" + std::string(1, PathSeparator()) + "p.pkt";
 
 // Three messages written by the library itself: an echomail, a netmail and
 // another echomail, so their texts hold area lines, kludges and origins.
@@ -56,6 +60,7 @@ void WriteThree(PacketBase& base) {
 // The packet the sweeps start from, made durable.
 std::unique_ptr<MemoryPlatform> ThreeMessageDisk() {
   auto disk = std::make_unique<MemoryPlatform>();
+  disk->SetBackslashIsSeparator(kHostIsWindows);
   {
     ScopedPlatform installed(*disk);
     PacketBase base;

@@ -84,6 +84,8 @@ class SquishMessagesTest : public ::testing::Test {
                                       static_cast<unsigned char>(sqd[offset + 25]) << 8);
   }
 
+  SquishMessagesTest() { testing::UseHostSeparator(disk_); }
+
   MemoryPlatform disk_;
   ScopedPlatform installed_{disk_};
 };

@@ -122,6 +122,7 @@ const std::vector<Operation>& Operations() {
 // A base of three messages, and what a reader sees of it before and after
 // an operation.
 struct Disk {
+  Disk() { testing::UseHostSeparator(*disk); }
   std::unique_ptr<MemoryPlatform> disk = std::make_unique<MemoryPlatform>();
   bool failed = true;
   MemoryPlatform& platform() { return *disk; }
@@ -234,6 +235,7 @@ constexpr int kManyMessages = 10000;
 
 TEST(SquishSizeTest, ManyMessagesWriteAndReadBack) {
   MemoryPlatform disk;
+  testing::UseHostSeparator(disk);
   ScopedPlatform installed(disk);
   {
     SquishBase base;

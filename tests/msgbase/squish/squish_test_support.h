@@ -10,11 +10,19 @@
 
 #include "msgbase/message.h"
 #include "msgbase/squish/squish_base.h"
+#include "platform/host.h"
 #include "testing/memory_platform.h"
+#include "util/paths.h"
 
 namespace qlr::testing {
 
-inline constexpr const char* kSquishPath = "/b/area";
+// The base path in the host's style: the base code splits paths at the
+// host's separator, so on Windows "/b/area" would have no directory part
+// and "/b" would never be made. The disks take "\" there too.
+inline const std::string kSquishPath = "/b" + std::string(1, PathSeparator()) + "area";
+
+// A disk that takes the paths the base code builds on this host.
+inline void UseHostSeparator(MemoryPlatform& disk) { disk.SetBackslashIsSeparator(kHostIsWindows); }
 
 // An echomail message whose sender, subject and body carry `tag`.
 inline std::unique_ptr<Message> TaggedMessage(const std::string& tag) {
@@ -35,6 +43,7 @@ inline std::unique_ptr<Message> TaggedMessage(const std::string& tag) {
 // Creates the base at kSquishPath on `disk` holding messages "m1".."mN",
 // all durable. Records a test failure when that does not work.
 inline void MakeSquishBase(MemoryPlatform& disk, int count) {
+  UseHostSeparator(disk);
   ScopedPlatform installed(disk);
   SquishBase base;
   ASSERT_FALSE(base.Create(kSquishPath));

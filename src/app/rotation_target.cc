@@ -1,0 +1,221 @@
+#include "app/rotation_target.h"
+
+#include <vector>
+
+#include "msgbase/copy_manifest.h"
+#include "platform/platform.h"
+#include "util/files.h"
+#include "util/paths.h"
+#include "util/strings.h"
+
+namespace qlr {
+namespace {
+
+constexpr std::string_view kPartialPrefix = "qlr-partial.";
+constexpr int kHexDigits = 8;
+// Partial names tried before giving up: more than any run leaves.
+constexpr std::uint32_t kPartialAttempts = 4096;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::uint32_t> ParseHex8(std::string_view digits) {
+  if (digits.size() < kHexDigits) return std::nullopt;
+  std::uint32_t value = 0;
+  for (int i = 0; i < kHexDigits; ++i) {
+    const int digit = HexValue(digits[static_cast<std::size_t>(i)]);
+    if (digit < 0) return std::nullopt;
+    value = (value << 4) | static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+// The directory as the system names it: the empty path is the current one.
+ShortString ForOs(std::string_view dir) {
+  return dir.empty() ? ShortString(".") : ShortString(dir);
+}
+
+// The directory that holds `dir` (given with or without a separator).
+ShortString ParentOf(std::string_view dir) { return ForOs(JustPathName(RemoveBackslash(dir))); }
+
+Status Why(const Status& status, std::string_view path, std::string_view what) {
+  return status.ok() ? Status(StatusKind::kIoError, path, what) : status;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> RotationNumberOf(std::string_view name) {
+  if (name.size() != kHexDigits && (name.size() < kHexDigits + 1 || name[kHexDigits] != '.')) {
+    return std::nullopt;
+  }
+  return ParseHex8(name);
+}
+
+bool IsPartialCopyName(std::string_view name) {
+  return name.size() == kPartialPrefix.size() + kHexDigits && name.starts_with(kPartialPrefix) &&
+         ParseHex8(name.substr(kPartialPrefix.size())).has_value();
+}
+
+RotationTarget::RotationTarget(std::string_view target_dir, bool owns_leftovers)
+    : target_dir_(target_dir), owns_leftovers_(owns_leftovers) {
+  copy_name_ = target_dir_ + HexLong(0);
+}
+
+std::optional<std::uint32_t> RotationTarget::FirstFreeNumber() const {
+  std::uint64_t number = 0;
+  // The set is ordered: walk it until the first gap.
+  for (std::uint32_t used : taken_) {
+    if (used != number) break;
+    ++number;
+  }
+  if (number > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(number);
+}
+
+bool RotationTarget::Prepare(Status* error) {
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(ForOs(target_dir_), "*.*", &entries)) {
+    // A target that does not exist yet holds no numbers; one that exists
+    // but cannot be read could hold any.
+    if (DirExists(target_dir_)) {
+      *error = Why(Os().LastError(), ForOs(target_dir_), "cannot be listed");
+      return true;
+    }
+    entries.clear();
+  }
+  for (const DirEntry& entry : entries) {
+    names_seen_.insert(entry.name);
+    if (const auto number = RotationNumberOf(entry.name)) taken_.insert(*number);
+    // Only a directory of the partial kind, and of it only its files:
+    // whatever else is there is not ours to judge.
+    if (owns_leftovers_ && IsPartialCopyName(entry.name) &&
+        (entry.attributes & kAttrDirectory) != 0) {
+      RemoveTree(target_dir_ + entry.name, false);
+    }
+  }
+  const auto number = FirstFreeNumber();
+  if (!number) {
+    copy_name_ = target_dir_ + HexLong(0xFFFFFFFFu);
+    *error = Status::Invalid(ForOs(target_dir_), "every rotation number is taken");
+    return true;
+  }
+  copy_name_ = target_dir_ + HexLong(*number);
+
+  if (!MakePath(target_dir_, &created_)) {
+    *error = Why(Os().LastError(), target_dir_, "cannot be created");
+    return true;
+  }
+  for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
+    const ShortString name = ShortString(kPartialPrefix) + HexLong(k);
+    if (names_seen_.count(std::string(name.view())) != 0 && Os().Stat(target_dir_ + name)) {
+      continue;
+    }
+    const ShortString path = target_dir_ + name;
+    // Made here and now, never found: a name that exists already is
+    // somebody else's, and the next one is tried.
+    if (Os().MakeDirectory(path)) {
+      partial_ = path;
+      return false;
+    }
+    const Status why = Os().LastError();
+    if (!Os().Stat(path)) {
+      *error = Why(why, path, "cannot be created");
+      return true;
+    }
+  }
+  *error = Status(StatusKind::kBusy, ForOs(target_dir_), "no free name for a partial copy");
+  return true;
+}
+
+RotationTarget::Move RotationTarget::MoveToFinal(const ShortString& final_name, Status* error) {
+  if (Os().RenameNoReplace(partial_, final_name)) return Move::kMoved;
+  Status why = Os().LastError();
+  // Taken since the listing (by another program): the caller goes on.
+  if (why.kind() == StatusKind::kBusy || Os().Stat(final_name)) return Move::kTaken;
+  if (why.kind() == StatusKind::kInvalidArgument) {
+    // A system that cannot rename without replacing: an empty directory
+    // made under the number reserves it (making it fails when the name
+    // exists), and renaming a directory onto an empty one replaces just
+    // that.
+    if (!Os().MakeDirectory(final_name)) {
+      if (Os().Stat(final_name)) return Move::kTaken;
+      *error = Why(Os().LastError(), final_name, "cannot be created");
+      return Move::kFailed;
+    }
+    if (Os().Rename(partial_, final_name)) return Move::kMoved;
+    why = Os().LastError();
+    static_cast<void>(Os().RemoveDirectory(final_name));
+  }
+  *error = Why(why, partial_, "cannot be renamed");
+  return Move::kFailed;
+}
+
+bool RotationTarget::Publish(Status* error) {
+  for (;;) {
+    const auto number = FirstFreeNumber();
+    if (!number) {
+      *error = Status::Invalid(ForOs(target_dir_), "every rotation number is taken");
+      return true;
+    }
+    copy_name_ = target_dir_ + HexLong(*number);
+    const Move move = MoveToFinal(copy_name_, error);
+    if (move == Move::kMoved) break;
+    if (move == Move::kFailed) return true;
+    taken_.insert(*number);
+  }
+  return MakeDurable(error);
+}
+
+bool RotationTarget::MakeDurable(Status* error) {
+  // The copy's bytes are durable already; only names are left: directory
+  // by directory, deepest first, the target that holds the new name, then
+  // the entry of each directory made in its parent. (A flush of the whole
+  // file system would also wait for every other program's writes.)
+  std::vector<ShortString> directories{ForOs(target_dir_)};
+  for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+    directories.push_back(ParentOf(*it));
+  }
+  for (const ShortString& dir : directories) {
+    if (!Os().SyncDirectory(dir)) {
+      *error = Why(Os().LastError(), dir, "cannot be flushed");
+      return true;
+    }
+  }
+  return false;
+}
+
+void RotationTarget::Discard() {
+  if (!partial_.empty()) RemoveTree(partial_, false);
+  partial_ = ShortString();
+  // Only directories that are empty again go.
+  for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+    static_cast<void>(Os().RemoveDirectory(*it));
+  }
+  created_.clear();
+}
+
+std::optional<ShortString> RotationTarget::MoveAside(const ShortString& from) {
+  for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
+    const ShortString aside = target_dir_ + kPartialPrefix + HexLong(k);
+    if (Os().RenameNoReplace(from, aside)) return aside;
+    if (Os().LastError().kind() != StatusKind::kBusy && !Os().Stat(aside)) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void RotationTarget::RemoveCopy() {
+  // Where the copy cannot be moved aside it is removed in place: the
+  // archive that holds it is durable already.
+  const std::optional<ShortString> aside = MoveAside(copy_name_);
+  // The move must be on the disk before the first file goes, or a crash
+  // could keep the deletions and lose the move. Should the flush fail, the
+  // removal goes on all the same: the archive is safe.
+  if (aside) static_cast<void>(Os().SyncDirectory(ForOs(target_dir_)));
+  RemoveTree(aside ? *aside : copy_name_, false);
+}
+
+}  // namespace qlr

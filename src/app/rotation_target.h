@@ -1,0 +1,87 @@
+// The numbered directory a base is rotated into.
+//
+// A copy is never made under its number. It goes into a private directory
+// beside the numbered ones ("qlr-partial." and eight hex digits, a name no
+// rotation ever has), is made durable there, and only then is renamed to
+// the first free number, in one step that never replaces anything. So a
+// directory under a rotation name is always a complete copy, whenever the
+// run is killed or the machine stops; what an interrupted run leaves is a
+// partial directory, which the next run removes.
+//
+// A number is free when nothing at all in the target directory is named
+// by it: neither NNNNNNNN (an earlier copy, or any file) nor NNNNNNNN
+// followed by a dot and any extension (an archive made under another
+// Arc.Extension, which a new archive of that number could overwrite).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+#include "support/short_string.h"
+
+namespace qlr {
+
+class CopyManifest;
+
+// The number a directory entry blocks: its name is eight hex digits (either
+// case), alone or followed by "." and anything.
+std::optional<std::uint32_t> RotationNumberOf(std::string_view name);
+// True for the name of a partial copy: "qlr-partial." and eight hex digits.
+bool IsPartialCopyName(std::string_view name);
+
+class RotationTarget {
+ public:
+  // `target_dir` ends in a separator or is empty (the current directory).
+  // `owns_leftovers`: this run holds the run lock, so a partial copy found
+  // in the target directory belongs to a run that died and may be removed.
+  RotationTarget(std::string_view target_dir, bool owns_leftovers);
+
+  // Lists the target directory once, noting the numbers in use and
+  // removing leftovers of dead runs; creates the missing directories of
+  // the target and a new, empty partial directory in it. True on FAILURE
+  // (`error` says why); CopyName() then names the number that would have
+  // been used.
+  [[nodiscard]] bool Prepare(Status* error);
+  // Where the copy is to be made.
+  const ShortString& PartialPath() const { return partial_; }
+  // The rotation name: the number chosen so far, final after Publish.
+  const ShortString& CopyName() const { return copy_name_; }
+
+  // Gives the durable partial copy the first free number (a number that
+  // was taken meanwhile is passed over) and makes the new name and every
+  // directory this target created durable. True on FAILURE; the partial
+  // copy is then still where it was.
+  [[nodiscard]] bool Publish(Status* error);
+  // Removes the partial copy and the directories Prepare created, after a
+  // failed copy: only what this run made itself.
+  void Discard();
+  // Removes the published copy once its archive is safe: renamed to a
+  // partial name first, so that a kill while its files are deleted never
+  // leaves a partial directory under the rotation name.
+  void RemoveCopy();
+
+ private:
+  std::optional<std::uint32_t> FirstFreeNumber() const;
+  enum class Move { kMoved, kTaken, kFailed };
+  // Moves the partial copy to `final_name`, never over anything.
+  Move MoveToFinal(const ShortString& final_name, Status* error);
+  bool MakeDurable(Status* error);
+  // Renames `from` to a partial name not in use; the name, or nothing.
+  std::optional<ShortString> MoveAside(const ShortString& from);
+
+  ShortString target_dir_;
+  bool owns_leftovers_;
+  std::set<std::uint32_t> taken_;
+  std::set<std::string> names_seen_;
+  std::vector<ShortString> created_;  // directories made, outermost first
+  ShortString partial_;
+  ShortString copy_name_;
+};
+
+
+}  // namespace qlr

@@ -1,0 +1,51 @@
+// The writers' lock of a base, held by a rotation from before its copy
+// until its erase is done, so that no tosser or editor can add a message
+// in between that the erase would then take away uncopied.
+//
+// Formats that have a lock convention name its file in their descriptor
+// (`lock_extension`: the first byte of ".jhr" for JAM, of ".sqd" for
+// Squish); the others (packets, *.MSG directories) have none, and then
+// there is nothing to hold.
+#pragma once
+
+#include <string_view>
+
+#include "platform/status.h"
+#include "support/short_string.h"
+#include "util/files.h"
+
+namespace qlr {
+
+struct FormatDescriptor;
+
+class BaseLock {
+ public:
+  // How long a rotation waits for a writer to finish.
+  static constexpr int kWaitMs = 5000;
+
+  // Takes the lock of the base that `spec` names (read as OpenBase reads
+  // it), waiting up to `timeout_ms` while another program holds it. True on
+  // FAILURE: the lock file could not be opened, or it stayed locked (Busy()
+  // tells). Success without holding anything for a format without a lock
+  // convention, and on a system without byte-range locks.
+  [[nodiscard]] bool Acquire(std::string_view spec, int timeout_ms = kWaitMs);
+  // The same for a base of a known format at `location` (BaseLocation).
+  [[nodiscard]] bool Acquire(const FormatDescriptor& format, std::string_view location,
+                             int timeout_ms = kWaitMs);
+  void Release() { lock_.Release(); }
+  bool Held() const { return lock_.Held(); }
+  // After a failed Acquire: another program kept the lock all along.
+  bool Busy() const { return busy_; }
+  // The file whose first byte is (or was to be) locked; empty when the
+  // format has none.
+  const ShortString& LockFile() const { return lock_file_; }
+  // Why the last Acquire failed.
+  const Status& LastError() const { return lock_.LastError(); }
+
+ private:
+  FileByteLock lock_;
+  ShortString lock_file_;
+  bool busy_ = false;
+};
+
+}  // namespace qlr
