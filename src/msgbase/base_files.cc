@@ -68,7 +68,7 @@ bool SyncCopyDirectories(const ShortString& target, Status* error) {
 
 bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied,
                    Status* error) {
-  if (spec.empty()) return Failed(error, Status::Invalid("", "empty base specification"), "", "");
+  if (spec.empty()) return Failed(error, Status::Invalid("", "no base named"), "", "");
   const ShortString target = AddBackslash(destination);
   if (!MakePath(target)) return Failed(error, Os().LastError(), target, "cannot be created");
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);

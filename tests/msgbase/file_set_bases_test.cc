@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 struct FileSetCase {
   const char* name;
-  const char* type;                     // type character of the spec
+  const char* type;                     // type character in front of the base path
   std::vector<std::string> extensions;  // in handling order, key file first
 };
 
