@@ -119,6 +119,14 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
 
   Write(Text("processing base [", spec, "]... "));
+  // What a killed run left is this run's to finish: files its erase held
+  // aside are messages again before they are counted, and its partial
+  // copies go even when this base is not rotated now.
+  if (owns_leftovers) {
+    // Whatever must stay aside makes this run's erase fail and say so.
+    (void)RecoverInterruptedErase(spec);
+    RotationTarget(target_dir, true).RemoveLeftovers();
+  }
   std::int32_t count = 0;
   {
     OpenFailure failure = OpenFailure::kNone;

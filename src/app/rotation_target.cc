@@ -76,6 +76,25 @@ std::optional<std::uint32_t> RotationTarget::FirstFreeNumber() const {
   return static_cast<std::uint32_t>(number);
 }
 
+void RotationTarget::RemoveIfLeftover(const DirEntry& entry) const {
+  // Only a directory of the partial kind, and of it only its files:
+  // whatever else is there is not ours to judge. Such a directory is never
+  // the only copy of anything: a base is erased only after its copy has
+  // its rotation name, and a copy is moved aside for removal only once
+  // its archive is durable.
+  if (owns_leftovers_ && IsPartialCopyName(entry.name) &&
+      (entry.attributes & kAttrDirectory) != 0) {
+    RemoveTree(target_dir_ + entry.name, false);
+  }
+}
+
+void RotationTarget::RemoveLeftovers() const {
+  if (!owns_leftovers_) return;
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(ForOs(target_dir_), "*.*", &entries)) return;
+  for (const DirEntry& entry : entries) RemoveIfLeftover(entry);
+}
+
 bool RotationTarget::Prepare(Status* error) {
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(ForOs(target_dir_), "*.*", &entries)) {
@@ -90,12 +109,7 @@ bool RotationTarget::Prepare(Status* error) {
   for (const DirEntry& entry : entries) {
     names_seen_.insert(entry.name);
     if (const auto number = RotationNumberOf(entry.name)) taken_.insert(*number);
-    // Only a directory of the partial kind, and of it only its files:
-    // whatever else is there is not ours to judge.
-    if (owns_leftovers_ && IsPartialCopyName(entry.name) &&
-        (entry.attributes & kAttrDirectory) != 0) {
-      RemoveTree(target_dir_ + entry.name, false);
-    }
+    RemoveIfLeftover(entry);
   }
   const auto number = FirstFreeNumber();
   if (!number) {

@@ -27,6 +27,7 @@
 namespace qlr {
 
 class CopyManifest;
+struct DirEntry;
 
 // The number a directory entry blocks: its name is eight hex digits (either
 // case), alone or followed by "." and anything.
@@ -47,6 +48,11 @@ class RotationTarget {
   // (`error` says why); CopyName() then names the number that would have
   // been used.
   [[nodiscard]] bool Prepare(Status* error);
+  // Removes what dead runs left in the target directory, for a base that
+  // is not rotated this time (Prepare does it for one that is): a run
+  // killed while it removed an archived copy leaves an emptied base, which
+  // no later run would rotate.
+  void RemoveLeftovers() const;
   // Where the copy is to be made.
   const ShortString& PartialPath() const { return partial_; }
   // The rotation name: the number chosen so far, final after Publish.
@@ -67,6 +73,7 @@ class RotationTarget {
 
  private:
   std::optional<std::uint32_t> FirstFreeNumber() const;
+  void RemoveIfLeftover(const DirEntry& entry) const;
   enum class Move { kMoved, kTaken, kFailed };
   // Moves the partial copy to `final_name`, never over anything.
   Move MoveToFinal(const ShortString& final_name, Status* error);
@@ -82,6 +89,5 @@ class RotationTarget {
   ShortString partial_;
   ShortString copy_name_;
 };
-
 
 }  // namespace qlr

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/file_set_check.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
 #include "platform/platform.h"
 #include "util/files.h"
-#include "msgbase/file_set_check.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -106,6 +106,12 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
     return false;
   }
   return SyncCopyDirectories(target, error);
+}
+
+bool RecoverInterruptedErase(std::string_view spec) {
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format == nullptr || parsed.format->recover == nullptr) return false;
+  return parsed.format->recover(BaseLocation(*parsed.format, parsed.path));
 }
 
 std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied,

@@ -33,4 +33,12 @@ namespace qlr {
 std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr,
                                        Status* error = nullptr);
 
+// Before a base is counted for a rotation: puts back what an erase of it
+// that was killed left aside (see the format's eraser), so that this run
+// rotates it. Only the run that holds the run lock may call it: the files
+// aside belong to a dead run then, not to one at work. True when
+// something stays aside (its name was taken meanwhile); the erase then
+// reports it.
+[[nodiscard]] bool RecoverInterruptedErase(std::string_view spec);
+
 }  // namespace qlr

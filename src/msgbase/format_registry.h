@@ -45,6 +45,11 @@ using BaseFactory = std::unique_ptr<MessageBase> (*)();
 using BaseEraser = std::unique_ptr<MessageBase> (*)(std::string_view location,
                                                     const CopyManifest* copied);
 
+// Puts back, in the base at `location`, whatever an erase that was
+// interrupted left out of the writers' reach, so that it is counted and
+// copied like any message. True when something had to stay aside.
+using BaseRecoverer = bool (*)(std::string_view location);
+
 struct FormatDescriptor {
   std::string_view name;
   // The characters that select the format in a spec, upper case. The first
@@ -70,6 +75,8 @@ struct FormatDescriptor {
   BaseFactory construct = nullptr;
   // Null: bases of the format cannot be emptied by this build.
   BaseEraser erase = nullptr;
+  // Null: the format's erase leaves nothing behind when interrupted.
+  BaseRecoverer recover = nullptr;
 };
 
 // Makes `formats` the known formats; they must outlive every use. Type

@@ -142,15 +142,25 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
 // CopyFileTo with the choice of what is flushed here.
 bool CopyOneFile(std::string_view source, std::string_view dest, bool append, FileSync sync,
                  const CopyOptions& options) {
-  if (!FileExists(source) || Os().SameFile(source, dest)) return false;  // nothing to do
   // Read before the bytes: a change made while they are copied shows as
   // another time or size the next time the source is looked at.
   const std::optional<FileStatus> status = Os().Stat(source);
-  if (!status) return Failed(options.error, Os().LastError(), source, "cannot be examined");
+  if (!status) {
+    // A file deleted since it was listed is no longer part of the base; one
+    // that is there but cannot be examined is a file the copy misses.
+    if (Os().LastError().kind() == StatusKind::kNotFound) return false;
+    return Failed(options.error, Os().LastError(), source, "cannot be examined");
+  }
+  if (!status->is_regular || Os().SameFile(source, dest)) return false;  // nothing to do
 
-  if constexpr (kUnlockSourceForReading) Os().SetAttributes(source, kAttrArchive);
+  // Should the source refuse the change, the read below says whether it
+  // mattered; should it refuse its old attributes back, the copy is
+  // complete all the same and only the source's read-only bit is lost.
+  if constexpr (kUnlockSourceForReading) (void)Os().SetAttributes(source, kAttrArchive);
   const bool failed = CopyContents(source, dest, append, status->size, sync, options.error);
-  if constexpr (kUnlockSourceForReading) Os().RestoreNativeMode(source, status->native_mode);
+  if constexpr (kUnlockSourceForReading) {
+    (void)Os().RestoreNativeMode(source, status->native_mode);
+  }
   if (failed) return true;
 
   // The time first: a read-only file may refuse a new time.
@@ -230,7 +240,8 @@ bool DirExists(std::string_view path) {
 }
 
 void DeleteFileIfExists(std::string_view path) {
-  if (FileExists(path)) Os().DeleteFile(path);
+  // Callers look whether the file is gone; the reason it is not is theirs.
+  if (FileExists(path)) (void)Os().DeleteFile(path);
 }
 
 bool MakePath(std::string_view path, std::vector<ShortString>* created) {
@@ -302,12 +313,14 @@ void RemoveTree(std::string_view dir, bool recurse) {
       if (recurse) RemoveTree(path, true);
       continue;
     }
-    if constexpr (kUnlockBeforeDelete) Os().SetAttributes(path, kAttrArchive);
-    Os().DeleteFile(path);
+    // Best effort: whatever cannot be deleted stays, and so does its
+    // directory.
+    if constexpr (kUnlockBeforeDelete) (void)Os().SetAttributes(path, kAttrArchive);
+    (void)Os().DeleteFile(path);
   }
   // A trailing separator asks for the contents only. A directory that is
   // not empty yet simply stays.
-  if (!EndsInSeparator(dir)) Os().RemoveDirectory(dir);
+  if (!EndsInSeparator(dir)) (void)Os().RemoveDirectory(dir);
 }
 
 }  // namespace qlr

@@ -376,5 +376,28 @@ TEST_F(RotationRunTest, TargetWithCoarseTimesGetsEachMessageOnce) {
             "processing base [" + Spec() + "]... only 0 messages. let it live.\r\n");
 }
 
+// A run killed in its erase leaves files under their aside names and, in
+// pack mode, a copy half removed after its archive was made. The next run
+// finishes both: what was aside is counted and rotated with the rest, and
+// the partial copy goes even when the base is not rotated again.
+TEST_F(RotationRunTest, TheNextRunFinishesWhatAKilledEraseLeftAside) {
+  fs::rename(dir_.Path("area/2.msg"), dir_.Path("area/2.qlr"));
+  EXPECT_EQ(RunCapturingOutput(),
+            "processing base [" + Spec() + "]... 3 messages. copied to [" + Copy() + "]\r\n");
+  EXPECT_EQ(app_.ExitCode(), 0);
+  EXPECT_EQ(dir_.ReadFile("old/00000000/2.msg").size(), 100000u);
+  EXPECT_TRUE(fs::is_empty(dir_.Path("area")));
+}
+
+TEST_F(RotationRunTest, PartialCopiesOfAKilledRunGoEvenWhenTheBaseIsNotRotated) {
+  app_.MaxMessages = 10;
+  dir_.WriteFile("old/qlr-partial.00000000/1.msg", "half removed");
+  dir_.WriteFile("old/qlr-partial.00000001", "a file is not ours to judge");
+  EXPECT_EQ(RunCapturingOutput(),
+            "processing base [" + Spec() + "]... only 3 messages. let it live.\r\n");
+  EXPECT_FALSE(fs::exists(dir_.Path("old/qlr-partial.00000000")));
+  EXPECT_TRUE(fs::exists(dir_.Path("old/qlr-partial.00000001")));
+}
+
 }  // namespace
 }  // namespace qlr

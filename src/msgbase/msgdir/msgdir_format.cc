@@ -1,12 +1,16 @@
 #include "msgbase/msgdir/msgdir_format.h"
 
+#include "msgbase/msgdir/erase_aside.h"
 #include "msgbase/msgdir/msgdir_base.h"
 #include "msgbase/msgdir/msgdir_eraser.h"
+#include "util/paths.h"
 
 namespace qlr {
 namespace {
 
 std::unique_ptr<MessageBase> NewMsgDirBase() { return std::make_unique<MsgDirBase>(); }
+
+bool PutBackAside(std::string_view directory) { return PutBackLeftovers(AddBackslash(directory)); }
 
 }  // namespace
 
@@ -24,6 +28,7 @@ const FormatDescriptor& MsgDirFormat() {
       .lock_extension = {},
       .construct = &NewMsgDirBase,
       .erase = &EraseMsgDir,
+      .recover = &PutBackAside,
   };
   return kFormat;
 }
