@@ -40,7 +40,7 @@ if dpkg-query -W -f='${Status}' quillor 2>/dev/null | grep -qv 'not-installed'; 
   fail "a quillor package is on this machine already; purge it first (dpkg --purge quillor)"
 fi
 for path in /etc/quillor /usr/lib/quillor /var/lib/quillor /usr/bin/qlr /usr/bin/qlrmsg; do
-  [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path exists already; it would be lost by the purge"
+  if [ -e "$path" ] || [ -L "$path" ]; then fail "$path exists already; it would be lost by the purge"; fi
 done
 
 bash tools/check-man.sh
@@ -125,6 +125,6 @@ dpkg-query -W -f='${Status}' quillor 2>/dev/null | grep -qv 'not-installed' &&
   fail "dpkg still knows quillor: $(dpkg-query -W -f='${Status}' quillor)"
 for path in /etc/quillor /usr/lib/quillor /var/lib/quillor /usr/bin/qlr /usr/bin/qlrmsg \
             /usr/share/doc/quillor /usr/share/man/man1/qlr.1.gz /usr/share/man/man1/qlrmsg.1.gz; do
-  [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after the purge"
+  if [ -e "$path" ] || [ -L "$path" ]; then fail "$path is left after the purge"; fi
 done
 echo "check-package: $repo/$deb installs, rotates from another directory and purges clean"

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build-mingw
+build="build-mingw"
 if [ "${QLR_SKIP_BUILD:-0}" != 1 ]; then
   bash tools/cross-windows.sh
   cmake --build "$build" -j "${JOBS:-2}" --target qlrmsg
@@ -28,7 +28,7 @@ done
 
 zip_name="quillor-$version-win64.zip"
 stage="$build/zip-stage"
-rm -rf "$stage" "$build/$zip_name"
+rm -rf "${stage:?}" "${build:?}/$zip_name"
 mkdir -p "$stage"
 for exe in qlr.exe qlrmsg.exe; do
   x86_64-w64-mingw32-strip -o "$stage/$exe" "$build/$exe"
