@@ -10,7 +10,10 @@
 
 #include "msgbase/base_files.h"
 #include "msgbase/copy_manifest.h"
+#include "msgbase/message.h"
 #include "msgbase/open_base.h"
+#include "testing/fault_injecting_platform.h"
+#include "testing/fault_sweep.h"
 #include "testing/scratch_dir.h"
 
 namespace qlr {
@@ -107,6 +110,54 @@ TEST_P(FileSetBaseTest, EraseLeavesABaseThatChangedAfterItsCopy) {
   dir_.WriteFile("area/net" + key, changed);
   EXPECT_EQ(EraseBase(Spec(), &copied), nullptr);
   EXPECT_EQ(dir_.ReadFile("area/net" + key), changed);
+}
+
+// A run killed while it empties a base (here: every call of one kind
+// failing from some call on, the state a kill leaves) must leave a base
+// that every reader still opens, with all of its messages or none. A base
+// that no longer opens is one no tosser can write to.
+TEST_P(FileSetBaseTest, EraseStoppedAtAnyCallLeavesABaseThatOpens) {
+  constexpr int kMessages = 3;
+  int stopped = 0;
+  for (const testing::PlatformOp op :
+       {testing::PlatformOp::kOpenFile, testing::PlatformOp::kWrite, testing::PlatformOp::kWriteAt,
+        testing::PlatformOp::kTruncate}) {
+    SCOPED_TRACE(std::string(testing::OpName(op)));
+    for (int nth = 1;; ++nth) {
+      fs::remove_all(dir_.Path("area"));
+      fs::remove_all(dir_.Path("copy"));
+      {
+        auto base = OpenBase(Spec());
+        ASSERT_NE(base, nullptr);
+        Message m;
+        for (int i = 1; i <= kMessages; ++i) {
+          m.Clear();
+          m.From = "Tester";
+          m.To = "All";
+          m.Subject = "message " + std::to_string(i);
+          m.Text.Write("body\r", 5);
+          ASSERT_FALSE(base->WriteMessage(base->Count() + 1, m));
+        }
+      }
+      CopyManifest copied;
+      ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+      testing::FaultInjectingPlatform faulty;
+      bool fired = false;
+      {
+        auto installed = faulty.Install();
+        faulty.FailCall(op, nth, testing::FailMode::kFromThenOn);
+        (void)EraseBase(Spec(), &copied);
+        fired = faulty.Failures() > 0;
+      }
+      SCOPED_TRACE("stopped at call " + std::to_string(nth));
+      auto reopened = OpenBase(Spec());
+      ASSERT_NE(reopened, nullptr);
+      EXPECT_TRUE(reopened->Count() == 0 || reopened->Count() == kMessages) << reopened->Count();
+      if (!fired) break;
+      ++stopped;
+    }
+  }
+  EXPECT_GT(stopped, 0);
 }
 
 TEST_P(FileSetBaseTest, UpperCaseFilesFromDosAreUsedUnderTheirOwnNames) {

@@ -133,8 +133,10 @@ bool JamBase::Create(std::string_view path) {
   base_header_.EncodeTo(bytes.data());
   header_stream_->Write(bytes.data(), bytes.size());
   header_stream_->Flush();
-  count_ = static_cast<std::int32_t>(base_header_.ActiveMsgs);
+  return SettleEmptyBase();
+}
 
+bool JamBase::SettleEmptyBase() {
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
   if (!index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
@@ -143,8 +145,31 @@ bool JamBase::Create(std::string_view path) {
     DisposeStreams();
     return true;
   }
+  count_ = 0;
   state_ = BaseState::kCreated;
   return false;
+}
+
+bool JamBase::EmptyInPlace(std::string_view path) {
+  for (const std::string_view extension : kExtensions) {
+    if (!FileExists(BaseFileName(path, extension))) return Create(path);
+  }
+  static_cast<void>(MessageBase::Create(path));
+  DisposeStreams();
+  OpenStreams(path, FileMode::kOpenWrite);
+  index_stream_->Truncate();
+  index_stream_->Flush();
+  // From here on the base counts no message, whatever the files still hold.
+  InitHeaders();
+  base_header_.ActiveMsgs = 0;
+  std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
+  base_header_.EncodeTo(bytes.data());
+  header_stream_->Write(bytes.data(), bytes.size());
+  header_stream_->Truncate();
+  header_stream_->Flush();
+  stream_->Truncate();
+  stream_->Flush();
+  return SettleEmptyBase();
 }
 
 bool JamBase::IsValidMsg(std::int32_t number) {

@@ -53,6 +53,14 @@ class JamBase : public MessageBase {
   // OpenError and no files open, when a file cannot be created or the
   // header cannot be written out.
   [[nodiscard]] bool Create(std::string_view path) override;
+  // The erase of a base after its copy: the files Create leaves, made in
+  // place and in an order that leaves a base every reader opens should it
+  // stop at any step. The index goes first (the count is its size), then
+  // the header of an empty base is written over the old one and the
+  // headers after it cut, then the text. (Create truncates ".jhr" first:
+  // stopped there it would leave a header file too short to open.) A base
+  // with a file missing is created. True on FAILURE, as Create.
+  [[nodiscard]] bool EmptyInPlace(std::string_view path);
   // True when the base is usable, 1 <= number <= Count, and the index
   // record of `number` (loaded into IndexRecord) points at a whole message
   // header after the base header in ".jhr". A deleted record (all 0xFF)
@@ -109,6 +117,10 @@ class JamBase : public MessageBase {
  protected:
   // Disposes the streams in the order header, text, index.
   void DisposeStreams();
+  // Ends Create and EmptyInPlace: state Created with no messages, or, when
+  // a write to any file failed, OpenError with the streams closed. True on
+  // failure.
+  bool SettleEmptyBase();
 
   JamMsgHeader msg_header_;      // message last read, written or deleted
   JamBaseHeader base_header_;    // in-memory copy of the ".jhr" header

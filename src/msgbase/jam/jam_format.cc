@@ -22,7 +22,7 @@ constexpr std::array<std::string_view, 3> kExtensions = {".jhr", ".jdt", ".jdx"}
 std::unique_ptr<MessageBase> EraseJam(std::string_view location, const CopyManifest* copied) {
   if (!FileSetUnchangedSinceCopy(JamFormat(), location, copied)) return nullptr;
   auto base = std::make_unique<JamBase>();
-  if (base->Create(location) || base->State() != BaseState::kCreated) return nullptr;
+  if (base->EmptyInPlace(location) || base->State() != BaseState::kCreated) return nullptr;
   return base;
 }
 

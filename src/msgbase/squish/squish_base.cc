@@ -140,7 +140,36 @@ bool SquishBase::Create(std::string_view path) {
   if (!data_name || !index_name) return Fail();
   index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kCreate);
   stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kCreate);
+  if (WriteEmptyHeader()) return Fail();
+  count_ = static_cast<std::int32_t>(base_header_.num_msg);
+  state_ = BaseState::kCreated;
+  return false;
+}
 
+bool SquishBase::EmptyInPlace(std::string_view path) {
+  (void)MessageBase::Create(path);
+  CloseStreams();
+  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
+  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
+  if (!data_name || !index_name) return Fail();
+  if (!FileExists(*data_name) || !FileExists(*index_name)) return Create(path);
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite);
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite);
+  // From here on the base counts no message, whatever the files still hold.
+  if (WriteEmptyHeader()) return Fail();
+  index_stream_->Seek(0);
+  index_stream_->Truncate();
+  index_stream_->Flush();
+  stream_->Seek(static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize));
+  stream_->Truncate();
+  stream_->Flush();
+  if (!stream_->Ok() || !index_stream_->Ok()) return Fail();
+  count_ = 0;
+  state_ = BaseState::kCreated;
+  return false;
+}
+
+bool SquishBase::WriteEmptyHeader() {
   base_header_.len = SquishBaseHeader::kEncodedSize;
   base_header_.sz_frame_header = SquishFrameHeader::kEncodedSize;
   base_header_.end_frame = kSquishFirstFrame;
@@ -158,15 +187,12 @@ bool SquishBase::Create(std::string_view path) {
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
+  stream_->Seek(0);
   stream_->Write(bytes.data(), bytes.size());
   stream_->Flush();
-  // Create also empties a base after its copy: a header that did not reach
+  // The header also empties a base after its copy: one that did not reach
   // the file must not pass for an emptied base.
-  if (!stream_->Ok() || !index_stream_->Ok()) return Fail();
-
-  count_ = static_cast<std::int32_t>(base_header_.num_msg);
-  state_ = BaseState::kCreated;
-  return false;
+  return !stream_->Ok() || !index_stream_->Ok();
 }
 
 bool SquishBase::LockBase(int timeout_ms) {

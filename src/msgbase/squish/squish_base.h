@@ -40,6 +40,14 @@ class SquishBase : public MessageBase {
   // (see AnyFileExists). Fails with OpenError when a file cannot be made or
   // the header does not reach the file.
   [[nodiscard]] bool Create(std::string_view path) override;
+  // Makes an existing base at `path` empty, with the same files Create
+  // leaves, but in place and in an order that leaves a base every reader
+  // opens should it stop at any step: the header of an empty base over
+  // the old one first, then the index, then the frames after the header.
+  // (Create truncates first: stopped there it would leave an empty .sqd,
+  // which no program opens.) A base with a file missing is created. True
+  // on FAILURE, as Create.
+  [[nodiscard]] bool EmptyInPlace(std::string_view path);
   // Clears the error status of both streams.
   void ResetStreams() override;
 
@@ -98,6 +106,9 @@ class SquishBase : public MessageBase {
 
  private:
   void CloseStreams();
+  // Writes the header of an empty base at the start of the data file
+  // (both streams open); true on failure.
+  bool WriteEmptyHeader();
   // Gives up an Open or Create: both streams closed, State OpenError.
   bool Fail();
   // Empties the headers in memory and puts the defaults back.

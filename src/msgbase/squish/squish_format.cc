@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
 std::unique_ptr<MessageBase> EraseSquish(std::string_view location, const CopyManifest* copied) {
   if (!FileSetUnchangedSinceCopy(SquishFormat(), location, copied)) return nullptr;
   auto base = std::make_unique<SquishBase>();
-  if (base->Create(location) || base->State() != BaseState::kCreated) return nullptr;
+  if (base->EmptyInPlace(location) || base->State() != BaseState::kCreated) return nullptr;
   return base;
 }
 
