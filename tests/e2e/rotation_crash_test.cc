@@ -11,11 +11,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -26,13 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/process_group.h"
 #include "e2e/qlr_fixture.h"
 
 namespace qlr::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Clock = CrashClock;
 
 constexpr int kMessages = 2000;
 
@@ -67,30 +63,8 @@ class RotationCrashTest : public QlrFixture {
 
   // Starts qlr in a process group of its own (so that its archiver dies
   // with it), output thrown away.
-  pid_t Start(bool pack) {
-    const std::string root = Path("");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setpgid(0, 0);
-      if (::chdir(root.c_str()) != 0) ::_exit(127);
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      const char* mode = pack ? "/p" : "/c";
-      ::execl(binary_.c_str(), binary_.c_str(), mode, static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::setpgid(pid, pid);  // also here: the kill may come before the child ran
-    return pid;
-  }
-  static int Kill(pid_t pid) {
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-  }
-  static bool Finished(pid_t pid, int* status) { return ::waitpid(pid, status, WNOHANG) == pid; }
+  pid_t Start(bool pack) { return StartInOwnGroup(binary_, {pack ? "/p" : "/c"}, Path("")); }
+  static int Kill(pid_t pid) { return KillGroup(pid); }
 
   // The messages a directory holds with the right bytes.
   std::set<int> IntactIn(const std::string& relative) {
@@ -197,13 +171,7 @@ class RotationCrashTest : public QlrFixture {
   Phase KillWhen(bool pack, const std::function<bool()>& seen, const std::string& when) {
     Prepare(pack);
     const pid_t pid = Start(pack);
-    const auto give_up = Clock::now() + std::chrono::seconds(20);
-    int status = 0;
-    bool ended = false;
-    while (!(ended = Finished(pid, &status)) && !seen() && Clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    if (!ended) Kill(pid);
+    KillWhenSeen(pid, seen, std::chrono::seconds(20));
     return CheckAfterKill(when);
   }
 
