@@ -121,22 +121,33 @@ bool JamBase::Open(std::string_view path) {
   return false;
 }
 
-bool JamBase::Create(std::string_view path) {
+bool JamBase::Create(std::string_view path) { return MakeEmpty(path, FileMode::kCreate); }
+
+bool JamBase::EmptyInPlace(std::string_view path) {
+  for (const std::string_view extension : kExtensions) {
+    if (!FileExists(BaseFileName(path, extension))) return Create(path);
+  }
+  return MakeEmpty(path, FileMode::kOpenWrite);
+}
+
+bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
   DisposeStreams();
-  OpenStreams(path, FileMode::kCreate);
-
-  InitHeaders();
+  OpenStreams(path, mode);
+  // The index first: the count is its size, so from here on the base
+  // counts no message, whatever the other files still hold.
+  index_stream_->Truncate();
+  index_stream_->Flush();
   // The files are empty now, whatever base this object held before.
+  InitHeaders();
   base_header_.ActiveMsgs = 0;
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
   header_stream_->Write(bytes.data(), bytes.size());
+  header_stream_->Truncate();
   header_stream_->Flush();
-  return SettleEmptyBase();
-}
-
-bool JamBase::SettleEmptyBase() {
+  stream_->Truncate();
+  stream_->Flush();
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
   if (!index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
@@ -148,28 +159,6 @@ bool JamBase::SettleEmptyBase() {
   count_ = 0;
   state_ = BaseState::kCreated;
   return false;
-}
-
-bool JamBase::EmptyInPlace(std::string_view path) {
-  for (const std::string_view extension : kExtensions) {
-    if (!FileExists(BaseFileName(path, extension))) return Create(path);
-  }
-  static_cast<void>(MessageBase::Create(path));
-  DisposeStreams();
-  OpenStreams(path, FileMode::kOpenWrite);
-  index_stream_->Truncate();
-  index_stream_->Flush();
-  // From here on the base counts no message, whatever the files still hold.
-  InitHeaders();
-  base_header_.ActiveMsgs = 0;
-  std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
-  base_header_.EncodeTo(bytes.data());
-  header_stream_->Write(bytes.data(), bytes.size());
-  header_stream_->Truncate();
-  header_stream_->Flush();
-  stream_->Truncate();
-  stream_->Flush();
-  return SettleEmptyBase();
 }
 
 bool JamBase::IsValidMsg(std::int32_t number) {

@@ -117,10 +117,9 @@ class JamBase : public MessageBase {
  protected:
   // Disposes the streams in the order header, text, index.
   void DisposeStreams();
-  // Ends Create and EmptyInPlace: state Created with no messages, or, when
-  // a write to any file failed, OpenError with the streams closed. True on
-  // failure.
-  bool SettleEmptyBase();
+  // Create (files made or truncated) and EmptyInPlace (files opened as
+  // they are): the files of an empty base, index first. True on failure.
+  bool MakeEmpty(std::string_view path, FileMode mode);
 
   JamMsgHeader msg_header_;      // message last read, written or deleted
   JamBaseHeader base_header_;    // in-memory copy of the ".jhr" header

@@ -132,30 +132,23 @@ bool SquishBase::Open(std::string_view path) {
   return false;
 }
 
-bool SquishBase::Create(std::string_view path) {
-  (void)MessageBase::Create(path);
-  CloseStreams();
-  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
-  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
-  if (!data_name || !index_name) return Fail();
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kCreate);
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kCreate);
-  if (WriteEmptyHeader()) return Fail();
-  count_ = static_cast<std::int32_t>(base_header_.num_msg);
-  state_ = BaseState::kCreated;
-  return false;
-}
+bool SquishBase::Create(std::string_view path) { return MakeEmpty(path, /*in_place=*/false); }
 
-bool SquishBase::EmptyInPlace(std::string_view path) {
+bool SquishBase::EmptyInPlace(std::string_view path) { return MakeEmpty(path, /*in_place=*/true); }
+
+bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   (void)MessageBase::Create(path);
   CloseStreams();
   const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
   const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
   if (!data_name || !index_name) return Fail();
-  if (!FileExists(*data_name) || !FileExists(*index_name)) return Create(path);
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite);
-  // From here on the base counts no message, whatever the files still hold.
+  const FileMode mode = in_place && FileExists(*data_name) && FileExists(*index_name)
+                            ? FileMode::kOpenWrite
+                            : FileMode::kCreate;
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, mode);
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, mode);
+  // The header first: from here on the base counts no message, whatever
+  // the files still hold.
   if (WriteEmptyHeader()) return Fail();
   index_stream_->Seek(0);
   index_stream_->Truncate();

@@ -106,6 +106,9 @@ class SquishBase : public MessageBase {
 
  private:
   void CloseStreams();
+  // Create and EmptyInPlace: the files of an empty base, header first,
+  // made anew or (`in_place`, both files there) opened as they are.
+  bool MakeEmpty(std::string_view path, bool in_place);
   // Writes the header of an empty base at the start of the data file
   // (both streams open); true on failure.
   bool WriteEmptyHeader();
