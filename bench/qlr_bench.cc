@@ -145,8 +145,7 @@ std::string SpecOf(const Format& format, const fs::path& dir) {
 
 constexpr std::size_t kBody = 400;
 
-void BM_Write(benchmark::State& state, const Format& format, bool durable) {
-  const int count = static_cast<int>(state.range(0));
+void BM_Write(benchmark::State& state, const Format& format, int count, bool durable) {
   const fs::path dir = WorkDir() / (std::string("write-") + format.name);
   NoSyncPlatform no_sync;
   std::unique_ptr<qlr::ScopedPlatform> installed;
@@ -161,8 +160,7 @@ void BM_Write(benchmark::State& state, const Format& format, bool durable) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 
-void BM_Read(benchmark::State& state, const Format& format) {
-  const int count = static_cast<int>(state.range(0));
+void BM_Read(benchmark::State& state, const Format& format, int count) {
   const fs::path dir = WorkDir() / (std::string("read-") + format.name);
   {
     NoSyncPlatform no_sync;
@@ -206,16 +204,14 @@ void RegisterCases() {
         benchmark::RegisterBenchmark((std::string("write/") + format.name + "/" +
                                       std::to_string(count) + (durable ? "/sync" : "/nosync"))
                                          .c_str(),
-                                     BM_Write, format, durable)
-            ->Arg(count)
+                                     BM_Write, format, count, durable)
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
       }
       benchmark::RegisterBenchmark(
           (std::string("read/") + format.name + "/" + std::to_string(count)).c_str(), BM_Read,
-          format)
-          ->Arg(count)
+          format, count)
           ->Iterations(1)
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
