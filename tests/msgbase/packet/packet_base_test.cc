@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         // one that puts it right after the NUL of a name (00 02 but no
         // 00 after), are candidates that must all be turned down.
         BoundaryCase{"text_of_two_bytes",
-                     {PackedMessage(std::string(5000, '\x02')), PackedMessage("\x02")}},
+                     {PackedMessage(std::string(5000, '\x02')), PackedMessage("\x02z")}},
         BoundaryCase{"two_byte_after_a_name_nul",
                      {PackedMessage("\x02x"), PackedMessage("\x02\x02"), PackedMessage("y")}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
