@@ -95,11 +95,20 @@ timed() {
 compare() {
   local name=$1 setup=$2 qcmd=$3 rcmd=$4 r
   q_t=() q_m=() r_t=() r_m=()
+  # The order changes every round: whichever runs right after the other's
+  # deletions creates its files in the trap described at the top.
   for ((r = 0; r <= repeat; r++)); do
-    $setup
-    timed q $qcmd
-    $setup
-    timed r $rcmd
+    if ((r % 2 == 0)); then
+      $setup
+      timed q $qcmd
+      $setup
+      timed r $rcmd
+    else
+      $setup
+      timed r $rcmd
+      $setup
+      timed q $qcmd
+    fi
     if [ "$r" = 0 ]; then q_t=() r_t=(); fi
   done
   local qm rm

@@ -165,7 +165,7 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
     return Failed(options.error, Os().LastError(), dest, "cannot take the source's attributes");
   }
   if (options.copied != nullptr) {
-    options.copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
+    options.copied->push_back(CopiedFile{std::string(source), std::string(dest), *status});
   }
   return false;
 }
