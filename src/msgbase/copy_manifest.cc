@@ -53,7 +53,7 @@ const CopiedFile* CopyManifest::Find(std::string_view source) const {
     index_.clear();
     index_.reserve(files_.size());
     // The first record of a source wins, as a walk over the list would.
-    for (std::size_t i = 0; i < files_.size(); ++i) index_.emplace(files_[i].source.str(), i);
+    for (std::size_t i = 0; i < files_.size(); ++i) index_.emplace(files_[i].source, i);
     indexed_ = files_.size();
   }
   const auto found = index_.find(std::string(source));
@@ -62,9 +62,8 @@ const CopiedFile* CopyManifest::Find(std::string_view source) const {
 
 void CopyManifest::RelocateCopy(std::string_view from_directory, std::string_view to_directory) {
   for (CopiedFile& file : files_) {
-    const std::string_view dest = file.dest.view();
-    if (dest.substr(0, from_directory.size()) != from_directory) continue;
-    file.dest = ShortString(to_directory) + dest.substr(from_directory.size());
+    if (std::string_view(file.dest).substr(0, from_directory.size()) != from_directory) continue;
+    file.dest.replace(0, from_directory.size(), to_directory);
   }
 }
 
@@ -87,7 +86,7 @@ CopyMatch MatchCopy(const CopiedFile& file, std::string_view path) {
   const std::optional<FileStatus> now = Os().Stat(path);
   if (!now) return CopyMatch::kUnknown;
   if (!SameStatusAsCopied(file, *now)) return CopyMatch::kDiffers;
-  return CompareBytes(path, file.dest.view(), file.status.size);
+  return CompareBytes(path, file.dest, file.status.size);
 }
 
 }  // namespace qlr

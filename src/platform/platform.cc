@@ -1,9 +1,11 @@
 // The platform in use, and the helpers every implementation shares.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace qlr {
 namespace {
@@ -58,6 +60,24 @@ bool FileHandle::ReadAt(std::uint64_t, void* buffer, std::size_t n, std::size_t*
 bool FileHandle::WriteAt(std::uint64_t, const void*, std::size_t, std::size_t* written) {
   *written = 0;
   return Fail(Status::Invalid("", "positional write not supported"));
+}
+
+bool FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) {
+  constexpr std::size_t kBlock = 65535;
+  *copied = 0;
+  std::vector<char> buffer(kBlock);
+  while (*copied < n) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, n - *copied));
+    std::size_t got = 0;
+    if (!source.Read(buffer.data(), want, &got)) return Fail(source.LastError());
+    if (got == 0) break;
+    std::size_t written = 0;
+    const bool ok = Write(buffer.data(), got, &written);
+    *copied += written;
+    if (!ok) return false;  // Write said why
+    if (written != got) return Fail(Status(StatusKind::kIoError, "", "short write"));
+  }
+  return true;
 }
 
 bool FileHandle::TryLock(std::uint64_t, std::uint64_t) {

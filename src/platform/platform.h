@@ -108,6 +108,16 @@ class FileHandle {
   [[nodiscard]] virtual bool Truncate(std::uint64_t size) = 0;
   // Flushes written data to stable storage.
   [[nodiscard]] virtual bool Sync() = 0;
+  // Copies the bytes of `source` from its current position to this file's
+  // current position until `n` bytes or the end of `source`, and advances
+  // both positions by *copied. Reaching the end of `source` is not an
+  // error: true, and *copied < n tells. False when a read or a write
+  // failed, with *copied the count that reached this file and LastError()
+  // saying why. The default reads and writes blocks of 65535 bytes through
+  // Read and Write (the source's Read until it returns nothing); POSIX lets
+  // the kernel copy where the file system can (copy_file_range), without
+  // the bytes passing through this process.
+  [[nodiscard]] virtual bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied);
 
   // Byte-range locks, the kind other FTN programs take to announce a write
   // (JAM: the first byte of .jhr; Squish: the first byte of .sqd). They

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -30,8 +31,6 @@ constexpr bool kUnlockSourceForReading = kDosStyle;
 // On POSIX deletion needs no file permission, and changing the mode of a
 // symbolic link would change its target, outside the tree.
 constexpr bool kUnlockBeforeDelete = kDosStyle;
-
-constexpr std::size_t kCopyBlockSize = 65535;
 
 bool IsDirectory(std::string_view path) {
   const std::optional<FileStatus> status = Os().Stat(path);
@@ -108,19 +107,14 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
     return Failed(error, out->LastError(), dest, "cannot be positioned");
   }
 
-  std::vector<char> buffer(kCopyBlockSize);
+  // To the end of the source, whatever its size now: a source that grew
+  // or shrank meanwhile shows in the count below. The kernel copies where
+  // it can (see FileHandle::CopyFrom).
   std::uint64_t copied = 0;
-  for (;;) {
-    std::size_t got = 0;
-    if (!in->Read(buffer.data(), buffer.size(), &got)) {
-      return Failed(error, in->LastError(), source, "read error");
-    }
-    if (got == 0) break;
-    std::size_t written = 0;
-    if (!out->Write(buffer.data(), got, &written) || written != got) {
-      return Failed(error, out->LastError(), dest, "write error");
-    }
-    copied += got;
+  if (!out->CopyFrom(*in, std::numeric_limits<std::uint64_t>::max(), &copied)) {
+    // The reason names no file when the platform could not tell which side
+    // failed; the copy's own message names the destination then.
+    return Failed(error, out->LastError(), dest, "copy error");
   }
   if (copied != source_size) {
     return Failed(error, Status(StatusKind::kIoError, source, "changed size while it was copied"),
@@ -171,7 +165,7 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
     return Failed(options.error, Os().LastError(), dest, "cannot take the source's attributes");
   }
   if (options.copied != nullptr) {
-    options.copied->push_back(CopiedFile{ShortString(source), ShortString(dest), *status});
+    options.copied->push_back(CopiedFile{std::string(source), std::string(dest), *status});
   }
   return false;
 }

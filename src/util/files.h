@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,10 +27,12 @@ void DeleteFileIfExists(std::string_view path);
 bool MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
 
 // A file a copy has read completely, with the source's status as it was
-// read just before its bytes were.
+// read just before its bytes were. The paths are heap strings: a rotation
+// keeps one record per file until its erase, and two 256-byte short
+// strings would make that list half a kilobyte a file.
 struct CopiedFile {
-  ShortString source;
-  ShortString dest;
+  std::string source;
+  std::string dest;
   FileStatus status;
 };
 

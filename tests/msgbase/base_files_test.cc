@@ -257,7 +257,7 @@ TEST_F(BaseFilesTest, ManifestRecordsEachCopiedFileOnce) {
   CopyManifest copied;
   ASSERT_FALSE(CopyBaseFiles("#" + area, dir_.Path("old/00000000"), &copied));
   std::vector<std::string> sources;
-  for (const CopiedFile& file : copied.Files()) sources.push_back(std::string(file.source.view()));
+  for (const CopiedFile& file : copied.Files()) sources.push_back(file.source);
   std::sort(sources.begin(), sources.end());
   EXPECT_EQ(sources, (std::vector<std::string>{area + kSep + "1.msg", area + kSep + "2.msg",
                                                area + kSep + "lastread"}));

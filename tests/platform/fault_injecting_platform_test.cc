@@ -68,6 +68,13 @@ std::vector<OpCase> Cases() {
          return s.file->Unlock(0, 1);
        }},
       {PlatformOp::kClose, K::kIoError, true, [](Rig& s) { return s.file->Close(); }},
+      {PlatformOp::kCopyFrom, K::kIoError, true,
+       [](Rig& s) {
+         // /d/g ("g") copied over the first byte of /d/f.
+         const std::unique_ptr<FileHandle> from = s.faulty.OpenFile("/d/g", OpenMode::kRead);
+         std::uint64_t copied = 0;
+         return from != nullptr && s.file->CopyFrom(*from, 8, &copied) && copied == 1;
+       }},
       {PlatformOp::kDeleteFile, K::kIoError, false,
        [](Rig& s) { return s.faulty.DeleteFile("/d/g"); }},
       {PlatformOp::kRename, K::kIoError, false,

@@ -155,6 +155,73 @@ TEST(PlatformContractTest, PositionalIoBeyondFourGibibytes) {
   ASSERT_TRUE(file->Truncate(0));
 }
 
+// CopyFrom starts at both current positions, stops at `n` or the end of
+// the source, and leaves both positions after what it copied: the next
+// Read and Write go on from there.
+TEST(PlatformContractTest, CopyFromGoesFromPositionToPosition) {
+  std::string source(200001, '\0');  // several blocks of any copy loop
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>('a' + i % 26);
+  struct Case {
+    const char* name;
+    std::uint64_t from;  // the source's position
+    std::string dest;    // the destination's content; it is written at its end
+    std::uint64_t n;
+    std::uint64_t expected;  // bytes copied
+  } cases[] = {
+      {"whole file", 0, "", UINT64_MAX, source.size()},
+      {"from the middle onto an end", 70000, "head", UINT64_MAX, source.size() - 70000},
+      {"at most n", 5, "", 131073, 131073},
+      {"nothing left", source.size(), "xy", 10, 0},
+      {"n of 0", 0, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    dir.WriteFile("src", source);
+    dir.WriteFile("dst", c.dest);
+    auto in = Open(dir.Path("src"), OpenMode::kRead);
+    auto out = Open(dir.Path("dst"), OpenMode::kReadWrite);
+    ASSERT_NE(in, nullptr);
+    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(in->Seek(c.from));
+    ASSERT_TRUE(out->Seek(c.dest.size()));
+    std::uint64_t copied = 99;
+    ASSERT_TRUE(out->CopyFrom(*in, c.n, &copied)) << out->LastError().ToString();
+    EXPECT_EQ(copied, c.expected);
+    char next[2] = {};
+    std::size_t got = 0;
+    ASSERT_TRUE(in->Read(next, 1, &got));
+    const std::uint64_t after = c.from + c.expected;
+    EXPECT_EQ(got, after < source.size() ? 1u : 0u);
+    if (got == 1) {
+      EXPECT_EQ(next[0], source[after]);
+    }
+    std::size_t written = 0;
+    ASSERT_TRUE(out->Write("!", 1, &written));
+    ASSERT_TRUE(out->Close());
+    EXPECT_EQ(dir.ReadFile("dst"), c.dest +
+                                       source.substr(static_cast<std::size_t>(c.from),
+                                                     static_cast<std::size_t>(c.expected)) +
+                                       "!");
+  }
+}
+
+TEST(PlatformContractTest, CopyFromAClosedFileFailsAndSaysWhy) {
+  ScratchDir dir;
+  dir.WriteFile("src", "abc");
+  auto in = Open(dir.Path("src"), OpenMode::kRead);
+  auto out = Open(dir.Path("dst"), OpenMode::kCreate);
+  ASSERT_NE(in, nullptr);
+  ASSERT_NE(out, nullptr);
+  ASSERT_TRUE(in->Close());
+  std::uint64_t copied = 99;
+  EXPECT_FALSE(out->CopyFrom(*in, 3, &copied));
+  EXPECT_EQ(copied, 0u);
+  EXPECT_FALSE(out->LastError().ok());
+  ASSERT_TRUE(out->Close());
+  EXPECT_EQ(dir.ReadFile("dst"), "");
+}
+
 TEST(PlatformContractTest, RenameReplacesTheTarget) {
   ScratchDir dir;
   dir.WriteFile("target", "old content");

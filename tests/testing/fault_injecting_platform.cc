@@ -82,6 +82,15 @@ class FaultInjectingFile final : public FileHandle {
     return Forward(inner_->Close());
   }
 
+  // Copies through this file's Read and Write and the source's Read (the
+  // source is a file of the injector too), so every block of a copy can
+  // fail as well as the copy as a whole.
+  bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
+    *copied = 0;
+    if (Fails(PlatformOp::kCopyFrom)) return false;
+    return FileHandle::CopyFrom(source, n, copied);
+  }
+
  private:
   bool Fails(PlatformOp op, StatusKind kind = StatusKind::kIoError) {
     if (!owner_.NextCall(op)) return false;

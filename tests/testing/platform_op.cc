@@ -22,6 +22,7 @@ constexpr std::array<std::string_view, kPlatformOpCount> kNames = {
     "kTryLock",
     "kUnlock",
     "kClose",
+    "kCopyFrom",
     "kDeleteFile",
     "kRename",
     "kRenameNoReplace",

@@ -29,6 +29,10 @@ enum class PlatformOp {
   kTryLock,  // false, kBusy
   kUnlock,
   kClose,  // false, kIoError; the file is closed all the same
+  // FileHandle::CopyFrom: false, nothing copied, kIoError. Without a fault
+  // the test doubles copy through Read and Write, so those fail inside a
+  // copy too.
+  kCopyFrom,
   kDeleteFile,
   kRename,
   kRenameNoReplace,

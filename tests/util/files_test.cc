@@ -203,6 +203,7 @@ TEST_F(FilesTest, CopyFileToReportsEveryWriteFailure) {
       {PlatformOp::kWrite, 2},
       {PlatformOp::kShortWrite, 3},
       {PlatformOp::kRead, 2},
+      {PlatformOp::kCopyFrom, 1},
       {PlatformOp::kSync, 1},
       {PlatformOp::kOpenFile, 1},
       {PlatformOp::kOpenFile, 2},

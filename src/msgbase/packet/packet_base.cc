@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "msgbase/ftn_address.h"
@@ -26,6 +27,25 @@ constexpr std::int32_t kMatchToNextText = 1 + kPackedMsgHeaderSize;
 // The NUL that ends a text, then the next message's type word 2.
 constexpr std::array<std::uint8_t, 3> kMessageSeam = {0x00, 0x02, 0x00};
 constexpr std::int32_t kSeamTail = static_cast<std::int32_t>(kMessageSeam.size()) - 1;
+
+// Index of the first seam in data[0, n); n when there is none. The type
+// byte 02 is rare in names and text, unlike NUL, so memchr looks for it
+// and only its neighbours are then compared.
+std::size_t FindSeam(const std::uint8_t* data, std::size_t n) {
+  if (n < kMessageSeam.size()) return n;
+  const std::uint8_t* p = data + 1;
+  const std::uint8_t* const end = data + n - 1;  // the last byte cannot be a seam's middle
+  while (p < end) {
+    const void* hit = std::memchr(p, kMessageSeam[1], static_cast<std::size_t>(end - p));
+    if (hit == nullptr) break;
+    p = static_cast<const std::uint8_t*>(hit);
+    if (p[-1] == kMessageSeam[0] && p[1] == kMessageSeam[2]) {
+      return static_cast<std::size_t>(p - 1 - data);
+    }
+    ++p;
+  }
+  return n;
+}
 
 }  // namespace
 
@@ -112,21 +132,21 @@ bool PacketBase::Refuse() {
 }
 
 void PacketBase::ScanBoundaries(std::int32_t size) {
-  // One forward pass in whole chunks. `window` holds the file bytes from
-  // `window_start` up to `read_pos`; `next` is the first offset a match may
-  // start at. The last two bytes of a chunk are kept in front of the next
-  // one, so a seam that straddles two chunks is found.
-  std::vector<std::uint8_t> window;
-  window.reserve(static_cast<std::size_t>(kScanChunk + kSeamTail));
+  // One forward pass in whole chunks. window[0, filled) holds the file
+  // bytes from `window_start` up to `read_pos`; `next` is the first offset
+  // a match may start at. The last two bytes of a chunk are moved in front
+  // of the next one, so a seam that straddles two chunks is found.
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(kScanChunk + kSeamTail));
+  std::size_t filled = 0;
   std::int64_t window_start = kFirstTextOffset;
   std::int64_t read_pos = kFirstTextOffset;
   std::int64_t next = kFirstTextOffset;
   while (true) {
     if (next < read_pos) {
-      const auto from = window.begin() + static_cast<std::ptrdiff_t>(next - window_start);
-      const auto hit = std::search(from, window.end(), kMessageSeam.begin(), kMessageSeam.end());
-      if (hit != window.end()) {
-        const std::int64_t at = window_start + (hit - window.begin());
+      const auto from = static_cast<std::size_t>(next - window_start);
+      const std::size_t hit = FindSeam(window.data() + from, filled - from);
+      if (hit != filled - from) {
+        const std::int64_t at = next + static_cast<std::int64_t>(hit);
         boundaries_.push_back(static_cast<std::int32_t>(at));
         next = at + kMatchToNextText;
         continue;
@@ -135,22 +155,20 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
     // The skipped fixed part of a message may reach past what was read.
     if (next > read_pos) read_pos = next;
     if (read_pos >= size) break;
-    const std::int64_t keep_from = std::max(next, read_pos - kSeamTail);
-    if (keep_from >= read_pos) {
-      window.clear();
-    } else {
-      window.erase(window.begin(),
-                   window.begin() + static_cast<std::ptrdiff_t>(keep_from - window_start));
-    }
     // No match starts before keep_from: it would have been found whole.
+    const std::int64_t keep_from = std::max(next, read_pos - kSeamTail);
+    const auto kept = static_cast<std::size_t>(read_pos - keep_from);
+    if (kept > 0) {
+      std::memmove(window.data(),
+                   window.data() + static_cast<std::ptrdiff_t>(keep_from - window_start), kept);
+    }
     window_start = next = keep_from;
     const auto chunk =
         static_cast<std::size_t>(std::min<std::int64_t>(kScanChunk, size - read_pos));
-    const std::size_t kept = window.size();
-    window.resize(kept + chunk);
     stream_->Seek(static_cast<std::int32_t>(read_pos));
     stream_->Read(window.data() + kept, chunk);
     if (!stream_->Ok()) break;
+    filled = kept + chunk;
     read_pos += static_cast<std::int64_t>(chunk);
   }
   // A read error ends the search like the end of the file: whatever

@@ -230,7 +230,14 @@ INSTANTIATE_TEST_SUITE_P(
         BoundaryCase{"seam_in_fixed_parts",
                      {SeamInFixedPart("a"), SeamInFixedPart("b"), SeamInFixedPart("c")}},
         BoundaryCase{"text_with_two_byte_not_after_nul",
-                     {PackedMessage("x\x02\x02y"), PackedMessage("z")}}),
+                     {PackedMessage("x\x02\x02y"), PackedMessage("z")}},
+        // The scan looks for the byte 02 first: a text made of it, and
+        // one that puts it right after the NUL of a name (00 02 but no
+        // 00 after), are candidates that must all be turned down.
+        BoundaryCase{"text_of_two_bytes",
+                     {PackedMessage(std::string(5000, '\x02')), PackedMessage("\x02z")}},
+        BoundaryCase{"two_byte_after_a_name_nul",
+                     {PackedMessage("\x02x"), PackedMessage("\x02\x02"), PackedMessage("y")}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(PacketScanTest, TailWithoutTerminatorEndsThreeBytesBeforeTheEnd) {

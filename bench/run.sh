@@ -1,0 +1,305 @@
+#!/usr/bin/env bash
+# quillor against the physical limits and reference tools of this machine.
+#
+#   bash bench/run.sh                  # the default sizes, < 10 min on 2 cores
+#   JAM_MB=64 JAM_MSGS=20000 MSG_FILES=5000 PKT_MB=64 LIB_COUNTS="1000 10000" \
+#     TOSS_COUNT=10000 SYNC_COUNT=500 REPEAT=3 bash bench/run.sh   # a quick look
+#
+# Cases (every one run once as a warm-up, then REPEAT times; medians):
+#   1. copy-mode rotation of a JAM base        vs cp -p of its files + sync of them
+#   2. rotation of a *.msg base                vs cp -pR + sync -f + find -delete
+#   3. OpenBase + Count of a packet            vs cat FILE > /dev/null
+#   4. library writes and reads per format     vs crashmail tossing the same
+#      messages into a JAM and a *.msg area (it never syncs, so the
+#      comparison is with quillor's writes without sync; durable writes
+#      are shown on their own)
+#   5. growth: time at the larger of LIB_COUNTS over the smaller, ideally
+#      their quotient (linear)
+#   6. peak RSS of each case (/usr/bin/time -f %M)
+# Ratio is always quillor's time over the reference's: below 1 quillor is
+# faster. Rate rows (msg/s) give the ratio of the times all the same.
+#
+# Sizes: JAM_MB, JAM_MSGS, MSG_FILES, PKT_MB, LIB_COUNTS, TOSS_COUNT,
+# SYNC_COUNT; REPEAT (measured rounds after the warm-up, 3) and
+# ROTATE_REPEAT (the same for cases 1 and 2, 1); BENCH_DIR chooses the
+# disk (default /var/tmp).
+#
+# Trap: on ext4 here, creating many files in a directory right after
+# deleting many is up to 10 times slower for minutes. So nothing is deleted
+# between runs: every old output is renamed into $work/trash, which is
+# removed once, at the end.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+jam_mb=${JAM_MB:-1024}
+jam_msgs=${JAM_MSGS:-300000}
+msg_files=${MSG_FILES:-100000}
+pkt_mb=${PKT_MB:-1024}
+lib_counts=${LIB_COUNTS:-10000 100000}
+toss_count=${TOSS_COUNT:-100000}
+sync_count=${SYNC_COUNT:-1000}
+repeat=${REPEAT:-3}
+# The two rotations move a gigabyte and 100,000 files a run: one measured
+# round after the warm-up keeps the whole benchmark under 10 minutes.
+rotate_repeat=${ROTATE_REPEAT:-1}
+build=${BENCH_BUILD:-$root/build-bench}
+
+# --- what the benchmark needs ---
+need=()
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+command -v crashmail > /dev/null || need+=(crashmail)
+[ -x /usr/bin/time ] || need+=(time)
+command -v bc > /dev/null || need+=(bc)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=()
+  [ "$(id -u)" = 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get install -y "${need[@]}" > /dev/null
+fi
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQLR_BUILD_TESTS=OFF -DQLR_BENCH=ON \
+  > /dev/null
+cmake --build "$build" -j 2 --target qlr qlr_bench > /dev/null
+
+work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/qlr-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/trash" "$work/bin"
+cp "$build/qlr" "$work/bin/qlr"
+bench=$build/bench/qlr_bench
+rows=()
+export work
+
+aside() {
+  local p
+  for p in "$@"; do
+    [ -e "$p" ] && mv "$p" "$work/trash/$(basename "$p").$RANDOM$RANDOM"
+  done
+  return 0
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+max() { sort -g | tail -n 1; }
+now() { date +%s.%N; }
+ratio() { echo "scale=4; $1 / $2" | bc -l; }
+row() { rows+=("$(printf '%s|%s|%s|%s' "$1" "$2" "$3" "$4")"); }
+
+# timed VAR_PREFIX cmd...: appends the wall time to ${prefix}_t and the
+# peak RSS (KB) to ${prefix}_m.
+timed() {
+  local prefix=$1 start end
+  shift
+  start=$(now)
+  # The steps are shell functions (exported): a child shell runs them, and
+  # the RSS is the largest of its process tree, the tool's own.
+  /usr/bin/time -f %M -o "$work/rss" bash -c "$*"
+  end=$(now)
+  eval "${prefix}_t+=(\"$(echo "$end - $start" | bc)\")"
+  eval "${prefix}_m+=(\"$(tail -n 1 "$work/rss")\")"
+}
+
+# compare ROUNDS NAME SETUP QLR REFERENCE: SETUP before each run (untimed),
+# a warm-up round and ROUNDS measured ones; adds the time row and the RSS
+# row.
+compare() {
+  local rounds=$1 name=$2 setup=$3 qcmd=$4 rcmd=$5 r
+  q_t=() q_m=() r_t=() r_m=()
+  # The order changes every round: whichever runs right after the other's
+  # deletions creates its files in the trap described at the top.
+  for ((r = 0; r <= rounds; r++)); do
+    if ((r % 2 == 0)); then
+      $setup
+      timed q $qcmd
+      $setup
+      timed r $rcmd
+    else
+      $setup
+      timed r $rcmd
+      $setup
+      timed q $qcmd
+    fi
+    if [ "$r" = 0 ]; then q_t=() r_t=(); fi
+  done
+  local qm rm
+  qm=$(printf '%s\n' "${q_t[@]}" | median)
+  rm=$(printf '%s\n' "${r_t[@]}" | median)
+  row "$name [s]" "$(printf '%.3f' "$qm")" "$(printf '%.3f' "$rm")" "$(ratio "$qm" "$rm")"
+  row "  peak RSS [KB]" "$(printf '%s\n' "${q_m[@]}" | max)" "$(printf '%s\n' "${r_m[@]}" | max)" \
+    "$(ratio "$(printf '%s\n' "${q_m[@]}" | max)" "$(printf '%s\n' "${r_m[@]}" | max)")"
+}
+
+# --- 1. JAM rotation ---
+# The message text makes up the size: header and index records take
+# about 120 bytes a message.
+jam_body=$(((jam_mb * 1048576) / jam_msgs - 120))
+mkdir -p "$work/jam-template"
+"$bench" make-jam "$work/jam-template/echo" "$jam_msgs" "$jam_body"
+printf 'MaxMessages 1\r\nBase !%s %s\r\n' "$work/jam/echo" "$work/jam-old" > "$work/bin/qlr.ctl"
+jam_setup() {
+  aside "$work/jam" "$work/jam-old" "$work/jam-ref"
+  cp -a "$work/jam-template" "$work/jam"
+  mkdir -p "$work/jam-old" "$work/jam-ref"
+  sync
+}
+jam_qlr() {
+  "$work/bin/qlr" /c > "$work/out.txt"
+  grep -q "copied to" "$work/out.txt" || { cat "$work/out.txt" >&2; exit 1; }
+}
+jam_ref() {
+  cp -p "$work"/jam/echo.* "$work/jam-ref/"
+  sync "$work"/jam-ref/echo.*
+}
+export -f jam_qlr jam_ref
+compare "$rotate_repeat" "1 rotate JAM, $jam_mb MB, $jam_msgs msgs" jam_setup jam_qlr jam_ref
+aside "$work/jam-template" "$work/jam" "$work/jam-old" "$work/jam-ref"
+
+# --- 2. *.msg rotation ---
+mkdir -p "$work/msg-template"
+python3 - "$work/msg-template" "$msg_files" << 'EOF'
+import sys
+body = b'x' * 300
+for i in range(1, int(sys.argv[2]) + 1):
+    with open(f'{sys.argv[1]}/{i}.msg', 'wb') as f:
+        f.write(body)
+EOF
+msg_setup() {
+  aside "$work/area" "$work/msg-old"
+  cp -a "$work/msg-template" "$work/area"
+  mkdir -p "$work/msg-old"
+  sync
+}
+msg_qlr() {
+  printf 'MaxMessages 1\r\nBase #%s %s\r\n' "$work/area" "$work/msg-old" > "$work/bin/qlr.ctl"
+  "$work/bin/qlr" /c > "$work/out.txt"
+  grep -q "copied to" "$work/out.txt" || { cat "$work/out.txt" >&2; exit 1; }
+}
+msg_ref() {
+  cp -pR "$work/area" "$work/msg-old/00000000"
+  sync -f "$work/msg-old/00000000"
+  find "$work/area" -name '*.msg' -delete
+}
+export -f msg_qlr msg_ref
+compare "$rotate_repeat" "2 rotate *.msg, $msg_files files" msg_setup msg_qlr msg_ref
+aside "$work/msg-template" "$work/area" "$work/msg-old"
+
+# --- 3. packet count ---
+mkdir -p "$work/pkt"
+python3 - "$work/pkt/big.pkt" "$pkt_mb" << 'EOF'
+import sys
+msg = b'\x02\x00' + b'\x00' * 32 + b'All\x00Sysop\x00bench\x00' + b'x' * 200 + b'\r\x00'
+chunk = msg * 4000
+with open(sys.argv[1], 'wb') as f:
+    f.write(b'\x00' * 18 + b'\x02\x00' + b'\x00' * 38)
+    for _ in range(int(sys.argv[2])):
+        f.write(chunk)
+    f.write(b'\x00\x00')
+EOF
+pkt_setup() {
+  printf 'MaxMessages 2147483647\r\nBase P%s %s\r\n' "$work/pkt/big" "$work/pkt-old" \
+    > "$work/bin/qlr.ctl"
+}
+pkt_qlr() {
+  "$work/bin/qlr" /c > "$work/out.txt"
+  grep -q "let it live" "$work/out.txt" || { cat "$work/out.txt" >&2; exit 1; }
+}
+pkt_ref() { cat "$work/pkt/big.pkt" > /dev/null; }
+export -f pkt_qlr pkt_ref
+cat "$work/pkt/big.pkt" > /dev/null
+compare "$repeat" "3 count packet, $pkt_mb MB" pkt_setup pkt_qlr pkt_ref
+aside "$work/pkt"
+
+# --- 4 and 5. the library per format, and the tosser ---
+# lib NAME: the median real time (s) of one qlr_bench case over REPEAT runs
+# after a warm-up; its peak RSS is left in $work/lib.rss.
+lib() {
+  local csv
+  csv=$(QLR_BENCH_DIR="$work/lib" QLR_BENCH_COUNTS="$lib_counts $sync_count" \
+    /usr/bin/time -f %M -o "$work/lib.rss" "$bench" --benchmark_filter="^$1/" \
+    --benchmark_repetitions=$((repeat + 1)) --benchmark_format=csv 2> /dev/null)
+  printf '%s\n' "$csv" | grep -q "^\"$1/" || { echo "qlr_bench ran no case $1" >&2; exit 1; }
+  aside "$work/lib"
+  # One line per repetition (then the aggregates): the first is the warm-up.
+  printf '%s\n' "$csv" | grep "^\"$1/" | grep -v '_mean\|_median\|_stddev\|_cv' | tail -n +2 |
+    cut -d, -f3 | awk '{ print $1 / 1000 }' | median
+}
+rate() { echo "scale=0; $1 / $2" | bc -l; }
+
+# The tosser: one node whose two areas are the formats it shares with us.
+toss_root=$work/toss
+toss_setup() {
+  aside "$toss_root"
+  mkdir -p "$toss_root"/{inbound,outbound,temp,createpkt,packets,netmail,bad,echo,jam}
+  sed -e "s|@ROOT@|$toss_root|g" -e 's|@AKA@|2:5020/1042.0|g' -e 's|@LINK@|2:5020/1.0|g' \
+    -e '/^EXPORT/d' -e 's/^LOGLEVEL .*/LOGLEVEL 1/' \
+    "$root/tests/e2e/interop/crashmail.prefs.in" > "$toss_root/crashmail.prefs"
+  cp "$work/$toss_area.pkt" "$toss_root/inbound/0000beef.pkt"
+}
+toss() {
+  (cd "$toss_root" && CMCONFIGFILE='' crashmail SETTINGS "$toss_root/crashmail.prefs" \
+    TOSSFILE "$toss_root/inbound/0000beef.pkt" NOSECURITY > /dev/null)
+}
+export toss_root
+export -f toss
+declare -A tosser
+for area in ECHO.JAM ECHO.MSG; do
+  "$bench" make-pkt "$work/$area.pkt" "$toss_count" "$area"
+  toss_area=$area
+  t_t=() t_m=()
+  for ((r = 0; r <= repeat; r++)); do
+    toss_setup
+    timed t toss
+    if [ "$r" = 0 ]; then t_t=(); fi
+  done
+  tosser[$area]=$(printf '%s\n' "${t_t[@]}" | median)
+  tosser[$area.rss]=$(printf '%s\n' "${t_m[@]}" | max)
+  # The tosser really stored them: the area holds them, none went bad.
+  grep -q "Imported messages: *$toss_count " "$toss_root/crashmail.log" ||
+    { cat "$toss_root/crashmail.log" >&2; exit 1; }
+done
+
+small=$(printf '%s\n' $lib_counts | sort -n | head -n 1)
+large=$(printf '%s\n' $lib_counts | sort -n | tail -n 1)
+for format in JAM Squish MSG PKT; do
+  declare -A t=()
+  declare -A m=()
+  for n in $lib_counts; do
+    t[w$n]=$(lib "write/$format/$n/nosync")
+    m[w$n]=$(tail -n 1 "$work/lib.rss")
+    t[r$n]=$(lib "read/$format/$n")
+    m[r$n]=$(tail -n 1 "$work/lib.rss")
+  done
+  ref=-
+  case $format in
+    JAM) ref=${tosser[ECHO.JAM]} ref_rss=${tosser[ECHO.JAM.rss]} ;;
+    MSG) ref=${tosser[ECHO.MSG]} ref_rss=${tosser[ECHO.MSG.rss]} ;;
+  esac
+  if [ "$ref" != - ] && [ "$large" = "$toss_count" ]; then
+    row "4 $format write $large, no sync [msg/s] vs crashmail" "$(rate "$large" "${t[w$large]}")" \
+      "$(rate "$toss_count" "$ref")" "$(ratio "${t[w$large]}" "$ref")"
+    row "  peak RSS [KB]" "${m[w$large]}" "$ref_rss" "$(ratio "${m[w$large]}" "$ref_rss")"
+  else
+    row "4 $format write $large, no sync [msg/s]" "$(rate "$large" "${t[w$large]}")" - -
+    row "  peak RSS [KB]" "${m[w$large]}" - -
+  fi
+  row "4 $format read $large [msg/s]" "$(rate "$large" "${t[r$large]}")" - -
+  row "  peak RSS [KB]" "${m[r$large]}" - -
+  ts=$(lib "write/$format/$sync_count/sync")
+  row "4 $format write $sync_count, durable [msg/s]" "$(rate "$sync_count" "$ts")" - -
+  if [ "$small" != "$large" ]; then
+    expect=$(ratio "$large" "$small")
+    for op in w r; do
+      grow=$(ratio "${t[$op$large]}" "${t[$op$small]}")
+      row "5 $format $([ $op = w ] && echo write || echo read) growth $small to $large [x]" \
+        "$(printf '%.2f' "$grow")" "$(printf '%.2f' "$expect")" "$(ratio "$grow" "$expect")"
+      row "  peak RSS growth [KB]" "${m[$op$small]} to ${m[$op$large]}" - -
+    done
+  fi
+done
+
+# --- the table ---
+printf '\n%-52s | %16s | %16s | %6s\n' case quillor reference ratio
+printf '%s\n' "$(printf '%.0s-' {1..100})"
+for r in "${rows[@]}"; do
+  IFS='|' read -r c q ref x <<< "$r"
+  [ "$x" != - ] && x=$(printf '%.2f' "$x")
+  printf '%-52s | %16s | %16s | %6s\n' "$c" "$q" "$ref" "$x"
+done
+echo "machine: $(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB RAM," \
+  "$(df -T "$work" | awk 'NR == 2 { print $2 }') on $(df "$work" | awk 'NR == 2 { print $1 }')"
