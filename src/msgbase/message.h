@@ -82,6 +82,11 @@ class Message {
   Collection<KludgeLine> TrailLines;
   Collection<KludgeLine> Kludges;
   std::uint8_t MsgState = 0;  // 2 after a read, 3 after a write
+  // A reading option, not message data, so Clear keeps it: when set, a
+  // read keeps the SEEN-BY and PATH lines as the last TrailLines (in
+  // their stored order) instead of dropping them, so that a copy passes
+  // the echomail loop protection on.
+  bool KeepRouting = false;
 };
 
 }  // namespace qlr

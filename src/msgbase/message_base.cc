@@ -1,5 +1,7 @@
 #include "msgbase/message_base.h"
 
+#include <limits>
+
 #include "platform/compiler.h"
 #include "platform/fault.h"
 #include "util/files.h"
@@ -53,6 +55,15 @@ bool MessageBase::WriteMessage(std::int32_t, Message&) {
   ResetStreams();
   return true;
 }
+
+bool MessageBase::AppendMessage(Message& message) {
+  if (count_ == std::numeric_limits<std::int32_t>::max()) return true;
+  return WriteMessage(count_ + 1, message);
+}
+
+bool MessageBase::BeginBatch() { return false; }
+
+bool MessageBase::EndBatch() { return false; }
 
 bool MessageBase::DeleteMessage(std::int32_t) {
   ResetStreams();

@@ -59,6 +59,25 @@ class MessageBase {
   [[nodiscard]] virtual bool ReadText(Message& message, std::int32_t start, std::int32_t end);
   [[nodiscard]] virtual bool ReadMessage(std::int32_t number, Message& message);
   [[nodiscard]] virtual bool WriteMessage(std::int32_t number, Message& message);
+  // Adds `message` after the last message. The number it takes is decided
+  // while the format's writers' lock is held (or, for formats without one,
+  // by a create that never replaces), so a message that another program
+  // appended meanwhile is never overwritten; Count then includes both.
+  // True on failure. The default writes number Count + 1: a format whose
+  // base other programs write at the same time overrides it.
+  [[nodiscard]] virtual bool AppendMessage(Message& message);
+  // Group commit for bulk appends. Between BeginBatch and EndBatch the
+  // format may hold its writers' lock and defer the durable steps of
+  // AppendMessage; EndBatch makes the batch's data durable once, then
+  // writes and syncs the index and header once, and releases the lock.
+  // A crash before EndBatch returns leaves the base as it was before the
+  // batch, or with the batch whole; only after EndBatch succeeded are the
+  // batch's messages on stable storage. Callers keep batches short (the
+  // lock keeps other writers out) and never read or delete inside one.
+  // True on failure; after a failed EndBatch the batch is not in the base.
+  // The defaults do nothing, so every append stays durable on its own.
+  [[nodiscard]] virtual bool BeginBatch();
+  [[nodiscard]] virtual bool EndBatch();
   [[nodiscard]] virtual bool DeleteMessage(std::int32_t number);
   // Clears the error status of the open streams.
   virtual void ResetStreams();

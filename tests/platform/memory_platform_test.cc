@@ -140,6 +140,30 @@ TEST(MemoryPlatformTest, LocksConflictBetweenHandlesAndDieWithThem) {
   EXPECT_TRUE(third->TryLock(0, 2));
 }
 
+TEST(MemoryPlatformTest, MandatoryLocksBarOtherHandlesFromTheRange) {
+  MemoryPlatform disk;
+  disk.SetMandatoryLocks(true);
+  disk.WriteFileBytes("/base.sqd", "SQUISH");
+  auto holder = disk.OpenFile("/base.sqd", OpenMode::kReadWrite);
+  auto other = disk.OpenFile("/base.sqd", OpenMode::kReadWrite);
+  ASSERT_NE(holder, nullptr);
+  ASSERT_NE(other, nullptr);
+  ASSERT_TRUE(holder->TryLock(0, 1));
+  char byte[2] = {};
+  std::size_t n = 0;
+  EXPECT_FALSE(other->ReadAt(0, byte, 2, &n));
+  EXPECT_EQ(other->LastError().kind(), StatusKind::kBusy);
+  EXPECT_FALSE(other->WriteAt(0, "x", 1, &n));
+  EXPECT_FALSE(other->Truncate(0));
+  EXPECT_TRUE(other->ReadAt(1, byte, 2, &n));  // outside the range
+  EXPECT_TRUE(other->WriteAt(1, "q", 1, &n));
+  EXPECT_TRUE(holder->ReadAt(0, byte, 2, &n));  // the holder itself may
+  EXPECT_TRUE(holder->WriteAt(0, "s", 1, &n));
+  ASSERT_TRUE(holder->Close());
+  EXPECT_TRUE(other->Truncate(0));
+  EXPECT_EQ(disk.ReadFileBytes("/base.sqd"), "");
+}
+
 TEST(MemoryPlatformTest, IdentityFollowsTheFileNotTheName) {
   MemoryPlatform disk;
   disk.WriteFileBytes("/a", "1");

@@ -58,6 +58,7 @@ struct MemoryPlatform::Node {
     std::uint64_t epoch;
     std::uint64_t offset;
     std::uint64_t length;
+    bool exclusive;  // a writer's lock; a read-only handle's is shared
   };
 
   bool is_directory = false;
@@ -116,6 +117,7 @@ class MemoryPlatform::File final : public FileHandle {
     *got = 0;
     ZeroFill(buffer, 0, n);
     return Run(PlatformOp::kRead, [&] {
+      if (!Accessible(position_, n, false)) return false;
       CopyOut(position_, buffer, n, got);
       position_ += *got;
       return true;
@@ -126,6 +128,7 @@ class MemoryPlatform::File final : public FileHandle {
     *got = 0;
     ZeroFill(buffer, 0, n);
     return Run(PlatformOp::kReadAt, [&] {
+      if (!Accessible(offset, n, false)) return false;
       CopyOut(offset, buffer, n, got);
       return true;
     });
@@ -134,6 +137,7 @@ class MemoryPlatform::File final : public FileHandle {
   bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
     *written = 0;
     return Run(PlatformOp::kWrite, [&] {
+      if (!Accessible(position_, n, true)) return false;
       const bool ok = CopyIn(position_, buffer, n, written);
       position_ += *written;
       return ok;
@@ -143,7 +147,8 @@ class MemoryPlatform::File final : public FileHandle {
   bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
                std::size_t* written) override {
     *written = 0;
-    return Run(PlatformOp::kWriteAt, [&] { return CopyIn(offset, buffer, n, written); });
+    return Run(PlatformOp::kWriteAt,
+               [&] { return Accessible(offset, n, true) && CopyIn(offset, buffer, n, written); });
   }
 
   bool Seek(std::uint64_t position) override {
@@ -168,6 +173,8 @@ class MemoryPlatform::File final : public FileHandle {
       if (!writable_) return Fail(Error(StatusKind::kIoError, path_, "not open for writing"));
       if (size > kMaxFileSize) return Fail(Error(StatusKind::kNoSpace, path_, "file too large"));
       const std::uint64_t old_size = node_->data.size();
+      const std::uint64_t low = std::min(size, old_size);
+      if (!Accessible(low, std::max(size, old_size) - low, true)) return false;
       if (size > old_size && size - old_size > owner_.FreeBytes()) {
         return Fail(Error(StatusKind::kNoSpace, path_, "no space left on device"));
       }
@@ -192,7 +199,7 @@ class MemoryPlatform::File final : public FileHandle {
           return Fail(Error(StatusKind::kBusy, path_, "range locked by another handle"));
         }
       }
-      node_->locks.push_back(Node::Lock{handle_, epoch_, offset, length});
+      node_->locks.push_back(Node::Lock{handle_, epoch_, offset, length, writable_});
       return true;
     });
   }
@@ -231,6 +238,20 @@ class MemoryPlatform::File final : public FileHandle {
     const std::uint64_t a_end = a_length > UINT64_MAX - a ? UINT64_MAX : a + a_length;
     const std::uint64_t b_end = b_length > UINT64_MAX - b ? UINT64_MAX : b + b_length;
     return a < b_end && b < a_end;
+  }
+
+  // Under mandatory locks, whether this handle may touch [offset, offset +
+  // n): not while another live handle locks any of it (any lock bars a
+  // write, an exclusive one a read too).
+  bool Accessible(std::uint64_t offset, std::uint64_t n, bool write) {
+    if (!owner_.mandatory_locks_) return true;
+    for (const Node::Lock& lock : node_->locks) {
+      if (lock.handle == handle_ || lock.epoch != owner_.epoch_) continue;
+      if ((write || lock.exclusive) && Overlap(lock.offset, lock.length, offset, n)) {
+        return Fail(Error(StatusKind::kBusy, path_, "range locked by another handle"));
+      }
+    }
+    return true;
   }
 
   void ReleaseLocks() {

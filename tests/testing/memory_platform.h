@@ -103,6 +103,11 @@ class MemoryPlatform final : public Platform {
   // that has no such call.
   void SetFileSystemSyncSupported(bool supported) { syncfs_supported_ = supported; }
   void SetBackslashIsSeparator(bool on) { backslash_separates_ = on; }
+  // Windows semantics for byte-range locks: while a handle holds a range,
+  // a read, write or truncate that touches it through any other handle
+  // (of this process too) fails with kBusy, as ERROR_LOCK_VIOLATION does.
+  // Off by default, as on POSIX where the locks are advisory.
+  void SetMandatoryLocks(bool on) { mandatory_locks_ = on; }
   void SetExecutablePath(std::string path) { executable_path_ = std::move(path); }
   void SetEnvironment(const std::string& name, std::optional<std::string> value);
   // Runs instead of a command interpreter. Without one the interpreter
@@ -222,6 +227,7 @@ class MemoryPlatform final : public Platform {
   std::int64_t granularity_ = 1;
   std::optional<std::uint64_t> capacity_;
   bool syncfs_supported_ = true;
+  bool mandatory_locks_ = false;
   bool backslash_separates_ = false;
   std::string executable_path_ = "/bin/qlr";
   std::map<std::string, std::string> environment_;
