@@ -2,6 +2,7 @@
 // crashes, and at size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -55,7 +56,10 @@ TEST(SquishCorruptionTest, EveryCutOfAWrittenBase) {
           if (file == kSqd && length < 256) {
             EXPECT_EQ(seen, std::vector<std::string>{"cannot open"});
           } else {
-            EXPECT_EQ(seen[0], "count 3");
+            // The count is what the cut files can still hold: a record of
+            // 12 bytes and a frame of at least 266 for every message.
+            const std::uint64_t held = file == kSqi ? length / 12 : (length - 256) / 266;
+            EXPECT_EQ(seen[0], "count " + std::to_string(std::min<std::uint64_t>(3, held)));
           }
           ExpectReadableOrRefused(seen, original);
         },
