@@ -132,8 +132,18 @@ bool SquishBase::Open(std::string_view path) {
       return Fail();
     }
   } else {
-    stream_->Seek(0);
-    stream_->Read(bytes.data(), bytes.size());
+    // Where locks are mandatory the header cannot be read while a writer
+    // holds the lock on its first byte: wait for it as a writer would.
+    for (int waited = 0;; waited += kLockRetryMs) {
+      stream_->Seek(0);
+      stream_->Read(bytes.data(), bytes.size());
+      if (stream_->Ok() || stream_->LastError().kind() != StatusKind::kBusy ||
+          waited >= kMessageLockTimeoutMs) {
+        break;
+      }
+      stream_->ClearError();
+      Os().Sleep(kLockRetryMs);
+    }
   }
   const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
   if (!stream_->Ok() || !header) return Fail();

@@ -248,7 +248,16 @@ TEST_F(SquishMessagesTest, EchomailCarriesNoNetmailKludgesButAnOrigin) {
 
 // ---- chains and index after write, replace and delete ----
 
-TEST_F(SquishMessagesTest, ChainsAndIndexFollowEveryOperation) {
+// Parameter: Windows lock semantics, where only the handle that holds the
+// lock may touch the locked byte.
+class SquishOperationsTest : public SquishMessagesTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  SquishOperationsTest() { disk_.SetMandatoryLocks(GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(LockSemantics, SquishOperationsTest, ::testing::Bool());
+
+TEST_P(SquishOperationsTest, ChainsAndIndexFollowEveryOperation) {
   using Op = std::function<bool(SquishBase&)>;
   const auto write = [](std::int32_t n) {
     return Op([n](SquishBase& b) { return b.WriteMessage(n, *TaggedMessage("new")); });

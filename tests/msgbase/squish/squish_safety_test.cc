@@ -201,16 +201,25 @@ TEST(SquishFaultTest, EveryFailingCallLeavesTheBaseBeforeOrAfter) {
   EXPECT_GT(fired_runs, 150);
 }
 
-TEST(SquishCrashTest, ACrashAtEverySyncPointLeavesTheBaseBeforeOrAfter) {
+// Parameter: Windows lock semantics.
+class SquishCrashTest : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(LockSemantics, SquishCrashTest, ::testing::Bool());
+
+TEST_P(SquishCrashTest, ACrashAtEverySyncPointLeavesTheBaseBeforeOrAfter) {
   for (const Operation& op : Operations()) {
     const Expected e = Expect(op);
+    const auto make_disk = [&] {
+      std::unique_ptr<Disk> d = MakeDisk(e);
+      d->disk->SetMandatoryLocks(GetParam());
+      return d;
+    };
     for (const PlatformOp sync : testing::SyncOps()) {
       for (const auto keeps :
            {MemoryPlatform::CrashKeeps::kNothing, MemoryPlatform::CrashKeeps::kDeletions}) {
         SCOPED_TRACE(std::string(op.name) + " " + std::string(testing::OpName(sync)));
         int crashed = 0;
         testing::SweepCrashes<Disk>(
-            sync, [&] { return MakeDisk(e); }, [&](Disk& d) { RunOperation(op, d); },
+            sync, make_disk, [&](Disk& d) { RunOperation(op, d); },
             [&](Disk&, const FaultRun& run) {
               crashed += run.fired ? 1 : 0;
               const std::vector<std::string> seen = SquishSummary();
