@@ -188,11 +188,9 @@ TEST_F(QlrmsgTest, ShowOfAMessageThatCannotBeReadFails) {
 }
 
 TEST_F(QlrmsgTest, CopyAppendsEveryReadableMessage) {
-  // FLAGS words that name no attribute are not written back; without
-  // them every field survives the copy.
+  // Every field survives the copy, FLAGS words that name no attribute too.
   StoredMessage netmail;
   netmail.text = kNetmailText;
-  netmail.text.replace(netmail.text.find("DIR XYZ"), 7, "DIR");
   Store("src", 1, netmail);
   StoredMessage other;
   other.from = "Carol";
@@ -222,6 +220,27 @@ TEST_F(QlrmsgTest, CopyAppendsEveryReadableMessage) {
     names.push_back(entry.path().filename().string());
   }
   EXPECT_EQ(names.size(), 4u) << "no temporary file left behind";
+}
+
+TEST_F(QlrmsgTest, CopyPassesEchomailRoutingOnButShowKeepsItsOutput) {
+  StoredMessage echo;
+  echo.text =
+      "\x01INTL 2:2/3 2:5020/1042\r\x01MSGID: 2:5020/1042 00000001\rHi\r--- E\r"
+      " * Origin: B (2:5020/1042)\r"
+      "SEEN-BY: 5020/1042 1043\rSEEN-BY: 5030/1\r\x01PATH: 5020/1042\r";
+  Store("src", 1, echo);
+  const ProgramResult r = Run({"copy", Spec("src"), Spec("dst")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "copied 1\n");
+  const std::string stored = dir_.ReadFile("dst/1.msg");
+  EXPECT_NE(stored.find(" * Origin: B (2:5020/1042)\rSEEN-BY: 5020/1042 1043\rSEEN-BY: 5030/1\r"
+                        "\x01PATH: 5020/1042\r"),
+            std::string::npos)
+      << stored;
+  // show reads without the routing lines, as before.
+  const std::string shown = Run({"show", Spec("dst"), "1"}).out;
+  EXPECT_EQ(shown, Run({"show", Spec("src"), "1"}).out);
+  EXPECT_EQ(shown.find("SEEN-BY"), std::string::npos) << shown;
 }
 
 TEST_F(QlrmsgTest, CopyThatCannotWriteFailsAndSaysWhere) {
