@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -241,6 +242,30 @@ TEST_F(QlrmsgTest, CopyPassesEchomailRoutingOnButShowKeepsItsOutput) {
   const std::string shown = Run({"show", Spec("dst"), "1"}).out;
   EXPECT_EQ(shown, Run({"show", Spec("src"), "1"}).out);
   EXPECT_EQ(shown.find("SEEN-BY"), std::string::npos) << shown;
+}
+
+TEST_F(QlrmsgTest, RunningOutOfMemoryIsOneLineAndExitCodeOne) {
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+  GTEST_SKIP() << "needs a plain POSIX build (the sanitizers reserve more than the limit)";
+#else
+  if (std::getenv("QLRMSG_BINARY") != nullptr) GTEST_SKIP() << "qlrmsg runs under a wrapper";
+  // A Squish base whose header claims 0x7FFFFFFF messages, read with
+  // 400 MB of address space: a reader that trusts the count runs out of
+  // memory; one that checks it reports a damaged base. Neither aborts.
+  Store("src", 1, StoredMessage{});
+  ASSERT_EQ(Run({"copy", Spec("src"), "$" + dir_.Path("sq")}).exit_code, 0);
+  std::string sqd = dir_.ReadFile("sq.sqd");
+  sqd.replace(4, 4, "\xff\xff\xff\x7f");
+  dir_.WriteFile("sq.sqd", sqd);
+  const ProgramResult r = RunProgram(
+      "/bin/sh",
+      {"-c", "ulimit -v 400000; exec \"$0\" list \"$1\"", QlrmsgBinary(), "$" + dir_.Path("sq")},
+      dir_.root());
+  EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code << ": " << r.err;
+  if (r.err.find("out of memory") != std::string::npos) {
+    EXPECT_EQ(r.err, "qlrmsg: out of memory\n");
+  }
+#endif
 }
 
 TEST_F(QlrmsgTest, CopyThatCannotWriteFailsAndSaysWhere) {
