@@ -104,7 +104,7 @@ bool JamBase::Open(std::string_view path) {
   // The common part makes the directory and records Path and State; its
   // result is the format's to decide.
   static_cast<void>(MessageBase::Open(path));
-  batch_.reset();
+  DropBatch();
   DisposeStreams();
 
   const auto fail = [this] {
@@ -152,7 +152,7 @@ bool JamBase::EmptyInPlace(std::string_view path) {
 
 bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
-  batch_.reset();
+  DropBatch();
   DisposeStreams();
   OpenStreams(path, mode);
   // The index first: the count is its size, so from here on the base
