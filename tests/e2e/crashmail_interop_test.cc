@@ -271,8 +271,7 @@ class CrashmailInteropTest : public ::testing::Test {
         TossedEcho("!" + ours_->Path("jam/echo"), "ECHO.JAM", "Into the JAM area", "00000003");
     // JAM keeps the originating address in a header field of its own.
     jam.orig = "2:5020/1.0";
-    // The tosser keeps the TID as a kludge subfield and the second exactly
-    // (11:22:33): both read back as from the other formats.
+    // TID (a kludge subfield) and the exact second read back as elsewhere.
     return {TossedNetmail("#" + ours_->Path("netmail")),
             TossedEcho("#" + ours_->Path("echo"), "ECHO.MSG", "Into the msg area", "00000002"),
             jam};

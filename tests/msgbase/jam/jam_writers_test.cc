@@ -67,7 +67,6 @@ TEST(JamWritersTest, TwoObjectsTakingTurnsLoseNothing) {
     ASSERT_FALSE(Put(b, 0, "B3"));
     ASSERT_FALSE(b.EndBatch());
     ASSERT_FALSE(Put(a, 0, "A3"));
-    // a's last append took the base as the files held it.
     EXPECT_EQ(Subjects(a), "A replaces 1;-;Message 3;B replaces 4;B1;A2;B2;B3;A3;");
     EXPECT_EQ(a.BaseHeader().ActiveMsgs, 8u);
     EXPECT_EQ(a.BaseHeader().ModCounter, 4u + 9u);
