@@ -273,14 +273,7 @@ class CrashmailInteropTest : public ::testing::Test {
         TossedEcho("!" + ours_->Path("jam/echo"), "ECHO.JAM", "Into the JAM area", "00000003");
     // JAM keeps the originating address in a header field of its own.
     jam.orig = "2:5020/1.0";
-    // JAM has no TID field: the tosser keeps the line as a kludge, and
-    // qlrmsg shows it as one.
-    jam.tid.clear();
-    jam.kludges.insert(jam.kludges.begin(), "^ATID: Packer 2.1");
-    // The tosser stores the second exactly (11:22:33), but quillor's
-    // message record holds the written date as a DOS packed date, in
-    // steps of two seconds, and the date text is made from it.
-    jam.date = "06 Mar 21  11:22:32";
+    // TID (a kludge subfield) and the exact second read back as elsewhere.
     return {TossedNetmail("#" + ours_->Path("netmail")),
             TossedEcho("#" + ours_->Path("echo"), "ECHO.MSG", "Into the msg area", "00000002"),
             jam};
