@@ -249,18 +249,23 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
   const std::optional<ShortString> name = CheckedMsgFileName(number);
   if (!name) return true;
   const std::optional<FileStatus> present = Os().Stat(*name);
-  // A directory or device under a message's name is not a message to
-  // replace; the write is refused before anything is made.
-  if (present && !present->is_regular) {
-    return Fail(Status::Invalid(*name, "is not a regular file"));
-  }
   // Beyond Count the write is an append, even when the number has a file
   // by now: another program made it after this object counted.
   const bool append = number > count_;
+  // A directory or device under a message's name is not a message to
+  // replace; the write is refused before anything is made. (An append
+  // passes over it like over any taken number.)
+  if (present && !present->is_regular && !append) {
+    return Fail(Status::Invalid(*name, "is not a regular file"));
+  }
+  // The new content goes to a file beside the message that no scan counts;
+  // a stale one from an interrupted write is simply truncated. (Appends
+  // through AppendMessage take names of their own, so that writers that
+  // aim at the same number never share one.)
+  const std::string temporary = std::string(name->view()) + std::string(kNewMsgFileSuffix);
   if (append || !present) {
     // Nothing to replace. Inside Count this fills a gap, and only that
     // number will do.
-    const std::string temporary = NewTemporaryName();
     if (WriteMessageFile(temporary, message, true)) return true;
     std::int32_t used = 0;
     if (PublishFrom(temporary, number, !append, &used)) {
@@ -275,9 +280,6 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
     return false;
   }
 
-  // The new content goes to a file beside the message that no scan counts;
-  // a stale one from an interrupted write is simply truncated.
-  const std::string temporary = std::string(name->view()) + std::string(kNewMsgFileSuffix);
   if (WriteMessageFile(temporary, message, true)) return true;
   if (!Os().Rename(temporary, *name)) {
     const Status why = Os().LastError();
