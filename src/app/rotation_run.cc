@@ -202,7 +202,9 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
 
   // Only what the copy holds as it is now is erased.
   Status erase_error;
-  if (!EraseBase(spec, &copied, &erase_error)) {
+  const bool erased = EraseBase(spec, &copied, &erase_error) != nullptr;
+  target.RemovePartialLock();
+  if (!erased) {
     WriteLine(Text("cannot erase! copy kept in [", copy_name, "]"));
     WriteCause(Text("cannot erase [", spec, "]: ", Describe(erase_error, spec)));
     exit_code_ = 1;

@@ -240,15 +240,16 @@ bool RotationTarget::Publish(Status* error) {
     if (move == Move::kFailed) return true;
     taken_.insert(*number);
   }
-  if (MakeDurable(error)) return true;
+  return MakeDurable(error);
+}
+
+void RotationTarget::RemovePartialLock() {
   // Under its number the copy is no partial any more: nobody removes it.
-  if (partial_lock_.Held()) {
-    partial_lock_.Release();
-    if (const auto lock_file = WholePath({copy_name_, kSeparator, kPartialLockName})) {
-      DeleteFileIfExists(*lock_file);
-    }
+  // (Made even where the system has no locks, so it goes in any case.)
+  partial_lock_.Release();
+  if (const auto lock_file = WholePath({copy_name_, kSeparator, kPartialLockName})) {
+    DeleteFileIfExists(*lock_file);
   }
-  return false;
 }
 
 bool RotationTarget::MakeDurable(Status* error) {

@@ -78,6 +78,9 @@ class RotationTarget {
   // directory this target created durable. True on FAILURE; the partial
   // copy is then still where it was.
   [[nodiscard]] bool Publish(Status* error);
+  // After the base was emptied (or could not be): removes the lock file
+  // from the published copy. Before, it is one of the copy's files.
+  void RemovePartialLock();
   // Removes the partial copy and the directories Prepare created, after a
   // failed copy: only what this run made itself.
   void Discard();

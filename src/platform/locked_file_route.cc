@@ -50,11 +50,13 @@ class LockedFileView final : public FileHandle {
     if (closed_) return Closed(nullptr);
     return Pass(owner_.Sync());
   }
-  // The range the owner holds is held already: locking it again through
-  // the same open file would fail on Windows, where locks do not stack.
+  // The range the owner holds stays its own: whoever else in this process
+  // asks for it finds it busy, as another handle would.
   bool TryLock(std::uint64_t offset, std::uint64_t length) override {
     if (closed_) return Closed(nullptr);
-    if (offset == 0 && length == 1) return true;
+    if (offset == 0 && length == 1) {
+      return Fail(Status(StatusKind::kBusy, "", "locked by this process"));
+    }
     return Pass(owner_.TryLock(offset, length));
   }
   bool Unlock(std::uint64_t offset, std::uint64_t length) override {
