@@ -102,6 +102,10 @@ bool Platform::SyncFileSystem(std::string_view path) {
   return Fail(Status::Invalid(path, "file-system sync not supported"));
 }
 
+std::optional<FileStatus> Platform::LinkStatus(std::string_view path) { return Stat(path); }
+
+std::uint32_t Platform::SetCreationMask(std::uint32_t) { return 0; }
+
 Platform& Os() { return g_current != nullptr ? *g_current : HostPlatform(); }
 
 ScopedPlatform::ScopedPlatform(Platform& replacement) : previous_(g_current) {

@@ -53,6 +53,12 @@ struct FileStatus {
   // same name has another identity. Both 0 where the system cannot tell.
   std::uint64_t volume = 0;
   std::uint64_t file_index = 0;
+  // How many names the file has (hard links); 0 where the system cannot
+  // tell.
+  std::uint32_t link_count = 0;
+  // Set by LinkStatus only: the name is a symbolic link (a reparse point
+  // on Windows), and the rest describes the link, not its target.
+  bool is_symlink = false;
 };
 
 struct DirEntry {
@@ -176,6 +182,9 @@ class Platform {
   [[nodiscard]] virtual bool RenameNoReplace(std::string_view from, std::string_view to);
   // Nothing when the path does not exist or cannot be examined.
   virtual std::optional<FileStatus> Stat(std::string_view path) = 0;
+  // As Stat, but a final symbolic link is described itself, not followed.
+  // The default, for systems without links, is Stat.
+  virtual std::optional<FileStatus> LinkStatus(std::string_view path);
   // Sets DOS attribute bits; kAttrArchive alone makes the file writable.
   [[nodiscard]] virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
   // Restores a FileStatus::native_mode exactly.
@@ -213,6 +222,11 @@ class Platform {
   // limit.
   virtual ProcessResult RunCommandInterpreter(std::string_view tail) = 0;
   virtual void Sleep(int milliseconds) = 0;
+  // Sets the permission bits that files and directories made from now on
+  // (by this process and the programs it starts) do not get, and returns
+  // the previous ones: the POSIX umask. Where the system has no such mask
+  // it does nothing and returns 0.
+  virtual std::uint32_t SetCreationMask(std::uint32_t mask);
   virtual LocalTime Now() = 0;
 
   // Why the last failed call of this object failed.

@@ -457,18 +457,25 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  std::optional<FileStatus> Stat(std::string_view path) override {
+  std::optional<FileStatus> Stat(std::string_view path) override { return StatOf(path, true); }
+  std::optional<FileStatus> LinkStatus(std::string_view path) override {
+    return StatOf(path, false);
+  }
+
+  std::optional<FileStatus> StatOf(std::string_view path, bool follow) {
     const auto p = CPath(path);
     if (!p) {
       Fail(NulInPath(path));
       return std::nullopt;
     }
     struct stat st;
-    if (!StatPath(*p, &st)) {
+    if (follow ? !StatPath(*p, &st) : ::lstat(p->c_str(), &st) != 0) {
       Fail(ErrnoStatus(errno, path));
       return std::nullopt;
     }
     FileStatus status;
+    status.is_symlink = S_ISLNK(st.st_mode);
+    status.link_count = static_cast<std::uint32_t>(st.st_nlink);
     status.attributes = AttributesOf(st, LastComponent(path));
     status.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.modified.ticks = ModifiedNanos(st);
@@ -722,6 +729,10 @@ class PosixPlatform final : public Platform {
       result.exit_code = WEXITSTATUS(status);
     }
     return result;
+  }
+
+  std::uint32_t SetCreationMask(std::uint32_t mask) override {
+    return static_cast<std::uint32_t>(::umask(static_cast<mode_t>(mask & 0777)));
   }
 
   void Sleep(int milliseconds) override {

@@ -437,7 +437,16 @@ class Win32Platform final : public Platform {
       status.volume = info.dwVolumeSerialNumber;
       status.file_index =
           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+      status.link_count = info.nNumberOfLinks;
     }
+    return status;
+  }
+
+  // The attributes above are the name's own (GetFileAttributesEx does not
+  // follow a reparse point); a link or junction carries that attribute.
+  std::optional<FileStatus> LinkStatus(std::string_view path) override {
+    auto status = Stat(path);
+    if (status) status->is_symlink = (status->native_mode & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     return status;
   }
 
