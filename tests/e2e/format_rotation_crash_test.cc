@@ -295,7 +295,8 @@ class FormatRotationCrashTest : public QlrFixture,
         {"copy published", [&] { return fs::exists(Path("old/00000000")); }},
     };
     if (pack) {
-      triggers.emplace_back("archive begun", [&] { return PrivateArchiveExists(); });
+      triggers.emplace_back("archive begun",
+                            [&] { return ArchiveBeingMade("old", "00000000.tar"); });
     }
     const int attempts = CrashKills(3);
     for (const auto& [what, seen] : triggers) {
@@ -308,18 +309,6 @@ class FormatRotationCrashTest : public QlrFixture,
       }
     }
     RecordHits();
-  }
-
-  // The archive in the making, in the run's private directory.
-  bool PrivateArchiveExists() {
-    std::error_code ec;
-    for (fs::directory_iterator it(Path("old"), ec), end; !ec && it != end; it.increment(ec)) {
-      if (it->path().filename().string().starts_with("qlr-packing.") &&
-          fs::exists(it->path() / "00000000.tar")) {
-        return true;
-      }
-    }
-    return false;
   }
 
   bool PartialExists() {

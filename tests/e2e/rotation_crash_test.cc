@@ -192,17 +192,6 @@ class RotationCrashTest : public QlrFixture {
     }
     return n;
   }
-  // The archive in the making, in the run's private directory.
-  bool PrivateArchiveExists() {
-    std::error_code ec;
-    for (fs::directory_iterator it(Path("old"), ec), end; !ec && it != end; it.increment(ec)) {
-      if (it->path().filename().string().starts_with("qlr-packing.") &&
-          fs::exists(it->path() / "00000000.tar")) {
-        return true;
-      }
-    }
-    return false;
-  }
   int PartialFiles() {
     std::error_code ec;
     for (fs::directory_iterator it(Path("old"), ec), end; !ec && it != end; it.increment(ec)) {
@@ -280,7 +269,7 @@ class RotationCrashTest : public QlrFixture {
           };
           break;
         case Trigger::kArchive:
-          seen = [&] { return PrivateArchiveExists(); };
+          seen = [&] { return ArchiveBeingMade("old", "00000000.tar"); };
           break;
       }
       ++hits[KillWhen(pack, seen, "triggered kill " + std::to_string(i))];
