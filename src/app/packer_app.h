@@ -13,6 +13,8 @@
 
 namespace qlr {
 
+class PackingPlace;
+
 // Where fault reports ask the operator to write.
 inline constexpr const char* kMaintainerContact = "the quillor maintainers";
 // The run lock's file, beside the control file: one lock per installation.
@@ -49,9 +51,21 @@ class PackerApp {
   // Handles one base line of the run. `owns_leftovers`: the run lock is
   // held, so partial copies found belong to runs that died.
   void ProcessBase(std::string_view base_line, bool owns_leftovers);
-  // Runs the archiver on the copy. True when the archive was made and is
-  // on stable storage; false with *cause saying why not.
-  bool PackCopy(const ShortString& copy_name, const ShortString& archive_name, std::string* cause);
+  // Runs the archiver on the copy, making the archive under a private
+  // name in `target_dir`, and publishes it as `archive_name` once it is
+  // found sound and on stable storage: then true. False with *cause saying
+  // why not; nothing is then left under `archive_name`. `mode_limit`: the
+  // permission bits the archive may have at most.
+  bool PackCopy(const ShortString& target_dir, const ShortString& copy_name,
+                const ShortString& archive_name, std::uint32_t mode_limit, std::string* cause);
+  // PackCopy's work once the private place is made.
+  bool PackInPlace(const PackingPlace& place, const ShortString& target_dir,
+                   const ShortString& copy_name, const ShortString& archive_name,
+                   std::uint32_t mode_limit, std::string* cause);
+  // Reports, on standard error and in the exit code, each copy in
+  // `target_dir` whose pack a killed run left unfinished, and removes what
+  // that run's archiver left. Only the holder of the run lock may call it.
+  void ReportInterruptedPacks(const ShortString& target_dir);
 
   int exit_code_ = 0;
 };

@@ -7,6 +7,21 @@
 // and on stable storage. Runs of one installation never overlap (the run
 // lock), and a base whose format has a writers' lock is held locked from
 // before its copy until its erase is done.
+//
+// The archiver never writes under the archive's final name. It is handed,
+// as @ArcName, a name in a directory of the run's own ("qlr-packing." and
+// eight hex digits, beside the copies, mode 0700), which also holds a
+// marker file made just before the archiver starts. Only an archive found
+// there that is a regular file with one name, newer than the marker, not
+// empty, no more readable than the messages it holds, and flushed, is
+// renamed to NNNNNNNN.ext, never over anything. A run killed meanwhile
+// leaves the private directory; the next run removes it and reports a copy
+// whose archive was never published.
+//
+// Nothing the run creates is more open than what it was made of: the
+// directories it makes get no permission the base directory lacks, and
+// the archiver runs under a umask that gives the archive no more than the
+// most restrictive of the copied files.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +33,7 @@
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
 #include "msgbase/copy_manifest.h"
+#include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
 #include "platform/console.h"
 #include "platform/host.h"
@@ -30,16 +46,25 @@
 namespace qlr {
 namespace {
 
+constexpr std::string_view kPackingPrefix = "qlr-packing.";
+// The marker's extension, after the copy's number.
+constexpr std::string_view kMarkerExtension = "qlr-started";
+// Private directories tried before giving up: more than any run leaves.
+constexpr std::uint32_t kPackingAttempts = 4096;
+constexpr std::uint32_t kPermissionBits = 0777;
+constexpr std::uint32_t kOwnerBits = 0700;
+
 // The interpreter's command tail: " /C " and Arc.Add with @ArcName and
 // @FileName replaced. Nothing when the command had to be cut to fit 255
 // characters: a cut command may archive the wrong files and still exit 0.
 std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
+                                               std::string_view archive_stem,
                                                std::string_view copy_name) {
   constexpr std::string_view kSwitch = " /C ";
   if (kSwitch.size() + arc_add.size() > ShortString::kMax) return std::nullopt;
   ShortString tail = ShortString(kSwitch) + arc_add;
   TemplateExpander expander;
-  expander.Define("@ArcName", copy_name, false);
+  expander.Define("@ArcName", archive_stem, false);
   expander.Define("@FileName", copy_name, false);
   expander.Expand(tail);
   // A full-length result cannot be told from one that was cut.
@@ -56,8 +81,8 @@ std::string InterpreterName() {
   return kHostIsWindows ? std::string("%COMSPEC% (not set)") : std::string("/bin/sh");
 }
 
-// Makes the archive durable before the copy it replaces goes: its bytes
-// and its name. Nothing on success, else why not.
+// Makes the archive's bytes durable before it is published. Nothing on
+// success, else why not.
 std::optional<std::string> FlushArchive(const ShortString& archive_name) {
   std::unique_ptr<FileHandle> archive = Os().OpenFile(archive_name, OpenMode::kReadWrite);
   // An archiver may leave its archive read-only; reading suffices to flush.
@@ -66,10 +91,75 @@ std::optional<std::string> FlushArchive(const ShortString& archive_name) {
   if (!archive->Sync() || !archive->Close()) {
     return Text("the archive cannot be flushed: ", archive->LastError().ToString());
   }
-  ShortString dir = JustPathName(archive_name);
-  if (dir.empty()) dir = ".";
-  if (Os().SyncDirectory(dir)) return std::nullopt;
-  return Text("the archive's directory cannot be flushed: ", Os().LastError().ToString());
+  return std::nullopt;
+}
+
+// A directory as the system names it: the empty path is the current one.
+ShortString ForOs(std::string_view dir) {
+  return dir.empty() ? ShortString(".") : ShortString(dir);
+}
+
+std::string OctalMode(std::uint32_t mode) {
+  std::string text = "0";
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += static_cast<char>('0' + ((mode >> shift) & 7));
+  }
+  return text;
+}
+
+// Sets the process's creation mask to its old bits and `extra` for the
+// lifetime of the object. The process is single-threaded, and the
+// archiver inherits the mask.
+class ScopedCreationMask {
+ public:
+  explicit ScopedCreationMask(std::uint32_t extra) : previous_(Os().SetCreationMask(0777)) {
+    static_cast<void>(Os().SetCreationMask(previous_ | extra));
+  }
+  ~ScopedCreationMask() { static_cast<void>(Os().SetCreationMask(previous_)); }
+  ScopedCreationMask(const ScopedCreationMask&) = delete;
+  ScopedCreationMask& operator=(const ScopedCreationMask&) = delete;
+
+ private:
+  std::uint32_t previous_;
+};
+
+// The mode of the directory that holds the base's files; nothing when the
+// system keeps no such bits or it cannot be examined.
+std::optional<std::uint32_t> BaseDirectoryMode(std::string_view spec) {
+  if (kHostIsWindows) return std::nullopt;
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format == nullptr) return std::nullopt;
+  const ShortString location = BaseLocation(*parsed.format, parsed.path);
+  const ShortString dir = parsed.format->layout == FileLayout::kDirectory
+                              ? RemoveBackslash(location)
+                              : JustPathName(location);
+  const auto status = Os().Stat(ForOs(dir));
+  if (!status) return std::nullopt;
+  return status->native_mode & kPermissionBits;
+}
+
+// The bits a directory made by the run may not have: those the base
+// directory lacks, except the owner's, who must fill it.
+std::uint32_t DirectoryMask(std::optional<std::uint32_t> base_dir_mode) {
+  if (!base_dir_mode) return kHostIsWindows ? 0 : 0077;
+  return ~(*base_dir_mode | kOwnerBits) & kPermissionBits;
+}
+
+// The most an archive of the copy may allow: what every copied file
+// allows, and of that only what the classes of users who could enter the
+// base directory could reach. The owner (the run's user) keeps reading
+// and writing.
+std::uint32_t ArchiveModeLimit(const CopyManifest& copied,
+                               std::optional<std::uint32_t> base_dir_mode) {
+  std::uint32_t allowed = kPermissionBits;
+  for (const CopiedFile& file : copied.Files()) allowed &= file.status.native_mode;
+  if (base_dir_mode) {
+    for (int shift : {6, 3, 0}) {
+      if (((*base_dir_mode >> shift) & 1) == 0) allowed &= ~(7u << shift);
+    }
+  }
+  // No execute bit: an archive is data.
+  return (allowed & 0666) | 0600;
 }
 
 // The path of an operation's failure, for a cause line: the status, or
@@ -126,6 +216,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   if (owns_leftovers) {
     // Whatever must stay aside makes this run's erase fail and say so.
     (void)RecoverInterruptedErase(spec);
+    ReportInterruptedPacks(target_dir);
     RotationTarget(target_dir, true).RemoveLeftovers();
   }
   // The files of such a base are read and written in place: through a
@@ -183,9 +274,16 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   if (PackMode) target.SetArchiveExtension(ArcExtension.view());
   Status error;
   CopyManifest copied;
-  const bool copy_failed = target.Prepare(&error) ||
-                           CopyBaseFiles(spec, target.PartialPath(), &copied, &error) ||
-                           target.Publish(&error);
+  const std::optional<std::uint32_t> base_dir_mode = BaseDirectoryMode(spec);
+  bool copy_failed = false;
+  {
+    // The copy's files keep their own modes; the directories made for it
+    // are no more open than the base's.
+    ScopedCreationMask directory_mask(DirectoryMask(base_dir_mode));
+    copy_failed = target.Prepare(&error) ||
+                  CopyBaseFiles(spec, target.PartialPath(), &copied, &error) ||
+                  target.Publish(&error);
+  }
   for (const std::string& link : copied.Links()) {
     WriteCause(Text("[", link, "] is a symbolic link: neither copied nor removed"));
   }
@@ -218,7 +316,8 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   }
   const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
   std::string cause;
-  if (PackCopy(copy_name, archive_name, &cause)) {
+  if (PackCopy(target_dir, copy_name, archive_name, ArchiveModeLimit(copied, base_dir_mode),
+               &cause)) {
     WriteLine(Text("packed to [", archive_name, "]"));
     target.RemoveCopy();
     return;
@@ -230,19 +329,91 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   exit_code_ = 1;
 }
 
-bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archive_name,
+// The run's own place for one archive in the making, in the target
+// directory: made here and now (a name that exists is somebody else's),
+// readable by the run's user only, whatever the creation mask.
+class PackingPlace {
+ public:
+  // Removes the directory and the files in it (never what is below: a
+  // link there to a directory is not followed).
+  void Remove() {
+    if (!dir_.empty()) RemoveTree(dir_, false);
+    dir_ = ShortString();
+  }
+
+  // True on success; false with *cause.
+  bool Make(const ShortString& target_dir, const ShortString& copy_file_name, std::string* cause) {
+    ScopedCreationMask private_mask(0077);
+    for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
+      const ShortString path = target_dir + kPackingPrefix + HexLong(k);
+      if (Os().MakeDirectory(path)) {
+        dir_ = path;
+        break;
+      }
+      if (!Os().StatLink(path)) {
+        *cause = Text("cannot make [", path, "]: ", Os().LastError().ToString());
+        return false;
+      }
+    }
+    if (dir_.empty()) {
+      *cause = Text("no free name for a private archive in [", ForOs(target_dir), "]");
+      return false;
+    }
+    stem_ = AddBackslash(dir_) + copy_file_name;
+    marker_ = ForceExtension(stem_, kMarkerExtension);
+    auto marker = Os().OpenFile(marker_, OpenMode::kCreate);
+    if (!marker || !marker->Close()) {
+      *cause = Text("cannot make [", marker_,
+                    "]: ", (marker ? marker->LastError() : Os().LastError()).ToString());
+      return false;
+    }
+    // The file system's own clock: the archive is judged by the same one.
+    const auto status = Os().StatLink(marker_);
+    if (!status) {
+      *cause = Text("cannot examine [", marker_, "]: ", Os().LastError().ToString());
+      return false;
+    }
+    started_ = status->modified;
+    return true;
+  }
+
+  // What @ArcName stands for: the archive's name without its extension.
+  const ShortString& Stem() const { return stem_; }
+  FileTime Started() const { return started_; }
+
+ private:
+  ShortString dir_;
+  ShortString stem_;
+  ShortString marker_;
+  FileTime started_;
+};
+
+bool PackerApp::PackCopy(const ShortString& target_dir, const ShortString& copy_name,
+                         const ShortString& archive_name, std::uint32_t mode_limit,
                          std::string* cause) {
-  const auto tail = ArchiverCommandTail(ArcAddCommand.view(), copy_name);
+  PackingPlace place;
+  const bool packed = place.Make(target_dir, JustFileName(copy_name), cause) &&
+                      PackInPlace(place, target_dir, copy_name, archive_name, mode_limit, cause);
+  place.Remove();
+  return packed;
+}
+
+bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target_dir,
+                            const ShortString& copy_name, const ShortString& archive_name,
+                            std::uint32_t mode_limit, std::string* cause) {
+  const ShortString made = ForceExtension(place.Stem(), ArcExtension.view());
+  const auto tail = ArchiverCommandTail(ArcAddCommand.view(), place.Stem(), copy_name);
   if (!tail) {
     *cause = "the archiver command would pass 255 characters";
     return false;
   }
   // "N messages. " must precede the archiver's own output.
   FlushStdout();
-  const ProcessResult result = Os().RunCommandInterpreter(*tail);
-  // Only a clean exit AND an archive that really holds something count: an
-  // empty Arc.Add runs the interpreter with " /C " alone, which exits 0
-  // having archived nothing, and an archiver may leave an empty file.
+  ProcessResult result;
+  {
+    ScopedCreationMask archive_mask(~mode_limit & kPermissionBits);
+    result = Os().RunCommandInterpreter(*tail);
+  }
   if (!result.started) {
     *cause = Text("cannot start the command interpreter [", InterpreterName(), "]");
     return false;
@@ -255,20 +426,94 @@ bool PackerApp::PackCopy(const ShortString& copy_name, const ShortString& archiv
     *cause = Text("the archiver ended with exit code ", LongToStr(result.exit_code));
     return false;
   }
-  const std::optional<FileStatus> archive = Os().Stat(archive_name);
-  if (!archive || !archive->is_regular) {
-    *cause = Text("the archiver made no archive [", archive_name, "]");
+  // Only a clean exit AND a new archive of the run's own that really holds
+  // something count: an empty Arc.Add runs the interpreter with " /C "
+  // alone, which exits 0 having archived nothing; an archiver may leave an
+  // empty file; and a link, a second name of another file or a file older
+  // than the archiver's start is no archive of this copy.
+  const std::optional<FileStatus> archive = Os().StatLink(made);
+  if (!archive) {
+    *cause = Text("the archiver made no archive [", made, "]");
+    return false;
+  }
+  if (archive->is_link) {
+    *cause = Text("the archive [", made, "] is a symbolic link");
+    return false;
+  }
+  if (!archive->is_regular) {
+    *cause = Text("the archiver made no archive [", made, "]");
+    return false;
+  }
+  if (archive->link_count > 1) {
+    *cause = Text("the archive [", made, "] has ", std::to_string(archive->link_count),
+                  " names: it is another file too");
+    return false;
+  }
+  if (archive->modified.ticks < place.Started().ticks) {
+    *cause = Text("the archive [", made, "] is older than the archiver's start");
     return false;
   }
   if (archive->size == 0) {
-    *cause = Text("the archive [", archive_name, "] is empty");
+    *cause = Text("the archive [", made, "] is empty");
     return false;
   }
-  if (const auto not_flushed = FlushArchive(archive_name)) {
+  if (!kHostIsWindows) {
+    // Still in the private directory: narrowing it now exposes nothing.
+    const std::uint32_t mode = archive->native_mode & kPermissionBits;
+    if ((mode & ~mode_limit) != 0) {
+      const auto narrowed =
+          Os().RestoreNativeMode(made, mode & mode_limit) ? Os().StatLink(made) : std::nullopt;
+      if (!narrowed || (narrowed->native_mode & kPermissionBits & ~mode_limit) != 0) {
+        *cause = Text("the archive [", made, "] has mode ", OctalMode(mode),
+                      ", wider than its messages' ", OctalMode(mode_limit));
+        return false;
+      }
+    }
+  }
+  if (const auto not_flushed = FlushArchive(made)) {
     *cause = *not_flushed;
     return false;
   }
+  if (!Os().RenameNoReplace(made, archive_name)) {
+    *cause =
+        Text("the archive cannot be named [", archive_name, "]: ", Os().LastError().ToString());
+    return false;
+  }
+  if (!Os().SyncDirectory(ForOs(target_dir))) {
+    // Published but perhaps not durable: the copy stays, and the archive
+    // with it, complete.
+    *cause = Text("the archive's directory cannot be flushed: ", Os().LastError().ToString());
+    return false;
+  }
   return true;
+}
+
+void PackerApp::ReportInterruptedPacks(const ShortString& target_dir) {
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(ForOs(target_dir), "*.*", &entries)) return;
+  for (const DirEntry& entry : entries) {
+    if (!entry.name.starts_with(kPackingPrefix) || (entry.attributes & kAttrDirectory) == 0) {
+      continue;
+    }
+    const ShortString place = target_dir + entry.name;
+    const auto status = Os().StatLink(place);
+    if (!status || status->is_link) continue;  // not the run's own
+    std::vector<DirEntry> markers;
+    if (Os().ListDirectory(place, ShortString("*.") + kMarkerExtension, &markers)) {
+      for (const DirEntry& marker : markers) {
+        const auto number = RotationNumberOf(marker.name);
+        if (!number) continue;
+        const ShortString copy_name = target_dir + HexLong(*number);
+        const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
+        if (DirExists(copy_name) && !Os().StatLink(archive_name)) {
+          WriteCause(Text("an earlier run was stopped while packing [", copy_name,
+                          "]: the copy is kept, its archive [", archive_name, "] was not made"));
+          exit_code_ = 1;
+        }
+      }
+    }
+    RemoveTree(place, false);
+  }
 }
 
 }  // namespace qlr

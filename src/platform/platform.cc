@@ -104,6 +104,8 @@ bool Platform::SyncFileSystem(std::string_view path) {
 
 std::uint32_t Platform::ProcessId() { return 0; }
 
+std::uint32_t Platform::SetCreationMask(std::uint32_t) { return 0; }
+
 Platform& Os() { return g_current != nullptr ? *g_current : HostPlatform(); }
 
 ScopedPlatform::ScopedPlatform(Platform& replacement) : previous_(g_current) {

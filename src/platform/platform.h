@@ -57,6 +57,9 @@ struct FileStatus {
   // same name has another identity. Both 0 where the system cannot tell.
   std::uint64_t volume = 0;
   std::uint64_t file_index = 0;
+  // How many names the file has (hard links); 0 where the system cannot
+  // tell.
+  std::uint32_t link_count = 0;
 };
 
 struct DirEntry {
@@ -228,6 +231,11 @@ class Platform {
   // limit.
   virtual ProcessResult RunCommandInterpreter(std::string_view tail) = 0;
   virtual void Sleep(int milliseconds) = 0;
+  // Sets the permission bits that files and directories made from now on
+  // (by this process and the programs it starts) do not get, and returns
+  // the previous ones: the POSIX umask. Where the system has no such mask
+  // it does nothing and returns 0.
+  virtual std::uint32_t SetCreationMask(std::uint32_t mask);
   virtual LocalTime Now() = 0;
   // The id the system gave this process (0 where there is none).
   virtual std::uint32_t ProcessId();

@@ -1,7 +1,9 @@
-// What counts as a pack: the archiver exited 0 AND left a non-empty
-// archive, which the run flushes to stable storage before the copy goes.
-// Every other outcome keeps the copy, says "copied to", ends with exit
-// code 1 and names the cause on standard error.
+// What counts as a pack: the archiver exited 0 AND left a new, non-empty
+// archive under the private name it was given, which the run flushes to
+// stable storage and only then names NNNNNNNN.ext, before the copy goes.
+// Every other outcome keeps the copy, leaves nothing under the archive's
+// final name, says "copied to", ends with exit code 1 and names the cause
+// on standard error.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -17,12 +19,18 @@ namespace {
 using testing::MemoryPlatform;
 
 std::string HostPath(std::string_view name) { return PathSeparator() + std::string(name); }
+// Where the archiver of the first rotation into /old is told to write.
+std::string Private() {
+  return HostPath("old") + PathSeparator() + "qlr-packing.00000000" + PathSeparator() +
+         "00000000.arc";
+}
 
 struct PackRun {
   MemoryPlatform disk;
   PackerApp app;
   std::string out;
   std::string err;
+  std::string tail;  // the archiver's command tail
 
   PackRun() {
     disk.SetBackslashIsSeparator(PathSeparator() == '\\');
@@ -48,9 +56,11 @@ struct PackRun {
   std::string Counted() const {
     return "processing base [#" + HostPath("area") + "]... 2 messages. ";
   }
+  // The archive the archiver was told to write: @ArcName in its tail.
+  std::string Private() const { return std::string(tail.substr(tail.find("arc ") + 4)) + ".arc"; }
   // Writes the archive without flushing it, as a careless archiver does.
   bool WriteArchive(std::string_view bytes) {
-    auto file = disk.OpenFile("/old/00000000.arc", OpenMode::kCreate);
+    auto file = disk.OpenFile(Private(), OpenMode::kCreate);
     std::size_t written = 0;
     return file && file->Write(bytes.data(), bytes.size(), &written) && file->Close();
   }
@@ -79,18 +89,31 @@ TEST(PackOutcome, CopyStaysAndTheCauseIsNamed) {
        [](PackRun&) {
          return ProcessResult{true, true, 0};
        },
-       "qlr: not packed: the archiver made no archive [" + HostPath("old") + PathSeparator() +
-           "00000000.arc]\r\n"},
+       "qlr: not packed: the archiver made no archive [" + Private() + "]\r\n"},
       {"exit 0, empty archive",
        [](PackRun& run) {
          EXPECT_TRUE(run.WriteArchive(""));
          return ProcessResult{true, true, 0};
        },
-       "qlr: not packed: the archive [" + HostPath("old") + PathSeparator() +
-           "00000000.arc] is empty\r\n"},
+       "qlr: not packed: the archive [" + Private() + "] is empty\r\n"},
+      {"exit 0, an archive older than the archiver's start",
+       [](PackRun& run) {
+         EXPECT_TRUE(run.WriteArchive("old bytes"));
+         EXPECT_TRUE(run.disk.SetModifiedTime(run.Private(), FileTime{1}));
+         return ProcessResult{true, true, 0};
+       },
+       "qlr: not packed: the archive [" + Private() + "] is older than the archiver's start\r\n"},
+      {"exit 0, the final name taken meanwhile",
+       [](PackRun& run) {
+         EXPECT_TRUE(run.WriteArchive("1.msg 2.msg"));
+         run.disk.WriteFileBytes("/old/00000000.arc", "somebody else's");
+         return ProcessResult{true, true, 0};
+       },
+       "qlr: not packed: the archive cannot be named [" + HostPath("old") + PathSeparator() +
+           "00000000.arc]: "},
       {"exit 0, a directory where the archive should be",
        [](PackRun& run) {
-         run.disk.MakeDirs("/old/00000000.arc");
+         run.disk.MakeDirs(run.Private());
          return ProcessResult{true, true, 0};
        },
        "qlr: not packed: the archiver made no archive ["},
@@ -98,20 +121,34 @@ TEST(PackOutcome, CopyStaysAndTheCauseIsNamed) {
   for (const Case& c : cases) {
     PackRun run;
     if (c.archiver) {
-      run.disk.SetCommandInterpreter([&run, &c](std::string_view) { return c.archiver(run); });
+      run.disk.SetCommandInterpreter([&run, &c](std::string_view tail) {
+        run.tail = tail;
+        return c.archiver(run);
+      });
     }
     run.Run();
     EXPECT_EQ(run.out, run.Counted() + "copied to [" + run.Copy() + "]\r\n") << c.what;
     EXPECT_EQ(run.app.ExitCode(), 1) << c.what;
     EXPECT_EQ(run.err.rfind(c.cause, 0), 0u) << c.what << ": " << run.err;
     EXPECT_EQ(run.disk.ReadFileBytes("/old/00000000/2.msg"), "message 2") << c.what;
+    // Nothing the run did not confirm is left under the final name, and
+    // the private directory is gone.
+    if (run.disk.Exists("/old/00000000.arc")) {
+      EXPECT_EQ(run.disk.ReadFileBytes("/old/00000000.arc"), "somebody else's") << c.what;
+    }
+    // (A directory the archiver made in it is not descended into.)
+    EXPECT_EQ(run.disk.Exists("/old/qlr-packing.00000000"),
+              c.cause.rfind("qlr: not packed: the archiver made no archive [", 0) == 0 &&
+                  run.disk.Exists(Private()))
+        << c.what;
   }
 }
 
 TEST(PackOutcome, ArchiveIsOnStableStorageBeforeTheCopyGoes) {
   PackRun run;
   run.disk.SetFileSystemSyncSupported(false);
-  run.disk.SetCommandInterpreter([&run](std::string_view) {
+  run.disk.SetCommandInterpreter([&run](std::string_view tail) {
+    run.tail = tail;
     EXPECT_TRUE(run.WriteArchive("1.msg 2.msg"));
     return ProcessResult{true, true, 0};
   });
@@ -134,7 +171,8 @@ TEST(PackOutcome, CopyIsMovedAsideBeforeItsFilesAreDeleted) {
   for (int nth = 1;; ++nth) {
     PackRun run;
     run.disk.SetFileSystemSyncSupported(false);
-    run.disk.SetCommandInterpreter([&run](std::string_view) {
+    run.disk.SetCommandInterpreter([&run](std::string_view tail) {
+      run.tail = tail;
       EXPECT_TRUE(run.WriteArchive("both messages"));
       return ProcessResult{true, true, 0};
     });

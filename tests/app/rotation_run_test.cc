@@ -80,10 +80,12 @@ struct Rotation {
     output = ::testing::internal::GetCapturedStdout();
   }
 
-  // The archiver: packs /old/00000000/ into /old/00000000.arc (the bytes
-  // of every message, each after its name and a newline) and exits 0. It
+  // The archiver: packs /old/00000000/ into @ArcName.arc (the bytes of
+  // every message, each after its name and a newline) and exits 0. It
   // writes and syncs the archive as a careful archiver would.
-  ProcessResult Archive(std::string_view) {
+  ProcessResult Archive(std::string_view tail) {
+    const std::string_view rest = tail.substr(tail.find("arc ") + 4);
+    const std::string stem(rest.substr(0, rest.find(' ')));
     std::vector<DirEntry> entries;
     if (!disk.ListDirectory("/old/00000000", "*.*", &entries)) return ProcessResult{true, true, 2};
     std::string archive;
@@ -92,10 +94,10 @@ struct Rotation {
       if (!bytes) return ProcessResult{true, true, 2};
       archive += entry.name + "\n" + *bytes;
     }
-    auto file = disk.OpenFile("/old/00000000.arc", OpenMode::kCreate);
+    auto file = disk.OpenFile(stem + ".arc", OpenMode::kCreate);
     std::size_t written = 0;
     if (!file || !file->Write(archive.data(), archive.size(), &written) || !file->Sync() ||
-        !disk.SyncDirectory("/old")) {
+        !disk.SyncDirectory(JustPathName(stem))) {
       return ProcessResult{true, true, 2};
     }
     return ProcessResult{true, true, 0};

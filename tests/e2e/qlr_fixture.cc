@@ -49,4 +49,15 @@ int QlrFixture::FileCount(const std::string& relative) {
 
 bool QlrFixture::Exists(const std::string& relative) { return fs::exists(Path(relative)); }
 
+bool QlrFixture::ArchiveBeingMade(const std::string& target, const std::string& archive) {
+  std::error_code ec;
+  for (fs::directory_iterator it(Path(target), ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().starts_with("qlr-packing.") &&
+        fs::exists(it->path() / archive)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace qlr::testing

@@ -40,6 +40,9 @@ class QlrFixture : public ::testing::Test {
   // Number of files in a directory (0 when it does not exist).
   int FileCount(const std::string& relative);
   bool Exists(const std::string& relative);
+  // Whether the archiver of a pack run into `target` is writing `archive`
+  // (in the run's private directory there).
+  bool ArchiveBeingMade(const std::string& target, const std::string& archive);
 
   ScratchDir dir_;
   std::string binary_;

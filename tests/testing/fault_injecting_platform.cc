@@ -206,6 +206,13 @@ std::optional<FileStatus> FaultInjectingPlatform::Stat(std::string_view path) {
   return status;
 }
 
+std::optional<FileStatus> FaultInjectingPlatform::StatLink(std::string_view path) {
+  if (Fails(PlatformOp::kStat, path)) return std::nullopt;
+  auto status = inner_.StatLink(path);
+  if (!status) last_error_ = inner_.LastError();
+  return status;
+}
+
 bool FaultInjectingPlatform::SetAttributes(std::string_view path, std::uint8_t attributes) {
   return !Fails(PlatformOp::kSetAttributes, path) &&
          Forward(inner_.SetAttributes(path, attributes));
@@ -265,6 +272,10 @@ ProcessResult FaultInjectingPlatform::RunCommandInterpreter(std::string_view tai
 }
 
 void FaultInjectingPlatform::Sleep(int milliseconds) { inner_.Sleep(milliseconds); }
+
+std::uint32_t FaultInjectingPlatform::SetCreationMask(std::uint32_t mask) {
+  return inner_.SetCreationMask(mask);
+}
 
 LocalTime FaultInjectingPlatform::Now() { return inner_.Now(); }
 

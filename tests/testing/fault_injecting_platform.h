@@ -61,6 +61,8 @@ class FaultInjectingPlatform final : public Platform {
   bool Rename(std::string_view from, std::string_view to) override;
   bool RenameNoReplace(std::string_view from, std::string_view to) override;
   std::optional<FileStatus> Stat(std::string_view path) override;
+  // Counted and failed as a Stat.
+  std::optional<FileStatus> StatLink(std::string_view path) override;
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override;
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
   bool SetModifiedTime(std::string_view path, FileTime time) override;
@@ -75,6 +77,7 @@ class FaultInjectingPlatform final : public Platform {
   std::optional<std::string> GetEnvironment(std::string_view name) override;
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
   void Sleep(int milliseconds) override;
+  std::uint32_t SetCreationMask(std::uint32_t mask) override;
   LocalTime Now() override;
   std::uint32_t ProcessId() override;
 

@@ -77,6 +77,9 @@ class ForwardingPlatform : public Platform {
     return Pass(inner_.RenameNoReplace(from, to));
   }
   std::optional<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
+  std::optional<FileStatus> StatLink(std::string_view path) override {
+    return inner_.StatLink(path);
+  }
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
     return Pass(inner_.SetAttributes(path, attributes));
   }
@@ -105,6 +108,9 @@ class ForwardingPlatform : public Platform {
     return inner_.RunCommandInterpreter(tail);
   }
   void Sleep(int milliseconds) override { inner_.Sleep(milliseconds); }
+  std::uint32_t SetCreationMask(std::uint32_t mask) override {
+    return inner_.SetCreationMask(mask);
+  }
   LocalTime Now() override { return inner_.Now(); }
   std::uint32_t ProcessId() override { return inner_.ProcessId(); }
 

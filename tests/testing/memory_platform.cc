@@ -596,7 +596,7 @@ MemoryPlatform::NodePtr MemoryPlatform::NewNode(bool directory) {
   auto node = std::make_shared<Node>();
   node->is_directory = directory;
   node->index = next_index_++;
-  node->mode = directory ? kDirectoryMode : kFileMode;
+  node->mode = (directory ? kDirectoryMode : kFileMode) & ~creation_mask_;
   node->modified = Stamp();
   node->durable_mode = node->mode;
   node->durable_modified = node->modified;
@@ -612,6 +612,7 @@ FileStatus MemoryPlatform::StatusOf(const Node& node, std::string_view name) con
   status.modified.ticks = node.modified;
   status.native_mode = node.mode;
   status.is_regular = !node.is_directory;
+  status.link_count = 1;  // no hard links here
   status.volume = kVolume;
   status.file_index = node.index;
   return status;
@@ -842,6 +843,12 @@ std::optional<std::string> MemoryPlatform::GetEnvironment(std::string_view name)
 ProcessResult MemoryPlatform::RunCommandInterpreter(std::string_view tail) {
   return Call(PlatformOp::kRunCommandInterpreter, ProcessResult{},
               [&] { return interpreter_ ? interpreter_(tail) : ProcessResult{}; });
+}
+
+std::uint32_t MemoryPlatform::SetCreationMask(std::uint32_t mask) {
+  const std::uint32_t previous = creation_mask_;
+  creation_mask_ = mask & 0777;
+  return previous;
 }
 
 void MemoryPlatform::Sleep(int milliseconds) {

@@ -168,6 +168,9 @@ class MemoryPlatform final : public Platform {
   std::optional<std::string> GetEnvironment(std::string_view name) override;
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
   void Sleep(int milliseconds) override;
+  // Files and directories made later lose these mode bits, as under a
+  // POSIX umask (0 at first).
+  std::uint32_t SetCreationMask(std::uint32_t mask) override;
   LocalTime Now() override;
   std::uint32_t ProcessId() override { return process_id_; }
   void SetProcessId(std::uint32_t id) { process_id_ = id; }
@@ -222,6 +225,7 @@ class MemoryPlatform final : public Platform {
 
   NodePtr root_;
   std::uint64_t next_index_ = 1;
+  std::uint32_t creation_mask_ = 0;
   std::uint64_t next_handle_ = 1;
   std::uint64_t epoch_ = 0;  // incremented by every crash
   std::int64_t clock_ = kDefaultNow;

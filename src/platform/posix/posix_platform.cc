@@ -468,14 +468,16 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  std::optional<FileStatus> Stat(std::string_view path) override {
+  std::optional<FileStatus> Stat(std::string_view path) override { return StatOf(path, true); }
+
+  std::optional<FileStatus> StatOf(std::string_view path, bool follow) {
     const auto p = CPath(path);
     if (!p) {
       Fail(NulInPath(path));
       return std::nullopt;
     }
     struct stat st;
-    if (!StatPath(*p, &st)) {
+    if (follow ? !StatPath(*p, &st) : ::lstat(p->c_str(), &st) != 0) {
       Fail(ErrnoStatus(errno, path));
       return std::nullopt;
     }
@@ -483,23 +485,13 @@ class PosixPlatform final : public Platform {
   }
 
   std::optional<FileStatus> StatLink(std::string_view path) override {
-    const auto p = CPath(path);
-    if (!p) {
-      Fail(NulInPath(path));
-      return std::nullopt;
-    }
-    struct stat st;
-    if (::lstat(p->c_str(), &st) != 0) {
-      Fail(ErrnoStatus(errno, path));
-      return std::nullopt;
-    }
-    FileStatus status = StatusOf(st, path);
-    status.is_link = S_ISLNK(st.st_mode);
-    return status;
+    return StatOf(path, false);
   }
 
   static FileStatus StatusOf(const struct stat& st, std::string_view path) {
     FileStatus status;
+    status.is_link = S_ISLNK(st.st_mode);  // only lstat sees one
+    status.link_count = static_cast<std::uint32_t>(st.st_nlink);
     status.attributes = AttributesOf(st, LastComponent(path));
     status.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.modified.ticks = ModifiedNanos(st);
@@ -753,6 +745,10 @@ class PosixPlatform final : public Platform {
       result.exit_code = WEXITSTATUS(status);
     }
     return result;
+  }
+
+  std::uint32_t SetCreationMask(std::uint32_t mask) override {
+    return static_cast<std::uint32_t>(::umask(static_cast<mode_t>(mask & 0777)));
   }
 
   void Sleep(int milliseconds) override {

@@ -466,6 +466,7 @@ class Win32Platform final : public Platform {
       status.volume = info.dwVolumeSerialNumber;
       status.file_index =
           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+      status.link_count = info.nNumberOfLinks;
     }
     return status;
   }
