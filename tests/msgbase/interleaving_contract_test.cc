@@ -12,12 +12,15 @@
 #include <algorithm>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "msgbase/jam/jam_records.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
+#include "msgbase/squish/squish_records.h"
 #include "platform/host.h"
 #include "testing/interleaving_platform.h"
 #include "testing/memory_platform.h"
@@ -29,23 +32,60 @@ namespace {
 using testing::InterleavingPlatform;
 using testing::MemoryPlatform;
 
+// What the header of a base of the format says that a reader does not
+// check: lines naming each disagreement with the `live` messages found.
+using HeaderCheck = std::vector<std::string> (*)(const MemoryPlatform& disk,
+                                                 const std::string& base, std::size_t live);
+
+std::vector<std::string> CheckJam(const MemoryPlatform& disk, const std::string& base,
+                                  std::size_t live) {
+  const std::string jhr = disk.ReadFileBytes(base + ".jhr").value_or("");
+  const auto header = JamBaseHeader::DecodeFrom(
+      std::span(reinterpret_cast<const std::uint8_t*>(jhr.data()), jhr.size()));
+  if (!header) return {"no JAM base header"};
+  if (header->ActiveMsgs == live) return {};
+  return {"ActiveMsgs " + std::to_string(header->ActiveMsgs)};
+}
+
+std::vector<std::string> CheckSquish(const MemoryPlatform& disk, const std::string& base,
+                                     std::size_t live) {
+  const std::string sqd = disk.ReadFileBytes(base + ".sqd").value_or("");
+  const std::size_t sqi = disk.ReadFileBytes(base + ".sqi").value_or("").size();
+  const auto header = SquishBaseHeader::DecodeFrom(
+      std::span(reinterpret_cast<const std::uint8_t*>(sqd.data()), sqd.size()));
+  if (!header) return {"no Squish base header"};
+  std::vector<std::string> wrong;
+  if (header->num_msg != live || header->high_msg != live) {
+    wrong.push_back("NumMsg " + std::to_string(header->num_msg) + " HighMsg " +
+                    std::to_string(header->high_msg));
+  }
+  if (sqi != live * SquishIndexRecord::kEncodedSize)
+    wrong.push_back("index of " + std::to_string(sqi) + " bytes");
+  if (header->end_frame != sqd.size()) {
+    wrong.push_back("EndFrame " + std::to_string(header->end_frame) + " in a file of " +
+                    std::to_string(sqd.size()) + " bytes");
+  }
+  return wrong;
+}
+
 struct FormatCase {
   const char* name;
   char type;
   // Count is the number of live messages (not the highest number or slot).
   bool count_is_live;
   bool mandatory_locks;
+  HeaderCheck check_header;  // null: nothing beyond what a reader sees
 };
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 const FormatCase kFormats[] = {
-    {"Jam", '!', false, false},
-    {"Squish", '$', true, false},
-    {"MsgDir", '#', false, false},
-    {"Packet", 'P', true, false},
-    {"JamWindowsLocks", '!', false, true},
-    {"SquishWindowsLocks", '$', true, true},
+    {"Jam", '!', false, false, CheckJam},
+    {"Squish", '$', true, false, CheckSquish},
+    {"MsgDir", '#', false, false, nullptr},
+    {"Packet", 'P', true, false, nullptr},
+    {"JamWindowsLocks", '!', false, true, CheckJam},
+    {"SquishWindowsLocks", '$', true, true, CheckSquish},
 };
 
 enum class Op { kAppend, kWrite, kReplace, kDelete };
@@ -154,7 +194,7 @@ class InterleavingContractTest : public ::testing::TestWithParam<std::tuple<Form
   // The subjects of every live message, sorted, or lines naming what could
   // not be opened or read; then the count check of formats whose Count is
   // the number of live messages.
-  std::vector<std::string> Contents() const {
+  std::vector<std::string> Contents(const MemoryPlatform& disk) const {
     auto base = OpenBase(Spec());
     if (base == nullptr) return {"base does not open"};
     std::vector<std::string> subjects;
@@ -164,8 +204,15 @@ class InterleavingContractTest : public ::testing::TestWithParam<std::tuple<Form
       subjects.push_back(base->ReadMessage(i, m) ? "unreadable " + std::to_string(i)
                                                  : std::string(m.Subject.view()));
     }
+    const std::size_t live = subjects.size();
     if (Format().count_is_live && base->Count() != static_cast<std::int32_t>(subjects.size())) {
       subjects.push_back("Count " + std::to_string(base->Count()));
+    }
+    if (Format().check_header != nullptr) {
+      const std::string path = Spec().substr(1);
+      for (std::string& line : Format().check_header(disk, path, live)) {
+        subjects.push_back(std::move(line));
+      }
     }
     std::sort(subjects.begin(), subjects.end());
     return subjects;
@@ -210,7 +257,7 @@ class InterleavingContractTest : public ::testing::TestWithParam<std::tuple<Form
 
     ScopedPlatform direct(*disk);
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Contents(), expected);
+    EXPECT_EQ(Contents(*disk), expected);
     return fired;
   }
 };
