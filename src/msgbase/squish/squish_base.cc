@@ -17,6 +17,11 @@ constexpr std::string_view kIndexExtension = SquishBase::kExtensions[1];
 // How long one wait for a lock held elsewhere lasts before the next try.
 constexpr int kLockRetryMs = 100;
 
+constexpr std::uint64_t kIndexRecordBytes = SquishIndexRecord::kEncodedSize;
+// The least a message takes in ".sqd": its frame header and message header.
+constexpr std::uint64_t kSmallestFrame =
+    SquishFrameHeader::kEncodedSize + SquishMsgHeader::kEncodedSize;
+
 // The name of one of the base's files, under the case it exists in.
 // Nothing when the base path and extension do not fit a short string: cut
 // at 255 characters, ".sqd" and ".sqi" could become the same file name, or
@@ -93,11 +98,14 @@ bool SquishBase::Open(std::string_view path) {
   // The common part only makes sure the directory exists; the files decide.
   (void)MessageBase::Open(path);
   CloseStreams();
+  damage_ = Status::Ok();
   const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
   const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
   if (!data_name || !index_name) return Fail();
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite);
+  // Without a buffer: other programs write these files between two of our
+  // reads, and a buffer would keep showing what they held before.
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite, 0);
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite, 0);
 
   // Size is -1 for a file the 32-bit signed stream positions cannot reach
   // (2 GiB and more). Such a base is refused as a whole: its header's
@@ -108,27 +116,71 @@ bool SquishBase::Open(std::string_view path) {
     return Fail();
   }
   // A missing ".sqi" (its stream latched the open error) is tolerated:
-  // the header alone gives the count. One that is too large is not.
-  if (index_stream_->Ok() && index_stream_->Size() < 0) return Fail();
+  // it holds no record. One that is too large is not.
+  std::int32_t index_size = 0;
+  if (index_stream_->Ok()) {
+    index_size = index_stream_->Size();
+    if (index_size < 0) return Fail();
+  }
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
-  stream_->Seek(0);
-  stream_->Read(bytes.data(), bytes.size());
+  if (lock_file_ != nullptr) {
+    // Where locks are mandatory only the handle that holds the lock may
+    // read the locked byte.
+    std::size_t got = 0;
+    if (!lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got) || got != bytes.size()) {
+      return Fail();
+    }
+  } else {
+    // Where locks are mandatory the header cannot be read while a writer
+    // holds the lock on its first byte: wait for it as a writer would.
+    for (int waited = 0;; waited += kLockRetryMs) {
+      stream_->Seek(0);
+      stream_->Read(bytes.data(), bytes.size());
+      if (stream_->Ok() || stream_->LastError().kind() != StatusKind::kBusy ||
+          waited >= kMessageLockTimeoutMs) {
+        break;
+      }
+      stream_->ClearError();
+      Os().Sleep(kLockRetryMs);
+    }
+  }
   const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
   if (!stream_->Ok() || !header) return Fail();
-
-  // Count is the header's NumMsg as it stands, even when ".sqi" holds
-  // fewer records: that is how every Squish program counts, and a message
-  // whose index record is missing simply cannot be read. No memory is
-  // sized by it. Only a value the signed count cannot hold is refused,
-  // rather than letting it turn negative (which would hide an oversize
-  // base from rotation).
-  if (header->num_msg > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    return Fail();
-  }
   base_header_ = *header;
+
+  // The count is the header's NumMsg, but never more than the files can
+  // hold: a reader reaches message N only through index record N (12
+  // bytes each), and every message has a frame of at least a frame header
+  // and a message header. A NumMsg beyond that names messages that cannot
+  // be read; counting them would rotate a base for messages it does not
+  // have (a hostile 0x7FFFFFFF) and size work by them. So the count is
+  // what the files support, and the difference is reported as damage.
+  // An index longer than NumMsg is no damage: an append or a deletion cut
+  // short leaves records beyond the count, which the next write replaces.
+  const std::uint64_t records = static_cast<std::uint64_t>(index_size) / kIndexRecordBytes;
+  const std::uint64_t frames =
+      (static_cast<std::uint64_t>(data_size) - kSquishFirstFrame) / kSmallestFrame;
+  std::uint64_t count = std::min<std::uint64_t>({header->num_msg, records, frames});
+  // Both files stay below 2 GiB, so the count fits the signed Count.
+  if (count < header->num_msg) {
+    damage_ =
+        Status::Corruption(*data_name, "the header counts " + std::to_string(header->num_msg) +
+                                           " messages, the files hold " + std::to_string(count));
+  } else if (count >= 2) {
+    // A deletion cut short after it moved the index records down leaves
+    // the last record twice; the files then hold one message fewer.
+    SquishIndexRecord last;
+    SquishIndexRecord before;
+    if (!ReadIndexRecord(static_cast<std::int32_t>(count), &last) &&
+        !ReadIndexRecord(static_cast<std::int32_t>(count - 1), &before) &&
+        last.offset == before.offset) {
+      --count;
+    }
+    ResetStreams();
+  }
   state_ = BaseState::kOpened;
-  count_ = static_cast<std::int32_t>(base_header_.num_msg);
+  count_ = static_cast<std::int32_t>(count);
   return false;
 }
 
@@ -145,8 +197,9 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   const FileMode mode = in_place && FileExists(*data_name) && FileExists(*index_name)
                             ? FileMode::kOpenWrite
                             : FileMode::kCreate;
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, mode);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, mode);
+  // Unbuffered, as Open has them.
+  stream_ = std::make_unique<BufferedFileStream>(*data_name, mode, 0);
+  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, mode, 0);
   // The header first: from here on the base counts no message, whatever
   // the files still hold.
   if (WriteEmptyHeader()) return Fail();
@@ -158,6 +211,7 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   stream_->Flush();
   if (!stream_->Ok() || !index_stream_->Ok()) return Fail();
   count_ = 0;
+  damage_ = Status::Ok();
   state_ = BaseState::kCreated;
   return false;
 }
@@ -180,6 +234,15 @@ bool SquishBase::WriteEmptyHeader() {
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
+  if (lock_file_ != nullptr) {
+    // Only the handle that holds the lock may write the locked byte.
+    std::size_t written = 0;
+    if (!lock_file_->WriteAt(0, bytes.data(), bytes.size(), &written) || written != bytes.size() ||
+        !lock_file_->Sync()) {
+      return true;
+    }
+    return !index_stream_->Ok();
+  }
   stream_->Seek(0);
   stream_->Write(bytes.data(), bytes.size());
   stream_->Flush();
@@ -209,6 +272,11 @@ bool SquishBase::LockBase(int timeout_ms) {
     if (file->TryLock(0, 1)) {
       lock_file_ = std::move(file);
       lock_error_ = Status::Ok();
+      // The writers reach ".sqi" through a handle of their own too, one
+      // without a buffer. A missing index leaves none, and writes refuse.
+      if (const std::optional<ShortString> index_name = BaseFileName(path_, kIndexExtension)) {
+        index_file_ = Os().OpenFile(*index_name, OpenMode::kReadWrite);
+      }
       return false;
     }
     lock_error_ = file->LastError();
@@ -221,6 +289,11 @@ bool SquishBase::LockBase(int timeout_ms) {
 }
 
 void SquishBase::UnlockBase() {
+  // A batch does not outlive the lock it was written under.
+  in_batch_ = false;
+  batch_records_.clear();
+  if (index_file_ != nullptr) (void)index_file_->Close();
+  index_file_.reset();
   if (lock_file_ == nullptr) return;
   // Closing the handle releases the lock even when Unlock fails, and
   // nothing was written through it.

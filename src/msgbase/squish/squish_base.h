@@ -33,8 +33,13 @@ class SquishBase : public MessageBase {
   // Fails with OpenError when ".sqd" is missing, cannot be opened for
   // writing, holds fewer than 256 bytes, or is beyond the 2 GiB the
   // streams can address. A missing ".sqi" is not an error here: reading
-  // a message fails later. Count is the header's NumMsg.
+  // a message fails later. Count is the header's NumMsg, bounded by what
+  // the files can hold (see Open in squish_base.cc); when the two differ
+  // Damage() says so.
   [[nodiscard]] bool Open(std::string_view path) override;
+  // Why the count Open gave is lower than the header's NumMsg (the base is
+  // damaged); ok when the files hold every message the header counts.
+  const Status& Damage() const { return damage_; }
   // Creates (or truncates) both files and writes the header of an empty
   // base. Whether a base should be created at all is the caller's decision
   // (see AnyFileExists). Fails with OpenError when a file cannot be made or
@@ -59,6 +64,15 @@ class SquishBase : public MessageBase {
   [[nodiscard]] bool ReadMessage(std::int32_t number, Message& message) override;
   [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
   [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
+  // Appends under the lock: the number is the count the files hold once
+  // the lock is taken, whatever this object saw before.
+  [[nodiscard]] bool AppendMessage(Message& message) override;
+  // Group commit: the lock is held from BeginBatch to EndBatch, appends
+  // write their frames without a sync, and EndBatch syncs the frames once,
+  // then writes and syncs the index records and the header once each.
+  // Only appends belong in a batch; a replace or delete inside one fails.
+  [[nodiscard]] bool BeginBatch() override;
+  [[nodiscard]] bool EndBatch() override;
 
   // How long a message write or delete waits for another program's lock.
   static constexpr int kMessageLockTimeoutMs = 10000;
@@ -123,14 +137,34 @@ class SquishBase : public MessageBase {
   bool SyncBaseHeader();
   std::optional<SquishBaseHeader> ReadBackHeader();
   void ReloadAfterFailure();
+  // Under the lock: the header and the sizes of both files as they are
+  // now, checked; true when the base is not fit to be written.
+  bool LoadForWrite();
+  // Completes a deletion that stopped between its two files (see
+  // squish_messages.cc); true when the base is not fit to be written.
+  bool FinishCutDeletion();
   bool StoreMessage(std::int32_t number, Message& message);
   bool RemoveMessage(std::int32_t number);
-  bool CommitDeletion(const SquishBaseHeader& header, const std::string& index);
+  bool CommitBatch();
 
   // A handle of its own on ".sqd" that holds the lock; the streams do not
-  // expose theirs.
+  // expose theirs. Under the lock every read and write of ".sqd" goes
+  // through it, and those of ".sqi" through `index_file_`.
   std::unique_ptr<FileHandle> lock_file_;
+  std::unique_ptr<FileHandle> index_file_;
   Status lock_error_;
+  Status damage_;
+
+  // The index records ".sqi" holds, as LoadForWrite found them.
+  std::int32_t index_records_ = 0;
+  // A batch in progress: the header and records it will commit, whether
+  // it took the lock itself, and whether an append of it failed.
+  bool in_batch_ = false;
+  bool batch_took_lock_ = false;
+  bool batch_failed_ = false;
+  std::int32_t batch_first_ = 0;
+  SquishBaseHeader batch_header_;
+  std::vector<SquishIndexRecord> batch_records_;
 };
 
 }  // namespace qlr

@@ -7,7 +7,8 @@
 
 namespace qlr {
 
-// Letters are lowered first (code page 866), so the hash ignores case.
+// The ASCII letters are lowered first, so the hash ignores their case;
+// bytes 80h-FFh enter unchanged (see squish_hash.cc).
 // The result never has bit 31 set; the empty name hashes to 0.
 std::uint32_t SquishHash(std::string_view name);
 

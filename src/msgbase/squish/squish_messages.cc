@@ -5,24 +5,31 @@
 // index and the header decide what a reader sees, and a write or delete
 // changes them last, after everything they point to is on the disk:
 //
-//   write:  new frame at EndFrame, synced -> (replacing: EndFrame moved
-//           past it, synced) -> old frame freed and neighbour links, synced
-//           -> index record, synced -> base header, synced.
-//   delete: frame freed and neighbour links, synced -> new index in a
-//           temporary file, synced -> base header and the index renamed
-//           into place, made durable together.
+//   append:  new frame at EndFrame and the link to it, synced -> index
+//            record, synced -> base header, synced.
+//   replace: new frame at EndFrame, synced -> EndFrame moved past it,
+//            synced -> old frame freed and neighbour links, synced ->
+//            index record, synced -> base header, synced.
+//   delete:  records after N moved down by one in place, synced -> frame
+//            freed, neighbour links and base header, synced -> index cut
+//            by one record, synced.
 //
-// An interrupted write therefore leaves either the old index and header
-// (the new frame lies unused beyond EndFrame, overwritten by the next
-// write) or the new ones. A deletion changes the count in ".sqd" and the
-// numbering in ".sqi" at once, which no order of two writes to two files
-// keeps consistent; the index is therefore prepared aside, and the header
-// and the rename are made durable by one file-system sync. Where the
-// system has no such sync the two files are synced one after the other,
-// which leaves a short window.
+// An interrupted append or replace leaves the old index and header (the
+// new frame lies unused beyond EndFrame, overwritten by the next write)
+// or the new ones. A deletion changes the count in ".sqd" and the
+// numbering in ".sqi", which no order of writes to two files changes at
+// once. The index is shifted in place (other programs hold it open while
+// an area is open, so it is never replaced by another file), first: a
+// deletion cut short then leaves every other message where a reader finds
+// it, the last one twice (Open counts it once), or, after the header,
+// one record beyond NumMsg that nobody reads.
 //
-// The header is written through the handle that holds the base's lock:
-// where locks are mandatory only that handle may write the locked byte.
+// Other programs write the same base. Every write and delete takes the
+// lock first and then reads the header and the index as they are now;
+// nothing this object saw before counts. Under the lock every byte of
+// ".sqd" is read and written through the handle that holds the lock
+// (where locks are mandatory no other handle may touch the locked byte),
+// and ".sqi" through a handle without a buffer.
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -32,8 +39,8 @@
 #include "msgbase/squish/squish_base.h"
 #include "msgbase/squish/squish_control.h"
 #include "msgbase/squish/squish_frames.h"
+#include "msgbase/squish/squish_handle_stream.h"
 #include "msgbase/squish/squish_hash.h"
-#include "util/paths.h"
 
 namespace qlr {
 namespace {
@@ -43,18 +50,8 @@ constexpr std::uint32_t kMsgHeaderSize = SquishMsgHeader::kEncodedSize;
 constexpr std::uint32_t kIndexRecordSize = SquishIndexRecord::kEncodedSize;
 constexpr std::uint64_t kMaxStreamPosition = std::numeric_limits<std::int32_t>::max();
 
-// The index is prepared under this name beside ".sqi" during a deletion.
-constexpr std::string_view kIndexTempSuffix = ".new";
-
 std::int32_t IndexPosition(std::int32_t number) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(number - 1) * kIndexRecordSize);
-}
-
-// Flushes a stream and makes its file durable. True on failure.
-bool SyncStream(Stream& stream) {
-  if (auto* file = dynamic_cast<BufferedFileStream*>(&stream)) return file->SyncToDisk();
-  stream.Flush();
-  return !stream.Ok();
 }
 
 // Takes the base's lock for one operation unless the caller holds it.
@@ -260,6 +257,153 @@ bool SquishBase::ReadMessage(std::int32_t number, Message& message) {
   return false;
 }
 
+// ---- the state under the lock ----
+
+namespace {
+
+// Where the frame chain and the index agree about message N: its record,
+// the records before and after it, and its frame. Everything a write
+// changes around N is checked against both, so that a base whose chain
+// and index disagree is refused before a byte is written.
+struct Place {
+  SquishIndexRecord record;
+  SquishIndexRecord prev;  // offset 0 when N is the first
+  SquishIndexRecord next;  // offset 0 when N is the last
+};
+
+bool IsMessageFrame(const SquishFrameHeader* frame) {
+  return frame != nullptr && frame->frame_type == kSquishMessageFrame;
+}
+
+bool ReadRecord(Stream& index, std::int32_t number, SquishIndexRecord* record) {
+  std::array<std::uint8_t, kIndexRecordSize> bytes{};
+  index.Seek(IndexPosition(number));
+  index.Read(bytes.data(), bytes.size());
+  if (!index.Ok()) return true;
+  *record = SquishIndexRecord::DecodeFrom(bytes).value_or(SquishIndexRecord());
+  return false;
+}
+
+// True when message `number` of `count` cannot be found as the header,
+// the index and the chain all say it is.
+bool FindPlace(const SquishBaseHeader& h, SquishFrames& frames, Stream& index, std::int32_t number,
+               std::int32_t count, Place* place) {
+  if (ReadRecord(index, number, &place->record)) return true;
+  const SquishFrameHeader* frame = frames.Get(place->record.offset);
+  if (!IsMessageFrame(frame)) return true;
+  if (number > 1) {
+    if (ReadRecord(index, number - 1, &place->prev)) return true;
+    const SquishFrameHeader* prev = frames.Get(place->prev.offset);
+    if (!IsMessageFrame(prev) || prev->next_frame != place->record.offset ||
+        frame->prev_frame != place->prev.offset) {
+      return true;
+    }
+  } else if (frame->prev_frame != 0 || h.begin_frame != place->record.offset) {
+    return true;
+  }
+  if (number < count) {
+    if (ReadRecord(index, number + 1, &place->next)) return true;
+    const SquishFrameHeader* next = frames.Get(place->next.offset);
+    if (!IsMessageFrame(next) || next->prev_frame != place->record.offset ||
+        frame->next_frame != place->next.offset) {
+      return true;
+    }
+  } else {
+    // An append cut short may have linked the last frame to a frame it
+    // left beyond EndFrame; that frame is not part of the base.
+    if (frame->next_frame != 0 && frame->next_frame < h.end_frame) return true;
+    if (h.last_frame != place->record.offset) return true;
+  }
+  return false;
+}
+
+// True when the header cannot describe the base of a data file of
+// `data_size` bytes and an index of `records` records.
+bool HeaderInconsistent(const SquishBaseHeader& h, std::uint64_t data_size, std::uint64_t records) {
+  if (h.len != SquishBaseHeader::kEncodedSize) return true;
+  if (h.sz_frame_header != SquishFrameHeader::kEncodedSize) return true;
+  if (data_size < kSquishFirstFrame || data_size > kMaxStreamPosition) return true;
+  if (h.end_frame < kSquishFirstFrame || h.end_frame > data_size) return true;
+  // Every message has its index record.
+  if (h.num_msg > records) return true;
+  const auto inside = [&h](std::uint32_t offset) {
+    return offset >= kSquishFirstFrame && offset < h.end_frame;
+  };
+  if (h.num_msg == 0) {
+    if (h.last_frame != 0) return true;
+  } else if (!inside(h.begin_frame) || !inside(h.last_frame)) {
+    return true;
+  }
+  const bool no_free = h.free_frame == 0 && h.last_free_frame == 0;
+  return !no_free && (!inside(h.free_frame) || !inside(h.last_free_frame));
+}
+
+}  // namespace
+
+bool SquishBase::LoadForWrite() {
+  if (lock_file_ == nullptr || index_file_ == nullptr) return true;
+  std::uint64_t data_size = 0;
+  std::uint64_t index_size = 0;
+  if (!lock_file_->Size(&data_size) || !index_file_->Size(&index_size)) return true;
+  const std::optional<SquishBaseHeader> header = ReadBackHeader();
+  if (!header) return true;
+  const std::uint64_t records = index_size / kIndexRecordSize;
+  if (HeaderInconsistent(*header, data_size, records)) return true;
+  base_header_ = *header;
+  count_ = static_cast<std::int32_t>(header->num_msg);
+  index_records_ = static_cast<std::int32_t>(std::min<std::uint64_t>(records, kMaxStreamPosition));
+  if (FinishCutDeletion()) return true;
+  if (count_ == 0) return false;
+  // The ends of the chain are the frames of the first and the last record.
+  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
+  if (!index_name) return true;
+  HandleStream index(*index_file_, *index_name);
+  SquishIndexRecord first;
+  SquishIndexRecord last;
+  if (ReadRecord(index, 1, &first) || ReadRecord(index, count_, &last)) return true;
+  return base_header_.begin_frame != first.offset || base_header_.last_frame != last.offset;
+}
+
+bool SquishBase::FinishCutDeletion() {
+  if (count_ < 2) return false;
+  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
+  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
+  if (!data_name || !index_name) return true;
+  HandleStream data(*lock_file_, *data_name);
+  HandleStream index(*index_file_, *index_name);
+  SquishIndexRecord last;
+  SquishIndexRecord before;
+  if (ReadRecord(index, count_, &last) || ReadRecord(index, count_ - 1, &before)) return true;
+  // Two records never name one frame, except after a deletion that moved
+  // the records down and stopped before the header: then the frame that
+  // no record names any more is the one being deleted, still in the
+  // chain. The walk along chain and index finds it; the deletion is then
+  // finished as it would have been.
+  if (last.offset != before.offset) return false;
+  SquishBaseHeader h = base_header_;
+  SquishFrames frames(data, h.end_frame);
+  std::uint32_t at = h.begin_frame;
+  SquishIndexRecord record;
+  std::int32_t n = 1;
+  for (; n < count_; ++n) {
+    if (ReadRecord(index, n, &record)) return true;
+    if (at != record.offset) break;
+    const SquishFrameHeader* frame = frames.Get(at);
+    if (!IsMessageFrame(frame)) return true;
+    at = frame->next_frame;
+  }
+  const SquishFrameHeader* orphan = frames.Get(at);
+  if (n == count_ || !IsMessageFrame(orphan) || orphan->next_frame != record.offset) return true;
+  if (UnlinkAndFree(h, frames, at)) return true;
+  if (frames.WriteBack() || WriteBaseHeader(h) || SyncBaseHeader()) return true;
+  index.Seek(IndexPosition(count_));
+  index.Truncate();
+  (void)index.Sync();
+  base_header_ = h;
+  count_ = static_cast<std::int32_t>(h.num_msg);
+  return false;
+}
+
 // ---- writing ----
 
 bool SquishBase::WriteMessage(std::int32_t number, Message& message) {
@@ -267,11 +411,39 @@ bool SquishBase::WriteMessage(std::int32_t number, Message& message) {
   // Unlike the format's first writers this checks the state: there is no
   // file to write to otherwise.
   if (!Usable() || !stream_ || !index_stream_ || number < 1) return true;
+  if (in_batch_) {
+    // Inside a batch only appends: the number is the batch's own count.
+    if (number <= batch_first_ + static_cast<std::int32_t>(batch_records_.size())) return true;
+    return AppendMessage(message);
+  }
   const OperationLock lock(*this);
   if (lock.failed()) return true;
   // Every failure is reported (the first writers always said success),
   // and the object is put back in step with what reached the files.
-  if (StoreMessage(number, message)) {
+  if (LoadForWrite() || StoreMessage(number, message)) {
+    ReloadAfterFailure();
+    return true;
+  }
+  return false;
+}
+
+bool SquishBase::AppendMessage(Message& message) {
+  ResetStreams();
+  if (!Usable() || !stream_ || !index_stream_) return true;
+  if (in_batch_) {
+    if (batch_failed_) return true;
+    const std::int32_t number = batch_first_ + static_cast<std::int32_t>(batch_records_.size()) + 1;
+    if (StoreMessage(number, message)) {
+      batch_failed_ = true;
+      return true;
+    }
+    return false;
+  }
+  const OperationLock lock(*this);
+  if (lock.failed()) return true;
+  // The number is taken from the header just read under the lock, so a
+  // message another program appended a moment ago is never replaced.
+  if (LoadForWrite() || StoreMessage(count_ + 1, message)) {
     ReloadAfterFailure();
     return true;
   }
@@ -279,10 +451,15 @@ bool SquishBase::WriteMessage(std::int32_t number, Message& message) {
 }
 
 bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
+  // In a batch the header and the count are the batch's so far.
+  SquishBaseHeader h = in_batch_ ? batch_header_ : base_header_;
+  const std::int32_t count =
+      in_batch_ ? batch_first_ + static_cast<std::int32_t>(batch_records_.size()) : count_;
   // A message that exists is replaced in place of its index record; a
   // number beyond the end appends.
-  const bool replacing = IsValidMsg(number);
-  if (!replacing) number = std::min(number, count_ + 1);
+  const bool replacing = number >= 1 && number <= count;
+  if (!replacing) number = count + 1;
+  if (in_batch_ && replacing) return true;
 
   message.SyncAttributes(false);
   TransferHeader(false, message);
@@ -290,74 +467,67 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   std::string text;
   if (!ComposeSquishText(message, &text)) return true;
 
-  const std::int32_t data_size = stream_->Size();
-  const std::int32_t index_size = index_stream_->Size();
-  if (data_size < 0 || index_size < 0) return true;
+  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
+  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
+  if (!data_name || !index_name) return true;
+  HandleStream data(*lock_file_, *data_name);
+  HandleStream index(*index_file_, *index_name);
 
-  SquishBaseHeader h = base_header_;
   const std::uint32_t offset = h.end_frame;
   const std::uint64_t frame_length = std::uint64_t{kMsgHeaderSize} + control.size() + text.size();
   const std::uint64_t frame_end = std::uint64_t{offset} + kFrameHeaderSize + frame_length;
   // A new frame never goes over the base header, and never where the
   // streams cannot address it.
   if (offset < kSquishFirstFrame || frame_end > kMaxStreamPosition) return true;
-  // An EndFrame past the end of the file is a damaged header: appending
-  // there would first fill the gap, up to 2 GiB of zeros.
-  if (offset > static_cast<std::uint32_t>(data_size)) return true;
 
-  SquishFrames frames(*stream_, static_cast<std::uint32_t>(data_size));
-  SquishIndexRecord old_record;
-  SquishIndexRecord prev_record;
-  SquishIndexRecord next_record;
+  // No frame of the base lies at or beyond EndFrame.
+  SquishFrames frames(data, offset);
+  Place place;
   if (replacing) {
-    if (ReadIndexRecord(number, &old_record)) return true;
-    if (UnlinkAndFree(h, frames, old_record.offset)) return true;
+    if (FindPlace(h, frames, index, number, count, &place)) return true;
+    if (UnlinkAndFree(h, frames, place.record.offset)) return true;
+  } else if (in_batch_ && !batch_records_.empty()) {
+    // The message before is the batch's last, whose record is not in the
+    // index yet.
+    place.prev = batch_records_.back();
+    if (!IsMessageFrame(frames.Get(place.prev.offset))) return true;
+  } else if (count > 0) {
+    // The message before the new one is the last of the base.
+    if (FindPlace(h, frames, index, count, count, &place)) return true;
+    place.prev = place.record;
+    place.next = SquishIndexRecord();
   }
-  // The neighbours by number: the message before, and after a replacement
-  // the one that followed the replaced message.
-  if (number > 1) {
-    if (ReadIndexRecord(number - 1, &prev_record)) return true;
-    SquishFrameHeader* prev = frames.Get(prev_record.offset);
-    if (prev == nullptr) return true;
-    prev->next_frame = offset;
-  }
-  if (replacing && number < count_) {
-    if (ReadIndexRecord(number + 1, &next_record)) return true;
-    SquishFrameHeader* next = frames.Get(next_record.offset);
-    if (next == nullptr) return true;
-    next->prev_frame = offset;
-  }
+  if (place.prev.offset != 0) frames.Get(place.prev.offset)->next_frame = offset;
+  if (place.next.offset != 0) frames.Get(place.next.offset)->prev_frame = offset;
   // EndFrame must lie past every frame this write touches; otherwise the
   // header is wrong and the new frame would overwrite one of them.
   if (frames.HighestEnd() > offset) return true;
 
   SquishFrameHeader frame;
   frame.frame_id = kSquishFrameId;
-  frame.next_frame = next_record.offset;
-  frame.prev_frame = prev_record.offset;
+  frame.next_frame = place.next.offset;
+  frame.prev_frame = place.prev.offset;
   frame.frame_length = static_cast<std::uint32_t>(frame_length);
   frame.msg_length = frame.frame_length;
   frame.ctrl_length = static_cast<std::uint32_t>(control.size());
   frame.frame_type = kSquishMessageFrame;
 
+  // The unique id: a new message takes the base's next one, a replaced
+  // message keeps its own. The frame carries the id its index record
+  // gets, whatever id the message came with (its source's numbering).
+  // HighWater is the scanners' mark and no write moves it.
   SquishIndexRecord record;
   record.offset = offset;
   record.hash = SquishHash(message.GetTo());
-  if (number < count_) {
-    // The id of a message put between others follows the one before it.
-    record.umsg_id = prev_record.umsg_id + 1;
+  if (replacing) {
+    record.umsg_id = place.record.umsg_id;
   } else {
-    h.last_frame = offset;
-    // Replacing the last message keeps its id.
-    record.umsg_id = old_record.umsg_id;
-  }
-  if (number == 1) h.begin_frame = offset;
-  if (!replacing) {
     record.umsg_id = h.uid;
-    // The high-water mark follows the id the message itself carries.
-    h.high_water = msg_header_.umsg_id;
     ++h.uid;
   }
+  msg_header_.umsg_id = record.umsg_id;
+  if (number == 1) h.begin_frame = offset;
+  if (number >= count) h.last_frame = offset;
   h.end_frame = static_cast<std::uint32_t>(frame_end);
   ++h.num_msg;
   ++h.high_msg;
@@ -369,31 +539,45 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   msg_header_.AppendTo(&bytes);
   bytes.insert(bytes.end(), control.begin(), control.end());
   bytes.insert(bytes.end(), text.begin(), text.end());
-  stream_->Seek(static_cast<std::int32_t>(offset));
-  stream_->Write(bytes.data(), bytes.size());
-  if (SyncStream(*stream_)) return true;
+  data.Seek(static_cast<std::int32_t>(offset));
+  data.Write(bytes.data(), bytes.size());
 
-  // 2. A replacement points an existing index record at the new frame
-  // before the header is final, so EndFrame moves past the frame first:
-  // else a crash would leave a message whose frame the next write
-  // overwrites.
+  if (in_batch_) {
+    // The link from the frame before points past EndFrame until the batch
+    // commits: a reader goes by the index, and a writer ignores a link
+    // beyond EndFrame.
+    if (frames.WriteBack()) return true;
+    batch_header_ = h;
+    batch_records_.push_back(record);
+    frame_header_ = frame;
+    index_record_ = record;
+    message.MsgState = 3;
+    return false;
+  }
+
   if (replacing) {
+    if (data.Sync()) return true;
+    // 2. A replacement points an existing index record at the new frame
+    // before the header is final, so EndFrame moves past the frame first:
+    // else a crash would leave a message whose frame the next write
+    // overwrites.
     SquishBaseHeader reserved = base_header_;
     reserved.end_frame = h.end_frame;
     if (WriteBaseHeader(reserved) || SyncBaseHeader()) return true;
   }
-
-  // 3. The links: none of them is used by a reader.
-  if (frames.WriteBack() || SyncStream(*stream_)) return true;
+  // 3. The links: none of them is used by a reader. For an append one
+  // sync covers the frame and the link to it: a link that reached the
+  // disk without the header points beyond EndFrame.
+  if (frames.WriteBack() || data.Sync()) return true;
 
   // 4. The index record. An append cuts off what an interrupted write may
   // have left beyond the records of the base.
   std::array<std::uint8_t, kIndexRecordSize> index_bytes{};
   record.EncodeTo(index_bytes.data());
-  index_stream_->Seek(IndexPosition(number));
-  index_stream_->Write(index_bytes.data(), index_bytes.size());
-  if (!replacing) index_stream_->Truncate();
-  if (SyncStream(*index_stream_)) return true;
+  index.Seek(IndexPosition(number));
+  index.Write(index_bytes.data(), index_bytes.size());
+  if (!replacing) index.Truncate();
+  if (index.Sync()) return true;
 
   // 5. The header, which makes the message count.
   if (WriteBaseHeader(h) || SyncBaseHeader()) return true;
@@ -406,14 +590,78 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   return false;
 }
 
+// ---- batches ----
+
+bool SquishBase::BeginBatch() {
+  ResetStreams();
+  if (!Usable() || !stream_ || !index_stream_ || in_batch_) return true;
+  batch_took_lock_ = !Locked();
+  if (batch_took_lock_ && LockBase(kMessageLockTimeoutMs)) return true;
+  if (LoadForWrite()) {
+    ReloadAfterFailure();
+    if (batch_took_lock_) UnlockBase();
+    return true;
+  }
+  in_batch_ = true;
+  batch_failed_ = false;
+  batch_first_ = count_;
+  batch_header_ = base_header_;
+  batch_records_.clear();
+  return false;
+}
+
+bool SquishBase::EndBatch() {
+  if (!in_batch_) return false;
+  const bool failed = batch_failed_ || CommitBatch();
+  in_batch_ = false;
+  batch_records_.clear();
+  if (failed) ReloadAfterFailure();
+  if (batch_took_lock_) UnlockBase();
+  return failed;
+}
+
+bool SquishBase::CommitBatch() {
+  if (batch_records_.empty()) return false;
+  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
+  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
+  if (!data_name || !index_name) return true;
+  HandleStream data(*lock_file_, *data_name);
+  HandleStream index(*index_file_, *index_name);
+  // 1. Every frame of the batch, and the link to the first, at once.
+  if (data.Sync()) return true;
+  // 2. Their index records, and nothing beyond them.
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(batch_records_.size() * kIndexRecordSize);
+  for (const SquishIndexRecord& record : batch_records_) record.AppendTo(&bytes);
+  index.Seek(IndexPosition(batch_first_ + 1));
+  index.Write(bytes.data(), bytes.size());
+  index.Truncate();
+  if (index.Sync()) return true;
+  // 3. The header, which makes the whole batch count.
+  if (WriteBaseHeader(batch_header_) || SyncBaseHeader()) {
+    // A header that did not reach the file whole is put back, so that the
+    // base counts none of the batch rather than a torn header.
+    (void)WriteBaseHeader(base_header_);
+    (void)SyncBaseHeader();
+    return true;
+  }
+  base_header_ = batch_header_;
+  count_ = static_cast<std::int32_t>(batch_header_.num_msg);
+  return false;
+}
+
 // ---- deleting ----
 
 bool SquishBase::DeleteMessage(std::int32_t number) {
   ResetStreams();
-  if (!IsValidMsg(number) || !stream_ || !index_stream_) return true;
+  // The number is checked against the count once the lock is held: the
+  // count this object saw before may be out of date either way.
+  if (!Usable() || number < 1 || !stream_ || !index_stream_ || in_batch_) return true;
   const OperationLock lock(*this);
   if (lock.failed()) return true;
-  if (RemoveMessage(number)) {
+  // The number is taken as it stands now: a message that another program
+  // deleted since is not there to delete.
+  if (LoadForWrite() || number > count_ || RemoveMessage(number)) {
     ReloadAfterFailure();
     return true;
   }
@@ -421,81 +669,64 @@ bool SquishBase::DeleteMessage(std::int32_t number) {
 }
 
 bool SquishBase::RemoveMessage(std::int32_t number) {
-  const std::int32_t data_size = stream_->Size();
-  const std::int32_t index_size = index_stream_->Size();
-  if (data_size < 0 || index_size < 0) return true;
-
-  SquishIndexRecord record;
-  if (ReadIndexRecord(number, &record)) return true;
-  SquishBaseHeader h = base_header_;
-  SquishFrames frames(*stream_, static_cast<std::uint32_t>(data_size));
-  if (UnlinkAndFree(h, frames, record.offset)) return true;
-
-  // The index without record N; the records after it move down by one.
-  std::string index(static_cast<std::size_t>(index_size), '\0');
-  index_stream_->Seek(0);
-  index_stream_->Read(index.data(), index.size());
-  if (!index_stream_->Ok()) return true;
-  index.erase(static_cast<std::size_t>(IndexPosition(number)), kIndexRecordSize);
-
-  // 1. The frame marked free and the links around it: a reader, going by
-  // the index, still finds every message where it was.
-  if (frames.WriteBack() || SyncStream(*stream_)) return true;
-  // 2. to 4. The new index and the new header together.
-  if (CommitDeletion(h, index)) return true;
-
-  frame_header_ = *frames.Get(record.offset);
-  index_record_ = record;
-  base_header_ = h;
-  count_ = static_cast<std::int32_t>(h.num_msg);
-  return false;
-}
-
-bool SquishBase::CommitDeletion(const SquishBaseHeader& h, const std::string& index) {
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   const std::optional<ShortString> index_name = FileName(kExtensions[1]);
   if (!data_name || !index_name) return true;
-  const std::string temp_name = index_name->str() + std::string(kIndexTempSuffix);
-  const auto drop_temp = [&] { (void)Os().DeleteFile(temp_name); };
+  HandleStream data(*lock_file_, *data_name);
+  HandleStream index(*index_file_, *index_name);
 
-  {
-    BufferedFileStream temp(temp_name, FileMode::kCreate);
-    temp.Write(index.data(), index.size());
-    if (temp.SyncToDisk() || temp.Close()) {
-      drop_temp();
+  SquishBaseHeader h = base_header_;
+  const std::int32_t count = count_;
+  SquishFrames frames(data, h.end_frame);
+  Place place;
+  if (FindPlace(h, frames, index, number, count, &place)) return true;
+  // Every frame a deletion touches lies before EndFrame.
+  if (frames.HighestEnd() > h.end_frame) return true;
+  if (UnlinkAndFree(h, frames, place.record.offset)) return true;
+
+  // The records after N, and as they are now (to put back should the
+  // move fail half-way).
+  const std::size_t moved = static_cast<std::size_t>(count - number) * kIndexRecordSize;
+  std::string after(moved, '\0');
+  std::string before(moved, '\0');
+  if (moved > 0) {
+    index.Seek(IndexPosition(number + 1));
+    index.Read(after.data(), after.size());
+    index.Seek(IndexPosition(number));
+    index.Read(before.data(), before.size());
+    if (!index.Ok()) return true;
+  }
+
+  // 1. The records after N move down by one, in place; the last stays
+  // where it was too until the header no longer counts it.
+  if (moved > 0) {
+    index.Seek(IndexPosition(number));
+    index.Write(after.data(), after.size());
+    if (index.Sync()) {
+      index.ClearError();
+      index.Seek(IndexPosition(number));
+      index.Write(before.data(), before.size());
+      (void)index.Sync();
       return true;
     }
   }
+  // 2. The frame marked free, the links around it and the header: from
+  // here on the base counts one message fewer. The moved index is not
+  // put back should this fail: with either header a reader already finds
+  // every other message and not this one, and the next writer finishes
+  // the deletion (FinishCutDeletion).
+  if (frames.WriteBack() || WriteBaseHeader(h) || SyncBaseHeader()) return true;
+  // 3. The record beyond the count goes. Should this fail, the record is
+  // one nobody reads, and the next write cuts it off.
+  index.Seek(IndexPosition(count));
+  index.Truncate();
+  (void)index.Sync();
 
-  // The header first: a failed header write is undone or, when the file
-  // holds the new header after all (a write that stopped half-way still
-  // carries every changed field), completed with the rename.
-  if (WriteBaseHeader(h)) {
-    const std::optional<SquishBaseHeader> on_disk = ReadBackHeader();
-    if (!on_disk || !(*on_disk == h)) {
-      (void)WriteBaseHeader(base_header_);
-      drop_temp();
-      return true;
-    }
-  }
-
-  // Our own handle on ".sqi" is closed for the rename (some systems refuse
-  // to replace an open file) and opened again on the new file.
-  index_stream_->Flush();
-  index_stream_.reset();
-  const bool renamed = Os().Rename(temp_name, *index_name);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite);
-  if (!renamed) {
-    (void)WriteBaseHeader(base_header_);
-    drop_temp();
-    return true;
-  }
-
-  // One sync makes header and index durable together.
-  if (Os().SyncFileSystem(*data_name)) return !index_stream_->Ok();
-  if (Os().LastError().kind() != StatusKind::kInvalidArgument) return true;
-  if (SyncBaseHeader()) return true;
-  return !Os().SyncDirectory(JustPathName(*index_name)) || !index_stream_->Ok();
+  frame_header_ = *frames.Get(place.record.offset);
+  index_record_ = place.record;
+  base_header_ = h;
+  count_ = static_cast<std::int32_t>(h.num_msg);
+  return false;
 }
 
 }  // namespace qlr

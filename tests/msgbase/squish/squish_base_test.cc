@@ -53,6 +53,19 @@ std::string HeaderWithNumMsg(std::uint32_t num_msg, std::size_t size = 256) {
   return h;
 }
 
+// `n` index records of frames one smallest frame (266 bytes) apart;
+// `repeat_last` names the frame of the one before the last twice.
+std::string Records(std::uint32_t n, bool repeat_last = false) {
+  std::string sqi(n * 12, '\0');
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const bool repeat = repeat_last && i + 1 == n && i > 0;
+    Put32(sqi, i * 12, 256 + (repeat ? i - 1 : i) * 266);
+  }
+  return sqi;
+}
+
+std::size_t FramesOf(std::size_t n) { return 256 + n * 266; }
+
 // ---- Create ----
 
 TEST(SquishBaseCreateTest, WritesTheHeaderOfAnEmptyBase) {
@@ -79,7 +92,7 @@ TEST(SquishBaseCreateTest, TruncatesAnExistingBase) {
 
 TEST(SquishBaseCreateTest, AfterOpenEmptiesTheCountsButKeepsTheSettings) {
   testing::ScratchDir dir;
-  std::string old = HeaderWithNumMsg(7, 600);
+  std::string old = HeaderWithNumMsg(7, FramesOf(7));
   Put32(old, 8, 9);       // HighMsg
   Put32(old, 20, 40);     // Uid
   old[24] = 'N';          // BaseName
@@ -88,6 +101,7 @@ TEST(SquishBaseCreateTest, AfterOpenEmptiesTheCountsButKeepsTheSettings) {
   Put32(old, 116, 350);   // LastFreeFrame
   Put32(old, 124, 1000);  // MaxMsg
   dir.WriteFile("area.sqd", old);
+  dir.WriteFile("area.sqi", Records(7));
   SquishBase base;
   ASSERT_FALSE(base.Open(dir.Path("area")));
   ASSERT_EQ(base.Count(), 7);
@@ -149,6 +163,7 @@ struct OpenCase {
   std::optional<std::string> sqi;
   bool fails;
   std::int32_t count;
+  bool damaged = false;  // the header counts more than the files hold
 };
 
 class SquishBaseOpenTest : public ::testing::TestWithParam<OpenCase> {};
@@ -163,6 +178,8 @@ TEST_P(SquishBaseOpenTest, CountAndState) {
     EXPECT_EQ(base.Open(dir.Path("area")), c.fails);
     EXPECT_EQ(base.State(), c.fails ? BaseState::kOpenError : BaseState::kOpened);
     EXPECT_EQ(base.Count(), c.count);
+    EXPECT_EQ(base.Damage().kind(), c.damaged ? StatusKind::kCorruption : StatusKind::kOk)
+        << base.Damage().ToString();
     // Both streams exist exactly while the base is usable.
     EXPECT_EQ(base.DataStream() != nullptr, !c.fails);
     EXPECT_EQ(base.IndexStream() != nullptr, !c.fails);
@@ -177,7 +194,7 @@ TEST_P(SquishBaseOpenTest, CountAndState) {
 }
 
 std::string Garbled() {
-  std::string h = HeaderWithNumMsg(3);
+  std::string h = HeaderWithNumMsg(3, FramesOf(3));
   h[0] = '\x12';              // Len
   h[130] = '\x00';            // SzFrameHeader
   Put32(h, 104, 0xFFFFFFF0);  // BeginFrame
@@ -188,14 +205,26 @@ INSTANTIATE_TEST_SUITE_P(
     Files, SquishBaseOpenTest,
     ::testing::Values(
         OpenCase{"empty base", EmptyBaseHeader(), "", false, 0},
-        OpenCase{"count from header, empty index", HeaderWithNumMsg(7), "", false, 7},
-        OpenCase{"count from header, no index", HeaderWithNumMsg(7), std::nullopt, false, 7},
-        OpenCase{"index holds other records", HeaderWithNumMsg(1), std::string(36, 'x'), false, 1},
-        OpenCase{"frames after the header", HeaderWithNumMsg(2, 900), "", false, 2},
-        OpenCase{"header fields are not checked", Garbled(), "", false, 3},
-        OpenCase{"largest count", HeaderWithNumMsg(0x7FFFFFFF), "", false, 0x7FFFFFFF},
-        OpenCase{"count beyond a signed 32-bit", HeaderWithNumMsg(0x80000000), "", true, 0},
-        OpenCase{"count all ones", HeaderWithNumMsg(0xFFFFFFFF), "", true, 0},
+        OpenCase{"count from header", HeaderWithNumMsg(3, FramesOf(3)), Records(3), false, 3},
+        // The count is what the files can hold: an index record and a
+        // frame for every message.
+        OpenCase{"header beyond an empty index", HeaderWithNumMsg(7, FramesOf(7)), "", false, 0,
+                 true},
+        OpenCase{"header beyond a missing index", HeaderWithNumMsg(7, FramesOf(7)), std::nullopt,
+                 false, 0, true},
+        OpenCase{"header beyond the index", HeaderWithNumMsg(7, FramesOf(7)), Records(2), false, 2,
+                 true},
+        OpenCase{"header beyond the frames", HeaderWithNumMsg(3, FramesOf(1)), Records(3), false, 1,
+                 true},
+        OpenCase{"index holds more records", HeaderWithNumMsg(1, FramesOf(3)), Records(3), false,
+                 1},
+        OpenCase{"deletion cut short", HeaderWithNumMsg(3, FramesOf(3)), Records(3, true), false,
+                 2},
+        OpenCase{"header fields are not checked", Garbled(), Records(3), false, 3},
+        OpenCase{"hostile count", HeaderWithNumMsg(0x7FFFFFFF, FramesOf(1)), Records(1), false, 1,
+                 true},
+        OpenCase{"count beyond a signed 32-bit", HeaderWithNumMsg(0x80000000), "", false, 0, true},
+        OpenCase{"count all ones", HeaderWithNumMsg(0xFFFFFFFF), "", false, 0, true},
         OpenCase{"header of 255 bytes", HeaderWithNumMsg(7, 255), "", true, 0},
         OpenCase{"header of 8 bytes", HeaderWithNumMsg(7, 8), "", true, 0},
         OpenCase{"empty data file", "", "", true, 0},
@@ -227,7 +256,8 @@ TEST(SquishBaseOpenFailureTest, RefusesFilesBeyondTwoGigabytes) {
 
 TEST(SquishBaseOpenFailureTest, AReopenAfterAFailureStartsAfresh) {
   testing::ScratchDir dir;
-  dir.WriteFile("good.sqd", HeaderWithNumMsg(5));
+  dir.WriteFile("good.sqd", HeaderWithNumMsg(5, FramesOf(5)));
+  dir.WriteFile("good.sqi", Records(5));
   dir.WriteFile("bad.sqd", HeaderWithNumMsg(5, 100));
   ProbedSquishBase base;
   ASSERT_FALSE(base.Open(dir.Path("good")));
@@ -283,8 +313,8 @@ TEST(SquishBaseTest, RefusesABasePathTooLongForItsExtensions) {
 #ifndef _WIN32
 TEST(SquishBaseTest, UsesUpperCaseFileNames) {
   testing::ScratchDir dir;
-  dir.WriteFile("AREA.SQD", HeaderWithNumMsg(3, 400));
-  dir.WriteFile("AREA.SQI", std::string(36, 'x'));
+  dir.WriteFile("AREA.SQD", HeaderWithNumMsg(3, FramesOf(3)));
+  dir.WriteFile("AREA.SQI", Records(3));
   EXPECT_TRUE(SquishBase::AnyFileExists(dir.Path("area")));
   {
     SquishBase base;

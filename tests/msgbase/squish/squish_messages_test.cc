@@ -132,9 +132,9 @@ TEST_F(SquishMessagesTest, WritesOneNetmailMessageByteForByte) {
   const std::uint32_t frame_length = 238 + 35 + 13;
 
   std::string header = EmptyBaseHeader();
-  Put32(header, 4, 1);      // NumMsg
-  Put32(header, 8, 1);      // HighMsg
-  Put32(header, 16, 77);    // HighWater: the message's own id
+  Put32(header, 4, 1);  // NumMsg
+  Put32(header, 8, 1);  // HighMsg
+  // HighWater stays 1: a write never moves the scanners' mark.
   Put32(header, 20, 3);     // Uid
   Put32(header, 104, 256);  // BeginFrame
   Put32(header, 108, 256);  // LastFrame
@@ -163,7 +163,7 @@ TEST_F(SquishMessagesTest, WritesOneNetmailMessageByteForByte) {
   Put16(msg, 172, static_cast<std::uint16_t>(-60));
   Put32(msg, 174, 5);
   Put32(msg, 178, 9);
-  Put32(msg, 214, 77);
+  Put32(msg, 214, 2);  // the id the index record gets, not the message's 77
   PutText(msg, 218, "01 Jan 20  12:00:00");
 
   EXPECT_EQ(Sqd(), header + frame + msg + control + text);
@@ -248,7 +248,16 @@ TEST_F(SquishMessagesTest, EchomailCarriesNoNetmailKludgesButAnOrigin) {
 
 // ---- chains and index after write, replace and delete ----
 
-TEST_F(SquishMessagesTest, ChainsAndIndexFollowEveryOperation) {
+// Parameter: Windows lock semantics, where only the handle that holds the
+// lock may touch the locked byte.
+class SquishOperationsTest : public SquishMessagesTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  SquishOperationsTest() { disk_.SetMandatoryLocks(GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(LockSemantics, SquishOperationsTest, ::testing::Bool());
+
+TEST_P(SquishOperationsTest, ChainsAndIndexFollowEveryOperation) {
   using Op = std::function<bool(SquishBase&)>;
   const auto write = [](std::int32_t n) {
     return Op([n](SquishBase& b) { return b.WriteMessage(n, *TaggedMessage("new")); });
@@ -336,20 +345,20 @@ TEST_F(SquishMessagesTest, UniqueIdsOfIndexRecordsAndBase) {
        [](SquishBase& b) { ASSERT_FALSE(b.WriteMessage(3, *TaggedMessage("new"))); },
        {2, 3, 4},
        5},
-      {"a replaced message follows the one before",
+      {"replacing the first keeps its id",
        [](SquishBase& b) {
          ASSERT_FALSE(b.DeleteMessage(2));  // ids 2, 4
          ASSERT_FALSE(b.WriteMessage(1, *TaggedMessage("new")));
        },
-       {1, 4},
+       {2, 4},
        5},
-      {"replacing in the middle",
+      {"replacing in the middle keeps its id",
        [](SquishBase& b) {
          ASSERT_FALSE(b.DeleteMessage(2));                      // ids 2, 4
          ASSERT_FALSE(b.WriteMessage(4, *TaggedMessage("x")));  // 2, 4, 5
          ASSERT_FALSE(b.WriteMessage(2, *TaggedMessage("new")));
        },
-       {2, 3, 5},
+       {2, 4, 5},
        6},
   };
   for (const auto& c : cases) {
@@ -360,6 +369,12 @@ TEST_F(SquishMessagesTest, UniqueIdsOfIndexRecordsAndBase) {
     c.ops(base);
     EXPECT_EQ(IndexIds(), c.ids);
     EXPECT_EQ(base.BaseHeader().uid, c.uid);
+    // Every frame carries its record's id, and no write moved HighWater.
+    const std::vector<std::uint32_t> offsets = IndexOffsets();
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+      EXPECT_EQ(Get32(Sqd(), offsets[i] + 28 + 214), c.ids[i]) << i;
+    }
+    EXPECT_EQ(base.BaseHeader().high_water, 1u);
     // A reader is told the next id, whatever the record says.
     Message r;
     ASSERT_FALSE(base.ReadMessage(1, r));
@@ -488,16 +503,16 @@ TEST_F(SquishMessagesTest, RefusesFramesThatCannotBeRead) {
   }
 }
 
-TEST_F(SquishMessagesTest, AMissingIndexRecordReadsAsNoFrame) {
+TEST_F(SquishMessagesTest, AMissingIndexRecordIsNotCounted) {
   testing::MakeSquishBase(disk_, 2);
   disk_.WriteFileBytes(kSqi, Sqi().substr(0, 12));
   SquishBase base;
   ASSERT_FALSE(base.Open(kSquishPath));
+  EXPECT_EQ(base.Count(), 1);
+  EXPECT_EQ(base.Damage().kind(), StatusKind::kCorruption);
   Message r;
-  EXPECT_TRUE(base.ReadMessage(2, r));
-  EXPECT_EQ(r.MsgState, 4);
+  EXPECT_TRUE(base.ReadMessage(2, r));   // beyond Count
   EXPECT_FALSE(base.ReadMessage(1, r));  // the stream error does not stick
-  EXPECT_TRUE(base.ReadMessage(3, r));   // beyond Count
 }
 
 TEST_F(SquishMessagesTest, RefusesToWriteWhereTheHeaderPointsWrong) {
