@@ -56,6 +56,7 @@ void Message::Clear() {
   TrailLines.DisposeAll();
   Kludges.DisposeAll();
   MsgState = 0;
+  UnixDateWritten = UnixDateArrived = 0;
 }
 
 ShortString Message::OrigAddressText() const {

@@ -87,6 +87,12 @@ class Message {
   // their stored order) instead of dropping them, so that a copy passes
   // the echomail loop protection on.
   bool KeepRouting = false;
+  // The dates as seconds since 1970 (local, as JAM stores them; 0 = none),
+  // set by a JAM read: the DOS values above hold even seconds only and no
+  // year before 1980. A JAM write uses them only while they still agree
+  // with DateWritten and DateArrived, so a caller that changes those wins.
+  std::uint32_t UnixDateWritten = 0;
+  std::uint32_t UnixDateArrived = 0;
 };
 
 }  // namespace qlr

@@ -16,8 +16,9 @@ struct AttrBit {
   std::uint32_t jam;
 };
 
-// Used in both directions.
-constexpr std::array<AttrBit, 14> kAttrBits = {{
+// Used in both directions. RRc (is a return receipt) has no JAM bit:
+// 0x00020000 asks for a confirmation receipt, the Cfm word below.
+constexpr std::array<AttrBit, 13> kAttrBits = {{
     {kAttrPrivate, kJamAttrPrivate},
     {kAttrCrash, kJamAttrCrash},
     {kAttrReceived, kJamAttrRead},
@@ -30,7 +31,6 @@ constexpr std::array<AttrBit, 14> kAttrBits = {{
     {kAttrHold, kJamAttrHold},
     {kAttrFileRequest, kJamAttrFileRequest},
     {kAttrReceiptRequest, kJamAttrReceiptReq},
-    {kAttrIsReceipt, kJamAttrConfirmReq},
     {kAttrDeleted, kJamAttrDeleted},
 }};
 
@@ -41,13 +41,14 @@ struct ExtBit {
 };
 
 // In the order their words are appended when reading.
-constexpr std::array<ExtBit, 6> kExtBits = {{
+constexpr std::array<ExtBit, 7> kExtBits = {{
     {kExtArchiveSent, kJamAttrArchiveSent, "A/s "},
     {kExtDirect, kJamAttrDirect, "Dir "},
     {kExtImmediate, kJamAttrImmediate, "Imm "},
     {kExtKillFileSent, kJamAttrKillFile, "Kfs "},
     {kExtLock, kJamAttrLocked, "Lok "},
     {kExtTruncFileSent, kJamAttrTruncFile, "Tfs "},
+    {kExtConfirmRequest, kJamAttrConfirmReq, "Cfm "},
 }};
 
 }  // namespace

@@ -1,10 +1,10 @@
 // How the status flags of a Message map onto the JAM attribute bits.
 //
-// Thirteen attribute bits of Message::Attr and the deleted bit have a JAM
-// bit of their own; so do six of the attributes that otherwise exist only
-// as FLAGS words (Message::ExtFlags). The rest (ARq, URq, the two carried
-// bits, Zon, Hub, Xma, Cfm) have no JAM counterpart and travel only in the
-// FLAGS subfield.
+// Twelve attribute bits of Message::Attr and the deleted bit have a JAM
+// bit of their own; so do seven of the attributes that otherwise exist
+// only as FLAGS words (Message::ExtFlags), Cfm among them. The rest (RRc,
+// ARq, URq, the two carried bits, Zon, Hub, Xma) have no JAM counterpart
+// and travel only in the FLAGS subfield.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@ namespace qlr {
 std::uint32_t JamAttributeOf(const Message& message);
 
 // The reverse: sets the Attr bits of the JAM bits in `attribute` (Attr is
-// cleared first) and appends the FLAGS words of the six FLAGS-only bits to
+// cleared first) and appends the FLAGS words of the seven FLAGS-only bits to
 // Flags, so that the attribute synchronisation after reading turns them
 // into ExtFlags. Flags loses its leading and trailing blanks.
 void ApplyJamAttribute(std::uint32_t attribute, Message& message);

@@ -41,6 +41,8 @@ JamBase::~JamBase() {
   index_record_ = JamIndexRecord();
   base_header_ = JamBaseHeader();
   msg_header_ = JamMsgHeader();
+  // A batch not ended is not committed: nothing of it is referenced.
+  batch_.reset();
   DisposeStreams();
   lock_.Release();
   state_ = BaseState::kClosed;
@@ -77,19 +79,32 @@ void JamBase::DisposeStreams() {
   index_stream_.reset();
 }
 
+bool JamBase::HoldsLockOn(std::string_view header_file) const {
+  return lock_.Held() && locked_file_ == header_file;
+}
+
 void JamBase::OpenStreams(std::string_view path, FileMode mode) {
   header_file_ = BaseFileName(path, ".jhr");
-  index_stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdx"), mode);
+  // Index and headers are read and written record by record, and other
+  // programs change records in place between two of our operations: they
+  // go unbuffered, so that no read is served from a stale window. The
+  // texts are only ever appended, and read in lines: they keep a buffer.
+  index_stream_ = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdx"), mode, 0);
   auto text = std::make_unique<BufferedFileStream>(BaseFileName(path, ".jdt"), mode);
   text_file_ = text.get();
   stream_ = std::move(text);
-  header_stream_ = std::make_unique<BufferedFileStream>(header_file_, mode);
+  // A ".jhr" this object has locked is never made anew through another
+  // handle: where locks are mandatory that handle may not touch byte 0.
+  const FileMode header_mode =
+      mode == FileMode::kCreate && HoldsLockOn(header_file_) ? FileMode::kOpenWrite : mode;
+  header_stream_ = std::make_unique<BufferedFileStream>(header_file_, header_mode, 0);
 }
 
 bool JamBase::Open(std::string_view path) {
   // The common part makes the directory and records Path and State; its
   // result is the format's to decide.
   static_cast<void>(MessageBase::Open(path));
+  batch_.reset();
   DisposeStreams();
 
   const auto fail = [this] {
@@ -104,10 +119,15 @@ bool JamBase::Open(std::string_view path) {
 
   OpenStreams(path, FileMode::kOpenWrite);
   // A missing or short ".jhr" fails the read as a whole (nothing partial
-  // is taken); the header's contents are not judged here.
+  // is taken); the header's contents are not judged here. Under our own
+  // lock the header is read through the locking handle.
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
-  header_stream_->Read(bytes.data(), bytes.size());
-  if (!header_stream_->Ok()) return fail();
+  if (HoldsLockOn(header_file_)) {
+    if (lock_.ReadAt(0, bytes) || !header_stream_->Ok()) return fail();
+  } else {
+    header_stream_->Read(bytes.data(), bytes.size());
+    if (!header_stream_->Ok()) return fail();
+  }
   const std::optional<JamBaseHeader> header = JamBaseHeader::DecodeFrom(bytes);
   if (!header.has_value()) return fail();
   base_header_ = *header;
@@ -132,6 +152,7 @@ bool JamBase::EmptyInPlace(std::string_view path) {
 
 bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
+  batch_.reset();
   DisposeStreams();
   OpenStreams(path, mode);
   // The index first: the count is its size, so from here on the base
@@ -143,14 +164,20 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   base_header_.ActiveMsgs = 0;
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
-  header_stream_->Write(bytes.data(), bytes.size());
-  header_stream_->Truncate();
-  header_stream_->Flush();
+  bool header_failed = false;
+  if (HoldsLockOn(header_file_)) {
+    // Byte 0 is ours only through the handle that locks it.
+    header_failed = lock_.WriteAt(0, bytes) || lock_.Truncate(bytes.size());
+  } else {
+    header_stream_->Write(bytes.data(), bytes.size());
+    header_stream_->Truncate();
+    header_stream_->Flush();
+  }
   stream_->Truncate();
   stream_->Flush();
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
-  if (!index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
+  if (header_failed || !index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
     state_ = BaseState::kOpenError;
     count_ = 0;
     DisposeStreams();
@@ -158,6 +185,7 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   }
   count_ = 0;
   state_ = BaseState::kCreated;
+  left_count_ = -1;
   return false;
 }
 
@@ -200,7 +228,10 @@ void JamBase::ResetStreams() {
 
 bool JamBase::LockBase(int timeout_ms) {
   if (!Usable() || header_file_.empty()) return true;
-  return lock_.Acquire(header_file_, timeout_ms);
+  if (lock_.Held()) return false;
+  if (lock_.Acquire(header_file_, timeout_ms)) return true;
+  locked_file_ = header_file_;
+  return false;
 }
 
 }  // namespace qlr

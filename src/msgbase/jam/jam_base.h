@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/jam/jam_lock.h"
 #include "msgbase/jam/jam_records.h"
@@ -82,14 +84,32 @@ class JamBase : public MessageBase {
   [[nodiscard]] bool ReadMessage(std::int32_t number, Message& message) override;
   // Writes `message` as message `number`, replacing a message of that
   // number, or appended as Count + 1 when `number` is beyond Count. True on
-  // failure, when the base lock cannot be had or any write or flush fails.
+  // failure, when the base lock cannot be had, when the base is damaged
+  // (see CheckBeforeWrite) or any write or flush fails; then nothing was
+  // written that a reader sees.
   // The new text, header and subfields reach the disk before the index
   // record that points at them, and the base header comes last: whatever
   // stops a write leaves the base readable as before it or as after it.
   [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
+  // Adds `message` as number Count + 1, Count as the files say under the
+  // lock: a message another program appended since Open is never replaced.
+  // Inside a batch the message is only planned (see BeginBatch).
+  [[nodiscard]] bool AppendMessage(Message& message) override;
   // Marks message `number` deleted: its index record all 0xFF, its header
-  // flagged deleted with no text. Count stays. True on failure, as above.
+  // flagged deleted with no text; ModCounter is raised. Count stays. True
+  // on failure, as above.
   [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
+  // A batch of appends under one lock: BeginBatch takes the lock (unless
+  // the base holds it already) and checks the base; AppendMessage then
+  // collects texts, headers and index records in memory (written out
+  // unsynced when they grow large, past the files' ends where no reader
+  // looks). EndBatch writes the rest, syncs text and headers once, then
+  // writes and syncs the index records (the commit point of the whole
+  // batch) and the base header, and releases the lock. WriteMessage and
+  // DeleteMessage fail inside a batch. A batch that failed, or that the
+  // object drops (Open, Create, destructor), leaves the base as it was.
+  [[nodiscard]] bool BeginBatch() override;
+  [[nodiscard]] bool EndBatch() override;
 
   // True when at least one file of the base `base_path` exists (looked up
   // without regard to case where the host's names have case). A base is
@@ -137,13 +157,39 @@ class JamBase : public MessageBase {
 
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
+  // Whether this object's lock is the one on `header_file`.
+  bool HoldsLockOn(std::string_view header_file) const;
 
   // Helpers of the message operations (jam_messages.cc); true on failure.
   // Reads the message header at `offset` of ".jhr".
   [[nodiscard]] bool ReadMsgHeader(std::int64_t offset, JamMsgHeader* header);
-  // Takes the base header and Count as they are on disk now: another
-  // program may have written since Open. Needs the lock.
+  // Takes the base header and Count as they are on disk now (another
+  // program may have written since Open), then checks them. Needs the lock.
   [[nodiscard]] bool RefreshFromDisk();
+  // True when the base a write would build on is inconsistent: a base
+  // header without the signature, more active messages than index
+  // records, a text file that cannot be read, or an index record that is
+  // neither deleted nor points at a whole header after the base header.
+  // The index is scanned whole unless the files are as this object left
+  // them after its last change.
+  [[nodiscard]] bool CheckBeforeWrite();
+  // The common part of WriteMessage and AppendMessage, under the lock.
+  [[nodiscard]] bool WriteLocked(std::int32_t number, Message& message, bool append);
+  // Builds the text and the header (with its subfields) of `message` as
+  // number `number` with its text at `text_offset` and its header at
+  // `header_offset`; fills MsgHeader and IndexRecord. True when the
+  // message cannot be composed or would end beyond what the files address.
+  [[nodiscard]] bool EncodeMessage(std::int32_t number, Message& message, std::int64_t text_offset,
+                                   std::int64_t header_offset, std::string* text,
+                                   std::vector<std::uint8_t>* header_bytes);
+  // Remembers the files as this object left them, for CheckBeforeWrite.
+  void RememberFiles();
+  // Writes the batch's pending texts and headers at their planned offsets
+  // (unsynced). True on failure.
+  [[nodiscard]] bool SpillBatch();
+  // Ends a batch without committing it: the lock is released when the
+  // batch took it, the in-memory state is as before the batch.
+  void DropBatch();
   // Writes `bytes` at `offset` of `stream` and syncs it.
   [[nodiscard]] static bool WriteDurably(BufferedFileStream& stream, std::int64_t offset,
                                          std::span<const std::uint8_t> bytes);
@@ -151,7 +197,31 @@ class JamBase : public MessageBase {
   [[nodiscard]] bool WriteBaseHeader();
 
   JamBaseLock lock_;
+  // The ".jhr" that lock_ locks, for Open and Create of the same base.
+  ShortString locked_file_;
   int lock_timeout_ms_ = kDefaultLockTimeoutMs;
+
+  // What CheckBeforeWrite found whole, and the files as this object left
+  // them: ModCounter, index records and ".jhr" size after its last change.
+  std::int32_t checked_records_ = 0;
+  std::uint32_t left_mod_counter_ = 0;
+  std::int32_t left_count_ = -1;
+  std::int64_t left_header_size_ = -1;
+
+  struct Batch {
+    bool took_lock = false;
+    bool failed = false;
+    JamBaseHeader base_before;
+    std::int32_t count_before = 0;
+    std::int64_t text_end = 0;      // where the next text goes in ".jdt"
+    std::int64_t header_end = 0;    // where the next header goes in ".jhr"
+    std::int64_t text_start = 0;    // where `text` goes
+    std::int64_t header_start = 0;  // where `headers` goes
+    std::string text;
+    std::vector<std::uint8_t> headers;
+    std::vector<std::uint8_t> index;  // records of count_before + 1 on
+  };
+  std::unique_ptr<Batch> batch_;
 };
 
 }  // namespace qlr

@@ -68,6 +68,18 @@ bool JamBaseLock::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> by
   return false;
 }
 
+bool JamBaseLock::Truncate(std::uint64_t size) {
+  if (handle_ == nullptr) {
+    last_error_ = Status::Invalid({}, "the base is not locked");
+    return true;
+  }
+  if (!handle_->Truncate(size)) {
+    last_error_ = handle_->LastError();
+    return true;
+  }
+  return false;
+}
+
 bool JamBaseLock::Sync() {
   if (handle_ == nullptr) {
     last_error_ = Status::Invalid({}, "the base is not locked");

@@ -42,6 +42,8 @@ class JamBaseLock {
   [[nodiscard]] bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes);
   [[nodiscard]] bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   [[nodiscard]] bool Sync();
+  // Cuts the locked file to `size` bytes through the same handle.
+  [[nodiscard]] bool Truncate(std::uint64_t size);
 
  private:
   std::unique_ptr<FileHandle> handle_;

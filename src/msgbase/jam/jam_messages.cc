@@ -33,12 +33,46 @@ namespace {
 constexpr std::int64_t kMaxStreamOffset = std::numeric_limits<std::int32_t>::max();
 
 // JAM dates are u32 seconds: a date before 1970 or after 2106 is clamped
-// rather than wrapped into another date.
+// rather than wrapped into another date. A DOS value of 0 is "no date",
+// which JAM writes as 0 too.
 std::uint32_t ToJamDate(std::uint32_t packed) {
+  if (packed == 0) return 0;
   const std::int64_t seconds = DateTimeToUnix(UnpackDateTime(packed));
   return static_cast<std::uint32_t>(
       std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::uint32_t>::max()));
 }
+
+// The JAM date to write: the exact seconds a JAM read kept, while the DOS
+// value still says the same; else the DOS value's.
+std::uint32_t JamDateOf(std::uint32_t packed, std::uint32_t exact) {
+  if (exact != 0 && PackDateTime(UnixToDateTime(exact)) == packed) return exact;
+  return ToJamDate(packed);
+}
+
+// The DOS value of a JAM date: 0 stays "no date", and so does a date the
+// DOS value cannot hold (before 1980), for which only the exact field and
+// the date text tell.
+std::uint32_t ToDosDate(std::uint32_t jam) {
+  return jam == 0 ? 0 : PackDateTime(UnixToDateTime(jam));
+}
+
+// Every date field of `message` from the JAM dates. The text is made from
+// the exact seconds and never parsed again: a two-digit year cannot tell
+// 1975 from 2075.
+void ApplyJamDates(const JamMsgHeader& h, Message& message) {
+  message.Date = h.DateWritten == 0 ? ShortString() : FormatFtsDate(UnixToDateTime(h.DateWritten));
+  message.DateWritten = ToDosDate(h.DateWritten);
+  message.UnixDateWritten = h.DateWritten;
+  message.DateArrived = ToDosDate(h.DateProcessed);
+  message.UnixDateArrived = h.DateProcessed;
+}
+
+// How many bytes of texts and headers a batch keeps in memory before it
+// writes them out (unsynced, beyond what any reader sees).
+constexpr std::size_t kBatchSpillBytes = 1 << 20;
+
+// How many index records the check before a write reads at a time.
+constexpr std::size_t kCheckChunkRecords = 4096;
 
 // Writers differ in what they fill in; either mark is taken as a header.
 bool LooksLikeHeader(const JamMsgHeader& header) {
@@ -129,10 +163,7 @@ void JamBase::TransferHeader(bool to_message, Message& message) {
   MessageBase::TransferHeader(to_message, message);
   JamMsgHeader& h = msg_header_;
   if (to_message) {
-    const DateTime written = UnixToDateTime(h.DateWritten);
-    message.Date = FormatFtsDate(written);
-    message.DateWritten = PackDateTime(written);
-    message.DateArrived = PackDateTime(UnixToDateTime(h.DateProcessed));
+    ApplyJamDates(h, message);
     message.ReplyTo = h.ReplyTo;
     message.Cost = static_cast<std::uint16_t>(h.Cost);
     message.Replies[0] = h.Reply1st;
@@ -144,8 +175,8 @@ void JamBase::TransferHeader(bool to_message, Message& message) {
   // ReplyNext, DateReceived, Attribute2 and PasswordCrc keep what the
   // header last read, written or deleted held (a message rewritten in
   // place keeps its own).
-  h.DateWritten = ToJamDate(message.DateWritten);
-  h.DateProcessed = ToJamDate(message.DateArrived);
+  h.DateWritten = JamDateOf(message.DateWritten, message.UnixDateWritten);
+  h.DateProcessed = JamDateOf(message.DateArrived, message.UnixDateArrived);
   h.ReplyTo = message.ReplyTo;
   h.Signature = kJamSignature;
   h.Revision = kJamRevision;
@@ -221,6 +252,9 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
 
   message.SyncAttributes(true);
   message.CompleteAddresses();
+  // The completion makes Date and DateWritten agree through the DOS value,
+  // which drops odd seconds and years before 1980: the JAM dates stand.
+  ApplyJamDates(header, message);
   message.MsgState = 2;
   return false;
 }
@@ -234,7 +268,53 @@ bool JamBase::RefreshFromDisk() {
   if (index_size < 0) return true;
   base_header_ = *header;
   count_ = index_size / static_cast<std::int32_t>(JamIndexRecord::kEncodedSize);
+  return CheckBeforeWrite();
+}
+
+bool JamBase::CheckBeforeWrite() {
+  if (base_header_.Signature != kJamSignature) return true;
+  // Every active message has an index record; a count beyond them is one
+  // the files do not support.
+  if (base_header_.ActiveMsgs > static_cast<std::uint32_t>(count_)) return true;
+  const std::int64_t header_size = header_stream_->Size();
+  if (header_size < static_cast<std::int64_t>(JamBaseHeader::kEncodedSize)) return true;
+  if (text_file_->Size() < 0) return true;
+
+  std::int32_t from = 0;
+  if (left_count_ == count_ && left_mod_counter_ == base_header_.ModCounter &&
+      left_header_size_ == header_size) {
+    from = checked_records_;
+  }
+  std::vector<std::uint8_t> chunk;
+  for (std::int32_t first = from; first < count_;) {
+    const std::int32_t n =
+        std::min<std::int32_t>(count_ - first, static_cast<std::int32_t>(kCheckChunkRecords));
+    chunk.resize(static_cast<std::size_t>(n) * JamIndexRecord::kEncodedSize);
+    index_stream_->Seek(static_cast<std::int32_t>(IndexOffset(first + 1)));
+    index_stream_->Read(chunk.data(), chunk.size());
+    if (!index_stream_->Ok()) return true;
+    for (std::size_t at = 0; at < chunk.size(); at += JamIndexRecord::kEncodedSize) {
+      const std::optional<JamIndexRecord> record =
+          JamIndexRecord::DecodeFrom(std::span(chunk).subspan(at));
+      if (!record.has_value()) return true;
+      if (record->HdrOffset == JamIndexRecord::Deleted().HdrOffset) continue;
+      const std::int64_t offset = HeaderOffsetOf(*record);
+      if (offset < static_cast<std::int64_t>(JamBaseHeader::kEncodedSize) ||
+          offset + static_cast<std::int64_t>(JamMsgHeader::kEncodedSize) > header_size) {
+        return true;
+      }
+    }
+    first += n;
+  }
+  checked_records_ = count_;
   return false;
+}
+
+void JamBase::RememberFiles() {
+  left_mod_counter_ = base_header_.ModCounter;
+  left_count_ = count_;
+  left_header_size_ = header_stream_->Size();
+  checked_records_ = count_;
 }
 
 bool JamBase::WriteDurably(BufferedFileStream& stream, std::int64_t offset,
@@ -253,18 +333,95 @@ bool JamBase::WriteBaseHeader() {
   return lock_.WriteAt(0, bytes) || lock_.Sync();
 }
 
+bool JamBase::EncodeMessage(std::int32_t number, Message& message, std::int64_t text_offset,
+                            std::int64_t header_offset, std::string* text,
+                            std::vector<std::uint8_t>* header_bytes) {
+  message.SyncAttributes(false);
+  TransferHeader(false, message);
+  if (ComposeText(message, text)) return true;
+  const std::vector<std::uint8_t> subfields = EncodeSubfields(message);
+  // The new bytes must end where a stream and a u32 field can reach.
+  if (text_offset < 0 || header_offset < 0 ||
+      text_offset + static_cast<std::int64_t>(text->size()) > kMaxStreamOffset ||
+      header_offset + static_cast<std::int64_t>(JamMsgHeader::kEncodedSize + subfields.size()) >
+          kMaxStreamOffset ||
+      IndexOffset(number) + static_cast<std::int64_t>(JamIndexRecord::kEncodedSize) >
+          kMaxStreamOffset) {
+    return true;
+  }
+  msg_header_.SubfieldLen = static_cast<std::uint32_t>(subfields.size());
+  // Numbers as readers show them: the base may start at any number.
+  msg_header_.MessageNumber = base_header_.BaseMsgNum + static_cast<std::uint32_t>(number) - 1;
+  msg_header_.TxtOffset = static_cast<std::uint32_t>(text_offset);
+  msg_header_.TxtLen = static_cast<std::uint32_t>(text->size());
+  index_record_.ToCrc = JamCrc(message.GetTo());
+  index_record_.HdrOffset = static_cast<std::uint32_t>(header_offset);
+  *header_bytes = Encode(msg_header_);
+  header_bytes->insert(header_bytes->end(), subfields.begin(), subfields.end());
+  return false;
+}
+
+namespace {
+
+// A new message owes nothing to the header read last: no reply chain, no
+// date received, no second attribute word.
+JamMsgHeader FreshHeader() {
+  JamMsgHeader header;
+  header.Signature = kJamSignature;
+  header.Revision = kJamRevision;
+  header.PasswordCrc = kJamNoPassword;
+  return header;
+}
+
+}  // namespace
+
+bool JamBase::WriteMessage(std::int32_t number, Message& message) {
+  return WriteLocked(number, message, false);
+}
+
+bool JamBase::AppendMessage(Message& message) {
+  if (batch_ == nullptr) return WriteLocked(0, message, true);
+  ResetStreams();
+  Batch& b = *batch_;
+  if (b.failed || count_ == std::numeric_limits<std::int32_t>::max()) return true;
+  const std::int32_t number = count_ + 1;
+  const JamBaseHeader base_before = base_header_;
+  msg_header_ = FreshHeader();
+  ++base_header_.ActiveMsgs;
+  ++base_header_.ModCounter;
+  std::string text;
+  std::vector<std::uint8_t> header_bytes;
+  if (EncodeMessage(number, message, b.text_end, b.header_end, &text, &header_bytes)) {
+    // Nothing of it was planned: the batch goes on without it.
+    base_header_ = base_before;
+    return true;
+  }
+  b.text += text;
+  b.headers.insert(b.headers.end(), header_bytes.begin(), header_bytes.end());
+  index_record_.AppendTo(&b.index);
+  b.text_end += static_cast<std::int64_t>(text.size());
+  b.header_end += static_cast<std::int64_t>(header_bytes.size());
+  count_ = number;
+  if (b.text.size() + b.headers.size() > kBatchSpillBytes && SpillBatch()) {
+    b.failed = true;
+    return true;
+  }
+  message.MsgState = 3;
+  return false;
+}
+
 // Every failure is reported (true), where a plain writer would report
 // success whatever its streams did, and the lock is held throughout.
-bool JamBase::WriteMessage(std::int32_t number, Message& message) {
+bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
   ResetStreams();
-  if (!Usable() || number < 1 || text_file_ == nullptr || header_stream_ == nullptr ||
-      index_stream_ == nullptr) {
+  if (!Usable() || batch_ != nullptr || (!append && number < 1) || text_file_ == nullptr ||
+      header_stream_ == nullptr || index_stream_ == nullptr) {
     return true;
   }
   WriteScope scope(*this);
   if (!scope.Held()) return true;
   // Another program may have written since Open: its messages and counts
-  // are the ones to build on.
+  // are the ones to build on, and a base that is not sound is not touched.
   if (RefreshFromDisk()) {
     ResetStreams();
     return true;
@@ -274,23 +431,30 @@ bool JamBase::WriteMessage(std::int32_t number, Message& message) {
   const auto fail = [&] {
     base_header_ = base_before;
     count_ = count_before;
+    left_count_ = -1;
     ResetStreams();
     return true;
   };
+  if (append) {
+    if (count_ == std::numeric_limits<std::int32_t>::max()) return fail();
+    number = count_ + 1;
+  }
 
   // A live message of this number is replaced: its header is read before
   // anything is written, and marked deleted only once the new message is
   // in place. The new header starts from the old one, so the fields this
   // library does not handle (reply chain, date received) stay. A number
-  // whose record is deleted or damaged gets the new message in its slot.
-  // A trailing partial index record is no message: a number beyond Count
-  // appends, as Count + 1.
+  // whose record is deleted gets the new message in its slot. A trailing
+  // partial index record is no message: a number beyond Count appends, as
+  // Count + 1.
   std::optional<std::int64_t> old_offset;
   JamMsgHeader old_header;
   if (number <= count_) {
     if (IsValidMsg(number)) {
       old_offset = HeaderOffsetOf(index_record_);
       if (ReadMsgHeader(*old_offset, &old_header)) return fail();
+      // What the record points at must be a header before it is marked.
+      if (!LooksLikeHeader(old_header)) return fail();
       old_header.Attribute |= kJamAttrDeleted;
       old_header.TxtOffset = 0;
       old_header.TxtLen = 0;
@@ -299,41 +463,22 @@ bool JamBase::WriteMessage(std::int32_t number, Message& message) {
       ++base_header_.ActiveMsgs;
     }
   } else {
+    if (append) msg_header_ = FreshHeader();
     number = ++count_;
     ++base_header_.ActiveMsgs;
   }
   ++base_header_.ModCounter;
 
-  message.SyncAttributes(false);
-  TransferHeader(false, message);
-  std::string text;
-  if (ComposeText(message, &text)) return fail();
-  const std::vector<std::uint8_t> subfields = EncodeSubfields(message);
-
   const std::int64_t text_offset = text_file_->Size();
   const std::int64_t header_offset = header_stream_->Size();
-  const std::int64_t record_offset = IndexOffset(number);
-  if (text_offset < 0 || header_offset < 0) return fail();
-  // The new bytes must end where a stream and a u32 field can reach.
-  if (text_offset + static_cast<std::int64_t>(text.size()) > kMaxStreamOffset ||
-      header_offset + static_cast<std::int64_t>(JamMsgHeader::kEncodedSize + subfields.size()) >
-          kMaxStreamOffset ||
-      record_offset + static_cast<std::int64_t>(JamIndexRecord::kEncodedSize) > kMaxStreamOffset) {
+  std::string text;
+  std::vector<std::uint8_t> header_bytes;
+  if (EncodeMessage(number, message, text_offset, header_offset, &text, &header_bytes)) {
     return fail();
   }
-
-  msg_header_.SubfieldLen = static_cast<std::uint32_t>(subfields.size());
-  msg_header_.MessageNumber = static_cast<std::uint32_t>(number);
-  msg_header_.TxtOffset = static_cast<std::uint32_t>(text_offset);
-  msg_header_.TxtLen = static_cast<std::uint32_t>(text.size());
-  index_record_.ToCrc = JamCrc(message.GetTo());
-  index_record_.HdrOffset = static_cast<std::uint32_t>(header_offset);
-
-  std::vector<std::uint8_t> header_bytes = Encode(msg_header_);
-  header_bytes.insert(header_bytes.end(), subfields.begin(), subfields.end());
   if (!text.empty() && WriteDurably(*text_file_, text_offset, AsBytes(text))) return fail();
   if (WriteDurably(*header_stream_, header_offset, header_bytes)) return fail();
-  if (WriteDurably(*index_stream_, record_offset, Encode(index_record_))) return fail();
+  if (WriteDurably(*index_stream_, IndexOffset(number), Encode(index_record_))) return fail();
 
   // The new message is in place; what follows may lag behind without
   // making the base unreadable, but a failure is still reported.
@@ -342,6 +487,11 @@ bool JamBase::WriteMessage(std::int32_t number, Message& message) {
     failed = true;
   }
   if (WriteBaseHeader()) failed = true;
+  if (failed) {
+    left_count_ = -1;
+  } else {
+    RememberFiles();
+  }
   ResetStreams();
   message.MsgState = 3;
   return failed;
@@ -353,7 +503,9 @@ bool JamBase::WriteMessage(std::int32_t number, Message& message) {
 // would leave a live message with its text taken away.
 bool JamBase::DeleteMessage(std::int32_t number) {
   ResetStreams();
-  if (!Usable() || header_stream_ == nullptr || index_stream_ == nullptr) return true;
+  if (!Usable() || batch_ != nullptr || header_stream_ == nullptr || index_stream_ == nullptr) {
+    return true;
+  }
   WriteScope scope(*this);
   if (!scope.Held()) return true;
   if (RefreshFromDisk() || !IsValidMsg(number)) {
@@ -362,7 +514,7 @@ bool JamBase::DeleteMessage(std::int32_t number) {
   }
   const std::int64_t header_offset = HeaderOffsetOf(index_record_);
   JamMsgHeader header;
-  if (ReadMsgHeader(header_offset, &header)) {
+  if (ReadMsgHeader(header_offset, &header) || !LooksLikeHeader(header)) {
     ResetStreams();
     return true;
   }
@@ -372,6 +524,7 @@ bool JamBase::DeleteMessage(std::int32_t number) {
   msg_header_ = header;
   index_record_ = JamIndexRecord::Deleted();
   if (WriteDurably(*index_stream_, IndexOffset(number), Encode(index_record_))) {
+    left_count_ = -1;
     ResetStreams();
     return true;
   }
@@ -379,9 +532,112 @@ bool JamBase::DeleteMessage(std::int32_t number) {
   bool failed = WriteDurably(*header_stream_, header_offset, Encode(header));
   // Other writers leave odd counts behind; one that is 0 already stays 0.
   if (base_header_.ActiveMsgs > 0) --base_header_.ActiveMsgs;
+  // A delete changes the base as much as a write: readers that cache it
+  // watch this counter.
+  ++base_header_.ModCounter;
   if (WriteBaseHeader()) failed = true;
+  if (failed) {
+    left_count_ = -1;
+  } else {
+    RememberFiles();
+  }
   ResetStreams();
   return failed;
+}
+
+bool JamBase::BeginBatch() {
+  ResetStreams();
+  if (!Usable() || batch_ != nullptr || text_file_ == nullptr || header_stream_ == nullptr ||
+      index_stream_ == nullptr) {
+    return true;
+  }
+  auto batch = std::make_unique<Batch>();
+  if (!Locked()) {
+    if (LockBase(lock_timeout_ms_)) return true;
+    batch->took_lock = true;
+  }
+  const auto fail = [&] {
+    if (batch->took_lock) UnlockBase();
+    ResetStreams();
+    return true;
+  };
+  if (RefreshFromDisk()) return fail();
+  batch->base_before = base_header_;
+  batch->count_before = count_;
+  batch->text_start = batch->text_end = text_file_->Size();
+  batch->header_start = batch->header_end = header_stream_->Size();
+  if (batch->text_end < 0 || batch->header_end < 0) return fail();
+  batch_ = std::move(batch);
+  return false;
+}
+
+bool JamBase::SpillBatch() {
+  Batch& b = *batch_;
+  if (!b.text.empty()) {
+    text_file_->Seek(static_cast<std::int32_t>(b.text_start));
+    text_file_->Write(b.text.data(), b.text.size());
+    text_file_->Flush();
+    if (!text_file_->Ok()) return true;
+    b.text_start += static_cast<std::int64_t>(b.text.size());
+    b.text.clear();
+  }
+  if (!b.headers.empty()) {
+    header_stream_->Seek(static_cast<std::int32_t>(b.header_start));
+    header_stream_->Write(b.headers.data(), b.headers.size());
+    header_stream_->Flush();
+    if (!header_stream_->Ok()) return true;
+    b.header_start += static_cast<std::int64_t>(b.headers.size());
+    b.headers.clear();
+  }
+  return false;
+}
+
+void JamBase::DropBatch() {
+  if (batch_ == nullptr) return;
+  base_header_ = batch_->base_before;
+  count_ = batch_->count_before;
+  left_count_ = -1;
+  if (batch_->took_lock) UnlockBase();
+  batch_.reset();
+  ResetStreams();
+}
+
+// Texts and headers first, each file synced once: until the index records
+// are written nothing of the batch is referenced, so a crash before them
+// leaves the base as before the batch. The index records go in one write
+// and one sync, the commit point; the base header follows. When the
+// index or the base header cannot be written, the records are cut off
+// again, so that a failed batch is not in the base.
+bool JamBase::EndBatch() {
+  if (batch_ == nullptr) return false;
+  Batch& b = *batch_;
+  ResetStreams();
+  bool failed = b.failed;
+  if (!failed && !b.index.empty()) {
+    failed = SpillBatch() || text_file_->SyncToDisk() || header_stream_->SyncToDisk();
+    if (!failed) {
+      const std::int64_t index_start = IndexOffset(b.count_before + 1);
+      if (WriteDurably(*index_stream_, index_start, b.index) || WriteBaseHeader()) {
+        failed = true;
+        index_stream_->ClearError();
+        index_stream_->Seek(static_cast<std::int32_t>(index_start));
+        index_stream_->Truncate();
+        static_cast<void>(index_stream_->SyncToDisk());
+        // A base header written in part would count the records cut off.
+        base_header_ = b.base_before;
+        static_cast<void>(WriteBaseHeader());
+      }
+    }
+  }
+  if (failed) {
+    DropBatch();
+    return true;
+  }
+  RememberFiles();
+  if (b.took_lock) UnlockBase();
+  batch_.reset();
+  ResetStreams();
+  return false;
 }
 
 }  // namespace qlr

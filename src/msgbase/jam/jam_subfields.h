@@ -14,8 +14,9 @@
 namespace qlr {
 
 // The ids used for the routing lines a writer may carry in TrailLines:
-// SEEN-BY lines and ^APATH lines, the value only. Reading ignores them, as
-// it ignores every id it does not interpret.
+// SEEN-BY lines and ^APATH lines, the value only. Reading puts them back
+// as the last TrailLines ("SEEN-BY: ", "^APATH: ") when the message asks
+// for them (Message::KeepRouting), and ignores them otherwise.
 inline constexpr std::uint32_t kJamSubSeenBy = 2001;
 inline constexpr std::uint32_t kJamSubPath = 2002;
 
@@ -28,8 +29,8 @@ void AppendSubfield(std::uint32_t id, std::string_view data, std::vector<std::ui
 
 // The subfields of `message` in the order they are stored: the two
 // addresses always, then the names, MSGID, REPLY, subject and PID when not
-// empty, the requested or attached file name, the trailing lines and the
-// kludges, and FLAGS.
+// empty, the requested or attached file name, the trailing lines, the TID
+// and the kludges as kludge subfields, and FLAGS with the OtherFlags words.
 std::vector<std::uint8_t> EncodeSubfields(const Message& message);
 
 // Walks a block of subfields from its start and applies each to `message`

@@ -30,6 +30,13 @@ class LockTablePlatform final : public Platform {
     bool Write(const void* b, std::size_t n, std::size_t* written) override {
       return inner_->Write(b, n, written);
     }
+    bool ReadAt(std::uint64_t offset, void* b, std::size_t n, std::size_t* got) override {
+      return inner_->ReadAt(offset, b, n, got);
+    }
+    bool WriteAt(std::uint64_t offset, const void* b, std::size_t n,
+                 std::size_t* written) override {
+      return inner_->WriteAt(offset, b, n, written);
+    }
     bool Seek(std::uint64_t position) override { return inner_->Seek(position); }
     bool Size(std::uint64_t* size) override { return inner_->Size(size); }
     bool Truncate(std::uint64_t size) override { return inner_->Truncate(size); }

@@ -178,11 +178,16 @@ struct Env {
   MemoryPlatform& platform() { return disk; }
 };
 
+// Whether the disk has the mandatory byte-range locks of Windows, where
+// only the handle that holds the lock on .jhr may touch its byte 0.
+bool mandatory_locks = false;
+
 std::unique_ptr<Env> MakeEnv() {
   auto env = std::make_unique<Env>();
   ScopedPlatform installed(env->disk);
   testing::MakeBase(kBase, 3);
   env->disk.MakeAllDurable();
+  env->disk.SetMandatoryLocks(mandatory_locks);
   return env;
 }
 
@@ -199,10 +204,35 @@ bool WriteAs(JamBase& base, std::int32_t number) {
   return base.WriteMessage(number, m);
 }
 
+bool AppendBatch(JamBase& base) {
+  if (base.BeginBatch()) return true;
+  for (int i = 0; i < 3; ++i) {
+    Message m;
+    FillMessage(m, "Batch " + std::to_string(i), "batch text\r");
+    if (base.AppendMessage(m)) {
+      static_cast<void>(base.EndBatch());
+      return true;
+    }
+  }
+  return base.EndBatch();
+}
+
 const Scenario kScenarios[] = {
     {"append", [](JamBase& base) { return WriteAs(base, 4); }},
     {"replace", [](JamBase& base) { return WriteAs(base, 2); }},
     {"delete", [](JamBase& base) { return base.DeleteMessage(2); }},
+    // Reopened under its own lock, as a rotation's writer does.
+    {"write under the base's lock",
+     [](JamBase& base) { return base.LockBase(0) || base.Open(kBase) || WriteAs(base, 2); }},
+    // The group commit: before the batch, or with all three.
+    {"batch of appends", AppendBatch},
+};
+
+// Each sweep runs with advisory (POSIX) and with mandatory (Windows) locks.
+class JamMessageFaultTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { mandatory_locks = GetParam(); }
+  void TearDown() override { mandatory_locks = false; }
 };
 
 void RunScenario(Env& env, const Operation& operation) {
@@ -222,7 +252,7 @@ std::pair<BaseView, BaseView> BeforeAndAfter(const Operation& operation) {
   return {before, after};
 }
 
-TEST(JamMessageFaultTest, FailedOperationsLeaveTheBaseAsBeforeOrAsAfter) {
+TEST_P(JamMessageFaultTest, FailedOperationsLeaveTheBaseAsBeforeOrAsAfter) {
   for (const Scenario& scenario : kScenarios) {
     SCOPED_TRACE(scenario.name);
     const auto [before, after] = BeforeAndAfter(scenario.operation);
@@ -244,7 +274,7 @@ TEST(JamMessageFaultTest, FailedOperationsLeaveTheBaseAsBeforeOrAsAfter) {
   }
 }
 
-TEST(JamMessageFaultTest, CrashesLeaveTheBaseAsBeforeOrAsAfter) {
+TEST_P(JamMessageFaultTest, CrashesLeaveTheBaseAsBeforeOrAsAfter) {
   for (const Scenario& scenario : kScenarios) {
     SCOPED_TRACE(scenario.name);
     const auto [before, after] = BeforeAndAfter(scenario.operation);
@@ -267,6 +297,9 @@ TEST(JamMessageFaultTest, CrashesLeaveTheBaseAsBeforeOrAsAfter) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Locks, JamMessageFaultTest, ::testing::Bool(),
+                         [](const auto& test) { return test.param ? "Mandatory" : "Advisory"; });
 
 // --- a large base ---
 

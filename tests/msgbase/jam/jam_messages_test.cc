@@ -179,8 +179,8 @@ TEST_F(JamMessagesTest, DeleteKeepsCountAndMarksIndexAndHeader) {
   EXPECT_EQ(U32At(jhr, offset + 60), 0u);
   EXPECT_EQ(U32At(jhr, offset + 64), 0u);
   EXPECT_EQ(ActiveMsgs(), 2u);
-  EXPECT_EQ(ModCounter(), mod_counter);
-  EXPECT_EQ(Jdt().size(), jdt_size);  // the space is not reclaimed
+  EXPECT_EQ(ModCounter(), mod_counter + 1);  // readers that cache the base see the change
+  EXPECT_EQ(Jdt().size(), jdt_size);         // the space is not reclaimed
 
   EXPECT_FALSE(base.IsValidMsg(2));
   Message back;

@@ -231,7 +231,6 @@ TEST(JamAttributesTest, EachBitMapsBothWays) {
       {"Hld", kAttrHold, -1, kJamAttrHold},
       {"FRq", kAttrFileRequest, -1, kJamAttrFileRequest},
       {"RRq", kAttrReceiptRequest, -1, kJamAttrReceiptReq},
-      {"RRc", kAttrIsReceipt, -1, kJamAttrConfirmReq},
       {"deleted", kAttrDeleted, -1, kJamAttrDeleted},
       {"A/s", 0, kExtArchiveSent, kJamAttrArchiveSent},
       {"Dir", 0, kExtDirect, kJamAttrDirect},
@@ -239,6 +238,8 @@ TEST(JamAttributesTest, EachBitMapsBothWays) {
       {"Kfs", 0, kExtKillFileSent, kJamAttrKillFile},
       {"Lok", 0, kExtLock, kJamAttrLocked},
       {"Tfs", 0, kExtTruncFileSent, kJamAttrTruncFile},
+      // 0x00020000 asks for a confirmation receipt; it is no receipt (RRc).
+      {"Cfm", 0, kExtConfirmRequest, kJamAttrConfirmReq},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -267,9 +268,10 @@ TEST(JamAttributesTest, EachBitMapsBothWays) {
 
 TEST(JamAttributesTest, AttributesWithoutJamBitsAreNeitherWrittenNorRead) {
   Message out;
-  out.Attr = kAttrAuditRequest | kAttrUpdateRequest | kAttrCarried16 | kAttrCarried17 | 0x0400;
+  out.Attr = kAttrIsReceipt | kAttrAuditRequest | kAttrUpdateRequest | kAttrCarried16 |
+             kAttrCarried17 | 0x0400;
   out.ExtFlags[kExtZoneGate] = out.ExtFlags[kExtHubRoute] = true;
-  out.ExtFlags[kExtXmail] = out.ExtFlags[kExtConfirmRequest] = true;
+  out.ExtFlags[kExtXmail] = true;
   EXPECT_EQ(JamAttributeOf(out), kJamAttrTypeNet);
 
   Message in;
