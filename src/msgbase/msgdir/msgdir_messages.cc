@@ -3,8 +3,10 @@
 //
 // Each operation opens the one file it needs and closes it before it
 // returns, so no file is held open between operations.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <string>
@@ -151,37 +153,132 @@ bool MsgDirBase::ReadMessage(std::int32_t number, Message& message) {
   return false;
 }
 
-bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
-  (void)MessageBase::WriteMessage(number, message);
-  last_error_ = Status();
-  if (path_.empty()) return Fail(Status::Invalid("", "base not open"));
-  const std::optional<ShortString> name = CheckedMsgFileName(number);
-  if (!name) return true;
+MsgDirBase::~MsgDirBase() { DropBatch(); }
 
+std::string MsgDirBase::NewTemporaryName() {
+  // Unique among the writers of the directory: this object's address and
+  // the clock tell processes apart, the serial the writes of one object.
+  // The suffix keeps the name out of the mask.
+  const LocalTime now = Os().Now();
+  const std::uint64_t mix =
+      (static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this)) << 8) ^
+      (static_cast<std::uint64_t>(now.hour * 3600 + now.minute * 60 + now.second) * 100 +
+       static_cast<std::uint64_t>(now.hundredths));
+  char token[40];
+  std::snprintf(token, sizeof token, "qlr-%016llx-%u", static_cast<unsigned long long>(mix),
+                ++temporary_serial_);
+  return std::string(BaseDirectory().view()) + token + std::string(kNewMsgFileSuffix);
+}
+
+bool MsgDirBase::WriteMessageFile(const std::string& file_name, Message& message, bool sync) {
   message.SyncAttributes(false);
   TransferHeader(false, message);
-
-  // The new content goes to a file beside the message that no scan counts;
-  // a stale one from an interrupted write is simply truncated.
-  const std::string temporary = std::string(name->view()) + std::string(kNewMsgFileSuffix);
-  auto owned = std::make_unique<BufferedFileStream>(temporary, FileMode::kCreate);
+  auto owned = std::make_unique<BufferedFileStream>(file_name, FileMode::kCreate);
   BufferedFileStream& file = *owned;
   stream_ = std::move(owned);
   std::array<std::uint8_t, StoredMsgHeader::kEncodedSize> bytes{};
   msg_header_buffer_.EncodeTo(bytes.data());
   file.Write(bytes.data(), bytes.size());
   WriteText(message);
-  // Synced before the rename, so the name never reaches a file whose bytes
-  // a crash could still lose; Close reports what only closing reveals.
-  bool failed = file.SyncToDisk();
+  // A stored text ends in a NUL: readers that scan for it must not run
+  // past the end of the file.
+  file.Write("\0", 1);
+  // Synced before the file gets its number, so the name never reaches a
+  // file whose bytes a crash could still lose; Close reports what only
+  // closing reveals.
+  bool failed = sync && file.SyncToDisk();
   failed = file.Close() || failed;
   if (failed) {
-    const Status why = StreamFailure(file, temporary, "cannot be written");
+    const Status why = StreamFailure(file, file_name, "cannot be written");
     stream_.reset();
-    if (Os().Stat(temporary)) (void)Os().DeleteFile(temporary);
+    if (Os().Stat(file_name)) (void)Os().DeleteFile(file_name);
     return Fail(why);
   }
   stream_.reset();
+  return false;
+}
+
+std::optional<std::int64_t> MsgDirBase::NextFreeNumber() {
+  const std::optional<std::int64_t> high = HighestNumber();
+  if (!high) {
+    Fail(Status(StatusKind::kIoError, BaseDirectory(), "cannot be listed"));
+    return std::nullopt;
+  }
+  return std::max<std::int64_t>(*high, count_) + 1;
+}
+
+bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, bool exact,
+                             std::int32_t* used) {
+  for (std::int64_t number = first;; ++number) {
+    if (number > std::numeric_limits<std::int32_t>::max()) {
+      return Fail(Status::Invalid(BaseDirectory(), "no free message number left"));
+    }
+    const std::optional<ShortString> name = CheckedMsgFileName(static_cast<std::int32_t>(number));
+    if (!name) return true;
+    if (Os().RenameNoReplace(temporary, *name)) {
+      *used = static_cast<std::int32_t>(number);
+      return false;
+    }
+    const Status why = Os().LastError();
+    // Only a taken number moves the message on; any other refusal would
+    // repeat for every number.
+    if (exact || why.kind() != StatusKind::kBusy || !Os().Stat(*name)) {
+      return Fail(why.ok() ? Status(StatusKind::kIoError, temporary, "rename failed") : why);
+    }
+  }
+}
+
+bool MsgDirBase::SyncBaseDirectory(bool whole_file_system) {
+  const ShortString directory = BaseDirectory();
+  if (whole_file_system) {
+    if (Os().SyncFileSystem(directory)) return false;
+    if (Os().LastError().kind() != StatusKind::kInvalidArgument) {
+      const Status why = Os().LastError();
+      return Fail(why.ok() ? Status(StatusKind::kIoError, directory, "sync failed") : why);
+    }
+  }
+  if (Os().SyncDirectory(directory)) return false;
+  const Status why = Os().LastError();
+  return Fail(why.ok() ? Status(StatusKind::kIoError, directory, "sync failed") : why);
+}
+
+bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
+  (void)MessageBase::WriteMessage(number, message);
+  last_error_ = Status();
+  if (path_.empty()) return Fail(Status::Invalid("", "base not open"));
+  const std::optional<ShortString> name = CheckedMsgFileName(number);
+  if (!name) return true;
+  const std::optional<FileStatus> present = Os().Stat(*name);
+  // A directory or device under a message's name is not a message to
+  // replace; the write is refused before anything is made.
+  if (present && !present->is_regular) {
+    return Fail(Status::Invalid(*name, "is not a regular file"));
+  }
+  // Beyond Count the write is an append, even when the number has a file
+  // by now: another program made it after this object counted.
+  const bool append = number > count_;
+  if (append || !present) {
+    // Nothing to replace. Inside Count this fills a gap, and only that
+    // number will do.
+    const std::string temporary = NewTemporaryName();
+    if (WriteMessageFile(temporary, message, true)) return true;
+    std::int32_t used = 0;
+    if (PublishFrom(temporary, number, !append, &used)) {
+      (void)Os().DeleteFile(temporary);
+      return true;
+    }
+    if (SyncBaseDirectory(false)) return true;
+    message.MsgState = 3;
+    // Like every other write, a gap filled counts one more.
+    if (!append && count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
+    count_ = std::max(count_, used);
+    return false;
+  }
+
+  // The new content goes to a file beside the message that no scan counts;
+  // a stale one from an interrupted write is simply truncated.
+  const std::string temporary = std::string(name->view()) + std::string(kNewMsgFileSuffix);
+  if (WriteMessageFile(temporary, message, true)) return true;
   if (!Os().Rename(temporary, *name)) {
     const Status why = Os().LastError();
     (void)Os().DeleteFile(temporary);
@@ -196,6 +293,108 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
   }
   message.MsgState = 3;
   if (count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
+  return false;
+}
+
+bool MsgDirBase::AppendMessage(Message& message) {
+  last_error_ = Status();
+  if (path_.empty()) return Fail(Status::Invalid("", "base not open"));
+  // A directory that could not be listed has no known numbers: it takes
+  // no message.
+  if (state_ == BaseState::kOpenError) return Fail(Status::Invalid(path_, "base not open"));
+  const std::string temporary = NewTemporaryName();
+  if (batching_) {
+    if (WriteMessageFile(temporary, message, false)) return true;
+    batch_.push_back(BatchFile{temporary});
+    message.MsgState = 3;
+    return false;
+  }
+  if (WriteMessageFile(temporary, message, true)) return true;
+  // Count is the highest number seen at Open or written since; a number
+  // that another program took meanwhile only moves this message on, so
+  // the directory need not be listed for every message.
+  std::int32_t used = 0;
+  if (PublishFrom(temporary, static_cast<std::int64_t>(count_) + 1, false, &used)) {
+    (void)Os().DeleteFile(temporary);
+    return true;
+  }
+  if (SyncBaseDirectory(false)) return true;
+  message.MsgState = 3;
+  count_ = std::max(count_, used);
+  return false;
+}
+
+bool MsgDirBase::BeginBatch() {
+  last_error_ = Status();
+  if (path_.empty()) return Fail(Status::Invalid("", "base not open"));
+  if (batching_) return Fail(Status::Invalid(BaseDirectory(), "a batch is already open"));
+  batching_ = true;
+  return false;
+}
+
+void MsgDirBase::DropBatch() {
+  for (const BatchFile& file : batch_) {
+    if (file.number == 0) {
+      if (Os().Stat(file.temporary)) (void)Os().DeleteFile(file.temporary);
+      continue;
+    }
+    // Published: removed only while the number still names the file that
+    // was written here, never a message that another program put there.
+    const ShortString name = MsgFileName(file.number);
+    const std::optional<FileStatus> status = Os().Stat(name);
+    if (status && status->volume == file.volume && status->file_index == file.file_index &&
+        (file.volume != 0 || file.file_index != 0)) {
+      (void)Os().DeleteFile(name);
+    }
+  }
+  batch_.clear();
+}
+
+bool MsgDirBase::EndBatch() {
+  last_error_ = Status();
+  if (!batching_) return Fail(Status::Invalid(BaseDirectory(), "no batch is open"));
+  batching_ = false;
+  if (batch_.empty()) return false;
+  const auto fail = [this] {
+    const Status why = last_error_;
+    DropBatch();
+    last_error_ = why;
+    return true;
+  };
+  // The data of every file first, in one step where the platform can.
+  const ShortString directory = BaseDirectory();
+  if (!Os().SyncFileSystem(directory)) {
+    if (Os().LastError().kind() != StatusKind::kInvalidArgument) {
+      Fail(Os().LastError());
+      return fail();
+    }
+    for (const BatchFile& file : batch_) {
+      std::unique_ptr<FileHandle> handle = Os().OpenFile(file.temporary, OpenMode::kRead);
+      if (!handle || !handle->Sync() || !handle->Close()) {
+        Fail(handle ? handle->LastError() : Os().LastError());
+        return fail();
+      }
+    }
+  }
+  const std::optional<std::int64_t> first = NextFreeNumber();
+  if (!first) return fail();
+  std::int64_t next = *first;
+  for (BatchFile& file : batch_) {
+    const std::optional<FileStatus> status = Os().Stat(file.temporary);
+    if (!status) {
+      Fail(Status(StatusKind::kNotFound, file.temporary, "batch file vanished"));
+      return fail();
+    }
+    file.volume = status->volume;
+    file.file_index = status->file_index;
+    std::int32_t used = 0;
+    if (PublishFrom(file.temporary, next, false, &used)) return fail();
+    file.number = used;
+    next = static_cast<std::int64_t>(used) + 1;
+  }
+  if (SyncBaseDirectory(true)) return fail();
+  count_ = std::max(count_, batch_.back().number);
+  batch_.clear();
   return false;
 }
 

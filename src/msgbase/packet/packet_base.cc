@@ -188,6 +188,7 @@ bool PacketBase::Open(std::string_view path) {
   stream_.reset();
   stream_ = std::make_unique<BufferedFileStream>(file, FileMode::kOpenWrite);
   stream_->Read(pkt_header_buffer_.data(), pkt_header_buffer_.size());
+  RememberIdentity();
   // A missing or short file counts as an empty packet; the file, if any,
   // stays open.
   if (!stream_->Ok()) {
@@ -248,11 +249,28 @@ bool PacketBase::Create(std::string_view path) {
   const std::int32_t size = stream_->Size();
   if (size < 0) return Refuse();
   state_ = BaseState::kCreated;
+  RememberIdentity();
   if (size != kEmptyPacketSize) {
     ScanBoundaries(size);
     count_ = static_cast<std::int32_t>(boundaries_.size() - 1);
   }
   return false;
+}
+
+// ---- identity ----
+
+void PacketBase::RememberIdentity() {
+  volume_ = file_index_ = 0;
+  if (const std::optional<FileStatus> status = Os().Stat(path_)) {
+    volume_ = status->volume;
+    file_index_ = status->file_index;
+  }
+}
+
+bool PacketBase::StillTheOpenedFile() {
+  if (volume_ == 0 && file_index_ == 0) return true;
+  const std::optional<FileStatus> status = Os().Stat(path_);
+  return status.has_value() && status->volume == volume_ && status->file_index == file_index_;
 }
 
 // ---- deletions ----
@@ -268,6 +286,23 @@ std::optional<bool> PacketBase::EndsInTerminator(std::int32_t size) {
   stream_->Read(last.data(), last.size());
   if (!stream_->Ok()) return std::nullopt;
   return last[1] == 0 && (last[0] == 0 || last[0] == kPackedMsgType);
+}
+
+std::optional<bool> PacketBase::StartsMessage(std::int32_t start) {
+  // Message 1 follows the header, whose last byte may hold anything; every
+  // other message follows the NUL that closes the text before it.
+  // Read through a handle of its own: the stream's buffer may still hold
+  // the bytes the scan saw, not those the file holds now.
+  const bool first = start - 1 == kHeaderLastByte;
+  std::array<std::uint8_t, 3> seam{};
+  const std::unique_ptr<FileHandle> file = Os().OpenFile(path_, OpenMode::kRead);
+  std::size_t got = 0;
+  if (!file ||
+      !file->ReadAt(static_cast<std::uint64_t>(start - 1), seam.data(), seam.size(), &got)) {
+    return std::nullopt;
+  }
+  if (got < seam.size()) return false;
+  return (first || seam[0] == 0) && seam[1] == kPackedMsgType && seam[2] == 0;
 }
 
 bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size,
@@ -327,7 +362,12 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
     const std::string packet(path_.view());
     const std::string temp = packet + std::string(kPurgeTempSuffix);
     bool replaced = false;
-    if (size >= 0 && !WritePurgedCopy(temp, size, tail)) {
+    // A packet replaced since the scan, or shorter than the scan saw it,
+    // is left as it is: its ranges would cut the messages of other content.
+    const bool consistent =
+        size >= 0 && StillTheOpenedFile() &&
+        (boundaries_.size() < 2 || static_cast<std::int64_t>(size) >= boundaries_.back() + 3);
+    if (consistent && !WritePurgedCopy(temp, size, tail)) {
       // The copy takes the packet's permissions. The packet is closed
       // before the rename, which some systems refuse for an open file.
       const std::optional<FileStatus> status = Os().Stat(packet);

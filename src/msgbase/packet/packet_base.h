@@ -74,6 +74,16 @@ class PacketBase : public FtnTextBase {
   // message becomes the last one. True when anything failed: the packet
   // is then as it was.
   [[nodiscard]] bool WriteMessage(std::int32_t number, Message& message) override;
+  // Appends the message after the last one of the file as it is now,
+  // never in place of another (whatever Count this object saw).
+  [[nodiscard]] bool AppendMessage(Message& message) override;
+  // Inside a batch the appends are written without their own syncs: the
+  // first one still makes its type word durable over the old terminator
+  // before the rest, so the packet reads as before until EndBatch makes
+  // the whole batch durable with one sync. A failed EndBatch cuts the
+  // packet back to where the batch began.
+  [[nodiscard]] bool BeginBatch() override;
+  [[nodiscard]] bool EndBatch() override;
   // Records the bytes of message `number` for removal at the next Purge;
   // until then the message still reads and Count does not change.
   [[nodiscard]] bool DeleteMessage(std::int32_t number) override;
@@ -164,7 +174,19 @@ class PacketBase : public FtnTextBase {
   // The message as packed bytes: type word, fixed part, names, area line,
   // composed text and the closing NUL. True when memory ran out.
   [[nodiscard]] bool ComposeMessage(Message& message, std::string* packed);
-  [[nodiscard]] bool AppendMessage(const std::string& packed);
+  [[nodiscard]] bool AppendPacked(const std::string& packed);
+  // Whether the packet's name still leads to the file this object holds
+  // open: a packet that another program replaced (a purge, an erase) must
+  // not be written through the old file, whose bytes nobody reads any
+  // more, nor purged back over the new one.
+  bool StillTheOpenedFile();
+  // Records which file the packet's name leads to, after an open.
+  void RememberIdentity();
+  // Whether a message starts at `start` of the file as it is now: its type
+  // word, after the NUL that closes the text before it. Boundaries from a
+  // scan of other content would cut messages apart. Nothing on a read
+  // error.
+  std::optional<bool> StartsMessage(std::int32_t start);
   [[nodiscard]] bool ReplaceMessage(std::int32_t number, const std::string& packed);
   // Cuts the packet back to `size` bytes ending in `last_two`, after a
   // failed append. Always true, the result of the append.
@@ -183,6 +205,21 @@ class PacketBase : public FtnTextBase {
   // packet may hold many thousands of messages.
   std::vector<std::int32_t> boundaries_;
   SortedCollection<RangeItem, RangeStartOrder> pending_deletes_;
+  // The identity of the open packet file (both 0 where the system cannot
+  // tell, and then not checked).
+  std::uint64_t volume_ = 0;
+  std::uint64_t file_index_ = 0;
+
+  // The open batch: where its first append began, to cut back to.
+  struct BatchStart {
+    std::int32_t size = 0;
+    std::array<std::uint8_t, 2> last_two{};
+    std::size_t boundary_count = 0;
+    std::int32_t last_boundary = 0;
+    std::int32_t count = 0;
+  };
+  bool batching_ = false;
+  std::optional<BatchStart> batch_start_;
 };
 
 }  // namespace qlr

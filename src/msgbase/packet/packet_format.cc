@@ -2,12 +2,19 @@
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/file_set_check.h"
+#include "msgbase/ftn_date.h"
 #include "msgbase/packet/packet_base.h"
+#include "msgbase/packet/packet_records.h"
 #include "platform/platform.h"
 #include "util/files.h"
+#include "util/paths.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace qlr {
@@ -15,15 +22,62 @@ namespace {
 
 constexpr std::array<std::string_view, 1> kExtensions = {".pkt"};
 
-// Deletes the packet after a complete copy and leaves an empty one under
-// the same name. Packets have no lock convention, so the packet is deleted
-// only when it is still the file that was copied (size, time, identity): a
+// Written beside the packet while the empty packet that replaces it is
+// made; like the purge's temporary name, it is never taken for a packet.
+constexpr std::string_view kEmptyTempSuffix = ".qlr-empty";
+
+// Writes an empty packet (header and terminator) to `path` and makes it
+// durable. True on failure, with the file removed again.
+bool WriteEmptyPacket(const std::string& path) {
+  PacketHeader h;
+  const DateTime now = CurrentDateTime();
+  h.packet_version = kPacketVersion;
+  h.year = static_cast<std::uint16_t>(now.year);
+  h.month = static_cast<std::uint16_t>(now.month - 1);
+  h.day = static_cast<std::uint16_t>(now.day);
+  h.hour = static_cast<std::uint16_t>(now.hour);
+  h.minute = static_cast<std::uint16_t>(now.min);
+  h.second = static_cast<std::uint16_t>(now.sec);
+  std::array<std::uint8_t, kEmptyPacketSize> bytes{};  // the terminator stays 0
+  h.EncodeTo(bytes.data());
+  std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreate);
+  if (!file) return true;
+  std::size_t written = 0;
+  bool ok = file->Write(bytes.data(), bytes.size(), &written) && file->Sync();
+  ok = file->Close() && ok;
+  if (!ok) DeleteFileIfExists(path);
+  return !ok;
+}
+
+// Replaces the packet after a complete copy by an empty one under the same
+// name. Packets have no lock convention, so this happens only when the
+// packet is still the file that was copied (size, time, identity): a
 // packet that a mailer appended to meanwhile stays, whole, for the next
-// rotation.
+// rotation. The empty packet is written and made durable under another
+// name first and then renamed over the packet, so a crash at any point
+// leaves a packet under the name: the copied one or the empty one.
 std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyManifest* copied) {
   const ShortString packet = FileOfSet(location, ".pkt");
   if (!FileSetUnchangedSinceCopy(PacketFormat(), location, copied)) return nullptr;
-  if (FileExists(packet) && !Os().DeleteFile(packet)) return nullptr;
+  const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
+  if (WriteEmptyPacket(temp)) return nullptr;
+  // The empty packet keeps the permissions of the one it replaces.
+  if (const std::optional<FileStatus> status = Os().Stat(packet)) {
+    if (!Os().RestoreNativeMode(temp, status->native_mode)) {
+      DeleteFileIfExists(temp);
+      return nullptr;
+    }
+  }
+  if (!Os().Rename(temp, packet)) {
+    DeleteFileIfExists(temp);
+    return nullptr;
+  }
+  // Until the rename is durable a crash may bring the copied packet back;
+  // that loses nothing, but the erase is not reported as done.
+  const ShortString directory = JustPathName(packet);
+  if (!Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view())) {
+    return nullptr;
+  }
   auto base = std::make_unique<PacketBase>();
   if (base->Create(packet) || base->State() != BaseState::kCreated) return nullptr;
   return base;

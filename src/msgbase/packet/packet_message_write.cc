@@ -40,6 +40,9 @@ class StreamSwap {
   std::unique_ptr<Stream> saved_;
 };
 
+constexpr std::size_t kMaxNameLength = 35;
+constexpr std::size_t kMaxSubjectLength = 71;
+
 }  // namespace
 
 bool PacketBase::SyncPacket() {
@@ -58,9 +61,14 @@ bool PacketBase::ComposeMessage(Message& message, std::string* packed) {
     EncodeFixed16(type.data(), kPackedMsgType);
     out.Write(type.data(), type.size());
     out.Write(pkt_msg_buffer_.data(), pkt_msg_buffer_.size());
-    for (const std::string_view name :
-         {message.To.view(), message.From.view(), message.Subject.view()}) {
-      const std::string_view kept = UpToAny(name, std::string_view("\0\r", 2));
+    // The fields have room for 36 bytes (To, From) and 72 (Subject), each
+    // with its closing NUL; readers may refuse a longer one.
+    const std::pair<std::string_view, std::size_t> names[] = {
+        {message.To.view(), kMaxNameLength},
+        {message.From.view(), kMaxNameLength},
+        {message.Subject.view(), kMaxSubjectLength}};
+    for (const auto& [name, longest] : names) {
+      const std::string_view kept = UpToAny(name, std::string_view("\0\r", 2)).substr(0, longest);
       out.Write(kept.data(), kept.size());
       out.Write("\0", 1);
     }
@@ -102,17 +110,23 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
   return true;
 }
 
-bool PacketBase::AppendMessage(const std::string& packed) {
+bool PacketBase::AppendPacked(const std::string& packed) {
+  // The real end of the file, not the one seen at Open: whatever another
+  // program appended since stays in front of this message.
   const std::int32_t size = stream_->Size();
   // No header, no place for a message; and one written after a header of
   // another version would be lost to every reader.
   if (size < kEmptyPacketSize || Header().packet_version != kPacketVersion) return true;
+  if (!StillTheOpenedFile()) return true;
   const std::optional<bool> terminated = EndsInTerminator(size);
   if (!terminated.has_value()) return true;
   std::array<std::uint8_t, 2> last_two{};
   stream_->Seek(size - 2);
   stream_->Read(last_two.data(), last_two.size());
   if (!stream_->Ok()) return true;
+  // The first append of a batch, or one outside a batch, makes its type
+  // word durable first; later appends of a batch only write.
+  const bool first_step_durable = !batching_ || !batch_start_.has_value();
 
   // Step 1: the new type word where the terminator was. A packet without a
   // terminator keeps its last two bytes, which then belong to its last
@@ -127,11 +141,14 @@ bool PacketBase::AppendMessage(const std::string& packed) {
     stream_->Seek(at);
   }
   stream_->Write(packed.data(), 2);
-  if (SyncPacket()) return UndoAppend(size, last_two);
+  if (first_step_durable ? SyncPacket() : !stream_->Ok()) return UndoAppend(size, last_two);
+  if (batching_ && !batch_start_) {
+    batch_start_ = BatchStart{size, last_two, boundaries_.size(), boundaries_.back(), count_};
+  }
   // Step 2: the rest of the message and the terminator after it.
   stream_->Write(packed.data() + 2, packed.size() - 2);
   stream_->Write("\0\0", 2);
-  if (SyncPacket()) return UndoAppend(size, last_two);
+  if (batching_ ? !stream_->Ok() : SyncPacket()) return UndoAppend(size, last_two);
 
   if (!*terminated && boundaries_.size() > 1) {
     // The last message's text now ends at the NUL written in step 1, not
@@ -144,6 +161,51 @@ bool PacketBase::AppendMessage(const std::string& packed) {
   }
   boundaries_.push_back(at + static_cast<std::int32_t>(packed.size()) - 1);
   ++count_;
+  return false;
+}
+
+bool PacketBase::BeginBatch() {
+  if (batching_ || stream_ == nullptr) return true;
+  batching_ = true;
+  batch_start_.reset();
+  return false;
+}
+
+bool PacketBase::EndBatch() {
+  if (!batching_) return true;
+  batching_ = false;
+  if (!batch_start_) return false;
+  const BatchStart start = *batch_start_;
+  batch_start_.reset();
+  if (!SyncPacket()) return false;
+  // Nothing of the batch counts: the packet goes back to where it began.
+  (void)UndoAppend(start.size, start.last_two);
+  if (boundaries_.size() < start.boundary_count || start.boundary_count == 0) {
+    const ShortString path = path_;
+    (void)Open(path);
+    return true;
+  }
+  // An append to a packet without a terminator moved the end of its last
+  // message (and of a deletion pending for it) onto the NUL it added.
+  const std::int32_t grown_end = boundaries_[start.boundary_count - 1] + 1;
+  for (const auto& item : pending_deletes_) {
+    if (item->end == grown_end) item->end = start.last_boundary + 1;
+  }
+  boundaries_.resize(start.boundary_count);
+  boundaries_.back() = start.last_boundary;
+  count_ = start.count;
+  return true;
+}
+
+bool PacketBase::AppendMessage(Message& message) {
+  ResetStreams();
+  const bool writable = Usable() || state_ == BaseState::kOpenError;
+  if (!writable || stream_ == nullptr) return true;
+  message.SyncAttributes(false);
+  TransferHeader(false, message);
+  std::string packed;
+  if (ComposeMessage(message, &packed) || AppendPacked(packed)) return true;
+  message.MsgState = 3;
   return false;
 }
 
@@ -174,7 +236,10 @@ bool PacketBase::WriteMessage(std::int32_t number, Message& message) {
   // A write that did not reach the disk is reported, and undone, rather
   // than counted: a caller must never take a lost message for a stored
   // one.
-  const bool failed = IsValidMsg(number) ? ReplaceMessage(number, packed) : AppendMessage(packed);
+  const bool replace = IsValidMsg(number);
+  // A replacement rewrites the whole packet, which a batch cannot undo.
+  if (replace && batching_) return true;
+  const bool failed = replace ? ReplaceMessage(number, packed) : AppendPacked(packed);
   if (failed) return true;
   message.MsgState = 3;
   return false;
@@ -182,12 +247,16 @@ bool PacketBase::WriteMessage(std::int32_t number, Message& message) {
 
 bool PacketBase::DeleteMessage(std::int32_t number) {
   (void)MessageBase::DeleteMessage(number);
-  if (!Usable() || !IsValidMsg(number)) return true;
+  if (!Usable() || !IsValidMsg(number) || batching_) return true;
   if (number >= static_cast<std::int32_t>(boundaries_.size())) return true;
-  if (stream_->Size() <= kEmptyPacketSize) return true;
-  // From the type word through the closing NUL.
-  AddPendingDelete(boundaries_[static_cast<std::size_t>(number - 1)] + 1,
-                   boundaries_[static_cast<std::size_t>(number)] + 1);
+  const std::int32_t size = stream_->Size();
+  if (size <= kEmptyPacketSize) return true;
+  // From the type word through the closing NUL, as long as the file still
+  // holds a message there and is the one that was scanned.
+  const std::int32_t start = boundaries_[static_cast<std::size_t>(number - 1)] + 1;
+  const std::int32_t end = boundaries_[static_cast<std::size_t>(number)] + 1;
+  if (end > size || !StillTheOpenedFile() || !StartsMessage(start).value_or(false)) return true;
+  AddPendingDelete(start, end);
   return false;
 }
 

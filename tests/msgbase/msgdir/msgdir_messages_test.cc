@@ -202,6 +202,44 @@ TEST_F(MsgDirMessagesTest, WriteCountsAndReplacesInPlaceOfTheOldFile) {
   EXPECT_EQ(base_.Count(), 4);
 }
 
+TEST_F(MsgDirMessagesTest, AWriteBeyondCountNeverReplacesAndTheTextEndsInANul) {
+  for (int n : {1, 3})
+    disk_->WriteFileBytes(P("area/" + std::to_string(n) + ".msg"), HeaderBytes());
+  disk_->MakeDirs(P("area/5.msg"));
+  Reopen();
+  ASSERT_EQ(base_.Count(), 5);
+  // Another program adds 6 after the base was counted.
+  disk_->WriteFileBytes(P("area/6.msg"), "theirs");
+  struct Case {
+    std::int32_t number;
+    bool fails;
+    const char* lands_in;  // where the new message is, or nothing
+  };
+  const Case cases[] = {
+      {5, true, nullptr},   // a directory is no message to replace
+      {6, false, "7.msg"},  // beyond Count: an append, never over theirs
+      {4, false, "4.msg"},  // a free gap is filled
+      {3, false, "3.msg"},  // a message present is replaced
+  };
+  Message m;
+  m.From = "Writer";
+  m.Text.Write("text\r", 5);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number);
+    EXPECT_EQ(base_.WriteMessage(c.number, m), c.fails);
+    if (c.lands_in == nullptr) continue;
+    const std::string bytes =
+        disk_->ReadFileBytes(P(std::string("area/") + c.lands_in)).value_or("");
+    EXPECT_EQ(bytes.substr(190), std::string("text\r") + '\0');
+  }
+  EXPECT_EQ(disk_->ReadFileBytes(P("area/6.msg")), "theirs");
+  Reopen();
+  EXPECT_EQ(base_.Count(), 7);
+  Message back;
+  ASSERT_FALSE(base_.ReadMessage(7, back));
+  EXPECT_EQ(ReadAll(back.Text), "text\r");
+}
+
 TEST_F(MsgDirMessagesTest, WriteRefusesNumbersAndBasesItCannotName) {
   Message m;
   for (std::int32_t number : {0, -7}) {
@@ -345,10 +383,10 @@ TEST_F(MsgDirMessagesTest, RoundTripKeepsEveryFieldTheFormatCarries) {
   EXPECT_EQ(r.Origin, "My BBS ");
   EXPECT_EQ(Lines(r.TrailLines), Lines(m.TrailLines));
   EXPECT_NE(r.DateWritten, 0u);  // taken from the date text
-  // The file is the header and the composed lines, nothing after them.
+  // The file is the header, the composed lines and the NUL that ends them.
   const std::string file = disk_->ReadFileBytes(P("area/1.msg")).value_or("");
-  ASSERT_GT(file.size(), 190u);
-  EXPECT_EQ(file.back(), '\r');
+  ASSERT_GT(file.size(), 191u);
+  EXPECT_EQ(file.substr(file.size() - 2), std::string("\r") + '\0');
   EXPECT_NE(file.find("\x01"
                       "FMPT 7\r"),
             std::string::npos);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/base_files.h"
 #include "msgbase/message.h"
 #include "msgbase/packet/packet_base.h"
 #include "msgbase/packet/packet_message_support.h"
@@ -223,6 +224,33 @@ TEST(PacketMessageSafetyTest, AnAppendCutAfterItsTypeWordReadsAsBefore) {
     PacketBase again;
     ASSERT_FALSE(again.Open(kPacket));
     EXPECT_EQ(again.Boundaries(), base.Boundaries());
+  }
+}
+
+TEST(PacketMessageSafetyTest, AKilledEraseLeavesTheCopiedPacketOrAnEmptyOne) {
+  const std::string spec = "P/area" + std::string(1, PathSeparator()) + "p";
+  const auto before = [] {
+    Env env;
+    ScopedPlatform installed(*env.disk);
+    return ReadAllDigests(kPacket).value_or(std::vector<std::string>{});
+  }();
+  ASSERT_EQ(before.size(), 3u);
+  for (const PlatformOp op : testing::AllPlatformOps()) {
+    // The worst case: every unsynced deletion reached the disk.
+    const auto report = testing::SweepCrashes<Env>(
+        op, [] { return std::make_unique<Env>(); }, [&](Env&) { (void)EraseBase(spec, nullptr); },
+        [&](Env& env, const FaultRun& run) {
+          ASSERT_TRUE(env.disk->Exists(kPacket));
+          const auto now = ReadAllDigests(kPacket);
+          ASSERT_TRUE(now.has_value());
+          if (run.fired) {
+            EXPECT_TRUE(*now == before || now->empty());
+          } else {
+            EXPECT_TRUE(now->empty());
+          }
+        },
+        MemoryPlatform::CrashKeeps::kDeletions);
+    EXPECT_TRUE(report.completed);
   }
 }
 

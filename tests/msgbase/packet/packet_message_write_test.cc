@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -121,6 +123,44 @@ TEST_F(PacketWriteTest, NamesStopAtTheirTerminatorsAndTheTextLosesItsNuls) {
   FillNetmail(m, std::string("to\0rest", 7), "fr\rom", "subj", std::string("a\0b\r", 4));
   ASSERT_FALSE(base.WriteMessage(0, m));
   EXPECT_EQ(Content().substr(58), PackedNetmail("to", "fr", "subj", "ab\r") + std::string(2, '\0'));
+}
+
+TEST_F(PacketWriteTest, NamesFitTheirFieldsWithTheClosingNul) {
+  // To and From have 36 bytes, Subject 72, each including the NUL.
+  for (const std::size_t over : {0u, 1u, 5u}) {
+    PacketBase base;
+    ASSERT_FALSE(base.Create(PacketPath()));
+    Message m;
+    FillNetmail(m, std::string(35 + over, 't'), std::string(35 + over, 'f'),
+                std::string(71 + over, 's'), "b\r");
+    ASSERT_FALSE(base.WriteMessage(0, m));
+    EXPECT_EQ(Content().substr(58), PackedNetmail(std::string(35, 't'), std::string(35, 'f'),
+                                                  std::string(71, 's'), "b\r") +
+                                        std::string(2, '\0'));
+    base.Discard();
+    dir_.WriteFile("p.pkt", "");
+  }
+}
+
+TEST_F(PacketWriteTest, APacketChangedSinceItsScanIsNotCutApart) {
+  const std::string other =
+      PacketBytes({PackedMessage("one, longer\r"), PackedMessage("two\r", 'g')});
+  for (const bool renamed_over : {true, false}) {
+    dir_.WriteFile("p.pkt", PacketBytes(ThreeMessages()));
+    PacketBase stale;
+    ASSERT_FALSE(stale.Open(PacketPath()));
+    // Another program renames a new packet over it, or rewrites it in place.
+    dir_.WriteFile(renamed_over ? "other.pkt" : "p.pkt", other);
+    if (renamed_over) std::filesystem::rename(dir_.Path("other.pkt"), PacketPath());
+    Message m;
+    FillNetmail(m, "t", "f", "s", "b\r");
+    // The old file, unlinked, is read by nobody: nothing may go there.
+    EXPECT_TRUE(!renamed_over || stale.AppendMessage(m));
+    EXPECT_TRUE(stale.DeleteMessage(2));
+    stale.AddPendingDelete(stale.Boundaries()[0] + 1, stale.Boundaries()[1] + 1);
+    stale.Purge();
+    EXPECT_TRUE(SameBytes(Content(), other));
+  }
 }
 
 TEST_F(PacketWriteTest, AppendsBeyondCountAndReplacesAnExistingMessage) {
