@@ -18,9 +18,6 @@ constexpr std::string_view kIndexExtension = SquishBase::kExtensions[1];
 constexpr int kLockRetryMs = 100;
 
 constexpr std::uint64_t kIndexRecordBytes = SquishIndexRecord::kEncodedSize;
-// The least a message takes in ".sqd": its frame header and message header.
-constexpr std::uint64_t kSmallestFrame =
-    SquishFrameHeader::kEncodedSize + SquishMsgHeader::kEncodedSize;
 
 // The name of one of the base's files, under the case it exists in.
 // Nothing when the base path and extension do not fit a short string: cut
@@ -149,32 +146,29 @@ bool SquishBase::Open(std::string_view path) {
   if (!stream_->Ok() || !header) return Fail();
   base_header_ = *header;
 
-  // The count is the header's NumMsg, but never more than the files can
+  // The count is the header's NumMsg, but never more than the index can
   // hold: a reader reaches message N only through index record N (12
-  // bytes each), and every message has a frame of at least a frame header
-  // and a message header. A NumMsg beyond that names messages that cannot
-  // be read; counting them would rotate a base for messages it does not
-  // have (a hostile 0x7FFFFFFF) and size work by them. So the count is
-  // what the files support, and the difference is reported as damage.
-  // An index longer than NumMsg is no damage: an append or a deletion cut
-  // short leaves records beyond the count, which the next write replaces.
-  const std::uint64_t records = static_cast<std::uint64_t>(index_size) / kIndexRecordBytes;
-  const std::uint64_t frames =
-      (static_cast<std::uint64_t>(data_size) - kSquishFirstFrame) / kSmallestFrame;
-  std::uint64_t count = std::min<std::uint64_t>({header->num_msg, records, frames});
+  // bytes each). A NumMsg beyond that names messages that cannot be read;
+  // counting them would rotate a base for messages it does not have (a
+  // hostile 0x7FFFFFFF) and size work by them. So the count is what the
+  // index supports, and the difference is reported as damage. An index
+  // longer than NumMsg is no damage: an append or a deletion cut short
+  // leaves records beyond the count, which the next write replaces.
   // Both files stay below 2 GiB, so the count fits the signed Count.
+  const std::uint64_t records = static_cast<std::uint64_t>(index_size) / kIndexRecordBytes;
+  std::uint64_t count = std::min<std::uint64_t>(header->num_msg, records);
   if (count < header->num_msg) {
     damage_ =
         Status::Corruption(*data_name, "the header counts " + std::to_string(header->num_msg) +
-                                           " messages, the files hold " + std::to_string(count));
+                                           " messages, the index holds " + std::to_string(count));
   } else if (count >= 2) {
     // A deletion cut short after it moved the index records down leaves
-    // the last record twice; the files then hold one message fewer.
+    // the last frame named twice; the files then hold one message fewer.
     SquishIndexRecord last;
     SquishIndexRecord before;
     if (!ReadIndexRecord(static_cast<std::int32_t>(count), &last) &&
         !ReadIndexRecord(static_cast<std::int32_t>(count - 1), &before) &&
-        last.offset == before.offset) {
+        last.offset >= kSquishFirstFrame && last.offset == before.offset) {
       --count;
     }
     ResetStreams();

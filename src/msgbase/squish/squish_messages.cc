@@ -162,12 +162,16 @@ std::optional<SquishBaseHeader> SquishBase::ReadBackHeader() {
 void SquishBase::ReloadAfterFailure() {
   // What the file says wins over what this object meant to write: the
   // operation may have stopped before or after its header reached it.
+  // The count stays bounded by the records the index holds, as Open
+  // bounds it: a refused write on a damaged base must not adopt its
+  // header's NumMsg.
   ResetStreams();
-  if (const std::optional<SquishBaseHeader> header = ReadBackHeader();
-      header &&
-      header->num_msg <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+  std::uint64_t index_size = 0;
+  if (index_file_ == nullptr || !index_file_->Size(&index_size)) index_size = 0;
+  if (const std::optional<SquishBaseHeader> header = ReadBackHeader()) {
     base_header_ = *header;
-    count_ = static_cast<std::int32_t>(header->num_msg);
+    count_ = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(header->num_msg, index_size / kIndexRecordSize));
   }
   ResetStreams();
 }
@@ -379,7 +383,7 @@ bool SquishBase::FinishCutDeletion() {
   // no record names any more is the one being deleted, still in the
   // chain. The walk along chain and index finds it; the deletion is then
   // finished as it would have been.
-  if (last.offset != before.offset) return false;
+  if (last.offset != before.offset || last.offset < kSquishFirstFrame) return false;
   SquishBaseHeader h = base_header_;
   SquishFrames frames(data, h.end_frame);
   std::uint32_t at = h.begin_frame;

@@ -206,23 +206,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenCase{"empty base", EmptyBaseHeader(), "", false, 0},
         OpenCase{"count from header", HeaderWithNumMsg(3, FramesOf(3)), Records(3), false, 3},
-        // The count is what the files can hold: an index record and a
-        // frame for every message.
+        // The count is what the index can hold: a record for every message.
         OpenCase{"header beyond an empty index", HeaderWithNumMsg(7, FramesOf(7)), "", false, 0,
                  true},
         OpenCase{"header beyond a missing index", HeaderWithNumMsg(7, FramesOf(7)), std::nullopt,
                  false, 0, true},
         OpenCase{"header beyond the index", HeaderWithNumMsg(7, FramesOf(7)), Records(2), false, 2,
                  true},
-        OpenCase{"header beyond the frames", HeaderWithNumMsg(3, FramesOf(1)), Records(3), false, 1,
-                 true},
         OpenCase{"index holds more records", HeaderWithNumMsg(1, FramesOf(3)), Records(3), false,
                  1},
         OpenCase{"deletion cut short", HeaderWithNumMsg(3, FramesOf(3)), Records(3, true), false,
                  2},
         OpenCase{"header fields are not checked", Garbled(), Records(3), false, 3},
-        OpenCase{"hostile count", HeaderWithNumMsg(0x7FFFFFFF, FramesOf(1)), Records(1), false, 1,
-                 true},
+        OpenCase{"hostile count", HeaderWithNumMsg(0x7FFFFFFF), Records(1), false, 1, true},
         OpenCase{"count beyond a signed 32-bit", HeaderWithNumMsg(0x80000000), "", false, 0, true},
         OpenCase{"count all ones", HeaderWithNumMsg(0xFFFFFFFF), "", false, 0, true},
         OpenCase{"header of 255 bytes", HeaderWithNumMsg(7, 255), "", true, 0},

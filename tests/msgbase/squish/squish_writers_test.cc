@@ -223,6 +223,7 @@ TEST(SquishDamagedBaseTest, EveryWritePathRefusesAndLeavesTheFiles) {
       {"EndFrame inside the last frame", [](auto& d, auto&) { Put32(d, 120, d.size() - 10); }},
       {"sizes in the header", [](auto& d, auto&) { d[0] = d[130] = '\x20'; }},
       {"NumMsg beyond the index", [](auto&, auto& i) { i.resize(24); }},
+      {"hostile NumMsg", [](auto& d, auto&) { Put32(d, 4, 0x7FFFFFFF); }},
       {"BeginFrame not the first message", [&](auto& d, auto& i) { Put32(d, 104, frame(i, 2)); }},
       {"LastFrame not the last message", [&](auto& d, auto& i) { Put32(d, 108, frame(i, 2)); }},
       {"free chain beyond EndFrame",
@@ -266,6 +267,7 @@ TEST(SquishDamagedBaseTest, EveryWritePathRefusesAndLeavesTheFiles) {
       SquishBase base;
       if (base.Open(kSquishPath)) continue;
       EXPECT_TRUE(w.run(base));
+      EXPECT_LE(base.Count(), 3);  // never the header's count of a damaged base
       EXPECT_EQ(*disk.ReadFileBytes(kSqd), sqd);
       EXPECT_EQ(*disk.ReadFileBytes(kSqi), sqi);
     }
