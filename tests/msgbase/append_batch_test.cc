@@ -105,18 +105,31 @@ TEST_P(AppendBatchTest, AnAppendNeverReplacesWhatAnotherWriterAdded) {
   // The other writer adds two messages after both objects counted.
   ASSERT_FALSE(Append(*other, "other 1") || Append(*other, "other 2"));
   ASSERT_FALSE(Append(*ours, "appended"));
-  // A write of number Count + 1 means "append" as well.
+  // A write of number Count + 1 means "append" as well. Its routing lines
+  // go after the origin line, in their order.
   Message written;
   written.Subject = "written";
+  written.Origin = "Node ";
+  written.OrigZone = 1, written.OrigNet = 2, written.OrigNode = 3;
+  for (const auto& [prefix, value] : {std::pair<const char*, const char*>{"SEEN-BY: ", "2/3 4"},
+                                      {"SEEN-BY: ", "5/6"},
+                                      {"\001PATH: ", "2/3"}}) {
+    written.TrailLines.Insert(
+        std::make_unique<KludgeLine>(KludgeLine{NewStr(prefix), NewStr(value)}));
+  }
   ASSERT_FALSE(disguised->WriteMessage(disguised->Count() + 1, written));
   ASSERT_FALSE(other->BeginBatch() || Append(*other, "batched") || other->EndBatch());
-  ours.reset(), disguised.reset(), other.reset();
   const auto subjects = Subjects();
   ASSERT_TRUE(subjects.has_value());
   EXPECT_EQ(std::multiset<std::string>(subjects->begin(), subjects->end()),
             (std::multiset<std::string>{"old 1", "old 2", "other 1", "other 2", "appended",
                                         "written", "batched"}));
   EXPECT_EQ(Open()->Count(), 7);
+  std::string stored;
+  for (const std::string& path : disk_->ListTree())
+    stored += disk_->ReadFileBytes(path).value_or("");
+  EXPECT_NE(stored.find(" * Origin: Node (1:2/3)\rSEEN-BY: 2/3 4\rSEEN-BY: 5/6\r\001PATH: 2/3\r"),
+            std::string::npos);
 }
 
 TEST_P(AppendBatchTest, ACrashLeavesTheBatchAbsentOrWhole) {
@@ -135,32 +148,11 @@ TEST_P(AppendBatchTest, ACrashLeavesTheBatchAbsentOrWhole) {
           ASSERT_FALSE(base->EndBatch());
         },
         [&](MemoryPlatform&, const testing::FaultRun& run) {
-          const auto subjects = Subjects();
-          ASSERT_TRUE(subjects.has_value());
-          EXPECT_TRUE(*subjects == whole || (run.fired && *subjects == before));
+          const auto subjects = Subjects();  // nothing when a message is cut
+          EXPECT_TRUE(subjects == whole || (run.fired && subjects == before));
         });
     EXPECT_TRUE(report.completed);
   }
-}
-
-TEST_P(AppendBatchTest, RoutingLinesFollowTheOriginInTheirOrder) {
-  auto base = Open();
-  Message m;
-  m.Area = "ECHO";
-  m.Origin = "Node ";
-  m.OrigZone = 1, m.OrigNet = 2, m.OrigNode = 3;
-  for (const auto& [prefix, value] : {std::pair<const char*, const char*>{"SEEN-BY: ", "2/3 4"},
-                                      {"SEEN-BY: ", "5/6"},
-                                      {"\001PATH: ", "2/3"}}) {
-    m.TrailLines.Insert(std::make_unique<KludgeLine>(KludgeLine{NewStr(prefix), NewStr(value)}));
-  }
-  ASSERT_FALSE(base->AppendMessage(m));
-  base.reset();
-  std::string stored;
-  for (const std::string& path : disk_->ListTree())
-    stored += disk_->ReadFileBytes(path).value_or("");
-  EXPECT_NE(stored.find(" * Origin: Node (1:2/3)\rSEEN-BY: 2/3 4\rSEEN-BY: 5/6\r\001PATH: 2/3\r"),
-            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AppendBatchTest, ::testing::ValuesIn(kFormats),

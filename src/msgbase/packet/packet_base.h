@@ -24,6 +24,14 @@
 // the file is cut back to its old size and its old last two bytes are put
 // back. Replacing a message is one Purge whose new content ends with the
 // new message, so the packet holds either the old or the new messages.
+//
+// Packets have no lock convention: nothing keeps two programs from
+// appending at the same instant, and two such appends can overwrite each
+// other's bytes. What can be checked is checked before every write: each
+// append reads the file's real end (so a message another program appended
+// since Open stays in front of the new one), a packet that another program
+// replaced by a rename is not written or purged through the old file, and
+// a deletion whose bytes no longer start a message is refused.
 #pragma once
 
 #include <array>
