@@ -1,6 +1,9 @@
 // Start-up and the fatal exit of the application.
 #include "app/packer_app.h"
 
+#include <optional>
+#include <string>
+
 #include "app/console_output.h"
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -13,6 +16,8 @@ namespace qlr {
 namespace {
 
 constexpr std::string_view kControlFileName = "qlr.ctl";
+// The run lock is named beside the control file, and fits where it does.
+static_assert(kControlFileName.size() == kRunLockFileName.size());
 constexpr int kWrongLinePauseMs = 3000;
 
 // Keyword numbers follow the order of registration.
@@ -54,9 +59,17 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   }
 
   // Beside the running executable, never the current directory.
-  const ShortString control_dir = AddBackslash(JustPathName(Os().ExecutablePath()));
-  const ShortString control_path = control_dir + kControlFileName;
-  RunLockPath = control_dir + kRunLockFileName;
+  // Both names have the same length; cut, they would be another file's.
+  const std::string executable = Os().ExecutablePath();
+  const std::optional<ShortString> control_dir =
+      FitsShortString(executable) ? WholeDirectory(JustPathName(executable)) : std::nullopt;
+  const std::optional<ShortString> whole_control =
+      control_dir ? WholePath({*control_dir, kControlFileName}) : std::nullopt;
+  if (!whole_control) {
+    ExitWithMessage(Text("[", executable, "]: the path of the control file passes 255 characters"));
+  }
+  const ShortString& control_path = *whole_control;
+  RunLockPath = *control_dir + kRunLockFileName;
   if (!FileExists(control_path)) {
     ExitWithMessage(Text("[", control_path, "]", " is not found!"));
   }

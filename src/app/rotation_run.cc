@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/console_output.h"
 #include "app/packer_app.h"
@@ -127,12 +128,25 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     (void)RecoverInterruptedErase(spec);
     RotationTarget(target_dir, true).RemoveLeftovers();
   }
+  // The files of such a base are read and written in place: through a
+  // link, that would be whatever file it names.
+  if (const std::vector<std::string> links = LinkedBaseFiles(spec); !links.empty()) {
+    WriteLine("cannot open!");
+    for (const std::string& link : links) {
+      WriteCause(Text("[", link, "] is a symbolic link: the base is left as it was"));
+    }
+    exit_code_ = 1;
+    return;
+  }
   std::int32_t count = 0;
   {
     OpenFailure failure = OpenFailure::kNone;
     const auto base = OpenBase(spec, &failure);
     if (!base) {
       WriteLine("cannot open!");
+      if (ParseBaseSpec(spec).too_long) {
+        WriteCause(Text("cannot open [", spec, "]: a file of the base passes 255 characters"));
+      }
       // A base that is missing and cannot be created, or of a format this
       // build cannot open, is a matter of the control file and leaves the
       // run's result alone. A base that is there but cannot be read has
@@ -166,11 +180,15 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   }
 
   RotationTarget target(target_dir, owns_leftovers);
+  if (PackMode) target.SetArchiveExtension(ArcExtension.view());
   Status error;
   CopyManifest copied;
   const bool copy_failed = target.Prepare(&error) ||
                            CopyBaseFiles(spec, target.PartialPath(), &copied, &error) ||
                            target.Publish(&error);
+  for (const std::string& link : copied.Links()) {
+    WriteCause(Text("[", link, "] is a symbolic link: neither copied nor removed"));
+  }
   if (copy_failed) {
     target.Discard();
     WriteLine(Text("cannot copy to [", target.CopyName(), "]! base left as it was."));

@@ -12,6 +12,8 @@ namespace qlr {
 namespace {
 
 constexpr std::string_view kPartialPrefix = "qlr-partial.";
+constexpr char kSeparatorChar = kHostPathStyle == PathStyle::kDos ? '\\' : '/';
+constexpr std::string_view kSeparator(&kSeparatorChar, 1);
 constexpr int kHexDigits = 8;
 // Partial names tried before giving up: more than any run leaves.
 constexpr std::uint32_t kPartialAttempts = 4096;
@@ -62,7 +64,30 @@ bool IsPartialCopyName(std::string_view name) {
 
 RotationTarget::RotationTarget(std::string_view target_dir, bool owns_leftovers)
     : target_dir_(target_dir), owns_leftovers_(owns_leftovers) {
-  copy_name_ = target_dir_ + HexLong(0);
+  SetCopyName(0);
+}
+
+bool RotationTarget::SetCopyName(std::uint32_t number) {
+  // A name that cannot be formed whole is never shown cut: the console
+  // then names the target directory itself.
+  const std::optional<ShortString> name = WholePath({target_dir_, HexLong(number)});
+  copy_name_ = name ? *name : target_dir_;
+  return name.has_value();
+}
+
+bool RotationTarget::NamesFit(Status* error) const {
+  const ShortString partial_name = ShortString(kPartialPrefix) + HexLong(0);
+  if (!FitsShortString(target_dir_) ||
+      !WholePath({target_dir_, partial_name, kSeparator, kPartialLockName})) {
+    *error = LongPathError({target_dir_, partial_name, kSeparator, kPartialLockName});
+    return false;
+  }
+  if (!archive_extension_.empty() &&
+      !WholePath({target_dir_, HexLong(0), ".", archive_extension_})) {
+    *error = LongPathError({target_dir_, HexLong(0), ".", archive_extension_});
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::uint32_t> RotationTarget::FirstFreeNumber() const {
@@ -82,10 +107,29 @@ void RotationTarget::RemoveIfLeftover(const DirEntry& entry) const {
   // the only copy of anything: a base is erased only after its copy has
   // its rotation name, and a copy is moved aside for removal only once
   // its archive is durable.
-  if (owns_leftovers_ && IsPartialCopyName(entry.name) &&
-      (entry.attributes & kAttrDirectory) != 0) {
-    RemoveTree(target_dir_ + entry.name, false);
+  if (!owns_leftovers_ || !IsPartialCopyName(entry.name) ||
+      (entry.attributes & kAttrDirectory) == 0) {
+    return;
   }
+  // Cut, the path would name some other directory, whose files would go.
+  const std::optional<ShortString> path = WholePath({target_dir_, entry.name});
+  const std::optional<ShortString> lock_file =
+      path ? WholePath({*path, kSeparator, kPartialLockName}) : std::nullopt;
+  if (!lock_file) return;
+  // A partial whose lock another run holds is being written by it (an
+  // installation that shares this target). Where the system has no locks
+  // only the run lock keeps runs apart, as before.
+  FileByteLock lock;
+  const FileByteLock::Outcome outcome = lock.Acquire(*lock_file, /*create=*/true, 0);
+  if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
+    return;
+  }
+  // The copy's files while the lock is held; the lock file and the
+  // directory after it is released (Windows keeps an open file's name).
+  RemoveTree(AddBackslash(*path), false);
+  lock.Release();
+  DeleteFileIfExists(*lock_file);
+  static_cast<void>(Os().RemoveDirectory(*path));
 }
 
 void RotationTarget::RemoveLeftovers() const {
@@ -96,6 +140,8 @@ void RotationTarget::RemoveLeftovers() const {
 }
 
 bool RotationTarget::Prepare(Status* error) {
+  // Every name this target will form must fit before anything is made.
+  if (!NamesFit(error)) return true;
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(ForOs(target_dir_), "*.*", &entries)) {
     // A target that does not exist yet holds no numbers; one that exists
@@ -113,11 +159,11 @@ bool RotationTarget::Prepare(Status* error) {
   }
   const auto number = FirstFreeNumber();
   if (!number) {
-    copy_name_ = target_dir_ + HexLong(0xFFFFFFFFu);
+    SetCopyName(0xFFFFFFFFu);
     *error = Status::Invalid(ForOs(target_dir_), "every rotation number is taken");
     return true;
   }
-  copy_name_ = target_dir_ + HexLong(*number);
+  SetCopyName(*number);
 
   if (!MakePath(target_dir_, &created_)) {
     *error = Why(Os().LastError(), target_dir_, "cannot be created");
@@ -125,13 +171,23 @@ bool RotationTarget::Prepare(Status* error) {
   }
   for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
     const ShortString name = ShortString(kPartialPrefix) + HexLong(k);
-    if (names_seen_.count(std::string(name.view())) != 0 && Os().Stat(target_dir_ + name)) {
-      continue;
-    }
-    const ShortString path = target_dir_ + name;
+    // Every partial name has the same length, which NamesFit checked.
+    const ShortString path = *WholePath({target_dir_, name});
+    if (names_seen_.count(std::string(name.view())) != 0 && Os().Stat(path)) continue;
     // Made here and now, never found: a name that exists already is
     // somebody else's, and the next one is tried.
     if (Os().MakeDirectory(path)) {
+      // Locked before anything is written into it. A lock another run
+      // took in the instant between (one removing what it took for a
+      // leftover) makes this name that run's: the next one is tried.
+      const FileByteLock::Outcome outcome =
+          partial_lock_.Acquire(*WholePath({path, kSeparator, kPartialLockName}), true, 0);
+      if (outcome == FileByteLock::Outcome::kBusy) continue;
+      if (outcome == FileByteLock::Outcome::kFailed) {
+        *error = Why(partial_lock_.LastError(), path, "cannot be locked");
+        static_cast<void>(Os().RemoveDirectory(path));
+        return true;
+      }
       partial_ = path;
       return false;
     }
@@ -175,13 +231,24 @@ bool RotationTarget::Publish(Status* error) {
       *error = Status::Invalid(ForOs(target_dir_), "every rotation number is taken");
       return true;
     }
-    copy_name_ = target_dir_ + HexLong(*number);
+    if (!SetCopyName(*number)) {
+      *error = LongPathError({target_dir_, HexLong(*number)});
+      return true;
+    }
     const Move move = MoveToFinal(copy_name_, error);
     if (move == Move::kMoved) break;
     if (move == Move::kFailed) return true;
     taken_.insert(*number);
   }
-  return MakeDurable(error);
+  if (MakeDurable(error)) return true;
+  // Under its number the copy is no partial any more: nobody removes it.
+  if (partial_lock_.Held()) {
+    partial_lock_.Release();
+    if (const auto lock_file = WholePath({copy_name_, kSeparator, kPartialLockName})) {
+      DeleteFileIfExists(*lock_file);
+    }
+  }
+  return false;
 }
 
 bool RotationTarget::MakeDurable(Status* error) {
@@ -203,6 +270,7 @@ bool RotationTarget::MakeDurable(Status* error) {
 }
 
 void RotationTarget::Discard() {
+  partial_lock_.Release();
   if (!partial_.empty()) RemoveTree(partial_, false);
   partial_ = ShortString();
   // Only directories that are empty again go.
@@ -214,7 +282,9 @@ void RotationTarget::Discard() {
 
 std::optional<ShortString> RotationTarget::MoveAside(const ShortString& from) {
   for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
-    const ShortString aside = target_dir_ + kPartialPrefix + HexLong(k);
+    const std::optional<ShortString> whole = WholePath({target_dir_, kPartialPrefix, HexLong(k)});
+    if (!whole) return std::nullopt;
+    const ShortString& aside = *whole;
     if (Os().RenameNoReplace(from, aside)) return aside;
     if (Os().LastError().kind() != StatusKind::kBusy && !Os().Stat(aside)) return std::nullopt;
   }

@@ -8,6 +8,12 @@
 // run is killed or the machine stops; what an interrupted run leaves is a
 // partial directory, which the next run removes.
 //
+// Installations that share a target (two qlr.ctl, each with its own run
+// lock) must not remove each other's partial copies: each partial
+// directory holds a lock file whose first byte its run keeps locked from
+// the moment it is made until the copy has its number, and a partial is
+// removed only by a run that can take that lock.
+//
 // A number is free when nothing at all in the target directory is named
 // by it: neither NNNNNNNN (an earlier copy, or any file) nor NNNNNNNN
 // followed by a dot and any extension (an archive made under another
@@ -23,6 +29,7 @@
 
 #include "platform/status.h"
 #include "support/short_string.h"
+#include "util/files.h"
 
 namespace qlr {
 
@@ -34,6 +41,9 @@ struct DirEntry;
 std::optional<std::uint32_t> RotationNumberOf(std::string_view name);
 // True for the name of a partial copy: "qlr-partial." and eight hex digits.
 bool IsPartialCopyName(std::string_view name);
+// The lock file inside a partial directory. It is removed once the copy is
+// published; a run killed just after publishing leaves it in the copy.
+inline constexpr std::string_view kPartialLockName = ".qlr-lock";
 
 class RotationTarget {
  public:
@@ -42,11 +52,16 @@ class RotationTarget {
   // in the target directory belongs to a run that died and may be removed.
   RotationTarget(std::string_view target_dir, bool owns_leftovers);
 
+  // Makes Prepare fail unless the archive of the copy, the copy's name with
+  // this extension, can be named whole (pack mode).
+  void SetArchiveExtension(std::string_view extension) { archive_extension_ = extension; }
+
   // Lists the target directory once, noting the numbers in use and
   // removing leftovers of dead runs; creates the missing directories of
   // the target and a new, empty partial directory in it. True on FAILURE
   // (`error` says why); CopyName() then names the number that would have
-  // been used.
+  // been used. A path of the target (the partial directory, the copy, its
+  // archive) that cannot be formed whole fails it before anything is made.
   [[nodiscard]] bool Prepare(Status* error);
   // Removes what dead runs left in the target directory, for a base that
   // is not rotated this time (Prepare does it for one that is): a run
@@ -73,6 +88,11 @@ class RotationTarget {
 
  private:
   std::optional<std::uint32_t> FirstFreeNumber() const;
+  // Names the copy by `number`; false (and the target directory named)
+  // when that name cannot be formed whole.
+  bool SetCopyName(std::uint32_t number);
+  // True when every path the target forms fits; else `error` says which.
+  bool NamesFit(Status* error) const;
   void RemoveIfLeftover(const DirEntry& entry) const;
   enum class Move { kMoved, kTaken, kFailed };
   // Moves the partial copy to `final_name`, never over anything.
@@ -88,6 +108,8 @@ class RotationTarget {
   std::vector<ShortString> created_;  // directories made, outermost first
   ShortString partial_;
   ShortString copy_name_;
+  ShortString archive_extension_;
+  FileByteLock partial_lock_;  // held while partial_ is being written
 };
 
 }  // namespace qlr

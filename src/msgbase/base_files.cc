@@ -30,7 +30,16 @@ bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
   bool failed = false;
   for (std::string_view extension : format.extensions) {
     const ShortString source = FileOfSet(base_path, extension);
-    if (CopyFileTo(source, ShortString(destination) + JustFileName(source), false, options)) {
+    const ShortString name = JustFileName(source);
+    const std::optional<ShortString> dest = WholePath({destination, name});
+    if (!dest) {
+      // Cut, the names of the set could all become one, each file copied
+      // over the one before.
+      if (options.error != nullptr && options.error->ok()) {
+        *options.error = LongPathError({destination, name});
+      }
+      failed = true;
+    } else if (CopyFileTo(source, *dest, false, options)) {
       failed = true;
     }
   }
@@ -69,9 +78,12 @@ bool SyncCopyDirectories(const ShortString& target, Status* error) {
 bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied,
                    Status* error) {
   if (spec.empty()) return Failed(error, Status::Invalid("", "no base named"), "", "");
-  const ShortString target = AddBackslash(destination);
+  const std::optional<ShortString> whole_target = WholeDirectory(destination);
+  if (!whole_target) return Failed(error, LongPathError({destination}), destination, "");
+  const ShortString& target = *whole_target;
   if (!MakePath(target)) return Failed(error, Os().LastError(), target, "cannot be created");
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.too_long) return Failed(error, LongPathError({spec}), spec, "");
   if (parsed.format == nullptr) {
     return Failed(error, Status::Invalid(spec, "unknown base type"), spec, "");
   }
@@ -83,6 +95,8 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   CopyOptions options{*durability, copied != nullptr ? copied->MutableFiles() : &unrecorded};
   Status copy_error;
   options.error = &copy_error;
+  std::vector<std::string> unrecorded_links;
+  options.links = copied != nullptr ? copied->MutableLinks() : &unrecorded_links;
 
   const ShortString location = BaseLocation(format, parsed.path);
   bool failed = false;
@@ -106,6 +120,19 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
     return false;
   }
   return SyncCopyDirectories(target, error);
+}
+
+std::vector<std::string> LinkedBaseFiles(std::string_view spec) {
+  std::vector<std::string> links;
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format == nullptr || parsed.format->layout != FileLayout::kFileSet) return links;
+  const ShortString location = BaseLocation(*parsed.format, parsed.path);
+  for (std::string_view extension : parsed.format->extensions) {
+    const ShortString file = FileOfSet(location, extension);
+    const std::optional<FileStatus> status = Os().StatLink(file);
+    if (status && status->is_link) links.emplace_back(file.view());
+  }
+  return links;
 }
 
 bool RecoverInterruptedErase(std::string_view spec) {

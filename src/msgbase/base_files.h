@@ -4,7 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/message_base.h"
@@ -32,6 +34,12 @@ namespace qlr {
 // far as the system told.
 std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr,
                                        Status* error = nullptr);
+
+// The files of a file-set base (JAM, Squish, packet) that are symbolic
+// links. Such a base is neither counted nor copied nor emptied: its files
+// are written in place, and through a link they would be read from and
+// written to whatever file it names.
+std::vector<std::string> LinkedBaseFiles(std::string_view spec);
 
 // Before a base is counted for a rotation: puts back what an erase of it
 // that was killed left aside (see the format's eraser), so that this run

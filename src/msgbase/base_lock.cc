@@ -9,6 +9,8 @@ namespace qlr {
 bool BaseLock::Acquire(std::string_view spec, int timeout_ms) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   busy_ = false;
+  // A base whose lock file cannot be named whole is not one to write.
+  if (parsed.too_long) return true;
   if (parsed.format == nullptr) return false;  // nothing known, nothing to lock
   return Acquire(*parsed.format, BaseLocation(*parsed.format, parsed.path), timeout_ms);
 }
@@ -25,6 +27,9 @@ bool BaseLock::Acquire(const FormatDescriptor& format, std::string_view location
   lock_file_ = ResolveFileNameCase(ShortString(location) + format.lock_extension);
   switch (lock_.Acquire(lock_file_, /*create=*/false, timeout_ms)) {
     case FileByteLock::Outcome::kLocked:
+      if (route_ == nullptr)
+        route_ = std::make_unique<LockedFileRoute>(lock_file_, *lock_.Handle());
+      return false;
     case FileByteLock::Outcome::kNoLocks:
       return false;
     case FileByteLock::Outcome::kBusy:

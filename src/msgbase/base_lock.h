@@ -8,7 +8,10 @@
 // there is nothing to hold.
 #pragma once
 
+#include <memory>
 #include <string_view>
+
+#include "platform/locked_file_route.h"
 
 #include "platform/status.h"
 #include "support/short_string.h"
@@ -32,7 +35,14 @@ class BaseLock {
   // The same for a base of a known format at `location` (BaseLocation).
   [[nodiscard]] bool Acquire(const FormatDescriptor& format, std::string_view location,
                              int timeout_ms = kWaitMs);
-  void Release() { lock_.Release(); }
+  // While the lock is held, every open of the lock file in this process
+  // is a view of the handle that holds it (see LockedFileRoute): on
+  // Windows, which enforces locks, the copy and the erase could not read
+  // or write the file otherwise.
+  void Release() {
+    route_.reset();
+    lock_.Release();
+  }
   bool Held() const { return lock_.Held(); }
   // After a failed Acquire: another program kept the lock all along.
   bool Busy() const { return busy_; }
@@ -44,6 +54,7 @@ class BaseLock {
 
  private:
   FileByteLock lock_;
+  std::unique_ptr<LockedFileRoute> route_;  // destroyed before the lock
   ShortString lock_file_;
   bool busy_ = false;
 };

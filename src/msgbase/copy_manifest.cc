@@ -31,7 +31,7 @@ CopyMatch CompareBlock(FileHandle& a, FileHandle& b, std::uint64_t* total, bool*
 }
 
 CopyMatch CompareBytes(std::string_view path, std::string_view copy, std::uint64_t size) {
-  const std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kRead);
+  const std::unique_ptr<FileHandle> file = Os().OpenFileNoFollow(path, OpenMode::kRead);
   if (!file) return CopyMatch::kUnknown;
   const std::unique_ptr<FileHandle> copied = Os().OpenFile(copy, OpenMode::kRead);
   if (!copied) return CopyMatch::kUnknown;
@@ -70,7 +70,8 @@ void CopyManifest::RelocateCopy(std::string_view from_directory, std::string_vie
 bool CopyManifest::Unchanged(std::string_view path) const {
   const CopiedFile* file = Find(path);
   if (file == nullptr) return false;
-  const std::optional<FileStatus> now = Os().Stat(path);
+  // A link put in place of the file is never the file (StatLink).
+  const std::optional<FileStatus> now = Os().StatLink(path);
   return now && SameStatusAsCopied(*file, *now);
 }
 
@@ -83,7 +84,7 @@ bool SameStatusAsCopied(const CopiedFile& file, const FileStatus& now) {
 }
 
 CopyMatch MatchCopy(const CopiedFile& file, std::string_view path) {
-  const std::optional<FileStatus> now = Os().Stat(path);
+  const std::optional<FileStatus> now = Os().StatLink(path);
   if (!now) return CopyMatch::kUnknown;
   if (!SameStatusAsCopied(file, *now)) return CopyMatch::kDiffers;
   return CompareBytes(path, file.dest, file.status.size);

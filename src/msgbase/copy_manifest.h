@@ -36,6 +36,10 @@ class CopyManifest {
   // The list the copy fills (CopyOptions::copied).
   std::vector<CopiedFile>* MutableFiles() { return &files_; }
   const std::vector<CopiedFile>& Files() const { return files_; }
+  // The symbolic links the copy found and left where they are
+  // (CopyOptions::links).
+  std::vector<std::string>* MutableLinks() { return &links_; }
+  const std::vector<std::string>& Links() const { return links_; }
 
   // The record of the copied file `source`; null when it was not copied.
   // Constant time after a first call that indexes the list.
@@ -55,6 +59,7 @@ class CopyManifest {
 
  private:
   std::vector<CopiedFile> files_;
+  std::vector<std::string> links_;
   // source path -> index in files_; rebuilt when files_ has grown.
   mutable std::unordered_map<std::string, std::size_t> index_;
   mutable std::size_t indexed_ = 0;

@@ -1,5 +1,8 @@
 #include "msgbase/open_base.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "msgbase/file_set_check.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -45,33 +48,73 @@ std::unique_ptr<MessageBase> Fail(OpenFailure why, OpenFailure* failure) {
 
 }  // namespace
 
-ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style) {
+namespace {
+
+// NormalizeBaseSpec, or nothing when the result would not fit a short
+// string. The extension is dropped before the type character is put in
+// front, so that a spec of 255 characters with a known extension still
+// fits once it has lost it.
+std::optional<ShortString> NormalizeWhole(std::string_view spec, PathStyle style) {
+  if (!FitsShortString(spec)) return std::nullopt;
   ShortString result(spec);
   if (result.empty()) return result;
-  if (!IsTypeCharacter(result[0])) {
-    if (const char type = InferredType(result, style); type != 0) {
-      result = ShortString(std::string_view(&type, 1)) + result;
-    }
-  }
+  const char type = IsTypeCharacter(result[0]) ? 0 : InferredType(result, style);
   if (FindFormatByExtension(DottedExtension(result, style)) != nullptr) {
-    // The type character stays in front: it is part of the first component.
     result = AddBackslash(JustPathName(result, style), style) + JustName(result, style);
   }
-  return result;
+  if (type == 0) return result;
+  return WholePath({std::string_view(&type, 1), result});
+}
+
+// The longest text a format appends to a base's location to name one of
+// its files (an extension, or the mask of its message files).
+std::size_t LongestSuffix(const FormatDescriptor& format) {
+  std::size_t longest = std::max(
+      {format.message_mask.size(), format.open_extension.size(), format.lock_extension.size()});
+  for (std::string_view extension : format.extensions) {
+    longest = std::max(longest, extension.size());
+  }
+  return longest;
+}
+
+// True when every file of the base at `path` can be named whole.
+bool FileNamesFit(const FormatDescriptor& format, std::string_view path) {
+  std::size_t location = path.size();
+  if (format.layout == FileLayout::kDirectory && AddBackslash(path).size() == path.size() + 1) {
+    ++location;  // the separator BaseLocation adds
+  }
+  return location + LongestSuffix(format) <= ShortString::kMax;
+}
+
+}  // namespace
+
+ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style) {
+  return NormalizeWhole(spec, style).value_or(ShortString());
 }
 
 ParsedBaseSpec ParseBaseSpec(std::string_view spec) {
   ParsedBaseSpec parsed;
-  const ShortString normal = NormalizeBaseSpec(spec);
-  if (normal.empty()) return parsed;
-  parsed.format = FindFormatByType(normal[0]);
-  parsed.path = normal.view().substr(1);
+  const std::optional<ShortString> normal = NormalizeWhole(spec, kHostPathStyle);
+  if (!normal) {
+    parsed.too_long = true;
+    return parsed;
+  }
+  if (normal->empty()) return parsed;
+  parsed.format = FindFormatByType((*normal)[0]);
+  parsed.path = normal->view().substr(1);
+  if (parsed.format != nullptr && !FileNamesFit(*parsed.format, parsed.path)) {
+    parsed.format = nullptr;
+    parsed.too_long = true;
+  }
   return parsed;
 }
 
 std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure) {
   if (failure != nullptr) *failure = OpenFailure::kNone;
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  // A base whose files cannot be named whole may well exist, full of
+  // messages nobody can count from here.
+  if (parsed.too_long) return Fail(OpenFailure::kUnreadable, failure);
   // A format without a constructor cannot be opened by this build; its
   // files can still be copied.
   if (parsed.format == nullptr || parsed.format->construct == nullptr) {

@@ -22,12 +22,17 @@ namespace qlr {
 
 // A type character inferred from a known extension when there is none, and
 // a known base-file extension removed (the name is cut at its first dot).
+// Empty when the result would pass 255 characters.
 ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style = kHostPathStyle);
 
 // A normalised spec split into its format and path.
 struct ParsedBaseSpec {
   const FormatDescriptor* format = nullptr;  // null: no known format
   ShortString path;                          // without the type character
+  // The spec, or the name of a file of its base, passes 255 characters:
+  // the format is then null too, and nothing of the base may be touched,
+  // for a cut name would be the name of another file.
+  bool too_long = false;
 };
 ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 
@@ -43,7 +48,7 @@ enum class OpenFailure {
 };
 
 // The base of `spec`, opened or created and opened; null when `spec` is
-// empty or unknown, when the format failed to open or create it, or when
+// empty, unknown or too long (kUnreadable), when the format failed to open or create it, or when
 // its directory could not be made. `failure`, when given, says why.
 std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure = nullptr);
 

@@ -48,6 +48,10 @@ struct FileStatus {
   // RestoreNativeMode (mode bits on POSIX, attribute DWORD on Windows).
   std::uint32_t native_mode = 0;
   bool is_regular = false;  // a plain file (not a directory, FIFO or device)
+  // A symbolic link (a reparse point on Windows), as StatLink sees it; it
+  // is then not regular, whatever it points to. Stat follows links and
+  // never sets it.
+  bool is_link = false;
   // Which file this is, whatever its name: device and inode on POSIX,
   // volume serial and file index on Windows. A file replaced under the
   // same name has another identity. Both 0 where the system cannot tell.
@@ -176,6 +180,17 @@ class Platform {
   [[nodiscard]] virtual bool RenameNoReplace(std::string_view from, std::string_view to);
   // Nothing when the path does not exist or cannot be examined.
   virtual std::optional<FileStatus> Stat(std::string_view path) = 0;
+  // Stat of the path itself: a symbolic link is described as a link
+  // (is_link), never by its target. Where the system has no links it is
+  // Stat.
+  virtual std::optional<FileStatus> StatLink(std::string_view path) { return Stat(path); }
+  // OpenFile, except that a path whose last component is a symbolic link
+  // (a reparse point on Windows) is refused instead of followed, with
+  // kInvalidArgument. A file in an area that others can write is opened so:
+  // a link planted there could name any file the program can read.
+  virtual std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) {
+    return OpenFile(path, mode);
+  }
   // Sets DOS attribute bits; kAttrArchive alone makes the file writable.
   [[nodiscard]] virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
   // Restores a FileStatus::native_mode exactly.

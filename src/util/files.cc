@@ -95,7 +95,9 @@ bool Failed(Status* error, const Status& why, std::string_view path, std::string
 // including a byte count that differs from the source's size.
 bool CopyContents(std::string_view source, std::string_view dest, bool append,
                   std::uint64_t source_size, FileSync sync, Status* error) {
-  const std::unique_ptr<FileHandle> in = Os().OpenFile(source, OpenMode::kRead);
+  // Not followed: a link put in place of the file since it was examined
+  // fails the copy rather than copy what it names.
+  const std::unique_ptr<FileHandle> in = Os().OpenFileNoFollow(source, OpenMode::kRead);
   if (!in) return Failed(error, Os().LastError(), source, "cannot be opened");
   std::unique_ptr<FileHandle> out;
   if (append) out = Os().OpenFile(dest, OpenMode::kReadWrite);
@@ -138,12 +140,16 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
                  const CopyOptions& options) {
   // Read before the bytes: a change made while they are copied shows as
   // another time or size the next time the source is looked at.
-  const std::optional<FileStatus> status = Os().Stat(source);
+  const std::optional<FileStatus> status = Os().StatLink(source);
   if (!status) {
     // A file deleted since it was listed is no longer part of the base; one
     // that is there but cannot be examined is a file the copy misses.
     if (Os().LastError().kind() == StatusKind::kNotFound) return false;
     return Failed(options.error, Os().LastError(), source, "cannot be examined");
+  }
+  if (status->is_link) {
+    if (options.links != nullptr) options.links->emplace_back(source);
+    return false;
   }
   if (!status->is_regular || Os().SameFile(source, dest)) return false;  // nothing to do
 
@@ -295,6 +301,10 @@ bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
 
 void RemoveTree(std::string_view dir, bool recurse) {
   if (IsRootOrEmpty(dir) || dir.size() > ShortString::kMax) return;
+  // Through a symbolic link the walk would delete the files of whatever
+  // directory it names.
+  const ShortString named = EndsInSeparator(dir) ? RemoveBackslash(dir, kStyle) : ShortString(dir);
+  if (const auto status = Os().StatLink(named); status && status->is_link) return;
   std::vector<DirEntry> entries;
   // Only a directory that could be read to its end is removed.
   if (!Os().ListDirectory(dir, "*.*", &entries)) return;
@@ -323,7 +333,7 @@ namespace qlr {
 
 FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms) {
   if (Held()) return Outcome::kLocked;
-  std::unique_ptr<FileHandle> handle = Os().OpenFile(path, OpenMode::kReadWrite);
+  std::unique_ptr<FileHandle> handle = Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
   // Made only when it is really missing: kCreate empties an existing file.
   if (!handle && create && !Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
   if (!handle) {

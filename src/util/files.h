@@ -53,6 +53,10 @@ struct CopyOptions {
   // When set and still ok, receives why the first failing step failed
   // (the file concerned and the system's error text).
   Status* error = nullptr;
+  // When set, receives each source that is a symbolic link. A link is
+  // never followed nor copied: in an area that others can write it could
+  // name any file the program may read. It is no failure.
+  std::vector<std::string>* links = nullptr;
 };
 
 // Copies one regular file in blocks of 65535 bytes, to the end of `dest`
@@ -60,8 +64,9 @@ struct CopyOptions {
 // `dest`; keeps the source's modification time (full precision) and
 // permissions on the copy, and (unless the options leave it to the caller)
 // flushes it to stable storage. True on FAILURE; false when the whole
-// source was copied, or when there was nothing to do (no source file, or
-// source and destination are the same file).
+// source was copied, or when there was nothing to do (no source file, a
+// source that is a symbolic link, or source and destination are the same
+// file). A regular file with several links is copied as a file.
 [[nodiscard]] bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
                               const CopyOptions& options = {});
 // Copies the files of a directory (and with `recurse` its subdirectories).
@@ -71,8 +76,8 @@ struct CopyOptions {
                             const CopyOptions& options = {});
 // Deletes the files of `dir` (read-only ones too; with `recurse` also its
 // subdirectories), then the directory itself unless `dir` ends in a
-// separator. A directory that is not empty by then stays. The empty path
-// and the root are refused. Reports nothing.
+// separator. A directory that is not empty by then stays. The empty path,
+// the root and a symbolic link are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
 
 // A lock on the first byte of a file, the way FTN programs announce that
@@ -97,12 +102,17 @@ class FileByteLock {
   FileByteLock& operator=(const FileByteLock&) = delete;
 
   // Opens `path` for reading and writing (creating it, empty, when it is
-  // missing and `create` is set) and locks its first byte, trying again
+  // missing and `create` is set; never through a symbolic link) and locks
+  // its first byte, trying again
   // every kRetryStepMs for at most `timeout_ms` in all while another holder
   // has it. Acquiring while held does nothing.
   Outcome Acquire(std::string_view path, bool create, int timeout_ms);
   void Release();
   bool Held() const { return handle_ != nullptr; }
+  // The handle that holds the lock, null when none is held. On systems
+  // that enforce locks (Windows) the locked range can be read and written
+  // through this handle alone.
+  FileHandle* Handle() const { return handle_.get(); }
   // Why the last Acquire did not lock.
   const Status& LastError() const { return last_error_; }
 

@@ -6,9 +6,13 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/host.h"
+#include "platform/status.h"
 #include "support/short_string.h"
 
 namespace qlr {
@@ -32,5 +36,22 @@ bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style =
 ShortString JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString ForceExtension(std::string_view path, std::string_view extension,
                            PathStyle style = kHostPathStyle);
+
+// A path composed of parts, or nothing when the whole would not fit a short
+// string: a short string keeps the first 255 bytes of a longer text, and a
+// path cut so names another file (three base files cut to one name, a
+// partial directory cut into somebody else's). Every composed path that may
+// reach the limit is formed by this, and a caller that gets nothing fails
+// with LongPathError.
+std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts);
+// The failure a path that cannot be formed whole reports: the path as far
+// as it is known, and why.
+Status LongPathError(std::initializer_list<std::string_view> parts);
+// AddBackslash, or nothing when the separator (or the text) would not fit.
+std::optional<ShortString> WholeDirectory(std::string_view directory,
+                                          PathStyle style = kHostPathStyle);
+// The same check for a text that is a path already (a command-line
+// argument): false when it passes 255 bytes.
+inline bool FitsShortString(std::string_view path) { return path.size() <= ShortString::kMax; }
 
 }  // namespace qlr

@@ -207,6 +207,29 @@ TEST(RotationTarget, PartialCopiesOfDeadRunsAreRemovedOnlyTheirFiles) {
   EXPECT_EQ(run.disk.ReadFileBytes("/old/qlr-partial.x/1.msg"), "not of the partial kind");
 }
 
+TEST(RotationTarget, PartialCopyWhoseLockIsHeldBelongsToAnotherRunAndStays) {
+  // Another installation sharing the target writes its partial copy.
+  MemoryRun run;
+  run.disk.WriteFileBytes("/old/qlr-partial.00000000/1.msg", "being written");
+  run.disk.WriteFileBytes("/old/qlr-partial.00000000/.qlr-lock", "");
+  std::unique_ptr<FileHandle> theirs =
+      run.disk.OpenFile("/old/qlr-partial.00000000/.qlr-lock", OpenMode::kReadWrite);
+  ASSERT_NE(theirs, nullptr);
+  ASSERT_TRUE(theirs->TryLock(0, 1));
+  run.Run();
+  EXPECT_EQ(run.out, run.Counted() + "copied to [" + OldPath("00000000") + "]\r\n");
+  EXPECT_EQ(run.disk.ReadFileBytes("/old/qlr-partial.00000000/1.msg"), "being written");
+  // The run's own lock file went with its partial name.
+  EXPECT_EQ(run.disk.ReadFileBytes("/old/00000000/3.msg"), "message 3");
+  EXPECT_FALSE(run.disk.Exists("/old/00000000/.qlr-lock"));
+  // Once the other run is gone, its partial is a dead run's.
+  theirs.reset();
+  run.disk.WriteFileBytes("/area/4.msg", "message 4");
+  run.disk.WriteFileBytes("/area/5.msg", "message 5");
+  run.Run();
+  EXPECT_FALSE(run.disk.Exists("/old/qlr-partial.00000000"));
+}
+
 TEST(RotationTarget, PartialCopiesAreLeftAloneWhileAnotherRunMayOwnThem) {
   // A system without byte-range locks cannot tell a dead run from a live
   // one: nothing is removed.

@@ -1,8 +1,13 @@
 #include "msgbase/msgdir/erase_aside.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/platform.h"
+#include "util/paths.h"
 #include "util/strings.h"
 
 namespace qlr {
@@ -40,6 +45,49 @@ ShortString MessageNameOf(std::string_view aside_file) {
   return WithExtension(aside_file, kMessageExtension);
 }
 
+namespace {
+
+// The number of a message file name "N.msg" (any case); 0 for any other.
+std::uint64_t MessageNumberOf(std::string_view name) {
+  if (!HasAsideName(name) || name.size() == kMessageExtension.size()) return 0;
+  std::uint64_t number = 0;
+  for (char c : name.substr(0, name.size() - kMessageExtension.size())) {
+    if (c < '0' || c > '9' || number > 0xFFFFFFFFu) return 0;
+    number = number * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return number;
+}
+
+// Numbers tried above the highest before giving up: writers racing for
+// the same numbers move this one up each time.
+constexpr std::uint64_t kFreeNumberAttempts = 64;
+constexpr std::uint64_t kHighestNumber = 0x7FFFFFFF;
+
+}  // namespace
+
+std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory,
+                                               const ShortString& aside_file,
+                                               std::string_view taken_name) {
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(base_directory, "*.*", &entries)) return std::nullopt;
+  std::uint64_t highest = 0;
+  for (const DirEntry& entry : entries) highest = std::max(highest, MessageNumberOf(entry.name));
+  for (std::uint64_t k = 1; k <= kFreeNumberAttempts && highest + k <= kHighestNumber; ++k) {
+    const std::string name = std::to_string(highest + k) + std::string(kMessageExtension);
+    const std::optional<ShortString> path = WholePath({base_directory, name});
+    if (!path) return std::nullopt;
+    if (Os().RenameNoReplace(aside_file, *path)) {
+      // Said where the run's causes go, in their form.
+      WriteStderr("qlr: [" + std::string(taken_name) +
+                  "] was written anew during the erase; the version it replaced is kept as [" +
+                  path->str() + "]\r\n");
+      return path;
+    }
+    if (Os().LastError().kind() != StatusKind::kBusy) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 bool PutBackLeftovers(const ShortString& base_directory) {
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(base_directory, kAsideMask, &entries)) return true;
@@ -52,8 +100,11 @@ bool PutBackLeftovers(const ShortString& base_directory) {
     }
     const ShortString leftover = base_directory + entry.name;
     // Never over a file of the same name: that is a message written since.
-    if (!Os().RenameNoReplace(leftover, MessageNameOf(leftover)) &&
-        Os().LastError().kind() != StatusKind::kNotFound) {
+    const ShortString message = MessageNameOf(leftover);
+    if (Os().RenameNoReplace(leftover, message)) continue;
+    const StatusKind why = Os().LastError().kind();
+    if (why == StatusKind::kNotFound) continue;
+    if (why != StatusKind::kBusy || !KeepUnderFreeNumber(base_directory, leftover, message)) {
       stays = true;
     }
   }

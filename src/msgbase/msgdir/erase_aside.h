@@ -11,6 +11,7 @@
 // one file system.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "support/short_string.h"
@@ -26,6 +27,16 @@ bool HasAsideName(std::string_view message_file);
 ShortString AsideNameOf(std::string_view message_file);
 ShortString MessageNameOf(std::string_view aside_file);
 
+// Gives the file `aside_file` (in `base_directory`, ending in a separator)
+// the first message number above every number the directory holds, never
+// replacing anything, and says so on standard error. For a version of a
+// message whose own name a writer took meanwhile: both stay messages, and
+// nothing is left aside to block later runs. The new name, or nothing when
+// none could be given.
+std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory,
+                                               const ShortString& aside_file,
+                                               std::string_view taken_name);
+
 // Files are left under an aside name when a run stopped between moving a
 // file aside and deleting or restoring it (a crash, a kill), or when the
 // file had changed and its message name had been taken again by the time
@@ -36,9 +47,9 @@ ShortString MessageNameOf(std::string_view aside_file);
 // leftover in `base_directory` (ending in a separator) whose message name
 // is free goes back under that name, without replacing anything a writer
 // may create meanwhile; it is then an ordinary message again, counted and
-// copied by the next rotation. A leftover whose name is taken stays where
-// it is, for a person to compare the two versions. True when such a
-// leftover stays (or the directory could not be listed).
+// copied by the next rotation. A leftover whose name is taken gets a free
+// number (KeepUnderFreeNumber). True when a leftover stays aside all the
+// same (or the directory could not be listed).
 [[nodiscard]] bool PutBackLeftovers(const ShortString& base_directory);
 
 }  // namespace qlr

@@ -18,22 +18,27 @@
 //   4. Compare the moved file with the copy: identity, size, time and
 //      bytes. The bytes matter where the status cannot tell: a rewrite
 //      in place that keeps the size within one tick of the file system's
-//      clock looks unchanged otherwise.
-//   5. The same: delete it, the copy holds it. Otherwise rename it back
-//      to N.msg, never replacing: if a writer made a new N.msg meanwhile,
-//      both versions are kept, the moved one under its aside name, and
-//      the erase reports failure so that a person looks at the two.
+//      clock looks unchanged otherwise. A file that differs goes back
+//      (step 6); one that is the same stays aside.
+//   5. After the last file: compare every moved file once more, and only
+//      then delete it. A program that opened N.msg before step 3 and
+//      wrote through that handle after the first comparison is seen
+//      here, and its version goes back.
+//   6. Back to N.msg, never replacing. If a writer made a new N.msg
+//      meanwhile, the moved version becomes a message of its own under
+//      the first free number, said on standard error: both are kept, and
+//      nothing stays aside to block the next runs.
 //
-// What remains possible: a program that opened N.msg before step 3 and
-// keeps writing through its open handle after step 4 writes into the
-// moved file; a write that lands after the comparison and before the
-// deletion is lost with it. (On Windows a file held open without delete
+// What remains possible: a program that keeps writing through a handle
+// opened before step 3 after the second comparison writes into the moved
+// file; a write that lands after that comparison and before the deletion
+// is lost with it. (On Windows a file held open without delete
 // sharing cannot be renamed at all, and simply stays.) FTN programs write
 // a message file in one short open-write-close, so the window is that of
 // the comparison of one small file. And while a file is aside its name
 // is free: a writer that takes it for a new message in that moment makes
 // a new file, which stays; should the moved file have to go back, it then
-// stays under its aside name (step 5).
+// takes a free number (step 6).
 #include "msgbase/msgdir/msgdir_eraser.h"
 
 #include <vector>
@@ -52,29 +57,61 @@ enum class Outcome {
   kErased,      // it was what the copy holds, and it is gone
   kStays,       // it changed or went since the copy; nothing to do
   kLeftBehind,  // copied and unchanged, or unverifiable, but still there
+  kAside,       // moved aside and found as copied: to be checked once more
 };
 
-Outcome EraseIfAsCopied(const ShortString& file, const CopiedFile& copied) {
+// A file moved aside and found the same as its copy, waiting for the last
+// comparison.
+struct AsideFile {
+  ShortString file;
+  ShortString aside;
+  const CopiedFile* record;
+};
+
+// Puts a file that is not to be deleted back under its message name. When
+// a writer made a new file under that name meanwhile, the version moved
+// aside becomes a message of its own under a free number.
+Outcome PutBack(const ShortString& base_directory, const AsideFile& moved, CopyMatch match) {
+  bool back = Os().RenameNoReplace(moved.aside, moved.file);
+  if (!back && Os().LastError().kind() == StatusKind::kBusy) {
+    back = KeepUnderFreeNumber(base_directory, moved.aside, moved.file).has_value();
+  }
+  if (match == CopyMatch::kDiffers && back) return Outcome::kStays;
+  // Unchanged but not deletable, unverifiable, or kept under the aside
+  // name because no name could be given back.
+  return Outcome::kLeftBehind;
+}
+
+// Steps 1 to 4 for one file: moved aside and compared (kAside), or left
+// where it is.
+Outcome MoveAsideIfAsCopied(const ShortString& base_directory, const ShortString& file,
+                            const CopiedFile& copied, std::vector<AsideFile>* moved) {
   // A file already seen to differ is not moved at all: it keeps its name
   // without a moment's gap.
-  if (const auto now = Os().Stat(file); now && !SameStatusAsCopied(copied, *now)) {
+  if (const auto now = Os().StatLink(file); now && !SameStatusAsCopied(copied, *now)) {
     return Outcome::kStays;
   }
   if (!HasAsideName(file)) return Outcome::kLeftBehind;
-  const ShortString aside = AsideNameOf(file);
+  const AsideFile aside{file, AsideNameOf(file), &copied};
   // A leftover under the aside name that could not be put back blocks
   // the move; the file then stays where it is.
-  if (!Os().RenameNoReplace(file, aside)) {
+  if (!Os().RenameNoReplace(file, aside.aside)) {
     return Os().LastError().kind() == StatusKind::kNotFound ? Outcome::kStays
                                                             : Outcome::kLeftBehind;
   }
-  const CopyMatch match = MatchCopy(copied, aside);
-  if (match == CopyMatch::kSame && Os().DeleteFile(aside)) return Outcome::kErased;
-  const bool back = Os().RenameNoReplace(aside, file);
-  if (match == CopyMatch::kDiffers && back) return Outcome::kStays;
-  // Unchanged but not deletable, unverifiable, or kept under the aside
-  // name because N.msg was made anew meanwhile.
-  return Outcome::kLeftBehind;
+  const CopyMatch match = MatchCopy(copied, aside.aside);
+  if (match != CopyMatch::kSame) return PutBack(base_directory, aside, match);
+  moved->push_back(aside);
+  return Outcome::kAside;
+}
+
+// Step 5, after the last file was moved: each is compared once more and
+// only then deleted. A write through a handle opened before the move that
+// landed after the first comparison shows here.
+Outcome EraseIfStillAsCopied(const ShortString& base_directory, const AsideFile& moved) {
+  const CopyMatch match = MatchCopy(*moved.record, moved.aside);
+  if (match == CopyMatch::kSame && Os().DeleteFile(moved.aside)) return Outcome::kErased;
+  return PutBack(base_directory, moved, match);
 }
 
 }  // namespace
@@ -89,6 +126,7 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     if (copied != nullptr && PutBackLeftovers(base_directory)) failed = true;
     std::vector<DirEntry> entries;
     if (!Os().ListDirectory(base_directory, kMsgFileMask, &entries)) return nullptr;
+    std::vector<AsideFile> moved;
     for (const DirEntry& entry : entries) {
       if ((entry.attributes & kAttrDirectory) != 0) continue;
       if (base_directory.size() + entry.name.size() > ShortString::kMax) {
@@ -96,6 +134,8 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
         continue;
       }
       const ShortString file = base_directory + entry.name;
+      // A symbolic link is never deleted: it is not the rotation's to judge.
+      if (const auto status = Os().StatLink(file); status && status->is_link) continue;
       if (copied == nullptr) {
         DeleteFileIfExists(file);
         if (FileExists(file)) failed = true;
@@ -106,7 +146,12 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
       if (record == nullptr) continue;
       // A copied message left behind would be copied again by every later
       // run, as if the base had been rotated: the caller must say so.
-      if (EraseIfAsCopied(file, *record) == Outcome::kLeftBehind) failed = true;
+      if (MoveAsideIfAsCopied(base_directory, file, *record, &moved) == Outcome::kLeftBehind) {
+        failed = true;
+      }
+    }
+    for (const AsideFile& file : moved) {
+      if (EraseIfStillAsCopied(base_directory, file) == Outcome::kLeftBehind) failed = true;
     }
     // The deletions and renames, durable before the run says the base was
     // emptied. (Undone by a crash they would bring back copied messages,

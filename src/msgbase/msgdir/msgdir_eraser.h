@@ -15,9 +15,11 @@ namespace qlr {
 // With `copied` (what the copy of the base recorded), a message file goes
 // only when it is, byte for byte, what the copy holds: it is first moved
 // aside under a name no other program uses (see erase_aside.h), checked
-// there, and deleted or put back. A message written, rewritten or renamed
-// over during the erase stays in the base. Files left aside by an earlier
-// run are put back first. Without `copied`, every *.msg file is deleted.
+// there, checked once more after the last file was moved, and deleted or
+// put back (under a free number when its name was taken meanwhile). A
+// message written, rewritten or renamed over during the erase stays in the
+// base. Files left aside by an earlier run are put back first. Without
+// `copied`, every *.msg file is deleted. A symbolic link is never deleted.
 //
 // Null when the directory cannot be listed, a copied message file that
 // was unchanged could not be removed or checked, a moved file had to stay

@@ -387,9 +387,17 @@ int FsyncRetrying(int fd) {
 class PosixPlatform final : public Platform {
  public:
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    return Open(path, mode, 0);
+  }
+
+  std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) override {
+    return Open(path, mode, O_NOFOLLOW);
+  }
+
+  std::unique_ptr<FileHandle> Open(std::string_view path, OpenMode mode, int extra_flags) {
     const auto p = CPath(path);
     if (!p) return NullFile(NulInPath(path));
-    int flags = O_CLOEXEC | O_NONBLOCK;
+    int flags = O_CLOEXEC | O_NONBLOCK | extra_flags;
     switch (mode) {
       case OpenMode::kCreate:
         flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -408,6 +416,9 @@ class PosixPlatform final : public Platform {
     do {
       fd = ::open(p->c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ELOOP && (extra_flags & O_NOFOLLOW) != 0) {
+      return NullFile(Status::Invalid(path, "is a symbolic link"));
+    }
     if (fd < 0) return NullFile(ErrnoStatus(errno, path));
     auto file = std::make_unique<PosixFile>(fd, path, mode != OpenMode::kRead);
     struct stat st;
@@ -468,6 +479,26 @@ class PosixPlatform final : public Platform {
       Fail(ErrnoStatus(errno, path));
       return std::nullopt;
     }
+    return StatusOf(st, path);
+  }
+
+  std::optional<FileStatus> StatLink(std::string_view path) override {
+    const auto p = CPath(path);
+    if (!p) {
+      Fail(NulInPath(path));
+      return std::nullopt;
+    }
+    struct stat st;
+    if (::lstat(p->c_str(), &st) != 0) {
+      Fail(ErrnoStatus(errno, path));
+      return std::nullopt;
+    }
+    FileStatus status = StatusOf(st, path);
+    status.is_link = S_ISLNK(st.st_mode);
+    return status;
+  }
+
+  static FileStatus StatusOf(const struct stat& st, std::string_view path) {
     FileStatus status;
     status.attributes = AttributesOf(st, LastComponent(path));
     status.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;

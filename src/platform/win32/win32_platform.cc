@@ -341,6 +341,35 @@ class Win32File final : public FileHandle {
 class Win32Platform final : public Platform {
  public:
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    return Open(path, mode, FILE_ATTRIBUTE_NORMAL);
+  }
+
+  // The reparse point itself is opened, never what it points to, and
+  // refused when it is one.
+  std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) override {
+    std::unique_ptr<FileHandle> file =
+        Open(path, mode, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file) return file;
+    const auto p = CPath(path);
+    const DWORD attributes = ::GetFileAttributesA(p->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return NullFile(LastWin32ErrorStatus(path));
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return NullFile(Status::Invalid(path, "is a symbolic link"));
+    }
+    return file;
+  }
+
+  std::optional<FileStatus> StatLink(std::string_view path) override {
+    std::optional<FileStatus> status = Stat(path);
+    // The attributes are those of the reparse point itself.
+    if (status && (status->native_mode & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      status->is_link = true;
+      status->is_regular = false;
+    }
+    return status;
+  }
+
+  std::unique_ptr<FileHandle> Open(std::string_view path, OpenMode mode, DWORD flags) {
     const auto p = CPath(path);
     if (!p) return NullFile(NulInPath(path));
     DWORD access = GENERIC_READ | GENERIC_WRITE;
@@ -362,7 +391,7 @@ class Win32Platform final : public Platform {
     // violation, and a rotation abort for a tosser's routine write.
     HANDLE handle =
         ::CreateFileA(p->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                      nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return NullFile(LastWin32ErrorStatus(path));
     auto file = std::make_unique<Win32File>(handle, path, mode != OpenMode::kRead);
     // The tool reads and writes disk files only: a device name such as

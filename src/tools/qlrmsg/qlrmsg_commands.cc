@@ -94,6 +94,11 @@ bool BaseExists(const FormatDescriptor& format, std::string_view path) {
 std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
   const std::string name(spec);
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.too_long) {
+    // Cut, the path would name another base.
+    Complain(name + ": the path of the base or of one of its files passes 255 characters");
+    return nullptr;
+  }
   if (parsed.format == nullptr) {
     Complain(name + ": not a base of a known format");
     return nullptr;
