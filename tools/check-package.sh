@@ -18,20 +18,9 @@ fail() {
 
 [ "$(id -u)" -eq 0 ] || fail "needs root (dpkg -i, /etc/quillor)"
 
-updated=0
-install_missing() {
-  local need=() pkg
-  for pkg in "$@"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || need+=("$pkg")
-  done
-  [ "${#need[@]}" -eq 0 ] && return 0
-  export DEBIAN_FRONTEND=noninteractive
-  if [ "$updated" -eq 0 ]; then
-    apt-get update -qq
-    updated=1
-  fi
-  apt-get install -y -qq "${need[@]}"
-}
+# install_missing PKG...: installs what is missing; only a package that
+# cannot be installed fails the run.
+source tools/install-missing.sh
 # dpkg-dev for dpkg-shlibdeps (the package's dependencies), man-db for
 # man, groff and mandoc for the manual page lint.
 install_missing cmake g++ make libgtest-dev dpkg-dev man-db groff mandoc

@@ -10,7 +10,11 @@
 # build-fuzz/crashes/<harness>/; each run's log, whose last lines hold
 # the -print_final_stats numbers (cov:, ft:), to build-fuzz/logs/.
 # Environment: JOBS (default 1) harnesses at once, FUZZ_ARGS extra
-# libFuzzer options, CXX the clang to use (default clang++).
+# libFuzzer options, CXX the clang to use (default clang++), RSS_LIMIT_MB
+# (default 2048) the memory a run may use, MALLOC_LIMIT_MB (default the
+# RSS limit) the largest single allocation. A small MALLOC_LIMIT_MB (say
+# 32) reports every reader that reserves what a count or length read from
+# the input promises before checking it against the input's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
@@ -38,6 +42,14 @@ cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@
 # Leaks are findings too; a slow input is one after 10 s.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+rss_limit=${RSS_LIMIT_MB:-2048}
+malloc_limit=${MALLOC_LIMIT_MB:-$rss_limit}
+for limit in "$rss_limit" "$malloc_limit"; do
+  if ! [[ "$limit" =~ ^[1-9][0-9]*$ ]]; then
+    echo "fuzz: RSS_LIMIT_MB and MALLOC_LIMIT_MB are numbers of MiB" >&2
+    exit 2
+  fi
+done
 mkdir -p "$build/logs"
 run_one() {
   local h=$1
@@ -45,7 +57,8 @@ run_one() {
   mkdir -p "$corpus" "$crashes"
   # shellcheck disable=SC2086
   "$build/fuzz/fuzz_$h" "$corpus" "fuzz/corpus/$h" -max_total_time="$seconds" \
-    -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+    -print_final_stats=1 -timeout=10 -rss_limit_mb="$rss_limit" \
+    -malloc_limit_mb="$malloc_limit" -max_len=16384 \
     -artifact_prefix="$crashes" ${FUZZ_ARGS:-} >"$build/logs/$h.log" 2>&1
 }
 jobs=${JOBS:-1}

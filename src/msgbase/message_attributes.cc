@@ -44,7 +44,8 @@ void FromFlagsText(Message& m) {
 }
 
 // Writing: AttrFlags decides every named bit, and the FLAGS text carries
-// the ExtFlags only. OtherFlags is not written back.
+// the ExtFlags, then the words the library does not know (OtherFlags), so
+// that a message read and written again keeps every FLAGS word.
 void ToFlagsText(Message& m) {
   for (std::size_t i = 0; i < kAttrMasks.size(); ++i) m.SetAttr(m.AttrFlags[i], kAttrMasks[i]);
   m.Flags.clear();
@@ -53,6 +54,8 @@ void ToFlagsText(Message& m) {
   }
   // Drop the blank after the last word; an empty text means no FLAGS line.
   if (!m.Flags.empty()) m.Flags.truncate(m.Flags.size() - 1);
+  const ShortString other = TrimBlanks(m.OtherFlags);
+  if (!other.empty()) m.Flags = m.Flags.empty() ? other : m.Flags + " " + other;
 }
 
 }  // namespace

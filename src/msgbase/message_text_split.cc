@@ -93,7 +93,7 @@ bool TakeHeadKludge(std::string_view line, Message& m) {
 
 // --- tail ---
 
-enum class TailKind { kTear, kOrigin, kTrail, kDropped };
+enum class TailKind { kTear, kOrigin, kTrail, kRouting };
 
 struct TailPrefix {
   std::string_view prefix;
@@ -106,8 +106,10 @@ constexpr TailPrefix kTailPrefixes[] = {
     {"\001Via ", TailKind::kTrail},
     {"\001Recd ", TailKind::kTrail},
     {"\001Forwarded ", TailKind::kTrail},
-    {"\001PATH: ", TailKind::kDropped},  // the routing lines are not kept:
-    {"SEEN-BY: ", TailKind::kDropped},   // a writer supplies its own
+    // The echomail routing lines: by default not kept, as a writer
+    // supplies its own; a copy that passes a message on keeps them.
+    {"\001PATH: ", TailKind::kRouting},
+    {"SEEN-BY: ", TailKind::kRouting},
 };
 
 constexpr CharSet kNul{std::string_view("\0", 1)};
@@ -121,6 +123,8 @@ constexpr CharSet kNul{std::string_view("\0", 1)};
 // whenever a line shows that the tail begins further down.
 class TailScan {
  public:
+  explicit TailScan(bool keep_routing) : keep_routing_(keep_routing) {}
+
   // A line that cannot be part of the tail: a body line, or a kludge of
   // the head. The tail can only begin below it.
   void Break() {
@@ -128,6 +132,7 @@ class TailScan {
     matched_ = false;
     tear_found_ = origin_found_ = false;
     trail_.clear();
+    routing_.clear();
   }
 
   // The next line; `above` is where the text would end if this line and
@@ -158,7 +163,8 @@ class TailScan {
         case TailKind::kTrail:
           trail_.push_back(MakeKludgeLine(tail.prefix, rest));
           break;
-        case TailKind::kDropped:
+        case TailKind::kRouting:
+          if (keep_routing_) routing_.push_back(MakeKludgeLine(tail.prefix, rest));
           break;
       }
       return;
@@ -174,13 +180,16 @@ class TailScan {
   std::int32_t CutFrom() const { return tear_found_ || origin_found_ ? first_match_ : top_; }
 
   // Fills the message's fields from the tail. The trailing lines go in
-  // front of those the list holds already, in text order.
+  // front of those the list holds already, in text order; kept routing
+  // lines go after all of them, in text order too.
   void Commit(Message& m) {
     if (tear_found_) m.TearLine = tear_;
     if (origin_found_) m.Origin = origin_;
     std::int32_t index = 0;
     for (auto& item : trail_) m.TrailLines.AtInsert(index++, std::move(item));
+    for (auto& item : routing_) m.TrailLines.Insert(std::move(item));
     trail_.clear();
+    routing_.clear();
   }
 
  private:
@@ -199,6 +208,8 @@ class TailScan {
   bool origin_found_ = false;
   ShortString origin_;
   std::vector<std::unique_ptr<KludgeLine>> trail_;
+  const bool keep_routing_;
+  std::vector<std::unique_ptr<KludgeLine>> routing_;
 };
 
 // --- cut ---
@@ -281,7 +292,7 @@ void SplitText(Message& m) {
   if (size <= 0) return;
   TextLineReader reader(text);
   Compactor compactor(text);
-  TailScan tail;
+  TailScan tail(m.KeepRouting);
   bool in_head = true;
   std::int32_t above = 0;  // where the text ends without the current line
   TextLine line;

@@ -14,7 +14,8 @@ void StripTrailingNuls(Stream& text);
 // trailing control lines of the tail of message.Text into their fields
 // and lists, and cuts those lines out of Text; the rest is the body. When
 // memory for the cut cannot be had, Text keeps every line (the fields are
-// filled all the same).
+// filled all the same). SEEN-BY and PATH lines are cut and dropped,
+// unless message.KeepRouting asks for them as the last TrailLines.
 void SplitText(Message& message);
 
 }  // namespace qlr

@@ -1,22 +1,50 @@
 #include "msgbase/serial.h"
 
-#include <cstdint>
-
+#include "msgbase/ftn_date.h"
 #include "platform/platform.h"
-#include "support/random.h"
 #include "util/strings.h"
 
 namespace qlr {
+namespace {
+
+constexpr std::uint32_t kCounterMask = (1u << (32 - SerialCounter::kTagBits)) - 1;
+constexpr std::uint32_t kTagMask = (1u << SerialCounter::kTagBits) - 1;
+
+std::int64_t LocalSeconds(const LocalTime& now) {
+  DateTime dt;
+  dt.year = now.year;
+  dt.month = now.month;
+  dt.day = now.day;
+  dt.hour = now.hour;
+  dt.min = now.minute;
+  dt.sec = now.second;
+  return DateTimeToUnix(dt);
+}
+
+}  // namespace
+
+std::uint32_t SerialCounter::Next(std::int64_t seconds, std::uint32_t process_id) {
+  // A clock before 1970 (a broken system clock) counts as 0.
+  const auto steps = static_cast<std::uint64_t>(seconds > 0 ? seconds : 0) / kSecondsPerStep;
+  const auto clock = static_cast<std::uint32_t>(steps) & kCounterMask;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint32_t counter = clock;
+  if (started_) {
+    counter = (last_ + 1) & kCounterMask;
+    // The clock only wins when it is ahead of the counter, compared on
+    // the counter's circle, so a clock set back never lowers the serials.
+    const std::uint32_t ahead = (clock - counter) & kCounterMask;
+    if (ahead != 0 && ahead < (kCounterMask >> 1)) counter = clock;
+  }
+  started_ = true;
+  last_ = counter;
+  return (counter << kTagBits) | (process_id & kTagMask);
+}
 
 ShortString NewSerial() {
-  const LocalTime now = Os().Now();
-  // All in 32-bit arithmetic that wraps around, with the full year.
-  const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
-  std::uint32_t v = u(now.minute) * 60u + u(now.hour) * 3600u + u(now.day) * 86400u +
-                    u(now.month) * 2592000u + u(now.year) * 31536000u + u(now.second);
-  v = (v * 128u) | (u(now.hundredths) & 127u);
-  v += ProgramRandom().Draw(65535);
-  return HexLong(v);
+  static SerialCounter counter;
+  Platform& os = Os();
+  return HexLong(counter.Next(LocalSeconds(os.Now()), os.ProcessId()));
 }
 
 }  // namespace qlr

@@ -102,6 +102,8 @@ bool Platform::SyncFileSystem(std::string_view path) {
   return Fail(Status::Invalid(path, "file-system sync not supported"));
 }
 
+std::uint32_t Platform::ProcessId() { return 0; }
+
 Platform& Os() { return g_current != nullptr ? *g_current : HostPlatform(); }
 
 ScopedPlatform::ScopedPlatform(Platform& replacement) : previous_(g_current) {

@@ -229,6 +229,8 @@ class Platform {
   virtual ProcessResult RunCommandInterpreter(std::string_view tail) = 0;
   virtual void Sleep(int milliseconds) = 0;
   virtual LocalTime Now() = 0;
+  // The id the system gave this process (0 where there is none).
+  virtual std::uint32_t ProcessId();
 
   // Why the last failed call of this object failed.
   const Status& LastError() const { return last_error_; }

@@ -24,6 +24,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -442,6 +444,65 @@ TEST_F(CrashmailInteropTest, MsgAreasWrittenByQlrmsgAreScannedIntoPackets) {
 
   // qlrmsg reads the packets themselves.
   for (const Expected& e : in_packets) Compare(e, OnlyMessage(e.spec), e.spec);
+}
+
+// The only numbered file of a *.msg area, byte for byte.
+std::string OnlyStoredFile(const std::string& area) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(area)) {
+    if (entry.path().extension() == ".msg") files.push_back(entry.path());
+  }
+  EXPECT_EQ(files.size(), 1u) << area;
+  if (files.size() != 1) return {};
+  std::ifstream in(files[0], std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Echomail passes through this system: its SEEN-BY and PATH lines must
+// reach the next tosser, or that tosser's loop protection cannot work.
+// A packet of echomail from a system behind the link (2:5020/777) is
+// copied by qlrmsg into a new packet, which the tosser then tosses.
+TEST_F(CrashmailInteropTest, RoutingLinesSurviveACopyIntoAPacketThatIsTossedAgain) {
+  RawMessage echo = InboundEcho("ECHO.MSG", "Passed on", "00000777");
+  const std::string lines = "SEEN-BY: 5020/1\r\x01PATH: 5020/1\r";
+  echo.text.replace(echo.text.find(lines), lines.size(),
+                    "SEEN-BY: 5020/1 777\rSEEN-BY: 5030/42\r\x01PATH: 5020/777 1\r");
+  dir_.WriteFile("src/echo.pkt", interop::PacketBytes(kLink, kOurs, {echo}));
+  ASSERT_NO_FATAL_FAILURE(Copy("P" + dir_.Path("src/echo"), "P" + dir_.Path("in/0000c0de"), 1));
+  ExpectRan(ours_->Toss(dir_.Path("in/0000c0de.pkt")), *ours_);
+  const std::string stored = OnlyStoredFile(ours_->Path("echo"));
+  // The tosser may add its own address to the lines; the ones the
+  // message came with must all still be there.
+  for (const char* seen : {"777", "5030/42"}) {
+    const std::size_t at = stored.find("SEEN-BY: ");
+    ASSERT_NE(at, std::string::npos) << stored;
+    EXPECT_NE(stored.find(seen, at), std::string::npos) << seen << " lost:\n" << stored;
+  }
+  EXPECT_NE(stored.find("\x01PATH: 5020/777 1"), std::string::npos) << stored;
+}
+
+// JAM stores dates to the second. A message the tosser put into a JAM
+// area at 11:22:33, copied by qlrmsg into a packet that the tosser tosses
+// again, still says 11:22:33 wherever the tosser writes it next (its
+// netmail area or its outbound, by the address the copy carries): the
+// copy never went through the two-second DOS value.
+TEST_F(CrashmailInteropTest, JamDatesKeepTheirSecondThroughACopy) {
+  const RawMessage echo = InboundEcho("ECHO.JAM", "Into the JAM area", "00000003");
+  dir_.WriteFile("in/0000e000.pkt", interop::PacketBytes(kLink, kOurs, {echo}));
+  ExpectRan(ours_->Toss(dir_.Path("in/0000e000.pkt")), *ours_);
+  ASSERT_NO_FATAL_FAILURE(Copy("!" + ours_->Path("jam/echo"), "P" + dir_.Path("in/0000beef"), 1));
+  ExpectRan(ours_->Toss(dir_.Path("in/0000beef.pkt")), *ours_);
+  std::vector<std::string> written = ours_->OutgoingPackets();
+  for (const auto& entry : fs::directory_iterator(ours_->Path("netmail"))) {
+    written.push_back(entry.path().string());
+  }
+  std::string bytes;
+  for (const std::string& file : written) {
+    std::ifstream in(file, std::ios::binary);
+    bytes += std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_NE(bytes.find("06 Mar 21  11:22:33"), std::string::npos) << ours_->Log();
+  EXPECT_EQ(bytes.find("06 Mar 21  11:22:32"), std::string::npos);
 }
 
 }  // namespace

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "msgbase/ftn_date.h"
 #include "msgbase/message.h"
 #include "platform/platform.h"
-#include "support/random.h"
 #include "testing/memory_platform.h"
 #include "util/strings.h"
 
@@ -54,12 +55,15 @@ class AddressCompletionTest : public ::testing::Test {
   // step its clock stands still.
   AddressCompletionTest() { platform_.SetClockStep(0); }
 
-  // The serial the next NewSerial gives at the fixed clock.
-  ShortString NextSerial() const {
-    PseudoRandom predicted = ProgramRandom();
-    // 2020-01-01 00:00:00.00: (86400 + 2592000 + 2020 x 31536000) x 128,
-    // wrapped to 32 bits.
-    return HexLong(0x919E4000u + predicted.Draw(65535));
+  // A MSGID made here: the address, a blank, and a serial of eight hex
+  // digits whose low byte is the (memory platform's) process id 1.
+  static void ExpectMadeMsgId(std::string_view msgid, std::string_view address) {
+    const std::string text(msgid);
+    EXPECT_EQ(text.substr(0, address.size() + 1), std::string(address) + " ") << text;
+    const std::string serial = text.substr(std::min(text.size(), address.size() + 1));
+    ASSERT_EQ(serial.size(), 8u) << text;
+    EXPECT_EQ(serial.find_first_not_of("0123456789abcdef"), std::string::npos) << text;
+    EXPECT_EQ(serial.substr(6), "01") << text;
   }
 
   MemoryPlatform platform_;
@@ -193,11 +197,10 @@ TEST_F(AddressCompletionTest, NetmailWithoutZonesGetsTheDefaultZoneAndNewKludges
   Message m;
   SetOrig(m, {0, 2, 3, 0});
   SetDest(m, {0, 5, 6, 0});
-  const ShortString serial = NextSerial();
   m.CompleteAddresses();
   EXPECT_EQ(Orig(m), (Address{2, 2, 3, 0}));
   EXPECT_EQ(Dest(m), (Address{2, 5, 6, 0}));
-  EXPECT_EQ(m.MsgId, "2:2/3 " + serial.str());
+  ExpectMadeMsgId(m.MsgId, "2:2/3");
   EXPECT_EQ(m.Intl, "2:5/6 2:2/3 ");
   EXPECT_FALSE(m.HadMsgId);
   EXPECT_FALSE(m.HadIntl);
@@ -208,9 +211,8 @@ TEST_F(AddressCompletionTest, NewMsgidCarriesPointAndDomainButIntlNever) {
   SetOrig(m, {1, 2, 3, 4});
   SetDest(m, {1, 5, 6, 7});
   m.OrigDomain = "fidonet";
-  const ShortString serial = NextSerial();
   m.CompleteAddresses();
-  EXPECT_EQ(m.MsgId, "1:2/3.4@fidonet " + serial.str());
+  ExpectMadeMsgId(m.MsgId, "1:2/3.4@fidonet");
   EXPECT_EQ(m.Intl, "1:5/6 1:2/3 ");
   EXPECT_EQ(m.DestDomain, "fidonet");
 }

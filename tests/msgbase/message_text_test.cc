@@ -223,13 +223,26 @@ TEST(ReadTextTest, ALineOfExactly255CharactersKeepsItsLineEnd) {
 }
 
 TEST(ReadTextTest, TrailingLinesGoInFrontOfThoseAlreadyListed) {
-  Message m;
-  m.AddVia("held before");
-  ReadAll(m, A("Body\r * Origin: o\r^AVia one\r^APATH: 1/1\r^AVia two\r^ARecd three\r"
-               "^AForwarded four\rSEEN-BY: 5/6\r"));
-  EXPECT_EQ(Listed(m.TrailLines),
-            "^AVia |one;^AVia |two;^ARecd |three;^AForwarded |four;^AVia |held before");
-  EXPECT_EQ(Contents(m.Text), "Body\r");
+  // Kept routing lines come last, in text order; a SEEN-BY above a body
+  // line is body either way.
+  const struct {
+    bool keep_routing;
+    const char* trail;
+  } cases[] = {
+      {false, "^AVia |one;^AVia |two;^ARecd |three;^AForwarded |four;^AVia |held before"},
+      {true,
+       "^AVia |one;^AVia |two;^ARecd |three;^AForwarded |four;^AVia |held before;"
+       "^APATH: |1/1;SEEN-BY: |5/6;^APATH: |7/8"},
+  };
+  for (const auto& c : cases) {
+    Message m;
+    m.KeepRouting = c.keep_routing;
+    m.AddVia("held before");
+    ReadAll(m, A("Body\rSEEN-BY: 0/0\rmore\r * Origin: o\r^AVia one\r^APATH: 1/1\r^AVia two\r"
+                 "^ARecd three\r^AForwarded four\rSEEN-BY: 5/6\r^APATH: 7/8\r"));
+    EXPECT_EQ(Listed(m.TrailLines), c.trail);
+    EXPECT_EQ(Contents(m.Text), "Body\rSEEN-BY: 0/0\rmore\r");
+  }
 }
 
 TEST(ReadTextTest, TrailingLinesAboveABodyLineAreBody) {
@@ -444,20 +457,33 @@ TEST(TextRoundTripTest, NetmailComesBackFieldByField) {
   EXPECT_EQ(Listed(read.TrailLines), Listed(written.TrailLines));
 }
 
-TEST(TextRoundTripTest, EchomailLosesItsRoutingLines) {
-  Message written;
-  FillNetmail(written);
-  written.Area = "ECHO";
-  AddLine(written.TrailLines, "SEEN-BY: ", "2/3 4/5");
-  AddLine(written.TrailLines, "^APATH: ", "2/3");
-  TextBase base;
-  base.WriteText(written);
-  Message read;
-  ASSERT_FALSE(base.ReadText(read, 0, base.stream()->Size()));
-  ExpectSameText(read, written);
-  // Echomail carries no points in kludges.
-  EXPECT_EQ(read.OrigPoint, 0);
-  EXPECT_EQ(Listed(read.TrailLines), "^AVia |1:2/3 @20240101");
+TEST(TextRoundTripTest, EchomailKeepsItsRoutingLinesOnlyWhenAsked) {
+  const struct {
+    bool keep_routing;
+    const char* trail;
+  } cases[] = {
+      {false, "^AVia |1:2/3 @20240101"},
+      {true, "^AVia |1:2/3 @20240101;SEEN-BY: |2/3 4/5;^APATH: |2/3"},
+  };
+  for (const auto& c : cases) {
+    Message written;
+    FillNetmail(written);
+    written.Area = "ECHO";
+    AddLine(written.TrailLines, "SEEN-BY: ", "2/3 4/5");
+    AddLine(written.TrailLines, "^APATH: ", "2/3");
+    TextBase base;
+    base.WriteText(written);
+    // The routing lines follow the origin line.
+    EXPECT_NE(base.Written().find("(1:2/3.7)\r\001Via 1:2/3 @20240101\rSEEN-BY: 2/3 4/5\r"),
+              std::string::npos);
+    Message read;
+    read.KeepRouting = c.keep_routing;
+    ASSERT_FALSE(base.ReadText(read, 0, base.stream()->Size()));
+    ExpectSameText(read, written);
+    // Echomail carries no points in kludges.
+    EXPECT_EQ(read.OrigPoint, 0);
+    EXPECT_EQ(Listed(read.TrailLines), c.trail);
+  }
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
-#include "support/random.h"
 #include "testing/memory_platform.h"
 #include "util/strings.h"
 
@@ -14,33 +15,86 @@ namespace {
 
 using qlr::testing::MemoryPlatform;
 
-// 1999-03-05 23:04:10.37: (seconds-like sum x 128) OR 37, computed by hand
-// with the full year; the sum exceeds 32 bits and wraps.
-constexpr std::int64_t kSeconds = 920675050;
-constexpr std::uint32_t kTimePart = 0xFFD3B525u;
+constexpr std::int64_t kNow = 1'800'000'000;  // a clock in 2027
 
-TEST(SerialTest, SerialIsTheClockPlusADrawFromTheProgramGenerator) {
+std::vector<std::uint32_t> Make(SerialCounter& counter, std::int64_t seconds, std::uint32_t pid,
+                                int n) {
+  std::vector<std::uint32_t> out;
+  out.reserve(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) out.push_back(counter.Next(seconds, pid));
+  return out;
+}
+
+bool Disjoint(std::vector<std::uint32_t> a, std::vector<std::uint32_t> b) {
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  std::vector<std::uint32_t> common;
+  std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(common));
+  return common.empty();
+}
+
+TEST(SerialTest, AMillionFromOneProcessRiseStrictlyAtAFrozenClock) {
+  SerialCounter counter;
+  const std::vector<std::uint32_t> serials = Make(counter, kNow, 4242, 1'000'000);
+  // Strictly increasing implies all distinct.
+  EXPECT_TRUE(std::adjacent_find(serials.begin(), serials.end(),
+                                 [](std::uint32_t a, std::uint32_t b) { return a >= b; }) ==
+              serials.end());
+  EXPECT_EQ(serials.front(), (static_cast<std::uint32_t>(kNow / 8) << 8) | (4242 & 0xFF));
+}
+
+TEST(SerialTest, ProcessesStartedTogetherShareNone) {
+  // Pids of processes started at the same moment: neighbours, and pids a
+  // wrap of the low byte apart that still differ in it.
+  const struct {
+    std::uint32_t first, second;
+  } cases[] = {{1000, 1001}, {4194303, 4194302}, {77, 78 + 256 * 3}};
+  for (const auto& c : cases) {
+    SerialCounter a, b;
+    EXPECT_TRUE(Disjoint(Make(a, kNow, c.first, 100'000), Make(b, kNow, c.second, 100'000)))
+        << c.first << " and " << c.second;
+  }
+}
+
+TEST(SerialTest, TheClockLiftsTheCounterButNeverLowersIt) {
+  const struct {
+    std::int64_t later;     // the clock at the second serial
+    std::uint32_t counter;  // the counter part it gets
+  } cases[] = {
+      {kNow, kNow / 8 + 1},                // same step: the last one plus 1
+      {kNow + 8 * 1000, kNow / 8 + 1000},  // the clock moved on: it wins
+      {kNow - 8 * 1000, kNow / 8 + 1},     // a clock set back changes nothing
+      {-5, kNow / 8 + 1},                  // nor one before 1970
+  };
+  for (const auto& c : cases) {
+    SerialCounter counter;
+    const std::uint32_t first = counter.Next(kNow, 9);
+    const std::uint32_t second = counter.Next(c.later, 9);
+    EXPECT_EQ(second, ((c.counter & 0xFFFFFF) << 8) | 9) << c.later;
+    EXPECT_GT(second, first) << c.later;
+  }
+}
+
+TEST(SerialTest, ALaterRunContinuesAboveAnEarlierOne) {
+  // An earlier run made 300 serials (40 minutes of the clock); a run an
+  // hour later starts above every one of them, with the same low byte of
+  // its pid.
+  SerialCounter earlier, later;
+  const std::vector<std::uint32_t> before = Make(earlier, kNow, 300, 300);
+  EXPECT_GT(later.Next(kNow + 3600, 300 + 256), before.back());
+}
+
+TEST(SerialTest, NewSerialIsEightHexDigitsFromThePlatformClockAndPid) {
   MemoryPlatform platform;
-  platform.SetNow(FileTime{kSeconds * MemoryPlatform::kTicksPerSecond + 370'000'000});
   platform.SetClockStep(0);
+  platform.SetProcessId(0x1234);
   ScopedPlatform installed(platform);
-
-  // Two serials in the same hundredth of a second differ only by the
-  // generator's draws, which come from the program's one generator.
-  PseudoRandom predicted = ProgramRandom();
-  const std::uint32_t first_draw = predicted.Draw(65535);
-  const std::uint32_t second_draw = predicted.Draw(65535);
   const ShortString first = NewSerial();
   const ShortString second = NewSerial();
-  // The time part is so close to 2^32 that the draw wraps it around.
-  EXPECT_EQ(first, HexLong(kTimePart + first_draw));
-  EXPECT_EQ(second, HexLong(kTimePart + second_draw));
-  EXPECT_EQ(ProgramRandom().seed(), predicted.seed());
-  for (const ShortString& serial : {first, second}) {
-    ASSERT_EQ(serial.size(), 8u);
-    for (char c : serial.view())
-      EXPECT_NE(std::string_view("0123456789abcdef").find(c), std::string_view::npos);
-  }
+  ASSERT_EQ(first.size(), 8u);
+  EXPECT_EQ(first.view().find_first_not_of("0123456789abcdef"), std::string_view::npos);
+  EXPECT_EQ(first.view().substr(6), "34");
+  EXPECT_LT(first.str(), second.str());  // same width, so text order is number order
 }
 
 }  // namespace

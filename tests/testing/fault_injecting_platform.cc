@@ -268,4 +268,6 @@ void FaultInjectingPlatform::Sleep(int milliseconds) { inner_.Sleep(milliseconds
 
 LocalTime FaultInjectingPlatform::Now() { return inner_.Now(); }
 
+std::uint32_t FaultInjectingPlatform::ProcessId() { return inner_.ProcessId(); }
+
 }  // namespace qlr::testing

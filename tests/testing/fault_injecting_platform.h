@@ -76,6 +76,7 @@ class FaultInjectingPlatform final : public Platform {
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
   void Sleep(int milliseconds) override;
   LocalTime Now() override;
+  std::uint32_t ProcessId() override;
 
  private:
   struct Rule {

@@ -106,6 +106,7 @@ class ForwardingPlatform : public Platform {
   }
   void Sleep(int milliseconds) override { inner_.Sleep(milliseconds); }
   LocalTime Now() override { return inner_.Now(); }
+  std::uint32_t ProcessId() override { return inner_.ProcessId(); }
 
  protected:
   bool Pass(bool ok) { return ok || Fail(inner_.LastError()); }

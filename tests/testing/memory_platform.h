@@ -169,6 +169,8 @@ class MemoryPlatform final : public Platform {
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
   void Sleep(int milliseconds) override;
   LocalTime Now() override;
+  std::uint32_t ProcessId() override { return process_id_; }
+  void SetProcessId(std::uint32_t id) { process_id_ = id; }
 
  private:
   struct Node;
@@ -223,6 +225,7 @@ class MemoryPlatform final : public Platform {
   std::uint64_t next_handle_ = 1;
   std::uint64_t epoch_ = 0;  // incremented by every crash
   std::int64_t clock_ = kDefaultNow;
+  std::uint32_t process_id_ = 1;
   std::int64_t clock_step_ = 1;
   std::int64_t granularity_ = 1;
   std::optional<std::uint64_t> capacity_;

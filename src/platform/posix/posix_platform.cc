@@ -764,6 +764,8 @@ class PosixPlatform final : public Platform {
     }
   }
 
+  std::uint32_t ProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
+
   LocalTime Now() override {
     struct timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);

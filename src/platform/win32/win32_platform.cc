@@ -650,6 +650,8 @@ class Win32Platform final : public Platform {
     if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
   }
 
+  std::uint32_t ProcessId() override { return ::GetCurrentProcessId(); }
+
   LocalTime Now() override {
     SYSTEMTIME now;
     ::GetLocalTime(&now);

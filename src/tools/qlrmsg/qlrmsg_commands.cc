@@ -13,6 +13,7 @@
 #include "msgbase/msgdir/msgdir_base.h"
 #include "msgbase/open_base.h"
 #include "platform/console.h"
+#include "platform/platform.h"
 #include "platform/terminal.h"
 #include "tools/qlrmsg/message_listing.h"
 #include "util/files.h"
@@ -48,9 +49,10 @@ constexpr std::string_view kUsage =
     "      body, each CR written as a line end, nothing added after it.\n"
     "      Values are printed byte for byte.\n"
     "copy  appends every message that list would show from SRC to DST\n"
-    "      (created when missing), each as message Count + 1 of DST, and\n"
-    "      prints \"copied K\". It stops at the first message that cannot\n"
-    "      be written.\n"
+    "      (created when missing), each after the last message of DST,\n"
+    "      with its SEEN-BY and PATH lines, and prints \"copied K\" once\n"
+    "      all K are on stable storage. It stops at the first message that\n"
+    "      cannot be written.\n"
     "\n"
     "Every line of output ends in a single LF, on every platform. Reasons\n"
     "for failures go to standard error as \"qlrmsg: ...\" lines.\n"
@@ -178,6 +180,97 @@ void Progress(std::int32_t done, std::int32_t total) {
   WriteStderr("\rqlrmsg: copying " + std::to_string(done) + " of " + std::to_string(total));
 }
 
+// True when both specs name one base: the same format and the same file
+// or directory.
+bool SameBase(std::string_view a, std::string_view b) {
+  const ParsedBaseSpec first = ParseBaseSpec(a);
+  const ParsedBaseSpec second = ParseBaseSpec(b);
+  if (first.format == nullptr || first.format != second.format) return false;
+  const FormatDescriptor& format = *first.format;
+  const ShortString one = BaseLocation(format, first.path);
+  const ShortString other = BaseLocation(format, second.path);
+  if (format.layout == FileLayout::kDirectory) return Os().SameFile(one, other);
+  return !format.extensions.empty() && Os().SameFile(FileOfSet(one, format.extensions.front()),
+                                                     FileOfSet(other, format.extensions.front()));
+}
+
+// Milliseconds of the local day, for timing a batch: the platform's clock
+// is the only one, and a batch never lasts near a day.
+std::int64_t DayMilliseconds() {
+  const LocalTime now = Os().Now();
+  return ((now.hour * 60LL + now.minute) * 60 + now.second) * 1000 + now.hundredths * 10LL;
+}
+
+// Appends come in batches, each made durable once: short enough that a
+// tosser waiting for the base's lock gets in within a fraction of a
+// second.
+constexpr std::int32_t kBatchMessages = 1000;
+constexpr std::int64_t kBatchMilliseconds = 250;
+constexpr std::int64_t kDayMilliseconds = 86'400'000;
+
+// A batch of appends to the destination. Only what a batch's end made
+// durable is counted as copied.
+class BatchWriter {
+ public:
+  BatchWriter(MessageBase& dest, std::string_view dest_spec, std::int32_t limit)
+      : dest_(dest), spec_(dest_spec), limit_(limit) {}
+
+  // False (after saying why) when the message could not be appended.
+  bool Append(Message& message, std::string_view source_spec, std::int32_t number) {
+    if (!open_) {
+      if (dest_.BeginBatch()) {
+        Complain(spec_ + ": cannot be written" + Reason(dest_));
+        return false;
+      }
+      open_ = true;
+      started_ = DayMilliseconds();
+    }
+    if (dest_.Count() == std::numeric_limits<std::int32_t>::max()) {
+      Complain(spec_ + ": the base holds the highest message number already");
+      return false;
+    }
+    const std::int32_t target = dest_.Count() + 1;
+    if (dest_.AppendMessage(message)) {
+      Complain(spec_ + ": message " + std::to_string(target) + " (message " +
+               std::to_string(number) + " of " + std::string(source_spec) + ") cannot be written" +
+               Reason(dest_));
+      return false;
+    }
+    ++pending_;
+    const std::int64_t elapsed =
+        (DayMilliseconds() - started_ + kDayMilliseconds) % kDayMilliseconds;
+    if (pending_ >= limit_ || elapsed >= kBatchMilliseconds) return End();
+    return true;
+  }
+
+  // Ends the open batch; false (after saying why) when it could not be
+  // made durable, and then its messages do not count.
+  bool End() {
+    if (!open_) return true;
+    open_ = false;
+    const std::int32_t pending = pending_;
+    pending_ = 0;
+    if (dest_.EndBatch()) {
+      Complain(spec_ + ": the last " + std::to_string(pending) +
+               " messages cannot be made durable" + Reason(dest_));
+      return false;
+    }
+    durable_ += pending;
+    return true;
+  }
+
+  std::int32_t durable() const { return durable_; }
+
+ private:
+  MessageBase& dest_;
+  std::string spec_;
+  const std::int32_t limit_;
+  bool open_ = false;
+  std::int64_t started_ = 0;
+  std::int32_t pending_ = 0;
+  std::int32_t durable_ = 0;
+};
+
 int Copy(std::string_view source_spec, std::string_view dest_spec) {
   const std::unique_ptr<MessageBase> source = OpenForTool(source_spec, false);
   if (source == nullptr) return kExitFailed;
@@ -189,32 +282,29 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
   const auto total = static_cast<std::int32_t>(numbers.size());
   const bool progress = total > kProgressThreshold && StderrIsTerminal();
   Message message;
-  std::int32_t copied = 0;
+  // A copy passes echomail on: its loop protection goes with it.
+  message.KeepRouting = true;
+  // A batch holds the destination's lock, under which no other handle may
+  // read the base (Windows enforces it): a copy of a base into itself
+  // makes every message a batch of its own.
+  BatchWriter writer(*dest, dest_spec, SameBase(source_spec, dest_spec) ? 1 : kBatchMessages);
   std::int32_t done = 0;
   int result = kExitOk;
   for (const std::int32_t n : numbers) {
     if (progress && ++done % kProgressStep == 0) Progress(done, total);
     if (source->ReadMessage(n, message)) continue;
-    if (dest->Count() == std::numeric_limits<std::int32_t>::max()) {
-      Complain(std::string(dest_spec) + ": the base holds the highest message number already");
+    if (!writer.Append(message, source_spec, n)) {
       result = kExitFailed;
       break;
     }
-    const std::int32_t target = dest->Count() + 1;
-    if (dest->WriteMessage(target, message)) {
-      Complain(std::string(dest_spec) + ": message " + std::to_string(target) + " (message " +
-               std::to_string(n) + " of " + std::string(source_spec) + ") cannot be written" +
-               Reason(*dest));
-      result = kExitFailed;
-      break;
-    }
-    ++copied;
   }
+  // What was appended before a failure is still made durable and counted.
+  if (!writer.End()) result = kExitFailed;
   if (progress) {
     Progress(total, total);
     WriteStderr("\n");
   }
-  WriteStdout("copied " + std::to_string(copied) + kLineEnd);
+  WriteStdout("copied " + std::to_string(writer.durable()) + kLineEnd);
   return result;
 }
 

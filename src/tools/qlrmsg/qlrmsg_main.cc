@@ -1,5 +1,6 @@
 // qlrmsg: lists, shows and copies the messages of a base from the command
 // line, for scripts and for looking into a base by hand.
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -12,7 +13,13 @@
 int main(int argc, char** argv) {
   qlr::PrepareConsole();
   qlr::InstallFaultHandler(qlr::kMaintainerContact);
-  qlr::InstallBuiltInFormats();
-  const int code = qlr::qlrmsg::Run(std::vector<std::string_view>(argv + 1, argv + argc));
+  int code = 1;
+  try {
+    qlr::InstallBuiltInFormats();
+    code = qlr::qlrmsg::Run(std::vector<std::string_view>(argv + 1, argv + argc));
+  } catch (const std::bad_alloc&) {
+    // What a copy made durable before stays; nothing half written counts.
+    qlr::WriteStderr("qlrmsg: out of memory\n");
+  }
   qlr::EndProcess(code);
 }
