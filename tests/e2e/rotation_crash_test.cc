@@ -70,9 +70,14 @@ class RotationCrashTest : public QlrFixture {
   std::set<int> IntactIn(const std::string& relative) {
     std::set<int> found;
     for (int i = 1; i <= kMessages; ++i) {
-      const fs::path file = Path(relative + "/" + MessageName(i));
+      // A file that a killed erase moved aside (N.qlr) is still the base's:
+      // the next run puts it back before it counts.
+      std::string name = MessageName(i);
+      const std::string aside = name.substr(0, name.rfind('.')) + ".qlr";
+      if (relative == "area" && !fs::exists(Path(relative + "/" + name))) name = aside;
+      const fs::path file = Path(relative + "/" + name);
       if (fs::is_regular_file(file) && fs::file_size(file) == MessageBytes(i).size() &&
-          dir_.ReadFile(relative + "/" + MessageName(i)) == MessageBytes(i)) {
+          dir_.ReadFile(relative + "/" + name) == MessageBytes(i)) {
         found.insert(i);
       }
     }

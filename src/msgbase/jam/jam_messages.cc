@@ -42,10 +42,19 @@ std::uint32_t ToJamDate(std::uint32_t packed) {
       std::clamp<std::int64_t>(seconds, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
-// The JAM date to write: the exact seconds a JAM read kept, while the DOS
-// value still says the same; else the DOS value's.
-std::uint32_t JamDateOf(std::uint32_t packed, std::uint32_t exact) {
+// The JAM date to write: the exact seconds a JAM read kept, or else those
+// of the date text (which has the odd seconds the DOS value drops), each
+// only while the DOS value still says the same; else the DOS value's. An
+// unreadable text parses as "now" and so never agrees with the DOS value.
+std::uint32_t JamDateOf(std::uint32_t packed, std::uint32_t exact, std::string_view text = {}) {
   if (exact != 0 && PackDateTime(UnixToDateTime(exact)) == packed) return exact;
+  if (packed != 0 && !text.empty()) {
+    const DateTime parsed = ParseFtsDate(text);
+    const std::int64_t seconds = DateTimeToUnix(parsed);
+    if (PackDateTime(parsed) == packed && seconds > 0 && seconds <= 0xFFFFFFFF) {
+      return static_cast<std::uint32_t>(seconds);
+    }
+  }
   return ToJamDate(packed);
 }
 
@@ -175,7 +184,7 @@ void JamBase::TransferHeader(bool to_message, Message& message) {
   // ReplyNext, DateReceived, Attribute2 and PasswordCrc keep what the
   // header last read, written or deleted held (a message rewritten in
   // place keeps its own).
-  h.DateWritten = JamDateOf(message.DateWritten, message.UnixDateWritten);
+  h.DateWritten = JamDateOf(message.DateWritten, message.UnixDateWritten, message.Date.view());
   h.DateProcessed = JamDateOf(message.DateArrived, message.UnixDateArrived);
   h.ReplyTo = message.ReplyTo;
   h.Signature = kJamSignature;

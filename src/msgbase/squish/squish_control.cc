@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kKludgeStart = '\x01';
 
-enum class ControlField { kIntl, kDestPoint, kOrigPoint, kMsgId, kReplyId, kFlags, kPid, kTrail };
+enum class ControlField { kIntl, kDestPoint, kOrigPoint, kMsgId, kReplyId, kFlags, kPid, kTid, kTrail };
 
 struct ControlPrefix {
   std::string_view prefix;  // upper case, for the comparison without case
@@ -19,9 +19,9 @@ struct ControlPrefix {
   ControlField field;
 };
 
-// The first that matches decides. A TID line is not among them: it stays
-// in Kludges with every other line.
-constexpr std::array<ControlPrefix, 10> kPrefixes = {{
+// The first that matches decides. TID goes into its own field, as every
+// other format reads it, so that a copy writes it back once, as TID.
+constexpr std::array<ControlPrefix, 11> kPrefixes = {{
     {"\x01INTL ", "\x01INTL ", ControlField::kIntl},
     {"\x01TOPT ", "\x01TOPT ", ControlField::kDestPoint},
     {"\x01"
@@ -37,6 +37,7 @@ constexpr std::array<ControlPrefix, 10> kPrefixes = {{
      "FLAGS ",
      ControlField::kFlags},
     {"\x01PID: ", "\x01PID: ", ControlField::kPid},
+    {"\x01TID: ", "\x01TID: ", ControlField::kTid},
     {"\x01VIA ", "\x01Via ", ControlField::kTrail},
     {"\x01RECD ", "\x01Recd ", ControlField::kTrail},
     {"\x01"
@@ -80,6 +81,9 @@ void FileControlLine(const ShortString& line, Message& message) {
         break;
       case ControlField::kPid:
         message.Pid = rest;
+        break;
+      case ControlField::kTid:
+        message.Tid = rest;
         break;
       case ControlField::kTrail:
         AddLine(message.TrailLines, p.stored, rest);

@@ -34,7 +34,7 @@ TEST(SquishControlTest, FilesEachLineByItsPrefix) {
        "",
        0,
        0,
-       {"\x01|TID: x"},
+       {},
        {}},
       {"prefixes without case",
        "\x01msgid: a\x01"
@@ -128,6 +128,10 @@ TEST(SquishControlTest, FilesEachLineByItsPrefix) {
     EXPECT_EQ(Items(m.Kludges), c.kludges);
     EXPECT_EQ(Items(m.TrailLines), c.trail);
   }
+  // TID has a field of its own, as in the other formats.
+  Message tid;
+  ParseSquishControl("\x01TID: x" + nul, tid);
+  EXPECT_EQ(tid.Tid, "x");
 }
 
 TEST(SquishControlTest, ComposedControlReadsBack) {
