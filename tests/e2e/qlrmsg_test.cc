@@ -280,11 +280,11 @@ TEST_F(QlrmsgTest, CopyThatCannotWriteFailsAndSaysWhere) {
   // No file may pass 2 KiB (the signal ignored, so a write fails with
   // EFBIG): the new message 2 cannot be written, whatever its name, while
   // the program's short output still reaches its files.
-  const ProgramResult r = RunProgram(
-      "/bin/sh",
-      {"-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" copy \"$1\" \"$2\"", QlrmsgBinary(),
-       Spec("src"), Spec("dst")},
-      dir_.root());
+  const ProgramResult r =
+      RunProgram("/bin/sh",
+                 {"-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" copy \"$1\" \"$2\"", QlrmsgBinary(),
+                  Spec("src"), Spec("dst")},
+                 dir_.root());
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "copied 0\n");
   EXPECT_NE(r.err.find("message 2 (message 1 of"), std::string::npos) << r.err;

@@ -11,7 +11,17 @@ namespace {
 
 constexpr char kKludgeStart = '\x01';
 
-enum class ControlField { kIntl, kDestPoint, kOrigPoint, kMsgId, kReplyId, kFlags, kPid, kTid, kTrail };
+enum class ControlField {
+  kIntl,
+  kDestPoint,
+  kOrigPoint,
+  kMsgId,
+  kReplyId,
+  kFlags,
+  kPid,
+  kTid,
+  kTrail
+};
 
 struct ControlPrefix {
   std::string_view prefix;  // upper case, for the comparison without case

@@ -484,9 +484,7 @@ class PosixPlatform final : public Platform {
     return StatusOf(st, path);
   }
 
-  std::optional<FileStatus> StatLink(std::string_view path) override {
-    return StatOf(path, false);
-  }
+  std::optional<FileStatus> StatLink(std::string_view path) override { return StatOf(path, false); }
 
   static FileStatus StatusOf(const struct stat& st, std::string_view path) {
     FileStatus status;
