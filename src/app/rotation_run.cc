@@ -178,7 +178,7 @@ void PackerApp::Run() {
                            : AddBackslash(JustPathName(Os().ExecutablePath())) + kRunLockFileName;
   FileByteLock run_lock;
   bool owns_leftovers = false;
-  switch (run_lock.Acquire(lock_path, /*create=*/true, kRunLockWaitMs)) {
+  switch (run_lock.Acquire(lock_path, /*create=*/true, kRunLockWaitMs, /*follow_links=*/true)) {
     case FileByteLock::Outcome::kLocked:
       owns_leftovers = true;
       break;

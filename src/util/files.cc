@@ -331,9 +331,12 @@ void RemoveTree(std::string_view dir, bool recurse) {
 
 namespace qlr {
 
-FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms) {
+FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms,
+                                            bool follow_links) {
   if (Held()) return Outcome::kLocked;
-  std::unique_ptr<FileHandle> handle = Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
+  std::unique_ptr<FileHandle> handle = follow_links
+                                           ? Os().OpenFile(path, OpenMode::kReadWrite)
+                                           : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
   // Made only when it is really missing: kCreate empties an existing file.
   if (!handle && create && !Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
   if (!handle) {

@@ -102,11 +102,13 @@ class FileByteLock {
   FileByteLock& operator=(const FileByteLock&) = delete;
 
   // Opens `path` for reading and writing (creating it, empty, when it is
-  // missing and `create` is set; never through a symbolic link) and locks
-  // its first byte, trying again
+  // missing and `create` is set) and locks its first byte, trying again
   // every kRetryStepMs for at most `timeout_ms` in all while another holder
-  // has it. Acquiring while held does nothing.
-  Outcome Acquire(std::string_view path, bool create, int timeout_ms);
+  // has it. Acquiring while held does nothing. A symbolic link is refused
+  // unless `follow_links`: a base's lock file lies in an area others can
+  // write, while the run lock beside the program may be the installation's
+  // own link into a writable directory.
+  Outcome Acquire(std::string_view path, bool create, int timeout_ms, bool follow_links = false);
   void Release();
   bool Held() const { return handle_ != nullptr; }
   // The handle that holds the lock, null when none is held. On systems
