@@ -4,6 +4,10 @@
 // truncate it) nor delete one; it leaves it and says so. A regular file
 // with several links is a file like any other.
 #include <gtest/gtest.h>
+
+// Symbolic links and owners as POSIX has them; the Windows suite has none
+// of these cases.
+#ifndef _WIN32
 #include <unistd.h>
 
 #include <filesystem>
@@ -140,3 +144,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, LinkRotationTest, ::testing::ValuesIn(kCases),
 
 }  // namespace
 }  // namespace qlr::testing
+#endif  // _WIN32
