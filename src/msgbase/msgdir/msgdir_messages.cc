@@ -156,17 +156,18 @@ bool MsgDirBase::ReadMessage(std::int32_t number, Message& message) {
 MsgDirBase::~MsgDirBase() { DropBatch(); }
 
 std::string MsgDirBase::NewTemporaryName() {
-  // Unique among the writers of the directory: this object's address and
-  // the clock tell processes apart, the serial the writes of one object.
-  // The suffix keeps the name out of the mask.
+  // Unique among the writers of the directory: the process id tells
+  // processes apart (their objects may well sit at the same address), this
+  // object's address and the clock the objects of one process, the serial
+  // the writes of one object. The suffix keeps the name out of the mask.
   const LocalTime now = Os().Now();
   const std::uint64_t mix =
       (static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this)) << 8) ^
       (static_cast<std::uint64_t>(now.hour * 3600 + now.minute * 60 + now.second) * 100 +
        static_cast<std::uint64_t>(now.hundredths));
-  char token[40];
-  std::snprintf(token, sizeof token, "qlr-%016llx-%u", static_cast<unsigned long long>(mix),
-                ++temporary_serial_);
+  char token[64];
+  std::snprintf(token, sizeof token, "qlr-%08x-%016llx-%u", Os().ProcessId(),
+                static_cast<unsigned long long>(mix), ++temporary_serial_);
   return std::string(BaseDirectory().view()) + token + std::string(kNewMsgFileSuffix);
 }
 
