@@ -372,7 +372,8 @@ bool MsgDirBase::EndBatch() {
       return fail();
     }
     for (const BatchFile& file : batch_) {
-      std::unique_ptr<FileHandle> handle = Os().OpenFile(file.temporary, OpenMode::kRead);
+      // Windows flushes a file only through a handle that may write it.
+      std::unique_ptr<FileHandle> handle = Os().OpenFile(file.temporary, OpenMode::kReadWrite);
       if (!handle || !handle->Sync() || !handle->Close()) {
         Fail(handle ? handle->LastError() : Os().LastError());
         return fail();
