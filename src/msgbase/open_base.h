@@ -29,7 +29,7 @@ ShortString NormalizeBaseSpec(std::string_view spec, PathStyle style = kHostPath
 struct ParsedBaseSpec {
   const FormatDescriptor* format = nullptr;  // null: no known format
   ShortString path;                          // without the type character
-  // The spec, or the name of a file of its base, passes 255 characters:
+  // The base spec, or the name of a file of its base, passes 255 characters:
   // the format is then null too, and nothing of the base may be touched,
   // for a cut name would be the name of another file.
   bool too_long = false;
@@ -39,7 +39,7 @@ ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 // Why OpenBase returned no base.
 enum class OpenFailure {
   kNone,
-  // The spec is empty or names no format this build can open, or the base
+  // The base spec is empty or names no format this build can open, or the base
   // could be neither found nor created.
   kNotOpened,
   // The base is there but could not be read (its directory cannot be

@@ -110,7 +110,7 @@ TEST_P(LongPathTest, PathThatCannotBeFormedWholeFailsTheCopyAndKeepsTheBase) {
 INSTANTIATE_TEST_SUITE_P(Cases, LongPathTest, ::testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
-// qlrmsg destinations that cannot be named whole: the spec itself, or the
+// qlrmsg destinations that cannot be named whole: the base spec itself, or the
 // files of its base. Cut, each would be another base; nothing may be made.
 TEST(LongPathQlrmsgTest, DestinationThatCannotBeNamedWholeIsRefused) {
   const struct {
