@@ -227,14 +227,7 @@ bool PacketBase::Create(std::string_view path) {
   if (old_size < 0) return Refuse();  // beyond 2 GiB
 
   PacketHeader h = Header();
-  const DateTime now = CurrentDateTime();
-  h.packet_version = kPacketVersion;
-  h.year = static_cast<std::uint16_t>(now.year);
-  h.month = static_cast<std::uint16_t>(now.month - 1);
-  h.day = static_cast<std::uint16_t>(now.day);
-  h.hour = static_cast<std::uint16_t>(now.hour);
-  h.minute = static_cast<std::uint16_t>(now.min);
-  h.second = static_cast<std::uint16_t>(now.sec);
+  StampPacketHeader(h, CurrentDateTime());
   StoreHeader(h);
   // The first message's type word, rewritten unchanged, or the terminator
   // of a new empty packet.

@@ -30,14 +30,7 @@ constexpr std::string_view kEmptyTempSuffix = ".qlr-empty";
 // durable. True on failure, with the file removed again.
 bool WriteEmptyPacket(const std::string& path) {
   PacketHeader h;
-  const DateTime now = CurrentDateTime();
-  h.packet_version = kPacketVersion;
-  h.year = static_cast<std::uint16_t>(now.year);
-  h.month = static_cast<std::uint16_t>(now.month - 1);
-  h.day = static_cast<std::uint16_t>(now.day);
-  h.hour = static_cast<std::uint16_t>(now.hour);
-  h.minute = static_cast<std::uint16_t>(now.min);
-  h.second = static_cast<std::uint16_t>(now.sec);
+  StampPacketHeader(h, CurrentDateTime());
   std::array<std::uint8_t, kEmptyPacketSize> bytes{};  // the terminator stays 0
   h.EncodeTo(bytes.data());
   std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreate);

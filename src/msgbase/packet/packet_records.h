@@ -61,6 +61,8 @@
 #include <span>
 #include <vector>
 
+#include "msgbase/ftn_date.h"
+
 namespace qlr {
 
 // Offsets and sizes of the packet file layout.
@@ -137,5 +139,9 @@ struct PackedMsgHeader {
 
   friend bool operator==(const PackedMsgHeader&, const PackedMsgHeader&) = default;
 };
+
+// Marks `h` as a packet of this version made at `now` (the header keeps
+// the month from 0).
+void StampPacketHeader(PacketHeader& h, const DateTime& now);
 
 }  // namespace qlr
