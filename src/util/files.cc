@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -242,6 +243,18 @@ bool DirExists(std::string_view path) {
 void DeleteFileIfExists(std::string_view path) {
   // Callers look whether the file is gone; the reason it is not is theirs.
   if (FileExists(path)) (void)Os().DeleteFile(path);
+}
+
+bool MakeEmptyFileIfMissing(std::string_view path) {
+  if (Os().StatLink(path)) return true;
+  // Made under a name of its own and moved into place without replacing,
+  // not opened with kCreate: that would empty a file made meanwhile.
+  const std::string temp = std::string(path) + "." + std::to_string(Os().ProcessId()) + ".new";
+  std::unique_ptr<FileHandle> file = Os().OpenFile(temp, OpenMode::kCreate);
+  if (!file) return false;
+  const bool placed = file->Close() && Os().RenameNoReplace(temp, path);
+  if (!placed) DeleteFileIfExists(temp);
+  return placed || Os().StatLink(path).has_value();
 }
 
 bool MakePath(std::string_view path, std::vector<ShortString>* created) {

@@ -20,6 +20,10 @@ bool FileExists(std::string_view path);
 // is ignored; the empty path is the current directory.
 bool DirExists(std::string_view path);
 void DeleteFileIfExists(std::string_view path);
+// Makes `path` an empty file unless something by that name exists. True
+// when it exists afterwards. An existing file is never emptied, even one
+// that another program makes at the same instant.
+[[nodiscard]] bool MakeEmptyFileIfMissing(std::string_view path);
 // Creates every missing directory of the path's directory part (the text
 // after the last separator is a file name). True on success. `created`,
 // when given, receives each directory this call made itself, outermost

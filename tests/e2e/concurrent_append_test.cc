@@ -360,8 +360,8 @@ TEST_F(TosserBesideCopyTest, NothingFromEitherSideIsLost) {
   // The tosser keeps its high-water mark in message 1 of a *.msg area.
   have_msg.erase("");
   const std::map<std::string, int> have_jam = SubjectTally(jam);
-  EXPECT_EQ(Differences(have_jam, want_jam), "");
-  EXPECT_EQ(Differences(have_msg, want_msg), "");
+  EXPECT_EQ(Differences(have_jam, want_jam), "") << node_->Log();
+  EXPECT_EQ(Differences(have_msg, want_msg), "") << node_->Log();
   EXPECT_TRUE(fs::is_empty(node_->Path("bad"))) << node_->Log();
 }
 

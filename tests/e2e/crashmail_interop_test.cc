@@ -298,6 +298,20 @@ TEST_F(CrashmailInteropTest, HandMadePacketIsTossedIntoAreasThatQlrmsgReads) {
   CheckTossed();
 }
 
+// A JAM area that qlrmsg made is one the tosser writes into as it is:
+// a base it takes for broken (one without its last-read file) it creates
+// anew, and what qlrmsg had put there is gone.
+TEST_F(CrashmailInteropTest, JamAreaMadeByQlrmsgKeepsItsMessagesWhenTossedInto) {
+  const std::string jam = "!" + ours_->Path("jam/echo");
+  dir_.WriteFile(
+      "src/echo.pkt",
+      interop::PacketBytes(kLink, kOurs, {InboundEcho("ECHO.JAM", "Copied", "0000000c")}));
+  ASSERT_NO_FATAL_FAILURE(Copy("P" + dir_.Path("src/echo"), jam, 1));
+  dir_.WriteFile("in/handmade.pkt", interop::PacketBytes(kLink, kOurs, InboundMessages()));
+  ExpectRan(ours_->Toss(dir_.Path("in/handmade.pkt")), *ours_);
+  EXPECT_EQ(Numbers(jam), (std::vector<int>{1, 2})) << ours_->Log();
+}
+
 // The same messages, but the packet the tosser gets is the one qlrmsg
 // copy writes: the netmail from a *.msg area, the echomail from a packet
 // (a *.msg area has no place for an area tag). Tossing it must give the

@@ -66,6 +66,15 @@ ShortString JamBase::BaseFileName(std::string_view base_path, std::string_view e
   return ResolveFileNameCase(ShortString(base_path) + extension);
 }
 
+ShortString JamBase::LastReadFileName(std::string_view base_path) {
+  // Named in the case of the header file, whose name ends in ".jhr" in
+  // some case: its "h" becomes an "l" of the same case.
+  std::string name(BaseFileName(base_path, ".jhr").view());
+  char& letter = name[name.size() - 2];
+  letter = letter == 'H' ? 'L' : 'l';
+  return ShortString(name);
+}
+
 bool JamBase::AnyFileExists(std::string_view base_path) {
   return std::any_of(kExtensions.begin(), kExtensions.end(), [&](std::string_view extension) {
     return FileExists(BaseFileName(base_path, extension));
@@ -183,6 +192,8 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
     DisposeStreams();
     return true;
   }
+  // Where it cannot be made the base is still whole; a reader makes it.
+  (void)MakeEmptyFileIfMissing(LastReadFileName(path));
   count_ = 0;
   state_ = BaseState::kCreated;
   left_count_ = -1;
@@ -231,6 +242,8 @@ bool JamBase::LockBase(int timeout_ms) {
   if (lock_.Held()) return false;
   if (lock_.Acquire(header_file_, timeout_ms)) return true;
   locked_file_ = header_file_;
+  // A base made by a program that left it out gets one before we write.
+  (void)MakeEmptyFileIfMissing(LastReadFileName(Path()));
   return false;
 }
 

@@ -118,6 +118,11 @@ class JamBase : public MessageBase {
   // The file of `base_path` with `extension`, under the name it has on
   // disk (AREA.JHR for area + ".jhr" when only that exists).
   static ShortString BaseFileName(std::string_view base_path, std::string_view extension);
+  // The readers' last-read file (".jlr"). It holds none of the messages,
+  // but every writer makes sure it exists: a tosser that finds it missing
+  // takes the base for a broken one and creates it anew, emptying the
+  // other three files.
+  static ShortString LastReadFileName(std::string_view base_path);
 
   // Takes the write lock that JAM programs share (byte 0 of ".jhr"),
   // waiting up to `timeout_ms` for another holder. True on FAILURE; also

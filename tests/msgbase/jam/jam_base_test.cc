@@ -325,10 +325,15 @@ TEST_F(JamUpperCaseNamesTest, OpenFindsThem) {
 TEST_F(JamUpperCaseNamesTest, CreateEmptiesThemUnderTheirOwnNames) {
   JamBase base;
   ASSERT_FALSE(base.Create(dir_.Path("area")));
-  EXPECT_EQ(Names(), (std::vector<std::string>{"AREA.JDT", "AREA.JDX", "AREA.JHR"}));
+  // A missing last-read file is made, in the case of the others.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"AREA.JDT", "AREA.JDX", "AREA.JHR", "AREA.JLR"}));
   EXPECT_EQ(fs::file_size(dir_.Path("AREA.JHR")), 1024u);
   EXPECT_EQ(fs::file_size(dir_.Path("AREA.JDT")), 0u);
   EXPECT_EQ(fs::file_size(dir_.Path("AREA.JDX")), 0u);
+  // An existing one holds the readers' pointers and is never emptied.
+  dir_.WriteFile("AREA.JLR", "last-read record");
+  ASSERT_FALSE(base.Create(dir_.Path("area")));
+  EXPECT_EQ(fs::file_size(dir_.Path("AREA.JLR")), 16u);
 }
 
 }  // namespace
