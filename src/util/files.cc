@@ -1,8 +1,8 @@
 // File and directory helpers over the platform layer.
 //
-// Paths are in the host's style. On POSIX the DOS rules keep their meaning
-// rather than their letter: a trailing "/" is ignored where a directory is
-// meant, the root is "/", and "same file" means the same file identity.
+// Paths are in the host's style. On POSIX a trailing "/" is ignored where
+// a directory is meant, the root is "/", and "same file" means the same
+// file identity.
 #include "util/files.h"
 
 #include <algorithm>

@@ -8,9 +8,9 @@
 namespace qlr {
 namespace {
 
-// The DOS design keeps at most 64 characters of a file name. POSIX names
-// may use the file system's whole 255, so a long base name is never cut
-// into the name of another base.
+// A DOS-style file name holds at most 64 characters. POSIX names may use
+// the file system's whole 255, so a long base name is never cut into the
+// name of another base.
 std::size_t MaxFileNameLength(PathStyle style) { return style == PathStyle::kDos ? 64 : 255; }
 
 // True for the characters that end a directory part.
@@ -75,8 +75,8 @@ bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style) 
   if (dot_pos != nullptr) *dot_pos = 0;
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos) return false;
-  // A dot followed by a separator belongs to a directory name. The DOS
-  // design looks only at the 64 characters after the dot; POSIX names are
+  // A dot followed by a separator belongs to a directory name. In DOS
+  // style only the 64 characters after the dot count; POSIX names are
   // longer, so there the whole rest counts.
   std::string_view after = path.substr(dot + 1);
   if (style == PathStyle::kDos) after = after.substr(0, 64);

@@ -2,7 +2,8 @@
 //
 // DOS attribute bits are the low bits of the Win32 attribute word, so they
 // pass through unchanged; times are FILETIME ticks (100 ns since 1601).
-// Files are opened shared for reading and writing, as the DOS tool did.
+// Files are opened shared for reading and writing: tossers and editors
+// keep the same bases open meanwhile.
 #include "platform/platform.h"
 
 #include "platform/win32/win32_error.h"
