@@ -55,7 +55,7 @@ void Message::Clear() {
   Text.Truncate();
   TrailLines.DisposeAll();
   Kludges.DisposeAll();
-  MsgState = 0;
+  MsgState = kStateNone;
   UnixDateWritten = UnixDateArrived = 0;
 }
 

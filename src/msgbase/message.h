@@ -81,7 +81,13 @@ class Message {
   MemoryStream Text;
   Collection<KludgeLine> TrailLines;
   Collection<KludgeLine> Kludges;
-  std::uint8_t MsgState = 0;  // 2 after a read, 3 after a write
+  // What the last operation on this message did, one of the values below.
+  // A byte, not an enum: callers compare it with the numbers themselves.
+  static constexpr std::uint8_t kStateNone = 0;      // set by Clear
+  static constexpr std::uint8_t kStateRead = 2;      // a read succeeded
+  static constexpr std::uint8_t kStateWritten = 3;   // a write succeeded
+  static constexpr std::uint8_t kStateRejected = 4;  // the stored header was refused
+  std::uint8_t MsgState = kStateNone;
   // A reading option, not message data, so Clear keeps it: when set, a
   // read keeps the SEEN-BY and PATH lines as the last TrailLines (in
   // their stored order) instead of dropping them, so that a copy passes

@@ -226,7 +226,7 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
   }
   msg_header_ = header;
   if (!LooksLikeHeader(header)) {
-    message.MsgState = 4;
+    message.MsgState = Message::kStateRejected;
     return true;
   }
 
@@ -264,7 +264,7 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
   // The completion makes Date and DateWritten agree through the DOS value,
   // which drops odd seconds and years before 1980: the JAM dates stand.
   ApplyJamDates(header, message);
-  message.MsgState = 2;
+  message.MsgState = Message::kStateRead;
   return false;
 }
 
@@ -415,7 +415,7 @@ bool JamBase::AppendMessage(Message& message) {
     b.failed = true;
     return true;
   }
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   return false;
 }
 
@@ -502,7 +502,7 @@ bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
     RememberFiles();
   }
   ResetStreams();
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   return failed;
 }
 

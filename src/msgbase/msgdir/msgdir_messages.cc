@@ -149,7 +149,7 @@ bool MsgDirBase::ReadMessage(std::int32_t number, Message& message) {
   message.SyncAttributes(true);
   message.CompleteAddresses();
   stream_.reset();
-  message.MsgState = 2;
+  message.MsgState = Message::kStateRead;
   return false;
 }
 
@@ -274,7 +274,7 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
       return true;
     }
     if (SyncBaseDirectory(false)) return true;
-    message.MsgState = 3;
+    message.MsgState = Message::kStateWritten;
     // Like every other write, a gap filled counts one more.
     if (!append && count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
     count_ = std::max(count_, used);
@@ -294,7 +294,7 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
     const Status why = Os().LastError();
     return Fail(why.ok() ? Status(StatusKind::kIoError, BaseDirectory(), "sync failed") : why);
   }
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   if (count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
   return false;
 }
@@ -309,7 +309,7 @@ bool MsgDirBase::AppendMessage(Message& message) {
   if (batching_) {
     if (WriteMessageFile(temporary, message, false)) return true;
     batch_.push_back(BatchFile{temporary});
-    message.MsgState = 3;
+    message.MsgState = Message::kStateWritten;
     return false;
   }
   if (WriteMessageFile(temporary, message, true)) return true;
@@ -322,7 +322,7 @@ bool MsgDirBase::AppendMessage(Message& message) {
     return true;
   }
   if (SyncBaseDirectory(false)) return true;
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   count_ = std::max(count_, used);
   return false;
 }

@@ -127,7 +127,7 @@ bool PacketBase::ReadMessage(std::int32_t number, Message& message) {
   if (body_start < text_end && ReadText(message, body_start, text_end)) return true;
   message.SyncAttributes(true);
   message.CompleteAddresses();
-  message.MsgState = 2;
+  message.MsgState = Message::kStateRead;
   return false;
 }
 

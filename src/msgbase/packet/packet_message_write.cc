@@ -205,7 +205,7 @@ bool PacketBase::AppendMessage(Message& message) {
   TransferHeader(false, message);
   std::string packed;
   if (ComposeMessage(message, &packed) || AppendPacked(packed)) return true;
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   return false;
 }
 
@@ -241,7 +241,7 @@ bool PacketBase::WriteMessage(std::int32_t number, Message& message) {
   if (replace && batching_) return true;
   const bool failed = replace ? ReplaceMessage(number, packed) : AppendPacked(packed);
   if (failed) return true;
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   return false;
 }
 

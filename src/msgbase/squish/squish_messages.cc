@@ -221,7 +221,7 @@ bool SquishBase::ReadMessage(std::int32_t number, Message& message) {
   const std::optional<SquishMsgHeader> header =
       SquishMsgHeader::DecodeFrom(std::span<const std::uint8_t>(bytes).subspan(kFrameHeaderSize));
   if (!frame || !header || frame->frame_id != kSquishFrameId) {
-    message.MsgState = 4;
+    message.MsgState = Message::kStateRejected;
     return true;
   }
 
@@ -257,7 +257,7 @@ bool SquishBase::ReadMessage(std::int32_t number, Message& message) {
   message.Text.ClearError();
   message.SyncAttributes(true);
   message.CompleteAddresses();
-  message.MsgState = 2;
+  message.MsgState = Message::kStateRead;
   return false;
 }
 
@@ -555,7 +555,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
     batch_records_.push_back(record);
     frame_header_ = frame;
     index_record_ = record;
-    message.MsgState = 3;
+    message.MsgState = Message::kStateWritten;
     return false;
   }
 
@@ -590,7 +590,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   count_ = static_cast<std::int32_t>(h.num_msg);
   frame_header_ = frame;
   index_record_ = record;
-  message.MsgState = 3;
+  message.MsgState = Message::kStateWritten;
   return false;
 }
 
