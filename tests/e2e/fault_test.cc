@@ -48,11 +48,14 @@ TEST_P(FaultReportE2eTest, ReportsTheFaultAndExitsWithItsNumber) {
   EXPECT_NE(match[1].str(), "00000000");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultReportE2eTest,
-    ::testing::Values(FaultCase{"segv", 216, "C0000005"}, FaultCase{"div", 200, "C0000094"},
-                      FaultCase{"stack", 202, "C00000FD"}, FaultCase{"runerror", 213, nullptr}),
-    [](const ::testing::TestParamInfo<FaultCase>& param_info) { return std::string(param_info.param.fault); });
+INSTANTIATE_TEST_SUITE_P(Faults, FaultReportE2eTest,
+                         ::testing::Values(FaultCase{"segv", 216, "C0000005"},
+                                           FaultCase{"div", 200, "C0000094"},
+                                           FaultCase{"stack", 202, "C00000FD"},
+                                           FaultCase{"runerror", 213, nullptr}),
+                         [](const ::testing::TestParamInfo<FaultCase>& param_info) {
+                           return std::string(param_info.param.fault);
+                         });
 
 }  // namespace
 }  // namespace qlr::testing

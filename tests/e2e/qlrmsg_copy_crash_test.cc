@@ -94,7 +94,9 @@ class QlrmsgCopyCrashTest : public ::testing::TestWithParam<CopyCase> {
   }
 
   int Sources() const { return GetParam().source_messages; }
-  std::string Spec(const std::string& dir) { return CrashBaseSpec(GetParam().type, dir_.Path(dir)); }
+  std::string Spec(const std::string& dir) {
+    return CrashBaseSpec(GetParam().type, dir_.Path(dir));
+  }
   // The crash number message `n` of the destination must carry.
   int Expected(int n) const { return n <= kOwn ? kOwnFirst + n - 1 : n - kOwn; }
 
@@ -170,7 +172,7 @@ class QlrmsgCopyCrashTest : public ::testing::TestWithParam<CopyCase> {
   std::uintmax_t own_bytes_ = 0;
   std::uintmax_t full_bytes_ = 0;
   std::vector<std::string> reference_;  // what message n of a whole copy reads as
-  int none_ = 0, part_ = 0, all_ = 0;  // kills that left no, some, all source messages
+  int none_ = 0, part_ = 0, all_ = 0;   // kills that left no, some, all source messages
 };
 
 TEST_P(QlrmsgCopyCrashTest, KilledCopyLeavesAWholePrefixAndTheOwnMessages) {
@@ -180,7 +182,8 @@ TEST_P(QlrmsgCopyCrashTest, KilledCopyLeavesAWholePrefixAndTheOwnMessages) {
     const pid_t pid = StartCopy();
     std::this_thread::sleep_for(whole_run_ * (2 * i + 1) / (2 * kills));
     KillGroup(pid);
-    const int copied = CheckAfterKill("kill after " + std::to_string(i) + "/" + std::to_string(kills));
+    const int copied =
+        CheckAfterKill("kill after " + std::to_string(i) + "/" + std::to_string(kills));
     Tally(copied);
     if (i == kills / 2) CopyAgain(copied);
     if (HasFatalFailure()) return;
@@ -188,7 +191,8 @@ TEST_P(QlrmsgCopyCrashTest, KilledCopyLeavesAWholePrefixAndTheOwnMessages) {
   // Kills once the destination has grown by a share of what the copy adds.
   for (int quarter = 1; quarter <= 3; ++quarter) {
     Prepare();
-    const std::uintmax_t at = own_bytes_ + (full_bytes_ - own_bytes_) * static_cast<unsigned>(quarter) / 4;
+    const std::uintmax_t at =
+        own_bytes_ + (full_bytes_ - own_bytes_) * static_cast<unsigned>(quarter) / 4;
     KillWhenSeen(StartCopy(), [&] { return BytesIn(dir_.Path("dest")) >= at; });
     const int copied = CheckAfterKill("kill at " + std::to_string(quarter) + "/4 of the bytes");
     Tally(copied);

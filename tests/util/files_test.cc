@@ -199,16 +199,11 @@ TEST_F(FilesTest, CopyFileToReportsEveryWriteFailure) {
     PlatformOp op;
     int nth;
   } faults[] = {
-      {PlatformOp::kWrite, 1},
-      {PlatformOp::kWrite, 2},
-      {PlatformOp::kShortWrite, 3},
-      {PlatformOp::kRead, 2},
-      {PlatformOp::kCopyFrom, 1},
-      {PlatformOp::kSync, 1},
-      {PlatformOp::kOpenFile, 1},
-      {PlatformOp::kOpenFile, 2},
-      {PlatformOp::kSyncDirectory, 1},
-      {PlatformOp::kSetModifiedTime, 1},
+      {PlatformOp::kWrite, 1},         {PlatformOp::kWrite, 2},
+      {PlatformOp::kShortWrite, 3},    {PlatformOp::kRead, 2},
+      {PlatformOp::kCopyFrom, 1},      {PlatformOp::kSync, 1},
+      {PlatformOp::kOpenFile, 1},      {PlatformOp::kOpenFile, 2},
+      {PlatformOp::kSyncDirectory, 1}, {PlatformOp::kSetModifiedTime, 1},
   };
   for (const auto& fault : faults) {
     FaultInjectingPlatform faulty;
