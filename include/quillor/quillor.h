@@ -28,7 +28,7 @@
 //   platform/process_setup.h       IgnoreFileSizeSignal, for a program
 //                                  that copies bases
 //
-// Every operation that can fail returns true on FAILURE. The library reads
+// Operations that return bool return true on FAILURE. The library reads
 // and writes through the host's file system by itself: no set-up is needed
 // beyond InstallBuiltInFormats. The other installed headers come along
 // because the ones above include them (strings, streams, the file layer);
