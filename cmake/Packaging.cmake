@@ -1,4 +1,6 @@
-# Installation layout and the Debian package.
+# Installation layout and the Debian packages: quillor (install component
+# "programs", the layout below) and quillor-dev (component "dev", the
+# library; cmake/Library.cmake).
 #
 #   <prefix>/lib/quillor/qlr, qlrmsg   the programs
 #   <prefix>/lib/quillor/qlr.ctl       -> /etc/quillor/qlr.ctl
@@ -17,6 +19,7 @@
 # configuration under /etc and the lock under /var.
 
 include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME programs)
 
 set(QLR_PROGRAM_DIR lib/quillor)
 set(QLR_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quillor)
@@ -32,6 +35,7 @@ set(QLR_PACKAGING_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 set(QLR_PACKAGING_BINARY ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS qlr qlrmsg RUNTIME DESTINATION ${QLR_PROGRAM_DIR})
+include(${CMAKE_CURRENT_LIST_DIR}/Library.cmake)
 
 # A symbolic link made at install time under DESTDIR and the prefix of
 # that install (cpack stages with a prefix of its own).
@@ -92,16 +96,31 @@ file(CHMOD ${QLR_PACKAGING_BINARY}/prerm ${QLR_PACKAGING_BINARY}/postrm
                  WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
+# One .deb per component, each named as the package it holds.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL programs dev)
 set(CPACK_PACKAGE_NAME quillor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "quillor maintainers <maintainers@quillor.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rotation of FidoNet-technology message bases")
-set(CPACK_PACKAGE_DESCRIPTION
-    "quillor counts the messages of JAM, Squish, *.MSG and type-2 packet bases
+# Each description's first line is its package's summary (no common
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY: CPack would put it above both).
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME quillor)
+set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
+    "rotation of FidoNet-technology message bases
+quillor counts the messages of JAM, Squish, *.MSG and type-2 packet bases
 and rotates every base that has grown past a limit: it copies the base into
 a new numbered directory, empties it in place and, in pack mode, hands the
 copy to an archiver. A base is emptied only after its copy is on stable
 storage. qlrmsg lists, shows and copies single messages for scripts.")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME quillor-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+    "library for FidoNet-technology message bases (development files)
+The message-base library of quillor for C++20 programs: one object model
+over JAM, Squish, *.MSG directories and type-2 packets, with opening by
+base spec, whole-base copy and erase, FTN addresses and dates. Static
+libraries, headers, a CMake package (find_package(quillor), target
+quillor::msgbase) and a pkg-config file (quillor).")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Absolute destinations (/etc, /var) go into the package's tree too.
 set(CPACK_SET_DESTDIR ON)
@@ -111,9 +130,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The library dependencies (libc6, libstdc++6, libgcc-s1) are read from the
-# programs by dpkg-shlibdeps (package dpkg-dev).
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+# programs by dpkg-shlibdeps (package dpkg-dev). quillor-dev holds no
+# program: static libraries are linked into the caller's.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_CONTROL_EXTRA
     ${QLR_PACKAGING_BINARY}/conffiles ${QLR_PACKAGING_BINARY}/prerm ${QLR_PACKAGING_BINARY}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
