@@ -1,5 +1,6 @@
 #include "tools/qlrmsg/qlrmsg_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -25,6 +26,7 @@ constexpr std::string_view kUsage =
     "usage: qlrmsg list SPEC\n"
     "       qlrmsg show SPEC N\n"
     "       qlrmsg copy SRC DST\n"
+    "       qlrmsg check SPEC\n"
     "       qlrmsg --help\n"
     "\n"
     "SPEC names a message base: a type character and a path (#PATH for a\n"
@@ -308,6 +310,35 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
   return result;
 }
 
+// Reads the base of `spec` through its format's checker and prints the
+// findings; a missing base is reported like list reports it, and nothing
+// is ever made.
+int Check(std::string_view spec) {
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.too_long || parsed.format == nullptr || parsed.format->check == nullptr ||
+      !BaseExists(*parsed.format, parsed.path)) {
+    Complain(std::string(spec) + (parsed.too_long ? ": the path of the base or of one of its files "
+                                                    "passes 255 characters"
+                                  : parsed.format == nullptr ? ": not a base of a known format"
+                                  : parsed.format->check == nullptr
+                                      ? ": bases of this format cannot be checked"
+                                      : ": no such base"));
+    return kExitFailed;
+  }
+  const CheckReport report = parsed.format->check(BaseLocation(*parsed.format, parsed.path));
+  std::string out;
+  for (const Finding& finding : report.findings) {
+    std::string text = finding.text;
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+    out += std::to_string(finding.number) + "\t" + text + kLineEnd;
+  }
+  out += report.sound() ? "sound, " + std::to_string(report.messages) + " messages" + kLineEnd
+                        : std::to_string(report.findings.size()) + " problems" + kLineEnd;
+  WriteStdout(out);
+  return report.sound() ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 std::string_view UsageText() { return kUsage; }
@@ -323,7 +354,8 @@ int Run(const std::vector<std::string_view>& args) {
   if (command == "list" && operands == 1) return List(args[1]);
   if (command == "show" && operands == 2) return Show(args[1], args[2]);
   if (command == "copy" && operands == 2) return Copy(args[1], args[2]);
-  if (command == "list" || command == "show" || command == "copy") {
+  if (command == "check" && operands == 1) return Check(args[1]);
+  if (command == "list" || command == "show" || command == "copy" || command == "check") {
     return UsageError("wrong number of arguments for " + std::string(command));
   }
   return UsageError("unknown command: " + std::string(command));
