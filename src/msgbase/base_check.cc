@@ -5,6 +5,16 @@
 
 namespace qlr {
 
+void CheckReport::Add(std::int64_t number, std::string text) {
+  if (full()) return;
+  if (findings.size() == kMaxFindings) {
+    findings.push_back(Finding{
+        0, "more problems follow; the check lists the first " + std::to_string(kMaxFindings)});
+    return;
+  }
+  findings.push_back(Finding{number, std::move(text)});
+}
+
 bool CheckedFile::Open(std::string_view path, std::string_view label, CheckReport* report) {
   label_ = std::string(label);
   report_ = report;

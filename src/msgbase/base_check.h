@@ -23,15 +23,20 @@ struct Finding {
 };
 
 struct CheckReport {
+  // A base broken throughout (an index of garbage) would give a finding
+  // per record; past this many the rest are left out and the last finding
+  // says so, which keeps a hostile base from filling the memory.
+  static constexpr std::size_t kMaxFindings = 1000;
+
   std::vector<Finding> findings;
   // The messages the base holds as a reader counts them (deleted ones
   // excluded).
   std::int64_t messages = 0;
 
-  void Add(std::int64_t number, std::string text) {
-    findings.push_back(Finding{number, std::move(text)});
-  }
+  void Add(std::int64_t number, std::string text);
   bool sound() const { return findings.empty(); }
+  // True once the findings reached kMaxFindings: a check may stop.
+  bool full() const { return findings.size() > kMaxFindings; }
 };
 
 // A file of a base opened for reading only, with its size taken once:

@@ -110,6 +110,8 @@ const CheckCase kCases[] = {
     {"JamActiveMsgs", '!', [](const Files& f) { f.SetU32(".jhr", 12, 7); },
      "ActiveMsgs says 7, the headers hold 2", 0},
     {"JamPartialIndex", '!', [](const Files& f) { f.Cut(".jdx", 3); }, "partial index record", 0},
+    {"JamIndexOfGarbage", '!', [](const Files& f) { f.Put(".jdx", std::string(8 * 2000, 1)); },
+     "more problems follow; the check lists the first 1000", 0},
     {"JamMissingTexts", '!', [](const Files& f) { std::filesystem::remove(f.Path(".jdt")); },
      ".jdt is missing", 0},
     {"JamShortBaseHeader", '!', [](const Files& f) { f.Put(".jhr", "JAM"); },
@@ -119,6 +121,8 @@ const CheckCase kCases[] = {
     // and 20. Index record 1 is at .sqi offset 0.
     {"SquishNumMsg", '$', [](const Files& f) { f.SetU32(".sqd", 4, 5); },
      "NumMsg says 5, .sqi holds 2 index records", 0},
+    {"SquishIndexBeyondData", '$', [](const Files& f) { f.Put(".sqi", std::string(12 * 100, 0)); },
+     "index records, .sqd room for", 0},
     {"SquishHighMsg", '$', [](const Files& f) { f.SetU32(".sqd", 8, 9); },
      "HighMsg 9 differs from NumMsg 2", 0},
     {"SquishEndFrame", '$', [](const Files& f) { f.SetU32(".sqd", 120, 0x7FFFFFF0); },

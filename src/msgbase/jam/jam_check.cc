@@ -128,7 +128,7 @@ CheckReport CheckJamBase(std::string_view location) {
   std::uint64_t active = 0;
   std::unordered_map<std::uint64_t, std::int64_t> seen;
   std::vector<std::uint8_t> chunk;
-  for (std::uint64_t first = 0; first < records; first += kChunkRecords) {
+  for (std::uint64_t first = 0; first < records && !report.full(); first += kChunkRecords) {
     const std::uint64_t n = std::min(records - first, kChunkRecords);
     chunk.resize(n * kRecord);
     if (!index.Read(first * kRecord, chunk)) return report;

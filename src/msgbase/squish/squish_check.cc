@@ -141,12 +141,19 @@ CheckReport CheckSquishBase(std::string_view location) {
                       Num(data.size()) + " bytes)");
   }
 
-  // The index first: it gives the frames their message numbers.
-  std::vector<std::uint8_t> index_bytes(records * kRecord);
+  // The index first: it gives the frames their message numbers. Records
+  // beyond the frames that .sqd could hold point at no frame anyway, and
+  // are not read: the index could be far larger than the data.
+  const std::uint64_t possible = data.size() / kFrameHeader;
+  if (records > possible) {
+    report.Add(0, ".sqi holds " + Num(records) + " index records, .sqd room for " + Num(possible) +
+                      " frames");
+  }
+  std::vector<std::uint8_t> index_bytes(std::min(records, possible) * kRecord);
   if (!index_bytes.empty() && !index.Read(0, index_bytes)) return report;
   std::vector<std::uint64_t> offsets;
   std::unordered_map<std::uint64_t, std::int64_t> numbers;
-  for (std::uint64_t i = 0; i < records; ++i) {
+  for (std::uint64_t i = 0; i < index_bytes.size() / kRecord; ++i) {
     const std::optional<SquishIndexRecord> record = SquishIndexRecord::DecodeFrom(
         std::span<const std::uint8_t>(index_bytes).subspan(i * kRecord));
     offsets.push_back(record ? record->offset : 0);
