@@ -140,7 +140,7 @@ TEST_F(QlrmsgTest, CheckPrintsOneLinePerProblemAndExitsByTheVerdict) {
   Store("area", 1, first);
   const ProgramResult sound = Run({"check", Spec("area")});
   EXPECT_EQ(sound.exit_code, 0) << sound.err;
-  EXPECT_EQ(sound.out, "sound, 1 messages\n");
+  EXPECT_EQ(sound.out, "sound, 1 message\n");
 
   dir_.WriteFile("area/3.msg", first.Bytes().substr(0, 10));
   dir_.WriteFile("area/abc.msg", first.Bytes());

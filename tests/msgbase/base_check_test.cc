@@ -108,7 +108,7 @@ const CheckCase kCases[] = {
     {"JamSubfieldOverrun", '!', [](const Files& f) { f.SetU32(".jhr", 1024 + 76 + 4, 0xFFFF); },
      "of 65535 bytes overruns SubfieldLen", 1},
     {"JamActiveMsgs", '!', [](const Files& f) { f.SetU32(".jhr", 12, 7); },
-     "ActiveMsgs says 7, the headers hold 2", 0},
+     "ActiveMsgs says 7, the headers hold 3", 0},
     {"JamPartialIndex", '!', [](const Files& f) { f.Cut(".jdx", 3); }, "partial index record", 0},
     {"JamIndexOfGarbage", '!', [](const Files& f) { f.Put(".jdx", std::string(8 * 2000, 1)); },
      "more problems follow; the check lists the first 1000", 0},
@@ -120,11 +120,11 @@ const CheckCase kCases[] = {
     // 120; a frame header holds NextFrame at 4 and the lengths at 12, 16
     // and 20. Index record 1 is at .sqi offset 0.
     {"SquishNumMsg", '$', [](const Files& f) { f.SetU32(".sqd", 4, 5); },
-     "NumMsg says 5, .sqi holds 2 index records", 0},
+     "NumMsg says 5, .sqi holds 3 index records", 0},
     {"SquishIndexBeyondData", '$', [](const Files& f) { f.Put(".sqi", std::string(12 * 100, 0)); },
      "index records, .sqd room for", 0},
     {"SquishHighMsg", '$', [](const Files& f) { f.SetU32(".sqd", 8, 9); },
-     "HighMsg 9 differs from NumMsg 2", 0},
+     "HighMsg 9 differs from NumMsg 3", 0},
     {"SquishEndFrame", '$', [](const Files& f) { f.SetU32(".sqd", 120, 0x7FFFFFF0); },
      "EndFrame 2147483632 lies past the end of .sqd", 0},
     {"SquishChainLoops", '$',
@@ -147,14 +147,13 @@ const CheckCase kCases[] = {
     {"SquishCtrlLengthPastMessage", '$',
      [](const Files& f) { f.SetU32(".sqd", f.FirstFrame() + 20, 0xFFFFFF); },
      "too short for the message header and CtrlLength", 1},
-    // Packets: the first message starts at offset 58; the delete has
-    // left two messages.
+    // Packets: the first message starts at offset 58.
     {"PacketHalfTerminator", 'P', [](const Files& f) { f.Cut(".pkt", 1); },
      "ends inside a message type word", 0},
     {"PacketNoTerminator", 'P', [](const Files& f) { f.Cut(".pkt", 2); },
      "ends without its terminating zero word", 0},
     {"PacketUnterminatedText", 'P', [](const Files& f) { f.Cut(".pkt", 3); },
-     "its text has no terminating NUL", 2},
+     "its text has no terminating NUL", 3},
     {"PacketBytesAfterTerminator", 'P',
      [](const Files& f) { f.Put(".pkt", f.Bytes(".pkt") + "xyz"); },
      "3 bytes follow the terminating zero word", 0},
@@ -182,20 +181,23 @@ TEST_P(BaseCheckTest, FindsWhatIsBroken) {
   const CheckCase& c = GetParam();
   const std::string path = dir_.Path(c.type == 'P' ? "area.pkt" : "area");
   const std::string spec = std::string(1, c.type) + path;
-  // Three messages written and the second deleted: a base as the library
-  // leaves it, freed space and gaps included.
+  // Three messages written, the second deleted and a fourth written into
+  // what the delete freed: a base as the library leaves it, freed space,
+  // reused frames and gaps included.
   {
     std::unique_ptr<MessageBase> base = OpenBase(spec);
     ASSERT_NE(base, nullptr);
-    for (const char* subject : {"one", "two", "three"}) {
+    const auto append = [&base](const char* subject) {
       Message m;
       m.Subject = subject;
       m.To = "Sysop";
       m.Date = "01 Jan 24  12:00:00";
       m.Text.Write("Body\r", 5);
       ASSERT_FALSE(base->AppendMessage(m)) << subject;
-    }
+    };
+    for (const char* subject : {"one", "two", "six"}) append(subject);
     ASSERT_FALSE(base->DeleteMessage(2));
+    append("ten");
   }
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   ASSERT_NE(parsed.format, nullptr);
@@ -209,7 +211,7 @@ TEST_P(BaseCheckTest, FindsWhatIsBroken) {
   for (const Finding& f : report.findings) all += std::to_string(f.number) + "\t" + f.text + "\n";
   if (c.finding.empty()) {
     EXPECT_TRUE(report.sound()) << all;
-    EXPECT_EQ(report.messages, 2);
+    EXPECT_EQ(report.messages, 3);
   } else {
     bool found = false;
     for (const Finding& f : report.findings) {

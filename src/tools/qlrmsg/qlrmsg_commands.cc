@@ -55,6 +55,11 @@ constexpr std::string_view kUsage =
     "      with its SEEN-BY and PATH lines, and prints \"copied K\" once\n"
     "      all K are on stable storage. It stops at the first message that\n"
     "      cannot be written.\n"
+    "check reads every file of SPEC, writing, creating and locking nothing,\n"
+    "      and prints a line per problem: the message number (0 for the base\n"
+    "      as a whole), a TAB and what is wrong. The last line is \"sound, N\n"
+    "      messages\" (exit code 0) or \"K problems\" (exit code 1), in the\n"
+    "      singular for 1.\n"
     "\n"
     "Every line of output ends in a single LF, on every platform. Reasons\n"
     "for failures go to standard error as \"qlrmsg: ...\" lines.\n"
@@ -315,14 +320,18 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
 // is ever made.
 int Check(std::string_view spec) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.too_long || parsed.format == nullptr || parsed.format->check == nullptr ||
-      !BaseExists(*parsed.format, parsed.path)) {
-    Complain(std::string(spec) + (parsed.too_long ? ": the path of the base or of one of its files "
-                                                    "passes 255 characters"
-                                  : parsed.format == nullptr ? ": not a base of a known format"
-                                  : parsed.format->check == nullptr
-                                      ? ": bases of this format cannot be checked"
-                                      : ": no such base"));
+  std::string_view refused;
+  if (parsed.too_long) {
+    refused = ": the path of the base or of one of its files passes 255 characters";
+  } else if (parsed.format == nullptr) {
+    refused = ": not a base of a known format";
+  } else if (parsed.format->check == nullptr) {
+    refused = ": bases of this format cannot be checked";
+  } else if (!BaseExists(*parsed.format, parsed.path)) {
+    refused = ": no such base";
+  }
+  if (!refused.empty()) {
+    Complain(std::string(spec) + std::string(refused));
     return kExitFailed;
   }
   const CheckReport report = parsed.format->check(BaseLocation(*parsed.format, parsed.path));
@@ -333,8 +342,11 @@ int Check(std::string_view spec) {
         text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
     out += std::to_string(finding.number) + "\t" + text + kLineEnd;
   }
-  out += report.sound() ? "sound, " + std::to_string(report.messages) + " messages" + kLineEnd
-                        : std::to_string(report.findings.size()) + " problems" + kLineEnd;
+  const auto counted = [](std::size_t n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s") + kLineEnd;
+  };
+  out += report.sound() ? "sound, " + counted(static_cast<std::size_t>(report.messages), "message")
+                        : counted(report.findings.size(), "problem");
   WriteStdout(out);
   return report.sound() ? kExitOk : kExitFailed;
 }
