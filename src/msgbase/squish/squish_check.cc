@@ -66,13 +66,17 @@ void CheckLengths(std::uint64_t offset, const SquishFrameHeader& frame, const Ch
 Chain WalkChain(CheckedFile& data, std::uint64_t first, std::uint16_t type, std::string_view name,
                 const std::unordered_map<std::uint64_t, std::int64_t>& numbers,
                 CheckReport* report) {
+  const auto number_of = [&numbers](std::uint64_t offset) -> std::int64_t {
+    const auto found = numbers.find(offset);
+    return found == numbers.end() ? 0 : found->second;
+  };
   Chain chain;
   std::uint64_t previous = 0;
   for (std::uint64_t offset = first; offset != 0;) {
-    const auto found = numbers.find(offset);
-    const std::int64_t number = found == numbers.end() ? 0 : found->second;
+    // A bad link is the fault of the frame that holds it.
+    const std::int64_t linking = number_of(previous);
     if (chain.frames.contains(offset)) {
-      report->Add(number, "the " + std::string(name) + " chain loops back to " + At(offset));
+      report->Add(linking, "the " + std::string(name) + " chain loops back to " + At(offset));
       break;
     }
     // More frames than headers fit in the file: frames that overlap.
@@ -80,12 +84,13 @@ Chain WalkChain(CheckedFile& data, std::uint64_t first, std::uint16_t type, std:
       report->Add(0, "the " + std::string(name) + " chain holds more frames than .sqd can");
       break;
     }
+    const std::int64_t number = number_of(offset);
     const std::optional<SquishFrameHeader> frame = FrameAt(data, offset);
     if (!frame) {
-      report->Add(number, "the " + std::string(name) + " chain leads to offset " + Num(offset) +
-                              (data.Holds(offset, kFrameHeader) && offset >= kSquishFirstFrame
-                                   ? ", where no frame is"
-                                   : ", outside the frames of .sqd"));
+      report->Add(linking, "the " + std::string(name) + " chain leads to offset " + Num(offset) +
+                               (data.Holds(offset, kFrameHeader) && offset >= kSquishFirstFrame
+                                    ? ", where no frame is"
+                                    : ", outside the frames of .sqd"));
       break;
     }
     if (frame->frame_type != type) {
