@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "msgbase/format_registry.h"
 #include "msgbase/formats/all_formats.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
@@ -126,6 +127,14 @@ void ReadPacketHeader(MessageBase& base) {
 void ExerciseBase(MemoryDisk& disk, std::string_view spec, std::size_t input_size,
                   std::uint8_t delete_pick, bool packet) {
   InstallFormatsOnce();
+  // The check reads the hostile files first, as they were left: it must
+  // neither crash nor change a byte.
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format != nullptr && parsed.format->check != nullptr) {
+    const std::uint64_t used = disk.platform().UsedBytes();
+    (void)parsed.format->check(BaseLocation(*parsed.format, parsed.path));
+    Require(disk.platform().UsedBytes() == used, "a check writes nothing");
+  }
   {
     const std::unique_ptr<MessageBase> base = OpenBase(spec);
     if (base == nullptr) return;

@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "msgbase/base_check.h"
 #include "msgbase/message_base.h"
 #include "support/short_string.h"
 
@@ -77,6 +78,8 @@ struct FormatDescriptor {
   BaseEraser erase = nullptr;
   // Null: the format's erase leaves nothing behind when interrupted.
   BaseRecoverer recover = nullptr;
+  // Null: bases of the format cannot be checked by this build.
+  BaseChecker check = nullptr;
 };
 
 // Makes `formats` the known formats; they must outlive every use. Type

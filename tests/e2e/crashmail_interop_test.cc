@@ -279,7 +279,12 @@ class CrashmailInteropTest : public ::testing::Test {
             jam};
   }
   void CheckTossed() {
-    for (const Expected& e : TossedMessages()) Compare(e, OnlyMessage(e.spec), e.spec);
+    for (const Expected& e : TossedMessages()) {
+      Compare(e, OnlyMessage(e.spec), e.spec);
+      // A base the tosser wrote checks sound.
+      const ProgramResult check = Qlrmsg({"check", e.spec});
+      EXPECT_EQ(check.exit_code, 0) << e.spec << ":\n" << check.out << check.err;
+    }
     // Nothing was judged bad.
     EXPECT_TRUE(fs::is_empty(ours_->Path("bad"))) << ours_->Log();
   }

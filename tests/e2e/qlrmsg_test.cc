@@ -134,6 +134,32 @@ TEST_F(QlrmsgTest, BasesThatCannotBeUsedAreReportedAndNotCreated) {
   EXPECT_EQ(dir_.ReadFile("jam/area.jdt"), "texts");
 }
 
+TEST_F(QlrmsgTest, CheckPrintsOneLinePerProblemAndExitsByTheVerdict) {
+  StoredMessage first;
+  first.text = "Hello\r";
+  Store("area", 1, first);
+  const ProgramResult sound = Run({"check", Spec("area")});
+  EXPECT_EQ(sound.exit_code, 0) << sound.err;
+  EXPECT_EQ(sound.out, "sound, 1 message\n");
+
+  dir_.WriteFile("area/3.msg", first.Bytes().substr(0, 10));
+  dir_.WriteFile("area/abc.msg", first.Bytes());
+  const ProgramResult broken = Run({"check", Spec("area")});
+  EXPECT_EQ(broken.exit_code, 1) << broken.err;
+  EXPECT_EQ(broken.out,
+            "3\t3.msg is too short for a message header (10 of 190 bytes)\n"
+            "0\tabc.msg: the name is not a message number\n"
+            "2 problems\n");
+  EXPECT_EQ(broken.err, "");
+
+  const ProgramResult missing = Run({"check", "$" + dir_.Path("nothere")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("no such base"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(dir_.Path("nothere.sqd")));
+  EXPECT_EQ(Run({"check"}).exit_code, 2);
+  EXPECT_EQ(Run({"check", Spec("area"), "1"}).exit_code, 2);
+}
+
 TEST_F(QlrmsgTest, ShowPrintsEveryFieldInRecordOrder) {
   StoredMessage m;
   m.text = kNetmailText;

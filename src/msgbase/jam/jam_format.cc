@@ -3,6 +3,7 @@
 #include "msgbase/copy_manifest.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/jam/jam_base.h"
+#include "msgbase/jam/jam_check.h"
 
 #include <array>
 #include <memory>
@@ -42,6 +43,7 @@ const FormatDescriptor& JamFormat() {
       .lock_extension = ".jhr",
       .construct = &NewJamBase,
       .erase = &EraseJam,
+      .check = &CheckJamBase,
   };
   return kFormat;
 }

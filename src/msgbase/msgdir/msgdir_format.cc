@@ -2,6 +2,7 @@
 
 #include "msgbase/msgdir/erase_aside.h"
 #include "msgbase/msgdir/msgdir_base.h"
+#include "msgbase/msgdir/msgdir_check.h"
 #include "msgbase/msgdir/msgdir_eraser.h"
 #include "util/paths.h"
 
@@ -29,6 +30,7 @@ const FormatDescriptor& MsgDirFormat() {
       .construct = &NewMsgDirBase,
       .erase = &EraseMsgDir,
       .recover = &PutBackAside,
+      .check = &CheckMsgDir,
   };
   return kFormat;
 }

@@ -4,6 +4,7 @@
 #include "msgbase/file_set_check.h"
 #include "msgbase/ftn_date.h"
 #include "msgbase/packet/packet_base.h"
+#include "msgbase/packet/packet_check.h"
 #include "msgbase/packet/packet_records.h"
 #include "platform/platform.h"
 #include "util/files.h"
@@ -93,6 +94,7 @@ const FormatDescriptor& PacketFormat() {
       .lock_extension = {},
       .construct = &NewPacketBase,
       .erase = &ErasePacket,
+      .check = &CheckPacket,
   };
   return kFormat;
 }

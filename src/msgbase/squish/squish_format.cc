@@ -3,6 +3,7 @@
 #include "msgbase/copy_manifest.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/squish/squish_base.h"
+#include "msgbase/squish/squish_check.h"
 
 #include <array>
 #include <memory>
@@ -41,6 +42,7 @@ const FormatDescriptor& SquishFormat() {
       .lock_extension = ".sqd",
       .construct = &NewSquishBase,
       .erase = &EraseSquish,
+      .check = &CheckSquishBase,
   };
   return kFormat;
 }

@@ -1,0 +1,59 @@
+#include "msgbase/base_check.h"
+
+#include <optional>
+#include <string>
+
+namespace qlr {
+
+void CheckReport::Add(std::int64_t number, std::string text) {
+  if (full()) return;
+  if (findings.size() == kMaxFindings) {
+    findings.push_back(Finding{
+        0, "more problems follow; the check lists the first " + std::to_string(kMaxFindings)});
+    return;
+  }
+  findings.push_back(Finding{number, std::move(text)});
+}
+
+bool CheckedFile::Open(std::string_view path, std::string_view label, CheckReport* report) {
+  label_ = std::string(label);
+  report_ = report;
+  const std::optional<FileStatus> status = Os().Stat(path);
+  if (!status) {
+    report->Add(0, label_ + " is missing");
+    return false;
+  }
+  if (!status->is_regular) {
+    report->Add(0, label_ + " is not a regular file");
+    return false;
+  }
+  handle_ = Os().OpenFile(path, OpenMode::kRead);
+  if (handle_ == nullptr) {
+    report->Add(0, label_ + " cannot be opened: " + Os().LastError().ToString());
+    return false;
+  }
+  if (!handle_->Size(&size_)) {
+    report->Add(0, label_ + " cannot be examined: " + handle_->LastError().ToString());
+    handle_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool CheckedFile::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (handle_ == nullptr) return false;
+  std::size_t got = 0;
+  if (!handle_->ReadAt(offset, out.data(), out.size(), &got)) {
+    report_->Add(0, label_ + " cannot be read at offset " + std::to_string(offset) + ": " +
+                        handle_->LastError().ToString());
+    return false;
+  }
+  if (got != out.size()) {
+    report_->Add(0, label_ + " ended at offset " + std::to_string(offset + got) +
+                        " while it was read (it shrank)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qlr
