@@ -1,6 +1,5 @@
-// JAM writes beside other writers and on bases they damaged: appends that
-// never replace, two objects taking turns, bases a write must refuse,
-// batches under one lock, and the fields other programs read.
+// JAM writes on bases other writers damaged or read: bases a write must
+// refuse, and the fields other programs read.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -35,68 +34,6 @@ bool Put(JamBase& base, std::int32_t number, std::string_view subject) {
   Message m;
   FillMessage(m, subject, "text\r");
   return number == 0 ? base.AppendMessage(m) : base.WriteMessage(number, m);
-}
-
-std::string Subjects(JamBase& base) {
-  std::string out;
-  for (std::int32_t n = 1; n <= base.Count(); ++n) {
-    Message m;
-    out += (base.ReadMessage(n, m) ? std::string("-") : m.Subject.str()) + ";";
-  }
-  return out;
-}
-
-TEST(JamWritersTest, TwoObjectsTakingTurnsLoseNothing) {
-  for (const bool mandatory : {false, true}) {
-    SCOPED_TRACE(mandatory ? "mandatory locks" : "advisory locks");
-    MemoryPlatform disk;
-    ScopedPlatform installed(disk);
-    testing::MakeBase(kBase, 3);
-    disk.SetMandatoryLocks(mandatory);
-    JamBase a, b;
-    ASSERT_FALSE(a.Open(kBase) || b.Open(kBase));
-    // b still counts 3: its append must not land on a's message 4.
-    ASSERT_FALSE(Put(a, 0, "A1"));
-    ASSERT_FALSE(Put(b, 0, "B1"));
-    ASSERT_FALSE(Put(a, 1, "A replaces 1"));
-    ASSERT_FALSE(b.DeleteMessage(2));
-    ASSERT_FALSE(Put(a, 0, "A2"));
-    ASSERT_FALSE(Put(b, 4, "B replaces 4"));
-    ASSERT_FALSE(b.BeginBatch());
-    ASSERT_FALSE(Put(b, 0, "B2"));
-    ASSERT_FALSE(Put(b, 0, "B3"));
-    ASSERT_FALSE(b.EndBatch());
-    ASSERT_FALSE(Put(a, 0, "A3"));
-    EXPECT_EQ(Subjects(a), "A replaces 1;-;Message 3;B replaces 4;B1;A2;B2;B3;A3;");
-    EXPECT_EQ(a.BaseHeader().ActiveMsgs, 8u);
-    EXPECT_EQ(a.BaseHeader().ModCounter, 4u + 9u);
-  }
-}
-
-TEST(JamWritersTest, BatchHoldsTheLockAndCommitsOnlyWhenEnded) {
-  MemoryPlatform disk;
-  ScopedPlatform installed(disk);
-  testing::MakeBase(kBase, 2);
-  const std::vector<std::string> before = Files(disk);
-  JamBase other;
-  ASSERT_FALSE(other.Open(kBase));
-  other.SetLockTimeout(0);
-  {
-    JamBase base;
-    ASSERT_FALSE(base.Open(kBase));
-    ASSERT_FALSE(base.BeginBatch());
-    ASSERT_FALSE(Put(base, 0, "planned"));
-    EXPECT_EQ(base.Count(), 3);
-    EXPECT_TRUE(Put(other, 0, "waits"));  // the batch holds the lock
-    EXPECT_TRUE(Put(base, 1, "no writes inside a batch"));
-    EXPECT_TRUE(base.DeleteMessage(1));
-    EXPECT_TRUE(base.BeginBatch());
-  }  // dropped without EndBatch: nothing of it is referenced
-  JamBase reader;
-  ASSERT_FALSE(reader.Open(kBase));
-  EXPECT_EQ(Subjects(reader), "Message 1;Message 2;");
-  EXPECT_EQ(Files(disk), before);
-  EXPECT_FALSE(Put(other, 0, "after"));
 }
 
 // Each row damages a base of three messages. Every write path refuses it
