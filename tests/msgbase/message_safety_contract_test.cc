@@ -391,6 +391,41 @@ TEST_P(MessageSafetyContractTest, ACrashAtAnyCallLeavesTheBaseAsBeforeOrAsAfter)
   }
 }
 
+TEST_P(MessageSafetyContractTest, AnObjectNotOpenAndNumbersOutsideTheBaseAreRefused) {
+  const std::unique_ptr<Env> env = MakeEnv();
+  ScopedPlatform installed(env->disk);
+  const View before = ViewOf(F(), env->disk);
+  Message m;
+  m.From = "untouched";
+  const std::unique_ptr<MessageBase> closed = F().make();
+  EXPECT_TRUE(closed->WriteMessage(1, m));
+  EXPECT_TRUE(closed->ReadMessage(1, m));
+  EXPECT_TRUE(closed->DeleteMessage(1));
+  const std::unique_ptr<MessageBase> base = F().make();
+  ASSERT_FALSE(base->Open(F().open_path));
+  for (const std::int32_t number : {-3, 0}) {
+    EXPECT_TRUE(base->WriteMessage(number, m)) << number;
+    EXPECT_TRUE(base->DeleteMessage(number)) << number;
+  }
+  for (const std::int32_t number : {-1, 0, 4, 5}) {
+    EXPECT_TRUE(base->ReadMessage(number, m)) << number;
+    EXPECT_EQ(m.From, "untouched");
+  }
+  EXPECT_TRUE(base->DeleteMessage(4));
+  EXPECT_EQ(base->Count(), 3);
+  EXPECT_EQ(ViewOf(F(), env->disk), before);
+  // Nor is a number of a base created empty.
+  MemoryPlatform fresh;
+  fresh.SetBackslashIsSeparator(kHostIsWindows);
+  ScopedPlatform on_fresh(fresh);
+  const std::unique_ptr<MessageBase> empty = F().make();
+  ASSERT_FALSE(empty->Create(F().open_path));
+  EXPECT_TRUE(empty->ReadMessage(1, m));
+  EXPECT_TRUE(empty->DeleteMessage(1));
+  EXPECT_TRUE(empty->WriteMessage(0, m));
+  EXPECT_EQ(m.From, "untouched");
+}
+
 // The durability of the disk is not what the large base measures: a sync
 // would copy the whole memory file every time.
 class SyncFreeFile final : public testing::ForwardingFile {

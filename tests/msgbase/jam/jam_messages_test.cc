@@ -205,26 +205,6 @@ TEST_F(JamMessagesTest, DeleteKeepsCountAndMarksIndexAndHeader) {
   EXPECT_EQ(back.Subject, "Revived");
 }
 
-TEST_F(JamMessagesTest, OperationsOnAnUnusableBaseOrNumberFail) {
-  JamBase closed;
-  Message m;
-  FillMessage(m, "x", "");
-  EXPECT_TRUE(closed.WriteMessage(1, m));
-  EXPECT_TRUE(closed.ReadMessage(1, m));
-  EXPECT_TRUE(closed.DeleteMessage(1));
-
-  testing::MakeBase(kBase, 1);
-  JamBase base;
-  ASSERT_FALSE(base.Open(kBase));
-  EXPECT_TRUE(base.WriteMessage(0, m));
-  EXPECT_TRUE(base.WriteMessage(-3, m));
-  EXPECT_TRUE(base.DeleteMessage(0));
-  EXPECT_TRUE(base.DeleteMessage(2));
-  EXPECT_TRUE(base.ReadMessage(0, m));
-  EXPECT_TRUE(base.ReadMessage(2, m));
-  EXPECT_EQ(base.Count(), 1);
-}
-
 TEST_F(JamMessagesTest, EmptyReceiverGivesToCrcOfAllOnes) {
   JamBase base;
   ASSERT_FALSE(base.Create(kBase));

@@ -584,17 +584,5 @@ TEST_F(SquishMessagesTest, DetectsChainsThatLoop) {
   }
 }
 
-TEST_F(SquishMessagesTest, RefusesOperationsOnABaseThatIsNotOpen) {
-  SquishBase base;
-  Message m;
-  EXPECT_TRUE(base.ReadMessage(1, m));
-  EXPECT_TRUE(base.WriteMessage(1, m));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  ASSERT_FALSE(base.Create(kSquishPath));
-  EXPECT_TRUE(base.ReadMessage(1, m));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  EXPECT_TRUE(base.WriteMessage(0, m));
-}
-
 }  // namespace
 }  // namespace qlr
