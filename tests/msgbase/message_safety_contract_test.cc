@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "contract_formats.h"
 #include "msgbase/ftn_date.h"
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/message.h"
@@ -26,6 +27,7 @@
 #include "msgbase/open_base.h"
 #include "msgbase/squish/squish_base.h"
 #include "platform/host.h"
+#include "testing/corruption.h"
 #include "testing/fault_sweep.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
@@ -39,8 +41,24 @@ using testing::FaultRun;
 using testing::MemoryPlatform;
 using testing::PlatformOp;
 
-// In the host's style: the base code splits paths at the host's separator.
-const std::string kPath = "/b" + std::string(1, PathSeparator()) + "area";
+const std::string& kPath = testing::kContractPath;
+
+// The base as a fresh reader finds it (Os() the disk that holds it).
+struct View {
+  bool opens = false;
+  std::int32_t count = 0;
+  std::vector<std::string> messages;  // "-": does not read
+  std::vector<std::string> files;     // path and bytes, where they are the view
+
+  friend bool operator==(const View&, const View&) = default;
+};
+
+std::string ToString(const View& view) {
+  std::string out = view.opens ? "opens, count " + std::to_string(view.count) : "does not open";
+  for (const std::string& m : view.messages) out += "\n  " + m;
+  for (const std::string& f : view.files) out += "\n  file " + f;
+  return out;
+}
 
 // A call that operations must reach at least `runs` times in a sweep:
 // every operation, every writing one ("writes") or the one named.
@@ -80,6 +98,26 @@ struct FormatTraits {
   const char* stat_faults_not_yet_safe = nullptr;
   std::vector<std::string> stat_unsafe_ops;
   int large_count = 0;  // 0: kManyMessages
+  // The file (of the base path and this extension) an operation writes in
+  // place: it stays the same file, never replaced by another.
+  const char* kept_in_place = nullptr;
+  // What the next writer must find after a crash, beyond what it reads;
+  // and why it does not yet after a crash in the operations named.
+  void (*after_crash)(MemoryPlatform& disk) = nullptr;
+  const char* after_crash_not_yet_safe = nullptr;
+  std::vector<std::string> after_crash_unsafe_ops;
+  // A message cut short is refused or read with its whole header.
+  bool cut_keeps_headers = true;
+  // The files of a base of three messages (the base path and these
+  // suffixes), cut at every length and flipped at every byte from
+  // `flip_from` (the part of the file a reader interprets) to `flip_to`
+  // (0: its end); and what the view of the damaged base must show.
+  std::vector<std::string> files;
+  std::vector<std::uint64_t> flip_from, flip_to;
+  void (*check_cut)(std::size_t file, std::uint64_t length, const View& seen,
+                    const View& whole) = nullptr;
+  void (*check_flip)(std::size_t file, std::uint64_t at, const View& seen,
+                     const View& whole) = nullptr;
   std::vector<Reach> fault_reach;
   std::vector<Reach> crash_reach;
   // What the format keeps about a large base beyond its messages.
@@ -119,6 +157,8 @@ void FillMessage(Message& m, const std::string& tag) {
   m.AttrFlags[0] = true;  // Pvt
   m.AttrFlags[4] = true;  // Att
   m.ExtFlags[kExtZoneGate] = true;
+  // The second message is an echomail: an area line and no netmail kludges.
+  if (tag == "m2") m.Area = "TEST";
   AddLine(m.Kludges, "\001", "CHRS: IBMPC 2");
   AddLine(m.TrailLines, "\001Via ", "2:5020/1 @20210305.102030");
   const std::string body = "Body of " + tag + "\rsecond line\r";
@@ -152,24 +192,7 @@ bool IsTemporary(const FormatTraits& f, const std::string& path) {
   return f.temp_suffix != nullptr && path.ends_with(f.temp_suffix);
 }
 
-// The base as a fresh reader finds it (Os() the disk that holds it).
-struct View {
-  bool opens = false;
-  std::int32_t count = 0;
-  std::vector<std::string> messages;  // "-": does not read
-  std::vector<std::string> files;     // path and bytes, where they are the view
-
-  friend bool operator==(const View&, const View&) = default;
-};
-
-std::string ToString(const View& view) {
-  std::string out = view.opens ? "opens, count " + std::to_string(view.count) : "does not open";
-  for (const std::string& m : view.messages) out += "\n  " + m;
-  for (const std::string& f : view.files) out += "\n  file " + f;
-  return out;
-}
-
-View ViewOf(const FormatTraits& f, const MemoryPlatform& disk) {
+View ViewOf(const FormatTraits& f, const MemoryPlatform& disk, std::int32_t most = 1000) {
   View view;
   if (f.files_are_the_view) {
     for (const std::string& path : disk.ListTree()) {
@@ -181,7 +204,7 @@ View ViewOf(const FormatTraits& f, const MemoryPlatform& disk) {
   if (base == nullptr) return view;
   view.opens = true;
   view.count = base->Count();
-  for (std::int32_t n = 1; n <= view.count && n <= 1000; ++n) {
+  for (std::int32_t n = 1; n <= view.count && n <= most; ++n) {
     Message m;
     view.messages.push_back(base->ReadMessage(n, m) ? "-" : Describe(m));
   }
@@ -216,6 +239,10 @@ const Operation kOperations[] = {
     {"append", true, [](MessageBase& base, const FormatTraits&) { return Put(base, 0, "new"); }},
     {"replace", true, [](MessageBase& base, const FormatTraits&) { return Put(base, 2, "new"); }},
     {"delete", false, [](MessageBase& base, const FormatTraits&) { return base.DeleteMessage(2); }},
+    {"delete the first", false,
+     [](MessageBase& base, const FormatTraits&) { return base.DeleteMessage(1); }},
+    {"delete the last", false,
+     [](MessageBase& base, const FormatTraits&) { return base.DeleteMessage(3); }},
     {"write under the base's lock", true,
      [](MessageBase& base, const FormatTraits& f) { return f.lock(base) || Put(base, 2, "new"); },
      [](const FormatTraits& f) { return f.lock != nullptr; }},
@@ -258,8 +285,13 @@ class MessageSafetyContractTest : public ::testing::TestWithParam<FormatTraits> 
     env.opened = !base->Open(F().open_path);
     if (!env.opened) return;
     env.count_at_open = base->Count();
+    const std::string kept = kPath + (F().kept_in_place ? F().kept_in_place : "");
+    const auto file_before = env.disk.Stat(kept);
     env.failed = op.run(*base, F());
     env.count_after = base->Count();
+    if (F().kept_in_place != nullptr && file_before) {
+      EXPECT_EQ(env.disk.Stat(kept).value_or(FileStatus{}).file_index, file_before->file_index);
+    }
   }
 
   struct Expected {
@@ -382,10 +414,81 @@ TEST_P(MessageSafetyContractTest, ACrashAtAnyCallLeavesTheBaseAsBeforeOrAsAfter)
                   EXPECT_EQ(ViewOf(F(), env.disk), e.after);
                 }
               }
+              // Last: it writes.
+              const auto& unsafe = F().after_crash_unsafe_ops;
+              if (std::count(unsafe.begin(), unsafe.end(), op->name) != 0) {
+                RecordProperty("not_yet_safe", F().after_crash_not_yet_safe);
+              } else if (F().after_crash != nullptr) {
+                F().after_crash(env.disk);
+              }
             },
             keeps);
         EXPECT_TRUE(report.completed);
         ExpectReached(F().crash_reach, *op, call, crashed);
+      }
+    }
+  }
+}
+
+// Every cut of every file of a base and every flipped byte: a fresh
+// reader opens the base or refuses it, a message it reads is one of the
+// base's (by its sender), and reads, writes and deletions on the damaged
+// base end without harm (the sanitizer build checks the memory).
+TEST_P(MessageSafetyContractTest, EveryCutAndFlippedByteIsReadWithoutHarm) {
+  if (F().files.empty() || F().mandatory_locks) GTEST_SKIP() << "the same files as another case";
+  const std::unique_ptr<Env> env = MakeEnv();
+  MemoryPlatform& disk = env->disk;
+  ScopedPlatform installed(disk);
+  const View whole = ViewOf(F(), disk);
+  std::vector<std::pair<std::string, std::string>> original;
+  for (const std::string& path : disk.ListTree())
+    if (!path.ends_with('/')) original.emplace_back(path, *disk.ReadFileBytes(path));
+  const auto restore = [&] {
+    for (const std::string& path : disk.ListTree())
+      if (!path.ends_with('/')) (void)disk.DeleteFile(path);
+    for (const auto& [path, bytes] : original) disk.WriteFileBytes(path, bytes);
+  };
+  const auto exercise = [&](const View& seen, bool cut) {
+    for (std::size_t n = 0;
+         cut && F().cut_keeps_headers && n < seen.messages.size() && n < whole.messages.size();
+         ++n) {
+      const std::string& m = seen.messages[n];
+      const std::string sender = whole.messages[n].substr(0, whole.messages[n].find('/') + 1);
+      EXPECT_TRUE(m == "-" || m.starts_with(sender) ||
+                  std::find(whole.messages.begin(), whole.messages.end(), m) !=
+                      whole.messages.end())
+          << m;
+    }
+    const std::unique_ptr<MessageBase> base = F().make();
+    if (!base->Open(F().open_path)) {
+      static_cast<void>(Put(*base, 2, "x"));
+      static_cast<void>(base->DeleteMessage(1));
+      static_cast<void>(Put(*base, base->Count() + 1, "y"));
+    }
+    static_cast<void>(ViewOf(F(), disk, 8));
+    restore();
+  };
+  for (std::size_t i = 0; i < F().files.size(); ++i) {
+    const std::string path = kPath + F().files[i];
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(testing::ForEachTruncation(
+        path,
+        [&](std::uint64_t length) {
+          SCOPED_TRACE("cut to " + std::to_string(length));
+          const View seen = ViewOf(F(), disk, 8);
+          if (F().check_cut != nullptr) F().check_cut(i, length, seen, whole);
+          exercise(seen, true);
+        },
+        disk));
+    const std::uint64_t size = disk.ReadFileBytes(path)->size();
+    const std::uint64_t to = F().flip_to.empty() || F().flip_to[i] == 0 ? size : F().flip_to[i];
+    for (std::uint64_t at = F().flip_from.empty() ? 0 : F().flip_from[i]; at < to; ++at) {
+      for (const std::uint8_t mask : {std::uint8_t{0xFF}, std::uint8_t{0x80}}) {
+        SCOPED_TRACE("byte " + std::to_string(at) + " flipped by " + std::to_string(mask));
+        ASSERT_TRUE(testing::FlipByte(path, at, mask, disk));
+        const View seen = ViewOf(F(), disk, 8);
+        if (F().check_flip != nullptr) F().check_flip(i, at, seen, whole);
+        exercise(seen, false);
       }
     }
   }
@@ -521,6 +624,17 @@ FormatTraits Jam(const char* name, bool mandatory) {
       "with Stat failing, the writer's last-read file step leaves '/.jlr' and "
       "'area.jlr.<pid>.new' behind";
   f.crash_reach = {{PlatformOp::kSync, 1}, {PlatformOp::kWrite, 1}, {PlatformOp::kWriteAt, 1}};
+  // The base header is not interpreted by the reader; the messages are.
+  f.files = {".jhr", ".jdt", ".jdx"};
+  f.cut_keeps_headers = false;  // a header cut short reads with empty fields
+  f.flip_from = {1024, 0, 0};
+  f.check_cut = [](std::size_t file, std::uint64_t length, const View& seen, const View&) {
+    if (file == 0) {
+      EXPECT_EQ(seen.opens, length >= 1024);
+    } else if (file == 2) {
+      EXPECT_EQ(seen.count, static_cast<std::int32_t>(length / 8));
+    }
+  };
   if (!mandatory) f.check_large = CheckLargeJam;
   return f;
 }
@@ -531,6 +645,31 @@ FormatTraits Squish(const char* name, bool mandatory) {
   f.lock = LockSquish;
   f.fault_reach = f.crash_reach = {{PlatformOp::kSync, 2}};
   f.min_fired_faults = 150;
+  f.kept_in_place = ".sqi";
+  f.after_crash_not_yet_safe =
+      "after a crash in a replace (after its third sync or sixth positioned write) the next "
+      "append fails";
+  f.after_crash_unsafe_ops = {"replace", "write under the base's lock"};
+  // The base header, the first frame's headers, and the whole index.
+  f.files = {".sqd", ".sqi"};
+  f.flip_to = {256 + 28 + 238, 0};
+  f.check_cut = [](std::size_t file, std::uint64_t length, const View& seen, const View&) {
+    // The count is what the cut index can still hold.
+    if (file == 0 && length < 256) {
+      EXPECT_FALSE(seen.opens);
+    } else {
+      EXPECT_EQ(seen.count,
+                static_cast<std::int32_t>(std::min<std::uint64_t>(3, file == 1 ? length / 12 : 3)));
+    }
+  };
+  // A damaged first frame does not touch the other messages.
+  f.check_flip = [](std::size_t file, std::uint64_t at, const View& seen, const View& whole) {
+    if (file != 0 || at < 256) return;
+    ASSERT_EQ(seen.messages.size(), 3u);
+    EXPECT_EQ(seen.messages[1], whole.messages[1]);
+    EXPECT_EQ(seen.messages[2], whole.messages[2]);
+  };
+  f.after_crash = [](MemoryPlatform& disk) { testing::SquishTakenByTheNextWriter(disk); };
   if (!mandatory) f.check_large = CheckLargeSquish;
   return f;
 }
@@ -545,7 +684,9 @@ FormatTraits MsgDir() {
   f.stat_faults_not_yet_safe =
       "a failing Stat of the message file makes a replace write a new message after the "
       "last one and report success";
-  f.stat_unsafe_ops = {"replace", "delete"};
+  f.stat_unsafe_ops = {"replace", "delete", "delete the first", "delete the last"};
+  for (const char* name : {"1.msg", "2.msg", "3.msg"})
+    f.files.push_back(PathSeparator() + std::string(name));
   f.large_count = 1000;  // a file per message: the directory scan is the cost
   f.fault_reach = {{PlatformOp::kOpenFile, 1, "writes"},      {PlatformOp::kWrite, 1, "writes"},
                    {PlatformOp::kSync, 1, "writes"},          {PlatformOp::kClose, 1, "writes"},

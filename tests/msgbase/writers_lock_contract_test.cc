@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "contract_formats.h"
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
@@ -27,7 +28,17 @@ namespace {
 using testing::MemoryPlatform;
 using testing::PlatformOp;
 
-const std::string kPath = "/b" + std::string(1, PathSeparator()) + "area";
+using testing::Get32;
+const std::string& kPath = testing::kContractPath;
+
+// A damage done to the files of a base of three messages, given in the
+// order of the format's extensions. Every write path sees it, or only
+// those on message 2.
+struct Damage {
+  const char* name;
+  std::function<void(std::vector<std::string>& files)> apply;
+  bool whole_base = true;
+};
 
 struct WriterTraits {
   const char* name;
@@ -50,6 +61,7 @@ struct WriterTraits {
   // nothing of it and the next writer finds the base whole).
   bool batch_counts_planned;
   bool dropped_batch_writes_nothing;
+  std::vector<Damage> (*damages)();
 };
 
 void PrintTo(const WriterTraits& f, std::ostream* os) { *os << f.name; }
@@ -283,6 +295,51 @@ TEST_P(WritersLockContractTest, ABatchHoldsTheLockAndCommitsOnlyWhenEnded) {
   F().check(*disk_, 2, 8, 6);
 }
 
+// Every write path refuses a damaged base before it writes: the files stay
+// byte for byte as they were, and the count is never a damaged header's.
+TEST_P(WritersLockContractTest, EveryWritePathRefusesADamagedBaseAndLeavesItAsItWas) {
+  const struct {
+    const char* name;
+    bool on_message_2;
+    std::function<bool(MessageBase&)> run;
+  } writes[] = {
+      {"replace 2", true, [](MessageBase& b) { return b.WriteMessage(2, *Tagged("n")); }},
+      {"delete 2", true, [](MessageBase& b) { return b.DeleteMessage(2); }},
+      {"write past the end", false, [](MessageBase& b) { return b.WriteMessage(4, *Tagged("n")); }},
+      {"append", false, [](MessageBase& b) { return b.AppendMessage(*Tagged("n")); }},
+      {"batch", false,
+       [](MessageBase& b) {
+         if (b.BeginBatch()) return true;
+         const bool failed = b.AppendMessage(*Tagged("n"));
+         return b.EndBatch() || failed;
+       }},
+  };
+  for (const Damage& damage : F().damages()) {
+    disk_ = std::make_unique<MemoryPlatform>();
+    MakeBase(3);
+    std::vector<std::string> files = Files();
+    damage.apply(files);
+    for (const auto& write : writes) {
+      if (!damage.whole_base && !write.on_message_2) continue;
+      SCOPED_TRACE(std::string(damage.name) + ": " + write.name);
+      for (std::size_t i = 0; i < files.size(); ++i)
+        disk_->WriteFileBytes(kPath + F().extensions[i], files[i]);
+      ScopedPlatform installed(*disk_);
+      const std::unique_ptr<MessageBase> base = OpenBase(Spec());
+      if (base == nullptr) continue;  // refused at once
+      EXPECT_TRUE(write.run(*base));
+      EXPECT_LE(base->Count(), 3);
+      EXPECT_EQ(Files(), files);
+      EXPECT_FALSE(F().locked(*base));
+    }
+  }
+}
+
+void Put32(std::string& bytes, std::size_t at, std::size_t value) {
+  EncodeFixed32(reinterpret_cast<std::uint8_t*>(bytes.data()) + at,
+                static_cast<std::uint32_t>(value));
+}
+
 // JAM: the lock is byte 0 of the header file; ActiveMsgs counts the live
 // messages and ModCounter every change.
 bool LockJam(MessageBase& base) { return static_cast<JamBase&>(base).LockBase(0); }
@@ -304,36 +361,60 @@ const Status& SquishLockError(MessageBase& base) {
   return static_cast<SquishBase&>(base).LockError();
 }
 void CheckSquish(MemoryPlatform& disk, int, int live, int) {
-  SquishBase writer;
-  ASSERT_FALSE(writer.Open(kPath));
-  EXPECT_EQ(writer.Count(), live);
-  ASSERT_FALSE(writer.AppendMessage(*Tagged("next")));
-  SquishBase base;
-  ASSERT_FALSE(base.Open(kPath));
-  EXPECT_EQ(base.Count(), writer.Count());
-  EXPECT_TRUE(base.Damage().ok());
-  std::vector<std::uint32_t> chain;
-  ASSERT_FALSE(base.MessageChain(&chain));
-  const std::string sqi = disk.ReadFileBytes(kPath + ".sqi").value_or("");
-  std::vector<std::uint32_t> index;
-  for (std::size_t at = 0; at + 12 <= sqi.size(); at += 12)
-    index.push_back(DecodeFixed32(reinterpret_cast<const std::uint8_t*>(sqi.data()) + at));
-  EXPECT_EQ(chain, index);
-  EXPECT_EQ(index.size(), static_cast<std::size_t>(base.Count()));
+  testing::SquishTakenByTheNextWriter(disk, live);
+}
+
+// Files: .jhr, .jdx, .jdt.
+std::vector<Damage> JamDamages() {
+  return {
+      {"base header without signature", [](auto& f) { f[0][0] = 'X'; }},
+      {"more active messages than records", [](auto& f) { Put32(f[0], 12, 0x7FFFFFFF); }},
+      {"index record into the base header", [](auto& f) { Put32(f[1], 20, 100); }},
+      {"index record past the headers", [](auto& f) { Put32(f[1], 20, 0x7FFFFFF0); }},
+      {"message 2 points at no header",
+       [](auto& f) { f[0].replace(Get32(f[1], 12), 6, std::string("XXXX\x07\x00", 6)); }, false},
+  };
+}
+
+// Files: .sqd, .sqi; `frame(i, n)` is where the index puts message n.
+std::vector<Damage> SquishDamages() {
+  const auto frame = [](const std::string& sqi, std::size_t n) { return Get32(sqi, (n - 1) * 12); };
+  return {
+      {"EndFrame beyond the file", [](auto& f) { Put32(f[0], 120, f[0].size() + 100); }},
+      {"EndFrame inside the last frame", [](auto& f) { Put32(f[0], 120, f[0].size() - 10); }},
+      {"sizes in the header", [](auto& f) { f[0][0] = f[0][130] = '\x20'; }},
+      {"NumMsg beyond the index", [](auto& f) { f[1].resize(24); }},
+      {"hostile NumMsg", [](auto& f) { Put32(f[0], 4, 0x7FFFFFFF); }},
+      {"BeginFrame not the first message", [=](auto& f) { Put32(f[0], 104, frame(f[1], 2)); }},
+      {"LastFrame not the last message", [=](auto& f) { Put32(f[0], 108, frame(f[1], 2)); }},
+      {"free chain beyond EndFrame",
+       [](auto& f) {
+         Put32(f[0], 112, f[0].size() + 28);
+         Put32(f[0], 116, f[0].size() + 28);
+       }},
+      {"a record on no frame", [](auto& f) { Put32(f[1], 12, 260); }},
+      {"a record on a free frame", [=](auto& f) { f[0][frame(f[1], 2) + 24] = '\x01'; }},
+      {"two records on one frame", [=](auto& f) { Put32(f[1], 0, frame(f[1], 2)); }},
+      {"a NextFrame the index does not follow",
+       [=](auto& f) { Put32(f[0], frame(f[1], 2) + 4, frame(f[1], 1)); }},
+      {"a PrevFrame the index does not follow",
+       [=](auto& f) { Put32(f[0], frame(f[1], 3) + 8, frame(f[1], 1)); }},
+  };
 }
 
 // The texts, the headers, the index and the base header: one sync each.
 WriterTraits Jam(const char* name, bool mandatory) {
-  return {name,     '!',     mandatory, {".jhr", ".jdx", ".jdt"},
-          false,    LockJam, JamLocked, JamLockError,
-          CheckJam, 4,       true,      true};
+  return {name,      '!',     mandatory, {".jhr", ".jdx", ".jdt"},
+          false,     LockJam, JamLocked, JamLockError,
+          CheckJam,  4,       true,      true,
+          JamDamages};
 }
 
 // The frames, the index and the header: one sync each.
 WriterTraits Squish(const char* name, bool mandatory) {
-  return {name,        '$',        mandatory,    {".sqd", ".sqi"},
-          true,        LockSquish, SquishLocked, SquishLockError,
-          CheckSquish, 3,          false,        false};
+  return {name,       '$',          mandatory,       {".sqd", ".sqi"}, true,
+          LockSquish, SquishLocked, SquishLockError, CheckSquish,      3,
+          false,      false,        SquishDamages};
 }
 
 const WriterTraits kFormats[] = {Jam("Jam", false), Jam("JamWindowsLocks", true),

@@ -1,8 +1,7 @@
-// JAM writes on bases other writers damaged or read: bases a write must
-// refuse, and the fields other programs read.
+// JAM writes as other programs read them: the numbers, dates, control
+// data and routing subfields.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/jam/jam_subfields.h"
 #include "msgbase/message_attributes.h"
-#include "support/coding.h"
 #include "testing/memory_platform.h"
 
 namespace qlr {
@@ -27,60 +25,6 @@ constexpr std::string_view kBase = "/area";
 std::vector<std::string> Files(const MemoryPlatform& disk) {
   return {testing::FileBytes(disk, "/area.jhr"), testing::FileBytes(disk, "/area.jdt"),
           testing::FileBytes(disk, "/area.jdx")};
-}
-
-// Writes message `number` with `subject`; number 0 appends.
-bool Put(JamBase& base, std::int32_t number, std::string_view subject) {
-  Message m;
-  FillMessage(m, subject, "text\r");
-  return number == 0 ? base.AppendMessage(m) : base.WriteMessage(number, m);
-}
-
-// Each row damages a base of three messages. Every write path refuses it
-// before it writes: the files stay byte for byte as they were.
-TEST(JamWritersTest, WritesRefuseADamagedBaseAndLeaveItAsItWas) {
-  struct Row {
-    const char* name;
-    std::size_t file;     // 0 .jhr, 2 .jdx
-    std::int64_t offset;  // -1: the header message 2 points at
-    std::string bytes;
-    bool whole_base;  // else only the operations on message 2 see it
-  };
-  const Row rows[] = {
-      {"base header without signature", 0, 0, "X", true},
-      {"more active messages than records", 0, 12, Le32(0x7FFFFFFF), true},
-      {"index record into the base header", 2, 20, Le32(100), true},
-      {"index record past the headers", 2, 20, Le32(0x7FFFFFF0), true},
-      {"message 2 points at no header", 0, -1, std::string("XXXX\x07\x00", 6), false},
-  };
-  using Op = std::function<bool(JamBase&)>;
-  const std::vector<std::pair<Op, bool>> ops = {
-      {[](JamBase& b) { return Put(b, 2, "replace"); }, false},
-      {[](JamBase& b) { return b.DeleteMessage(2); }, false},
-      {[](JamBase& b) { return Put(b, 4, "write past the end"); }, true},
-      {[](JamBase& b) { return Put(b, 0, "append"); }, true},
-      {[](JamBase& b) { return b.BeginBatch(); }, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    MemoryPlatform disk;
-    ScopedPlatform installed(disk);
-    testing::MakeBase(kBase, 3);
-    std::vector<std::string> files = Files(disk);
-    const std::int64_t at =
-        row.offset >= 0 ? row.offset
-                        : DecodeFixed32(reinterpret_cast<const std::uint8_t*>(&files[2][12]));
-    files[row.file].replace(static_cast<std::size_t>(at), row.bytes.size(), row.bytes);
-    disk.WriteFileBytes(row.file == 0 ? "/area.jhr" : "/area.jdx", files[row.file]);
-    for (std::size_t i = 0; i < ops.size(); ++i) {
-      if (!row.whole_base && ops[i].second) continue;
-      JamBase base;
-      ASSERT_FALSE(base.Open(kBase));
-      EXPECT_TRUE(ops[i].first(base)) << "operation " << i;
-      EXPECT_EQ(Files(disk), files) << "operation " << i;
-      EXPECT_FALSE(base.Locked());
-    }
-  }
 }
 
 // The fields that other JAM programs read, and what comes back.
