@@ -25,10 +25,9 @@
 namespace qlr {
 namespace {
 
+using testing::Get32;
 using testing::MemoryPlatform;
 using testing::PlatformOp;
-
-using testing::Get32;
 const std::string& kPath = testing::kContractPath;
 
 // A damage done to the files of a base of three messages, given in the

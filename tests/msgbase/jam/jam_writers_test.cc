@@ -22,17 +22,12 @@ using testing::Subfield;
 
 constexpr std::string_view kBase = "/area";
 
-std::vector<std::string> Files(const MemoryPlatform& disk) {
-  return {testing::FileBytes(disk, "/area.jhr"), testing::FileBytes(disk, "/area.jdt"),
-          testing::FileBytes(disk, "/area.jdx")};
-}
-
 // The fields that other JAM programs read, and what comes back.
 TEST(JamWritersTest, NumbersDatesAndControlDataAsOtherProgramsSeeThem) {
   MemoryPlatform disk;
   ScopedPlatform installed(disk);
   testing::MakeBase(kBase, 3);
-  std::string jhr = Files(disk)[0];
+  std::string jhr = testing::FileBytes(disk, "/area.jhr");
   jhr.replace(20, 4, Le32(100));  // BaseMsgNum
   disk.WriteFileBytes("/area.jhr", jhr);
   JamBase base;
