@@ -205,26 +205,6 @@ TEST_F(JamMessagesTest, DeleteKeepsCountAndMarksIndexAndHeader) {
   EXPECT_EQ(back.Subject, "Revived");
 }
 
-TEST_F(JamMessagesTest, OperationsOnAnUnusableBaseOrNumberFail) {
-  JamBase closed;
-  Message m;
-  FillMessage(m, "x", "");
-  EXPECT_TRUE(closed.WriteMessage(1, m));
-  EXPECT_TRUE(closed.ReadMessage(1, m));
-  EXPECT_TRUE(closed.DeleteMessage(1));
-
-  testing::MakeBase(kBase, 1);
-  JamBase base;
-  ASSERT_FALSE(base.Open(kBase));
-  EXPECT_TRUE(base.WriteMessage(0, m));
-  EXPECT_TRUE(base.WriteMessage(-3, m));
-  EXPECT_TRUE(base.DeleteMessage(0));
-  EXPECT_TRUE(base.DeleteMessage(2));
-  EXPECT_TRUE(base.ReadMessage(0, m));
-  EXPECT_TRUE(base.ReadMessage(2, m));
-  EXPECT_EQ(base.Count(), 1);
-}
-
 TEST_F(JamMessagesTest, EmptyReceiverGivesToCrcOfAllOnes) {
   JamBase base;
   ASSERT_FALSE(base.Create(kBase));
@@ -337,51 +317,6 @@ TEST_F(JamMessagesTest, RoundTripKeepsFieldsAttributesAndControlLines) {
   back.Area = m.Area;
   ASSERT_FALSE(base.WriteMessage(1, back));
   EXPECT_EQ(base.MsgHeader().Attribute, attribute);
-}
-
-TEST_F(JamMessagesTest, WriteAndDeleteFailWithoutChangesWhileAnotherProgramHoldsTheLock) {
-  testing::MakeBase(kBase, 2);
-  disk_.MakeAllDurable();
-  const std::string jhr = Jhr(), jdt = Jdt(), jdx = Jdx();
-  std::unique_ptr<FileHandle> other = disk_.OpenFile("/area.jhr", OpenMode::kReadWrite);
-  ASSERT_NE(other, nullptr);
-  ASSERT_TRUE(other->TryLock(0, 1));
-
-  JamBase base;
-  ASSERT_FALSE(base.Open(kBase));
-  base.SetLockTimeout(200);
-  Message m;
-  FillMessage(m, "blocked", "x\r");
-  EXPECT_TRUE(base.WriteMessage(3, m));
-  EXPECT_TRUE(base.WriteMessage(1, m));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  EXPECT_EQ(base.Count(), 2);
-  EXPECT_EQ(Jhr(), jhr);
-  EXPECT_EQ(Jdt(), jdt);
-  EXPECT_EQ(Jdx(), jdx);
-  EXPECT_EQ(base.LockError().kind(), StatusKind::kBusy);
-
-  // Once it lets go, the same write goes through.
-  ASSERT_TRUE(other->Unlock(0, 1));
-  EXPECT_FALSE(base.WriteMessage(3, m));
-  EXPECT_EQ(base.Count(), 3);
-  EXPECT_FALSE(base.Locked());  // taken for the write only
-}
-
-TEST_F(JamMessagesTest, WriteUnderALockTheBaseAlreadyHoldsKeepsIt) {
-  testing::MakeBase(kBase, 1);
-  JamBase base;
-  ASSERT_FALSE(base.Open(kBase));
-  ASSERT_FALSE(base.LockBase(0));
-  Message m;
-  FillMessage(m, "locked", "x\r");
-  EXPECT_FALSE(base.WriteMessage(2, m));
-  EXPECT_FALSE(base.DeleteMessage(1));
-  EXPECT_TRUE(base.Locked());
-  // Still ours: another handle cannot have it.
-  std::unique_ptr<FileHandle> other = disk_.OpenFile("/area.jhr", OpenMode::kReadWrite);
-  ASSERT_NE(other, nullptr);
-  EXPECT_FALSE(other->TryLock(0, 1));
 }
 
 TEST_F(JamMessagesTest, WriteBuildsOnWhatAnotherProgramWroteSinceOpen) {

@@ -1,9 +1,7 @@
-// JAM writes beside other writers and on bases they damaged: appends that
-// never replace, two objects taking turns, bases a write must refuse,
-// batches under one lock, and the fields other programs read.
+// JAM writes as other programs read them: the numbers, dates, control
+// data and routing subfields.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,7 +9,6 @@
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/jam/jam_subfields.h"
 #include "msgbase/message_attributes.h"
-#include "support/coding.h"
 #include "testing/memory_platform.h"
 
 namespace qlr {
@@ -25,133 +22,12 @@ using testing::Subfield;
 
 constexpr std::string_view kBase = "/area";
 
-std::vector<std::string> Files(const MemoryPlatform& disk) {
-  return {testing::FileBytes(disk, "/area.jhr"), testing::FileBytes(disk, "/area.jdt"),
-          testing::FileBytes(disk, "/area.jdx")};
-}
-
-// Writes message `number` with `subject`; number 0 appends.
-bool Put(JamBase& base, std::int32_t number, std::string_view subject) {
-  Message m;
-  FillMessage(m, subject, "text\r");
-  return number == 0 ? base.AppendMessage(m) : base.WriteMessage(number, m);
-}
-
-std::string Subjects(JamBase& base) {
-  std::string out;
-  for (std::int32_t n = 1; n <= base.Count(); ++n) {
-    Message m;
-    out += (base.ReadMessage(n, m) ? std::string("-") : m.Subject.str()) + ";";
-  }
-  return out;
-}
-
-TEST(JamWritersTest, TwoObjectsTakingTurnsLoseNothing) {
-  for (const bool mandatory : {false, true}) {
-    SCOPED_TRACE(mandatory ? "mandatory locks" : "advisory locks");
-    MemoryPlatform disk;
-    ScopedPlatform installed(disk);
-    testing::MakeBase(kBase, 3);
-    disk.SetMandatoryLocks(mandatory);
-    JamBase a, b;
-    ASSERT_FALSE(a.Open(kBase) || b.Open(kBase));
-    // b still counts 3: its append must not land on a's message 4.
-    ASSERT_FALSE(Put(a, 0, "A1"));
-    ASSERT_FALSE(Put(b, 0, "B1"));
-    ASSERT_FALSE(Put(a, 1, "A replaces 1"));
-    ASSERT_FALSE(b.DeleteMessage(2));
-    ASSERT_FALSE(Put(a, 0, "A2"));
-    ASSERT_FALSE(Put(b, 4, "B replaces 4"));
-    ASSERT_FALSE(b.BeginBatch());
-    ASSERT_FALSE(Put(b, 0, "B2"));
-    ASSERT_FALSE(Put(b, 0, "B3"));
-    ASSERT_FALSE(b.EndBatch());
-    ASSERT_FALSE(Put(a, 0, "A3"));
-    EXPECT_EQ(Subjects(a), "A replaces 1;-;Message 3;B replaces 4;B1;A2;B2;B3;A3;");
-    EXPECT_EQ(a.BaseHeader().ActiveMsgs, 8u);
-    EXPECT_EQ(a.BaseHeader().ModCounter, 4u + 9u);
-  }
-}
-
-TEST(JamWritersTest, BatchHoldsTheLockAndCommitsOnlyWhenEnded) {
-  MemoryPlatform disk;
-  ScopedPlatform installed(disk);
-  testing::MakeBase(kBase, 2);
-  const std::vector<std::string> before = Files(disk);
-  JamBase other;
-  ASSERT_FALSE(other.Open(kBase));
-  other.SetLockTimeout(0);
-  {
-    JamBase base;
-    ASSERT_FALSE(base.Open(kBase));
-    ASSERT_FALSE(base.BeginBatch());
-    ASSERT_FALSE(Put(base, 0, "planned"));
-    EXPECT_EQ(base.Count(), 3);
-    EXPECT_TRUE(Put(other, 0, "waits"));  // the batch holds the lock
-    EXPECT_TRUE(Put(base, 1, "no writes inside a batch"));
-    EXPECT_TRUE(base.DeleteMessage(1));
-    EXPECT_TRUE(base.BeginBatch());
-  }  // dropped without EndBatch: nothing of it is referenced
-  JamBase reader;
-  ASSERT_FALSE(reader.Open(kBase));
-  EXPECT_EQ(Subjects(reader), "Message 1;Message 2;");
-  EXPECT_EQ(Files(disk), before);
-  EXPECT_FALSE(Put(other, 0, "after"));
-}
-
-// Each row damages a base of three messages. Every write path refuses it
-// before it writes: the files stay byte for byte as they were.
-TEST(JamWritersTest, WritesRefuseADamagedBaseAndLeaveItAsItWas) {
-  struct Row {
-    const char* name;
-    std::size_t file;     // 0 .jhr, 2 .jdx
-    std::int64_t offset;  // -1: the header message 2 points at
-    std::string bytes;
-    bool whole_base;  // else only the operations on message 2 see it
-  };
-  const Row rows[] = {
-      {"base header without signature", 0, 0, "X", true},
-      {"more active messages than records", 0, 12, Le32(0x7FFFFFFF), true},
-      {"index record into the base header", 2, 20, Le32(100), true},
-      {"index record past the headers", 2, 20, Le32(0x7FFFFFF0), true},
-      {"message 2 points at no header", 0, -1, std::string("XXXX\x07\x00", 6), false},
-  };
-  using Op = std::function<bool(JamBase&)>;
-  const std::vector<std::pair<Op, bool>> ops = {
-      {[](JamBase& b) { return Put(b, 2, "replace"); }, false},
-      {[](JamBase& b) { return b.DeleteMessage(2); }, false},
-      {[](JamBase& b) { return Put(b, 4, "write past the end"); }, true},
-      {[](JamBase& b) { return Put(b, 0, "append"); }, true},
-      {[](JamBase& b) { return b.BeginBatch(); }, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    MemoryPlatform disk;
-    ScopedPlatform installed(disk);
-    testing::MakeBase(kBase, 3);
-    std::vector<std::string> files = Files(disk);
-    const std::int64_t at =
-        row.offset >= 0 ? row.offset
-                        : DecodeFixed32(reinterpret_cast<const std::uint8_t*>(&files[2][12]));
-    files[row.file].replace(static_cast<std::size_t>(at), row.bytes.size(), row.bytes);
-    disk.WriteFileBytes(row.file == 0 ? "/area.jhr" : "/area.jdx", files[row.file]);
-    for (std::size_t i = 0; i < ops.size(); ++i) {
-      if (!row.whole_base && ops[i].second) continue;
-      JamBase base;
-      ASSERT_FALSE(base.Open(kBase));
-      EXPECT_TRUE(ops[i].first(base)) << "operation " << i;
-      EXPECT_EQ(Files(disk), files) << "operation " << i;
-      EXPECT_FALSE(base.Locked());
-    }
-  }
-}
-
 // The fields that other JAM programs read, and what comes back.
 TEST(JamWritersTest, NumbersDatesAndControlDataAsOtherProgramsSeeThem) {
   MemoryPlatform disk;
   ScopedPlatform installed(disk);
   testing::MakeBase(kBase, 3);
-  std::string jhr = Files(disk)[0];
+  std::string jhr = testing::FileBytes(disk, "/area.jhr");
   jhr.replace(20, 4, Le32(100));  // BaseMsgNum
   disk.WriteFileBytes("/area.jhr", jhr);
   JamBase base;

@@ -584,37 +584,5 @@ TEST_F(SquishMessagesTest, DetectsChainsThatLoop) {
   }
 }
 
-TEST_F(SquishMessagesTest, ALockHeldElsewhereStopsWritesAndDeletes) {
-  testing::MakeSquishBase(disk_, 2);
-  const std::string sqd = Sqd();
-  const std::string sqi = Sqi();
-  std::unique_ptr<FileHandle> other = disk_.OpenFile(kSqd, OpenMode::kReadWrite);
-  ASSERT_TRUE(other->TryLock(0, 1));
-  SquishBase base;
-  ASSERT_FALSE(base.Open(kSquishPath));
-  EXPECT_TRUE(base.WriteMessage(3, *TaggedMessage("new")));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  EXPECT_EQ(Sqd(), sqd);
-  EXPECT_EQ(Sqi(), sqi);
-  EXPECT_FALSE(base.Locked());
-  ASSERT_TRUE(other->Unlock(0, 1));
-  // A caller that holds the lock itself keeps it across the operation.
-  ASSERT_FALSE(base.LockBase(0));
-  EXPECT_FALSE(base.DeleteMessage(1));
-  EXPECT_TRUE(base.Locked());
-}
-
-TEST_F(SquishMessagesTest, RefusesOperationsOnABaseThatIsNotOpen) {
-  SquishBase base;
-  Message m;
-  EXPECT_TRUE(base.ReadMessage(1, m));
-  EXPECT_TRUE(base.WriteMessage(1, m));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  ASSERT_FALSE(base.Create(kSquishPath));
-  EXPECT_TRUE(base.ReadMessage(1, m));
-  EXPECT_TRUE(base.DeleteMessage(1));
-  EXPECT_TRUE(base.WriteMessage(0, m));
-}
-
 }  // namespace
 }  // namespace qlr
