@@ -206,7 +206,7 @@ RotationTarget::Move RotationTarget::MoveToFinal(const ShortString& final_name, 
   Status why = Os().LastError();
   // Taken since the listing (by another program): the caller goes on.
   if (why.kind() == StatusKind::kBusy || Os().Stat(final_name)) return Move::kTaken;
-  if (why.kind() == StatusKind::kInvalidArgument) {
+  if (why.kind() == StatusKind::kNotSupported) {
     // A system that cannot rename without replacing: an empty directory
     // made under the number reserves it (making it fails when the name
     // exists), and renaming a directory onto an empty one replaces just

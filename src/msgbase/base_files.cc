@@ -53,7 +53,7 @@ bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
 // Nothing when the platform has the call and it failed.
 std::optional<CopyDurability> ChooseDurability(std::string_view target) {
   if (Os().SyncFileSystem(target)) return CopyDurability::kCallerSyncs;
-  if (Os().LastError().kind() == StatusKind::kInvalidArgument) {
+  if (Os().LastError().kind() == StatusKind::kNotSupported) {
     return CopyDurability::kSyncEachFile;
   }
   return std::nullopt;

@@ -54,12 +54,12 @@ bool Platform::Fail(Status status) {
 bool FileHandle::ReadAt(std::uint64_t, void* buffer, std::size_t n, std::size_t* got) {
   std::memset(buffer, 0, n);
   *got = 0;
-  return Fail(Status::Invalid("", "positional read not supported"));
+  return Fail(Status::NotSupported("", "positional read"));
 }
 
 bool FileHandle::WriteAt(std::uint64_t, const void*, std::size_t, std::size_t* written) {
   *written = 0;
-  return Fail(Status::Invalid("", "positional write not supported"));
+  return Fail(Status::NotSupported("", "positional write"));
 }
 
 bool FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) {
@@ -81,25 +81,25 @@ bool FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* co
 }
 
 bool FileHandle::TryLock(std::uint64_t, std::uint64_t) {
-  return Fail(Status::Invalid("", "locks not supported"));
+  return Fail(Status::NotSupported("", "locks"));
 }
 
 bool FileHandle::Unlock(std::uint64_t, std::uint64_t) {
-  return Fail(Status::Invalid("", "locks not supported"));
+  return Fail(Status::NotSupported("", "locks"));
 }
 
 bool FileHandle::Close() { return true; }
 
 bool Platform::Rename(std::string_view from, std::string_view) {
-  return Fail(Status::Invalid(from, "rename not supported"));
+  return Fail(Status::NotSupported(from, "rename"));
 }
 
 bool Platform::RenameNoReplace(std::string_view from, std::string_view) {
-  return Fail(Status::Invalid(from, "rename not supported"));
+  return Fail(Status::NotSupported(from, "rename"));
 }
 
 bool Platform::SyncFileSystem(std::string_view path) {
-  return Fail(Status::Invalid(path, "file-system sync not supported"));
+  return Fail(Status::NotSupported(path, "file-system sync"));
 }
 
 std::uint32_t Platform::ProcessId() { return 0; }

@@ -17,6 +17,7 @@ enum class StatusKind : std::uint8_t {
   kNoSpace,          // the disk or a quota is full
   kBusy,             // a lock is held by another program
   kInvalidArgument,  // a request the call cannot carry out as asked
+  kNotSupported,     // the system or file system lacks the feature itself
 };
 
 class Status {
@@ -32,6 +33,11 @@ class Status {
   }
   static Status Invalid(std::string_view path, std::string_view detail) {
     return Status(StatusKind::kInvalidArgument, path, detail);
+  }
+  // Only for a feature the platform really lacks (callers then take
+  // another way), never for a failed attempt.
+  static Status NotSupported(std::string_view path, std::string_view what) {
+    return Status(StatusKind::kNotSupported, path, std::string(what) + " not supported");
   }
 
   bool ok() const { return kind_ == StatusKind::kOk; }

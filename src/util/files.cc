@@ -362,7 +362,7 @@ FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, 
   int waited = 0;
   while (!handle->TryLock(0, 1)) {
     last_error_ = handle->LastError();
-    if (last_error_.kind() == StatusKind::kInvalidArgument) return Outcome::kNoLocks;
+    if (last_error_.kind() == StatusKind::kNotSupported) return Outcome::kNoLocks;
     if (last_error_.kind() != StatusKind::kBusy) return Outcome::kFailed;
     if (waited >= timeout_ms) return Outcome::kBusy;
     const int pause = std::min(kRetryStepMs, timeout_ms - waited);

@@ -240,7 +240,7 @@ TEST(RotationTarget, PartialCopiesAreLeftAloneWhileAnotherRunMayOwnThem) {
       struct Unlockable : testing::ForwardingFile {
         using ForwardingFile::ForwardingFile;
         bool TryLock(std::uint64_t, std::uint64_t) override {
-          return Fail(Status::Invalid("", "locks not supported"));
+          return Fail(Status::NotSupported("", "locks"));
         }
       };
       auto inner = ForwardingPlatform::OpenFile(path, mode);

@@ -294,7 +294,7 @@ class DurabilityPlatform : public testing::ForwardingPlatform {
       case FsSync::kSupported:
         return true;
       case FsSync::kUnsupported:
-        return FailWith(Status::Invalid(path, "file-system sync not supported"));
+        return FailWith(Status::NotSupported(path, "file-system sync"));
       case FsSync::kFailsAfterCopy:
         if (fs_syncs == 1) return true;
         break;

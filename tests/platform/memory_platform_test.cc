@@ -421,7 +421,7 @@ TEST(MemoryPlatformTest, SyncFileSystemCanBeMissing) {
   MemoryPlatform disk;
   disk.SetFileSystemSyncSupported(false);
   EXPECT_FALSE(disk.SyncFileSystem("/"));
-  EXPECT_EQ(disk.LastError().kind(), StatusKind::kInvalidArgument);
+  EXPECT_EQ(disk.LastError().kind(), StatusKind::kNotSupported);
   disk.SetFileSystemSyncSupported(true);
   EXPECT_FALSE(disk.SyncFileSystem("/missing"));
   EXPECT_TRUE(disk.SyncFileSystem("/"));

@@ -206,7 +206,10 @@ TEST(PlatformContractPosixTest, ErrnoKinds) {
       // Only a lock request means by these that another holder has it.
       {EACCES, StatusKind::kIoError, StatusKind::kBusy},
       {EAGAIN, StatusKind::kIoError, StatusKind::kBusy},
-      {ENOLCK, StatusKind::kIoError, StatusKind::kIoError},
+      // The system lacks the call, or the file system has no lock service.
+      {ENOSYS, StatusKind::kNotSupported, StatusKind::kNotSupported},
+      {EOPNOTSUPP, StatusKind::kNotSupported, StatusKind::kNotSupported},
+      {ENOLCK, StatusKind::kIoError, StatusKind::kNotSupported},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);

@@ -24,6 +24,8 @@ TEST(PlatformContractWin32Test, ErrorKinds) {
       {ERROR_LOCK_VIOLATION, StatusKind::kBusy},
       {ERROR_SHARING_VIOLATION, StatusKind::kBusy},
       {ERROR_INVALID_PARAMETER, StatusKind::kInvalidArgument},
+      {ERROR_NOT_SUPPORTED, StatusKind::kNotSupported},
+      {ERROR_INVALID_FUNCTION, StatusKind::kNotSupported},
       {ERROR_ACCESS_DENIED, StatusKind::kIoError},
       {ERROR_WRITE_FAULT, StatusKind::kIoError},
   };

@@ -818,7 +818,7 @@ bool MemoryPlatform::SyncDirectory(std::string_view path) {
 
 bool MemoryPlatform::SyncFileSystem(std::string_view path) {
   return Call(PlatformOp::kSyncFileSystem, false, [&] {
-    if (!syncfs_supported_) return Fail(Status::Invalid(path, "file-system sync not supported"));
+    if (!syncfs_supported_) return Fail(Status::NotSupported(path, "file-system sync"));
     if (!Find(path.empty() ? std::string_view(".") : path)) return false;
     MakeAllDurable();
     return true;

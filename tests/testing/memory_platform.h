@@ -99,7 +99,7 @@ class MemoryPlatform final : public Platform {
   void SetCapacity(std::optional<std::uint64_t> bytes) { capacity_ = bytes; }
   // The file bytes reachable from the root.
   std::uint64_t UsedBytes() const;
-  // Without it SyncFileSystem fails with kInvalidArgument, as on a system
+  // Without it SyncFileSystem fails with kNotSupported, as on a system
   // that has no such call.
   void SetFileSystemSyncSupported(bool supported) { syncfs_supported_ = supported; }
   void SetBackslashIsSeparator(bool on) { backslash_separates_ = on; }

@@ -11,6 +11,7 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "testing/fault_injecting_platform.h"
+#include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -398,6 +399,50 @@ TEST_F(FilesTest, RemoveTreeNeverTouchesTheRootOrTheEmptyPath) {
     EXPECT_EQ(guard.Calls(PlatformOp::kListDirectory), 0) << "'" << dir << "'";
     EXPECT_EQ(guard.Calls(PlatformOp::kDeleteFile), 0) << "'" << dir << "'";
     EXPECT_EQ(guard.Calls(PlatformOp::kRemoveDirectory), 0) << "'" << dir << "'";
+  }
+}
+
+// Only a platform that really has no locks lets a caller go on without
+// one; any other refusal (an invalid request, an I/O error) is a failure.
+TEST(FileByteLockTest, OnlyAMissingLockServiceCountsAsNoLocks) {
+  class RefusingLocks final : public testing::ForwardingPlatform {
+   public:
+    StatusKind refusal = StatusKind::kOk;
+    std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+      class File final : public testing::ForwardingFile {
+       public:
+        File(std::unique_ptr<FileHandle> inner, StatusKind refusal)
+            : ForwardingFile(std::move(inner)), refusal_(refusal) {}
+        bool TryLock(std::uint64_t, std::uint64_t) override {
+          return Fail(Status(refusal_, "", "refused"));
+        }
+
+       private:
+        StatusKind refusal_;
+      };
+      auto inner = ForwardingPlatform::OpenFile(path, mode);
+      if (inner == nullptr) return nullptr;
+      return std::make_unique<File>(std::move(inner), refusal);
+    }
+  };
+  const struct {
+    StatusKind refusal;
+    FileByteLock::Outcome outcome;
+  } cases[] = {
+      {StatusKind::kNotSupported, FileByteLock::Outcome::kNoLocks},
+      {StatusKind::kInvalidArgument, FileByteLock::Outcome::kFailed},
+      {StatusKind::kIoError, FileByteLock::Outcome::kFailed},
+      {StatusKind::kBusy, FileByteLock::Outcome::kBusy},
+  };
+  testing::ScratchDir dir;
+  for (const auto& c : cases) {
+    RefusingLocks platform;
+    platform.refusal = c.refusal;
+    ScopedPlatform installed(platform);
+    FileByteLock lock;
+    EXPECT_EQ(lock.Acquire(dir.Path("run.lck"), /*create=*/true, 0), c.outcome)
+        << static_cast<int>(c.refusal);
+    EXPECT_FALSE(lock.Held());
   }
 }
 

@@ -233,7 +233,7 @@ bool MsgDirBase::SyncBaseDirectory(bool whole_file_system) {
   const ShortString directory = BaseDirectory();
   if (whole_file_system) {
     if (Os().SyncFileSystem(directory)) return false;
-    if (Os().LastError().kind() != StatusKind::kInvalidArgument) {
+    if (Os().LastError().kind() != StatusKind::kNotSupported) {
       const Status why = Os().LastError();
       return Fail(why.ok() ? Status(StatusKind::kIoError, directory, "sync failed") : why);
     }
@@ -367,7 +367,7 @@ bool MsgDirBase::EndBatch() {
   // The data of every file first, in one step where the platform can.
   const ShortString directory = BaseDirectory();
   if (!Os().SyncFileSystem(directory)) {
-    if (Os().LastError().kind() != StatusKind::kInvalidArgument) {
+    if (Os().LastError().kind() != StatusKind::kNotSupported) {
       Fail(Os().LastError());
       return fail();
     }

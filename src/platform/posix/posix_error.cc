@@ -39,6 +39,12 @@ StatusKind KindOfErrno(int error) {
       return StatusKind::kNoSpace;
     case EINVAL:
       return StatusKind::kInvalidArgument;
+    case ENOSYS:
+    case EOPNOTSUPP:
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+      return StatusKind::kNotSupported;
     default:
       return StatusKind::kIoError;
   }
@@ -52,6 +58,8 @@ Status LockErrorStatus(int error, std::string_view path) {
   if (error == EAGAIN || error == EACCES) {
     return Status(StatusKind::kBusy, path, SystemText(error));
   }
+  // A file system without a lock service (NFS without its lock daemon).
+  if (error == ENOLCK) return Status(StatusKind::kNotSupported, path, SystemText(error));
   return ErrnoStatus(error, path);
 }
 

@@ -299,8 +299,17 @@ class PosixFile final : public FileHandle {
     lock.l_start = static_cast<off_t>(offset);
     lock.l_len = static_cast<off_t>(length);
     lock.l_pid = 0;  // must be 0 for open-file-description locks
-    while (::fcntl(fd_, kSetLock, &lock) != 0) {
-      if (errno != EINTR) return Fail(LockErrorStatus(errno, path_));
+    int command = kSetLock;
+    while (::fcntl(fd_, command, &lock) != 0) {
+      if (errno == EINTR) continue;
+      // A kernel or file system without open-file-description locks
+      // refuses the request with EINVAL; the classic record lock still
+      // keeps the other programs out.
+      if (errno == EINVAL && command != F_SETLK) {
+        command = F_SETLK;
+        continue;
+      }
+      return Fail(LockErrorStatus(errno, path_));
     }
     return true;
   }
@@ -642,7 +651,7 @@ class PosixPlatform final : public Platform {
 #else
     // No per-file-system sync (macOS has only the global sync(2), which
     // does not wait for the data): callers sync file by file.
-    return Fail(Status::Invalid(path, "file-system sync not supported"));
+    return Fail(Status::NotSupported(path, "file-system sync"));
 #endif
   }
 

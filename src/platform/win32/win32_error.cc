@@ -43,6 +43,10 @@ StatusKind KindOfWin32Error(DWORD error) {
     case ERROR_INVALID_PARAMETER:
     case ERROR_INVALID_NAME:
       return StatusKind::kInvalidArgument;
+    // A redirector or file system without the call (locks on some shares).
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+      return StatusKind::kNotSupported;
     default:
       return StatusKind::kIoError;
   }

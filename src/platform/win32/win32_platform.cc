@@ -573,7 +573,7 @@ class Win32Platform final : public Platform {
   // administrator rights, and nothing cheaper exists: callers sync file by
   // file instead.
   bool SyncFileSystem(std::string_view path) override {
-    return Fail(Status::Invalid(path, "file-system sync not supported"));
+    return Fail(Status::NotSupported(path, "file-system sync"));
   }
 
   std::string ExecutablePath() override {
