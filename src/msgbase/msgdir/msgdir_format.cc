@@ -29,6 +29,7 @@ const FormatDescriptor& MsgDirFormat() {
       .construct = &NewMsgDirBase,
       .erase = &EraseMsgDir,
       .recover = &PutBackAside,
+      .finish_shared = &EraseSharedWithCopy,
   };
   return kFormat;
 }
