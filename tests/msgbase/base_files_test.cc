@@ -116,8 +116,18 @@ TEST_F(BaseFilesTest, EraseRemovesMessagesAndLeavesOtherFiles) {
   EXPECT_TRUE(fs::exists(area + kSep + "sub" + kSep + "3.msg"));
 }
 
+// A file system without links: the files are copied.
+class NoLinkPlatform : public testing::ForwardingPlatform {
+ public:
+  bool Link(std::string_view from, std::string_view) override {
+    return Fail(Status::Invalid(from, "links not supported"));
+  }
+};
+
 TEST_F(BaseFilesTest, EraseAfterACopyKeepsMessagesTheCopyDoesNotHold) {
   const std::string area = MakeMsgArea();
+  NoLinkPlatform no_links;
+  ScopedPlatform installed(no_links);
   const std::string copy = dir_.Path("old/00000000");
   CopyManifest copied;
   ASSERT_FALSE(CopyBaseFiles("#" + area, copy, &copied));

@@ -39,9 +39,12 @@ class EraseArea {
  public:
   static constexpr std::int64_t kSecond = MemoryPlatform::kTicksPerSecond;
 
-  // Messages 1..count; `coarse` makes the disk keep whole seconds.
-  explicit EraseArea(int count = 3, bool coarse = false) {
+  // Messages 1..count; `coarse` makes the disk keep whole seconds. The
+  // copy is made of links with `links`, else the disk refuses them and
+  // every file is copied.
+  explicit EraseArea(int count = 3, bool coarse = false, bool links = false) {
     disk_.SetBackslashIsSeparator(kHostIsWindows);
+    if (!links) disk_.SetLinkRefusal([](std::string_view) { return true; });
     if (coarse) disk_.SetTimeGranularity(kSecond);
     disk_.MakeDirs(CopyDirectory());
     for (int n = 1; n <= count; ++n) {
