@@ -284,6 +284,7 @@ TEST_F(RotationRunTest, AFailedCopyLeavesTheBaseAsItWas) {
   FaultInjectingPlatform faulty;
   auto installed = faulty.Install();
   faulty.FailCall(PlatformOp::kShortWrite, 2, FailMode::kOnce);
+  faulty.FailCall(PlatformOp::kLink, 1);  // no links: the files are copied
   const std::string out = RunCapturingOutput();
   EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. cannot copy to [" + Copy() +
                      "]! base left as it was.\r\n");
@@ -409,7 +410,7 @@ TEST_F(RotationRunTest, TheNextRunFinishesWhatAKilledEraseLeftAside) {
 // A run killed after it published a copy made of links, before its erase:
 // meanwhile a writer rewrote 2.msg in place (into the copy's file) and
 // replaced 3.msg by a new file. The next run removes from the base what is
-// still the copy's file, keeps the new one, and counts what is left.
+// still the copy's file, keeps the new one, and only then counts.
 TEST_F(RotationRunTest, TheNextRunFinishesTheEraseOfALinkedCopy) {
   fs::create_directories(dir_.Path("old/00000000"));
   for (const char* name : {"1.msg", "2.msg", "3.msg"}) {
@@ -422,13 +423,15 @@ TEST_F(RotationRunTest, TheNextRunFinishesTheEraseOfALinkedCopy) {
   {
     std::FILE* file = std::fopen(dir_.Path("area/2.msg").c_str(), "r+b");
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(std::fputs("marked", file), 0);
+    ASSERT_GE(std::fputs("marked", file), 0);
     ASSERT_EQ(std::fclose(file), 0);
   }
   dir_.WriteFile("area/3.new", "written anew");
   fs::rename(dir_.Path("area/3.new"), dir_.Path("area/3.msg"));
+  // The count of a *.MSG base is its highest number.
+  app_.MaxMessages = 3;
   EXPECT_EQ(RunCapturingOutput(),
-            "processing base [" + Spec() + "]... only 1 messages. let it live.\r\n");
+            "processing base [" + Spec() + "]... only 3 messages. let it live.\r\n");
   EXPECT_EQ(app_.ExitCode(), 0);
   EXPECT_FALSE(fs::exists(dir_.Path("area/1.msg")));
   EXPECT_FALSE(fs::exists(dir_.Path("area/2.msg")));

@@ -28,14 +28,16 @@ using testing::PlatformOp;
 // every file linked, or the even messages copied and the rest linked (a
 // base whose files lie partly on another file system, or reached the
 // link limit).
+// A linked file is neither read nor written: fewer calls to fail.
 struct LinkMode {
   const char* name;
   std::function<bool(std::string_view)> refuse;
+  int min_runs;
 };
 const LinkMode kLinkModes[] = {
-    {"copied", [](std::string_view) { return true; }},
-    {"linked", nullptr},
-    {"half linked", [](std::string_view from) { return from.ends_with("2.msg"); }},
+    {"copied", [](std::string_view) { return true; }, 200},
+    {"linked", nullptr, 120},
+    {"half linked", [](std::string_view from) { return from.ends_with("2.msg"); }, 150},
 };
 
 std::function<std::unique_ptr<EraseArea>()> AreaMaker(const LinkMode& mode) {
@@ -97,7 +99,7 @@ TEST(MsgDirEraserSweepTest, FailureOfAnyCallLosesNothing) {
     }
     // Copy and erase of three messages make some forty calls of a dozen
     // kinds; far fewer runs mean the sweep missed the erase.
-    EXPECT_GT(runs, 200);
+    EXPECT_GT(runs, link.min_runs);
   }
 }
 
