@@ -65,6 +65,9 @@ class PackerApp {
   // Reports, on standard error and in the exit code, each copy in
   // `target_dir` whose pack a killed run left unfinished, and removes what
   // that run's archiver left. Only the holder of the run lock may call it.
+  // Ends the erases of `spec` that killed runs left after publishing a
+  // linked copy in `target_dir`, before the base is counted.
+  void FinishInterruptedErases(const ShortString& spec, const ShortString& target_dir);
   void ReportInterruptedPacks(const ShortString& target_dir);
 
   int exit_code_ = 0;

@@ -168,6 +168,43 @@ std::string Describe(const Status& status, std::string_view fallback) {
   return status.ok() ? std::string(fallback) : status.ToString();
 }
 
+// The published copies in `target_dir` (NNNNNNNN directories) that still
+// hold the partial lock file: a run removes it once the erase after the
+// copy is over, so a run killed between the two left it.
+std::vector<ShortString> UnfinishedCopies(const ShortString& target_dir) {
+  std::vector<ShortString> copies;
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(ForOs(target_dir), "*.*", &entries)) return copies;
+  for (const DirEntry& entry : entries) {
+    if ((entry.attributes & kAttrDirectory) == 0 || entry.name.size() != 8 ||
+        !RotationNumberOf(entry.name)) {
+      continue;
+    }
+    const auto copy = WholePath({target_dir, entry.name});
+    const auto lock_file = copy ? WholePath({AddBackslash(*copy), kPartialLockName}) : std::nullopt;
+    const auto status = copy ? Os().StatLink(*copy) : std::nullopt;
+    if (lock_file && status && !status->is_link && Os().StatLink(*lock_file)) {
+      copies.push_back(*copy);
+    }
+  }
+  return copies;
+}
+
+// True when a file of the copy has another name too (a base it was linked
+// from, whose erase is not over).
+bool SharesFiles(const ShortString& copy) {
+  const ShortString dir = AddBackslash(copy);
+  std::vector<DirEntry> entries;
+  if (!Os().ListDirectory(dir, "*.*", &entries)) return true;
+  for (const DirEntry& entry : entries) {
+    if ((entry.attributes & kAttrDirectory) != 0 || entry.name == kPartialLockName) continue;
+    if (dir.size() + entry.name.size() > ShortString::kMax) return true;
+    const auto status = Os().StatLink(dir + entry.name);
+    if (!status || status->link_count > 1) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void PackerApp::Run() {
@@ -216,6 +253,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   if (owns_leftovers) {
     // Whatever must stay aside makes this run's erase fail and say so.
     (void)RecoverInterruptedErase(spec);
+    FinishInterruptedErases(spec, target_dir);
     ReportInterruptedPacks(target_dir);
     RotationTarget(target_dir, true).RemoveLeftovers();
   }
@@ -486,6 +524,28 @@ bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target
     return false;
   }
   return true;
+}
+
+void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortString& target_dir) {
+  for (const ShortString& copy : UnfinishedCopies(target_dir)) {
+    const ShortString lock_file = *WholePath({AddBackslash(copy), kPartialLockName});
+    // Held: another installation's run is at this copy right now.
+    FileByteLock lock;
+    const FileByteLock::Outcome outcome = lock.Acquire(lock_file, false, 0);
+    if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
+      continue;
+    }
+    if (FinishSharedErase(spec, copy)) {
+      WriteCause(Text("an earlier run was stopped before it had emptied [", spec,
+                      "]: messages it copied to [", copy, "] could not be removed"));
+      exit_code_ = 1;
+      continue;
+    }
+    // Files still shared belong to another base that uses this target.
+    if (SharesFiles(copy)) continue;
+    lock.Release();
+    DeleteFileIfExists(lock_file);
+  }
 }
 
 void PackerApp::ReportInterruptedPacks(const ShortString& target_dir) {

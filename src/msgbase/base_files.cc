@@ -93,6 +93,10 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   if (!durability) return Failed(error, Os().LastError(), target, "cannot be flushed");
   std::vector<CopiedFile> unrecorded;
   CopyOptions options{*durability, copied != nullptr ? copied->MutableFiles() : &unrecorded};
+  // Message files are removed one by one after the copy, never rewritten
+  // in place: a second name of the same file is a copy nothing can take
+  // from it.
+  options.link = format.finish_shared != nullptr;
   Status copy_error;
   options.error = &copy_error;
   std::vector<std::string> unrecorded_links;
@@ -139,6 +143,12 @@ bool RecoverInterruptedErase(std::string_view spec) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   if (parsed.format == nullptr || parsed.format->recover == nullptr) return false;
   return parsed.format->recover(BaseLocation(*parsed.format, parsed.path));
+}
+
+bool FinishSharedErase(std::string_view spec, std::string_view copy_directory) {
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.format == nullptr || parsed.format->finish_shared == nullptr) return false;
+  return parsed.format->finish_shared(BaseLocation(*parsed.format, parsed.path), copy_directory);
 }
 
 std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied,

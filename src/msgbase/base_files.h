@@ -15,7 +15,9 @@
 namespace qlr {
 
 // Copies the files of the base into `destination` (created with missing
-// parents) under their own names, and makes the copy durable. `copied`,
+// parents) under their own names, and makes the copy durable. The message
+// files of a *.MSG directory are linked where the file system allows (see
+// CopyOptions::link), copied where not. `copied`,
 // when given, receives every file copied with its status at copy time.
 // True on FAILURE: the destination could not be made, `spec` names no
 // known format, a file of the base that exists was not copied completely,
@@ -48,5 +50,11 @@ std::vector<std::string> LinkedBaseFiles(std::string_view spec);
 // something stays aside (its name was taken meanwhile); the erase then
 // reports it.
 [[nodiscard]] bool RecoverInterruptedErase(std::string_view spec);
+
+// Before a base is counted, for a copy of it in `copy_directory` that was
+// published but whose erase a killed run never finished: removes from the
+// base what is still the very file the copy holds by a link. The same
+// ownership rule as above. True when such a file stays.
+[[nodiscard]] bool FinishSharedErase(std::string_view spec, std::string_view copy_directory);
 
 }  // namespace qlr

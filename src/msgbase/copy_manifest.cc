@@ -77,6 +77,11 @@ bool CopyManifest::Unchanged(std::string_view path) const {
 
 bool SameStatusAsCopied(const CopiedFile& file, const FileStatus& now) {
   const FileStatus& then = file.status;
+  const bool same_file = now.is_regular && !now.is_link && now.volume == then.volume &&
+                         now.file_index == then.file_index;
+  // A linked copy is the file itself: a write in place lands in the copy
+  // too, so size and time may change and it is still all in the copy.
+  if (file.linked) return same_file;
   // A file replaced under its name (written elsewhere and renamed over
   // it) has another identity even when its size and time are the same.
   return now.is_regular && now.size == then.size && now.modified == then.modified &&
@@ -87,6 +92,7 @@ CopyMatch MatchCopy(const CopiedFile& file, std::string_view path) {
   const std::optional<FileStatus> now = Os().StatLink(path);
   if (!now) return CopyMatch::kUnknown;
   if (!SameStatusAsCopied(file, *now)) return CopyMatch::kDiffers;
+  if (file.linked) return CopyMatch::kSame;  // the copy's own file: nothing to compare
   return CompareBytes(path, file.dest, file.status.size);
 }
 

@@ -66,7 +66,7 @@ class CopyManifest {
 };
 
 // True when `now` is the status `file` recorded: the same identity, size
-// and modification time.
+// and modification time; for a linked file the same identity alone.
 bool SameStatusAsCopied(const CopiedFile& file, const FileStatus& now);
 
 // Compares the file at `path` (the copied source itself, or the same file

@@ -51,6 +51,11 @@ using BaseEraser = std::unique_ptr<MessageBase> (*)(std::string_view location,
 // copied like any message. True when something had to stay aside.
 using BaseRecoverer = bool (*)(std::string_view location);
 
+// Removes from the base at `location` every file that is the very file a
+// copy in `copy_directory` holds by a hard link, for a run stopped between
+// publishing such a copy and erasing the base. True when one could not go.
+using SharedEraseFinisher = bool (*)(std::string_view location, std::string_view copy_directory);
+
 struct FormatDescriptor {
   std::string_view name;
   // The characters that select the format in a spec, upper case. The first
@@ -80,6 +85,9 @@ struct FormatDescriptor {
   BaseRecoverer recover = nullptr;
   // Null: bases of the format cannot be checked by this build.
   BaseChecker check = nullptr;
+  // Null: the format's copies are never linked to its files (they are
+  // emptied in place, which would empty a linked copy with them).
+  SharedEraseFinisher finish_shared = nullptr;
 };
 
 // Makes `formats` the known formats; they must outlive every use. Type

@@ -40,6 +40,9 @@ class LockedFileRoute final : public Platform {
   bool RenameNoReplace(std::string_view from, std::string_view to) override {
     return Pass(inner_.RenameNoReplace(from, to));
   }
+  bool Link(std::string_view from, std::string_view to) override {
+    return Pass(inner_.Link(from, to));
+  }
   std::optional<FileStatus> Stat(std::string_view path) override {
     return PassStatus(inner_.Stat(path));
   }

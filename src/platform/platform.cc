@@ -98,6 +98,10 @@ bool Platform::RenameNoReplace(std::string_view from, std::string_view) {
   return Fail(Status::NotSupported(from, "rename"));
 }
 
+bool Platform::Link(std::string_view from, std::string_view) {
+  return Fail(Status::Invalid(from, "links not supported"));
+}
+
 bool Platform::SyncFileSystem(std::string_view path) {
   return Fail(Status::NotSupported(path, "file-system sync"));
 }

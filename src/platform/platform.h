@@ -181,6 +181,13 @@ class Platform {
   // do this in one step it links `to` and then removes `from`, so `to`
   // is never overwritten; a crash in between leaves both names.
   [[nodiscard]] virtual bool RenameNoReplace(std::string_view from, std::string_view to);
+  // Gives the existing file `from` the second name `to` (a hard link),
+  // never replacing anything: both names are then the same file, with one
+  // identity. A symbolic link `from` is linked itself, not followed. False
+  // when `to` exists (kBusy), when the system or the file system has no
+  // links, or refuses this one (another file system, no permission, too
+  // many links): the caller then copies instead.
+  [[nodiscard]] virtual bool Link(std::string_view from, std::string_view to);
   // Nothing when the path does not exist or cannot be examined.
   virtual std::optional<FileStatus> Stat(std::string_view path) = 0;
   // Stat of the path itself: a symbolic link is described as a link

@@ -136,6 +136,49 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
   return false;
 }
 
+// Flushes a file that was linked, not written: its bytes may be as fresh
+// as the writer that made them left them. Windows flushes only through a
+// handle that may write; a read-only file is flushed through a reading one.
+bool SyncLinkedFile(std::string_view dest, FileSync sync, Status* error) {
+  std::unique_ptr<FileHandle> file = Os().OpenFile(dest, OpenMode::kReadWrite);
+  if (!file) file = Os().OpenFile(dest, OpenMode::kRead);
+  if (!file) return Failed(error, Os().LastError(), dest, "cannot be opened");
+  if (!file->Sync()) return Failed(error, file->LastError(), dest, "cannot be flushed");
+  if (!file->Close()) return Failed(error, file->LastError(), dest, "cannot be closed");
+  if (sync == FileSync::kFileAndEntry) {
+    const ShortString dir = DirectoryForOs(JustPathName(dest));
+    if (!Os().SyncDirectory(dir)) return Failed(error, Os().LastError(), dir, "cannot be flushed");
+  }
+  return false;
+}
+
+enum class LinkOutcome { kLinked, kRefused, kFailed, kNotAFile };
+
+// Gives `source` the name `dest` as a hard link and records it. kRefused
+// when the system would not link (the caller copies instead).
+LinkOutcome LinkOneFile(std::string_view source, std::string_view dest, FileSync sync,
+                        const CopyOptions& options) {
+  if (!Os().Link(source, dest)) return LinkOutcome::kRefused;
+  // What the new name holds, whatever the source name held when it was
+  // examined: the erase compares with this identity.
+  const std::optional<FileStatus> linked = Os().StatLink(dest);
+  if (!linked || !linked->is_regular || linked->is_link) {
+    // Replaced meanwhile by something that is no file: not the copy's.
+    const Status why = Os().LastError();
+    (void)Os().DeleteFile(dest);
+    if (linked) return LinkOutcome::kNotAFile;
+    Failed(options.error, why, dest, "cannot be examined");
+    return LinkOutcome::kFailed;
+  }
+  if (sync != FileSync::kNone && SyncLinkedFile(dest, sync, options.error)) {
+    return LinkOutcome::kFailed;
+  }
+  if (options.copied != nullptr) {
+    options.copied->push_back(CopiedFile{std::string(source), std::string(dest), *linked, true});
+  }
+  return LinkOutcome::kLinked;
+}
+
 // CopyFileTo with the choice of what is flushed here.
 bool CopyOneFile(std::string_view source, std::string_view dest, bool append, FileSync sync,
                  const CopyOptions& options) {
@@ -152,7 +195,21 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
     if (options.links != nullptr) options.links->emplace_back(source);
     return false;
   }
-  if (!status->is_regular || Os().SameFile(source, dest)) return false;  // nothing to do
+  if (!status->is_regular) return false;  // nothing to do
+  // Without an identity nothing could later tell the linked file from one
+  // put in its place.
+  if (options.link && !append && (status->volume != 0 || status->file_index != 0)) {
+    switch (LinkOneFile(source, dest, sync, options)) {
+      case LinkOutcome::kLinked:
+      case LinkOutcome::kNotAFile:
+        return false;
+      case LinkOutcome::kFailed:
+        return true;
+      case LinkOutcome::kRefused:
+        break;
+    }
+  }
+  if (Os().SameFile(source, dest)) return false;  // nothing to do
 
   // Should the source refuse the change, the read below says whether it
   // mattered; should it refuse its old attributes back, the copy is

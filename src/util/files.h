@@ -34,10 +34,14 @@ bool MakePath(std::string_view path, std::vector<ShortString>* created = nullptr
 // read just before its bytes were. The paths are heap strings: a rotation
 // keeps one record per file until its erase, and two 256-byte short
 // strings would make that list half a kilobyte a file.
+// A linked file (see CopyOptions::link) is the source file itself under a
+// second name, and its status is the one read through that name after the
+// link was made: its identity is what the copy holds.
 struct CopiedFile {
   std::string source;
   std::string dest;
   FileStatus status;
+  bool linked = false;
 };
 
 // Who makes a copy durable.
@@ -61,6 +65,13 @@ struct CopyOptions {
   // never followed nor copied: in an area that others can write it could
   // name any file the program may read. It is no failure.
   std::vector<std::string>* links = nullptr;
+  // When set, a regular file whose identity the system can tell is given
+  // its new name as a hard link to the source instead of a copy of its
+  // bytes: nothing is read or written, and the copy is the very file the
+  // source name holds (a write in place reaches both). Where the link is
+  // refused (another file system, no links there, no permission, the link
+  // limit) that file is copied.
+  bool link = false;
 };
 
 // Copies one regular file in blocks of 65535 bytes, to the end of `dest`

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -56,6 +57,9 @@ struct Rotation {
       disk.WriteFileBytes("/area/" + MessageName(i), MessageBytes(i));
     }
     disk.MakeDirs("/old");
+    // Half the files linked, half copied: message 2 lies where no link
+    // can be made (another file system, the link limit).
+    disk.SetLinkRefusal([](std::string_view from) { return from.ends_with("2.msg"); });
     app.MaxMessages = 1;
     app.RunLockPath = HostPath("qlr.lck");
     app.BaseLines.push_back(NewStr("#" + HostPath("area") + " " + HostPath("old")));
@@ -228,7 +232,18 @@ TEST_P(RotationSweepTest, ACrashAtAnySyncPointLosesNoMessage) {
       const auto report = testing::SweepCrashes<Rotation>(
           op, [&] { return std::make_unique<Rotation>(syncfs, pack); },
           [](Rotation& rotation) { rotation.Run(); },
-          [](Rotation& rotation, const FaultRun&) { ExpectEveryMessageKept(rotation.disk); },
+          [](Rotation& rotation, const FaultRun&) {
+            ExpectEveryMessageKept(rotation.disk);
+            // The restart finishes what the crash cut short: no message
+            // stays shared by the base and a copy.
+            ScopedPlatform installed(rotation.disk);
+            rotation.Run();
+            ExpectEveryMessageKept(rotation.disk);
+            for (int i = 1; i <= kMessages; ++i) {
+              const auto status = rotation.disk.Stat("/area/" + MessageName(i));
+              EXPECT_TRUE(!status || status->link_count == 1) << i << ": " << Tree(rotation.disk);
+            }
+          },
           keeps);
       crashes += report.runs - 1;
     }
@@ -269,6 +284,7 @@ TEST_F(RotationRunTest, AFailedCopyLeavesTheBaseAsItWas) {
   FaultInjectingPlatform faulty;
   auto installed = faulty.Install();
   faulty.FailCall(PlatformOp::kShortWrite, 2, FailMode::kOnce);
+  faulty.FailCall(PlatformOp::kLink, 1);  // no links: the files are copied
   const std::string out = RunCapturingOutput();
   EXPECT_EQ(out, "processing base [" + Spec() + "]... 3 messages. cannot copy to [" + Copy() +
                      "]! base left as it was.\r\n");
@@ -389,6 +405,40 @@ TEST_F(RotationRunTest, TheNextRunFinishesWhatAKilledEraseLeftAside) {
   EXPECT_EQ(app_.ExitCode(), 0);
   EXPECT_EQ(dir_.ReadFile("old/00000000/2.msg").size(), 100000u);
   EXPECT_TRUE(fs::is_empty(dir_.Path("area")));
+}
+
+// A run killed after it published a copy made of links, before its erase:
+// meanwhile a writer rewrote 2.msg in place (into the copy's file) and
+// replaced 3.msg by a new file. The next run removes from the base what is
+// still the copy's file, keeps the new one, and only then counts.
+TEST_F(RotationRunTest, TheNextRunFinishesTheEraseOfALinkedCopy) {
+  fs::create_directories(dir_.Path("old/00000000"));
+  for (const char* name : {"1.msg", "2.msg", "3.msg"}) {
+    std::error_code error;
+    fs::create_hard_link(dir_.Path(std::string("area/") + name),
+                         dir_.Path(std::string("old/00000000/") + name), error);
+    if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+  }
+  dir_.WriteFile("old/00000000/.qlr-lock", "");
+  {
+    std::FILE* file = std::fopen(dir_.Path("area/2.msg").c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_GE(std::fputs("marked", file), 0);
+    ASSERT_EQ(std::fclose(file), 0);
+  }
+  dir_.WriteFile("area/3.new", "written anew");
+  fs::rename(dir_.Path("area/3.new"), dir_.Path("area/3.msg"));
+  // The count of a *.MSG base is its highest number.
+  app_.MaxMessages = 3;
+  EXPECT_EQ(RunCapturingOutput(),
+            "processing base [" + Spec() + "]... only 3 messages. let it live.\r\n");
+  EXPECT_EQ(app_.ExitCode(), 0);
+  EXPECT_FALSE(fs::exists(dir_.Path("area/1.msg")));
+  EXPECT_FALSE(fs::exists(dir_.Path("area/2.msg")));
+  EXPECT_EQ(dir_.ReadFile("area/3.msg"), "written anew");
+  EXPECT_EQ(dir_.ReadFile("old/00000000/2.msg").substr(0, 6), "marked");
+  EXPECT_EQ(dir_.ReadFile("old/00000000/3.msg"), std::string(100000, 'm'));
+  EXPECT_FALSE(fs::exists(dir_.Path("old/00000000/.qlr-lock")));
 }
 
 TEST_F(RotationRunTest, PartialCopiesOfAKilledRunGoEvenWhenTheBaseIsNotRotated) {

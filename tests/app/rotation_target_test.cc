@@ -168,6 +168,7 @@ TEST(RotationTarget, FailedCopyRemovesOnlyWhatTheRunMade) {
   RacingPlatform racing(run.disk);
   testing::FaultInjectingPlatform faulty(racing);
   faulty.FailCall(testing::PlatformOp::kWrite, 2);
+  faulty.FailCall(testing::PlatformOp::kLink, 1);  // no links: the files are copied
   run.Run(faulty);
   EXPECT_EQ(run.out, run.Counted() + "cannot copy to [" + OldPath("00000000") +
                          "]! base left as it was.\r\n");
@@ -185,6 +186,7 @@ TEST(RotationTarget, FailedCopyRemovesTheParentsItMade) {
   run.disk.WriteFileBytes("/keep/file", "x");
   testing::FaultInjectingPlatform faulty(run.disk);
   faulty.FailCall(testing::PlatformOp::kWrite, 1);
+  faulty.FailCall(testing::PlatformOp::kLink, 1);  // no links: the files are copied
   run.Run(faulty);
   EXPECT_EQ(run.app.ExitCode(), 1);
   EXPECT_TRUE(run.BaseIntact());

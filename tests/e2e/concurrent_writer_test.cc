@@ -2,6 +2,7 @@
 // to it: rewriting messages by rename and in place, and adding new ones.
 // Whatever the writer last wrote must survive, in the base or in the copy.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -106,6 +107,10 @@ TEST_F(ConcurrentWriterTest, EveryVersionTheWriterLeftSurvivesTheErase) {
   for (int n = 1; n <= kMessages; ++n)
     dir_.WriteFile("area/" + Message(n).filename().string(), Version(n, 0));
   WriteControlFile({"MaxMessages 10", "Base #" + Path("area") + " " + Path("old")});
+  // The copy is made of links on one file system: the copy of a message
+  // nobody touches is the base's own file.
+  struct stat untouched {};
+  ASSERT_EQ(::stat(Message(kMessages).c_str(), &untouched), 0);
 
   std::atomic<bool> done{false};
   int writes = 0;
@@ -167,6 +172,13 @@ TEST_F(ConcurrentWriterTest, EveryVersionTheWriterLeftSurvivesTheErase) {
     }
   }
   EXPECT_EQ(lost, 0);
+  struct stat in_copy {};
+  if (copied) {
+    ASSERT_EQ(
+        ::stat((Path("old/00000000") + "/" + std::to_string(kMessages) + ".msg").c_str(), &in_copy),
+        0);
+    EXPECT_EQ(in_copy.st_ino, untouched.st_ino);
+  }
   // The erase did happen: every message left in the base is one the
   // writer touched (or one left aside, reported as "cannot erase!").
   int untouched_left = 0;

@@ -231,7 +231,13 @@ class RotationCrashTest : public QlrFixture {
     EXPECT_NE(after, Phase::kCopy);
     EXPECT_NE(after, Phase::kErase);
     expected_copies_.clear();
+    // A copy made of links and published before the kill shares no file
+    // with the base any more: its erase was finished.
+    for (const auto& entry : fs::directory_iterator(Path("area"))) {
+      EXPECT_EQ(fs::hard_link_count(entry.path()), 1u) << "still shared: " << entry.path();
+    }
     for (const auto& entry : fs::directory_iterator(Path("old"))) {
+      EXPECT_FALSE(fs::exists(entry.path() / ".qlr-lock")) << "erase unfinished: " << entry.path();
       EXPECT_FALSE(entry.path().filename().string().starts_with("qlr-partial.") ||
                    entry.path().filename().string().starts_with("qlr-packing."))
           << "leftover kept: " << entry.path();

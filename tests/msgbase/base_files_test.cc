@@ -84,6 +84,14 @@ TEST_F(BaseFilesTest, DestinationThatCannotBeMadeCopiesNothing) {
   EXPECT_TRUE(CopyBaseFiles("C:\\X.DAT", dir_.Path("y")));
 }
 
+// A file system without links: the files are copied.
+class NoLinkPlatform : public testing::ForwardingPlatform {
+ public:
+  bool Link(std::string_view from, std::string_view) override {
+    return Fail(Status::Invalid(from, "links not supported"));
+  }
+};
+
 TEST_F(BaseFilesTest, AFailedWriteAnywhereIsReported) {
   const std::string area = MakeMsgArea();
   // Where the host syncs whole file systems the copy is made durable by
@@ -91,7 +99,8 @@ TEST_F(BaseFilesTest, AFailedWriteAnywhereIsReported) {
   // elsewhere by a sync of each file and directory.
   for (PlatformOp op : {PlatformOp::kWrite, PlatformOp::kShortWrite, PlatformOp::kSync,
                         PlatformOp::kSyncDirectory, PlatformOp::kSyncFileSystem}) {
-    FaultInjectingPlatform faulty;
+    NoLinkPlatform no_links;  // the bytes are written: nothing is linked
+    FaultInjectingPlatform faulty(no_links);
     auto installed = faulty.Install();
     faulty.FailCall(op, 2);
     const std::string copy = dir_.Path("fail" + std::to_string(static_cast<int>(op)));
@@ -118,6 +127,8 @@ TEST_F(BaseFilesTest, EraseRemovesMessagesAndLeavesOtherFiles) {
 
 TEST_F(BaseFilesTest, EraseAfterACopyKeepsMessagesTheCopyDoesNotHold) {
   const std::string area = MakeMsgArea();
+  NoLinkPlatform no_links;
+  ScopedPlatform installed(no_links);
   const std::string copy = dir_.Path("old/00000000");
   CopyManifest copied;
   ASSERT_FALSE(CopyBaseFiles("#" + area, copy, &copied));

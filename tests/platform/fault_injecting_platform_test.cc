@@ -81,6 +81,7 @@ std::vector<OpCase> Cases() {
        [](Rig& s) { return s.faulty.Rename("/d/g", "/d/h"); }},
       {PlatformOp::kRenameNoReplace, K::kIoError, false,
        [](Rig& s) { return s.faulty.RenameNoReplace("/d/g", "/d/h"); }},
+      {PlatformOp::kLink, K::kIoError, false, [](Rig& s) { return s.faulty.Link("/d/g", "/d/l"); }},
       {PlatformOp::kStat, K::kIoError, false,
        [](Rig& s) { return s.faulty.Stat("/d/g").has_value(); }},
       {PlatformOp::kSetAttributes, K::kIoError, false,

@@ -199,6 +199,10 @@ bool FaultInjectingPlatform::RenameNoReplace(std::string_view from, std::string_
   return !Fails(PlatformOp::kRenameNoReplace, from) && Forward(inner_.RenameNoReplace(from, to));
 }
 
+bool FaultInjectingPlatform::Link(std::string_view from, std::string_view to) {
+  return !Fails(PlatformOp::kLink, from) && Forward(inner_.Link(from, to));
+}
+
 std::optional<FileStatus> FaultInjectingPlatform::Stat(std::string_view path) {
   if (Fails(PlatformOp::kStat, path)) return std::nullopt;
   auto status = inner_.Stat(path);

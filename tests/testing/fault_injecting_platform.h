@@ -60,6 +60,7 @@ class FaultInjectingPlatform final : public Platform {
   bool DeleteFile(std::string_view path) override;
   bool Rename(std::string_view from, std::string_view to) override;
   bool RenameNoReplace(std::string_view from, std::string_view to) override;
+  bool Link(std::string_view from, std::string_view to) override;
   std::optional<FileStatus> Stat(std::string_view path) override;
   // Counted and failed as a Stat.
   std::optional<FileStatus> StatLink(std::string_view path) override;

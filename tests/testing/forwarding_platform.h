@@ -76,6 +76,9 @@ class ForwardingPlatform : public Platform {
   bool RenameNoReplace(std::string_view from, std::string_view to) override {
     return Pass(inner_.RenameNoReplace(from, to));
   }
+  bool Link(std::string_view from, std::string_view to) override {
+    return Pass(inner_.Link(from, to));
+  }
   std::optional<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
   std::optional<FileStatus> StatLink(std::string_view path) override {
     return inner_.StatLink(path);

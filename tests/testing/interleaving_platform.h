@@ -50,6 +50,9 @@ class InterleavingPlatform : public ForwardingPlatform {
   bool RenameNoReplace(std::string_view from, std::string_view to) override {
     return After(ForwardingPlatform::RenameNoReplace(from, to));
   }
+  bool Link(std::string_view from, std::string_view to) override {
+    return After(ForwardingPlatform::Link(from, to));
+  }
   std::optional<FileStatus> Stat(std::string_view p) override {
     return After(ForwardingPlatform::Stat(p));
   }

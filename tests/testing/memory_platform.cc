@@ -62,6 +62,7 @@ struct MemoryPlatform::Node {
   };
 
   bool is_directory = false;
+  bool linked = false;  // ever given a second name: link_count is counted
   std::uint64_t index = 0;
   std::string data;
   std::int64_t modified = 0;
@@ -612,7 +613,15 @@ FileStatus MemoryPlatform::StatusOf(const Node& node, std::string_view name) con
   status.modified.ticks = node.modified;
   status.native_mode = node.mode;
   status.is_regular = !node.is_directory;
-  status.link_count = 1;  // no hard links here
+  status.link_count = 1;
+  if (node.linked) {
+    status.link_count = 0;
+    Walk(root_, false, [&](const Node& dir) {
+      for (const auto& [entry_name, child] : dir.entries) {
+        if (child.get() == &node) ++status.link_count;
+      }
+    });
+  }
   status.volume = kVolume;
   status.file_index = node.index;
   return status;
@@ -709,6 +718,30 @@ bool MemoryPlatform::Rename(std::string_view from, std::string_view to) {
 
 bool MemoryPlatform::RenameNoReplace(std::string_view from, std::string_view to) {
   return Call(PlatformOp::kRenameNoReplace, false, [&] { return DoRename(from, to, false); });
+}
+
+bool MemoryPlatform::Link(std::string_view from, std::string_view to) {
+  return Call(PlatformOp::kLink, false, [&] {
+    if (link_refusal_ && link_refusal_(from)) {
+      return Fail(Error(StatusKind::kIoError, from, "link refused"));
+    }
+    const auto source = Locate(from);
+    if (!source) return false;
+    if (!source->node) return Fail(NotFound(from));
+    if (source->node->is_directory) {
+      return Fail(Error(StatusKind::kIoError, from, "is a directory"));
+    }
+    const auto target = Locate(to);
+    if (!target) return false;
+    if (target->parent->entries.count(target->name) != 0) {
+      return Fail(Error(StatusKind::kBusy, to, "target exists"));
+    }
+    if (Parse(to)->directory) return Fail(NotFound(to));
+    if (!Writable(*target->parent, to)) return false;
+    source->node->linked = true;
+    target->parent->entries[target->name] = source->node;
+    return true;
+  });
 }
 
 std::optional<FileStatus> MemoryPlatform::Stat(std::string_view path) {

@@ -15,7 +15,9 @@
 // (read-only = no owner write bit, hidden = dot name, archive = regular).
 // Every file has an identity (volume 1, a file index never used before);
 // a rename keeps it, a file created anew gets a new one, and a kCreate
-// open of an existing file truncates that same file.
+// open of an existing file truncates that same file. Link gives a file
+// another name (link_count counts them); SetLinkRefusal makes it refuse
+// chosen files, as another file system or FAT would.
 //
 // Time: one clock in nanoseconds since 1970 (UTC), read by Now() and used
 // to stamp modification times. Every stamp and every Now() advances it by
@@ -108,6 +110,9 @@ class MemoryPlatform final : public Platform {
   // (of this process too) fails with kBusy, as ERROR_LOCK_VIOLATION does.
   // Off by default, as on POSIX where the locks are advisory.
   void SetMandatoryLocks(bool on) { mandatory_locks_ = on; }
+  // Link fails with kIoError for every source `refuse` is true for.
+  using LinkRefusal = std::function<bool(std::string_view from)>;
+  void SetLinkRefusal(LinkRefusal refuse) { link_refusal_ = std::move(refuse); }
   void SetExecutablePath(std::string path) { executable_path_ = std::move(path); }
   void SetEnvironment(const std::string& name, std::optional<std::string> value);
   // Runs instead of a command interpreter. Without one the interpreter
@@ -153,6 +158,7 @@ class MemoryPlatform final : public Platform {
   bool DeleteFile(std::string_view path) override;
   bool Rename(std::string_view from, std::string_view to) override;
   bool RenameNoReplace(std::string_view from, std::string_view to) override;
+  bool Link(std::string_view from, std::string_view to) override;
   std::optional<FileStatus> Stat(std::string_view path) override;
   bool SetAttributes(std::string_view path, std::uint8_t attributes) override;
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
@@ -239,6 +245,7 @@ class MemoryPlatform final : public Platform {
   std::string executable_path_ = "/bin/qlr";
   std::map<std::string, std::string> environment_;
   Interpreter interpreter_;
+  LinkRefusal link_refusal_;
 
   std::array<int, kPlatformOpCount> calls_{};
   bool crash_armed_ = false;

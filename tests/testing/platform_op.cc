@@ -26,6 +26,7 @@ constexpr std::array<std::string_view, kPlatformOpCount> kNames = {
     "kDeleteFile",
     "kRename",
     "kRenameNoReplace",
+    "kLink",
     "kStat",
     "kSetAttributes",
     "kRestoreNativeMode",

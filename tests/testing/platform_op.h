@@ -36,6 +36,7 @@ enum class PlatformOp {
   kDeleteFile,
   kRename,
   kRenameNoReplace,
+  kLink,
   kStat,  // nothing
   kSetAttributes,
   kRestoreNativeMode,

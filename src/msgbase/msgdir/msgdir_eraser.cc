@@ -29,6 +29,12 @@
 //      the first free number, said on standard error: both are kept, and
 //      nothing stays aside to block the next runs.
 //
+// A file the copy holds as a hard link (the same file under a second name)
+// is compared by identity alone, in step 4, and deleted there: a rewrite
+// in place writes into the very file the copy keeps, at any moment, and
+// only a file put under the name in its place (another identity) stays.
+// Steps 2 and 5 then ask nothing more.
+//
 // What remains possible: a program that keeps writing through a handle
 // opened before step 3 after the second comparison writes into the moved
 // file; a write that lands after that comparison and before the deletion
@@ -101,6 +107,12 @@ Outcome MoveAsideIfAsCopied(const ShortString& base_directory, const ShortString
   }
   const CopyMatch match = MatchCopy(copied, aside.aside);
   if (match != CopyMatch::kSame) return PutBack(base_directory, aside, match);
+  // A linked file is the copy's own: whatever is written into it now is
+  // in the copy too, so it needs no second look.
+  if (copied.linked) {
+    if (Os().DeleteFile(aside.aside)) return Outcome::kErased;
+    return PutBack(base_directory, aside, CopyMatch::kUnknown);
+  }
   moved->push_back(aside);
   return Outcome::kAside;
 }
@@ -115,6 +127,47 @@ Outcome EraseIfStillAsCopied(const ShortString& base_directory, const AsideFile&
 }
 
 }  // namespace
+
+bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_directory) {
+  const ShortString base_directory = AddBackslash(directory);
+  const ShortString copy = AddBackslash(copy_directory);
+  std::vector<DirEntry> entries;
+  if (!DirExists(base_directory)) return false;
+  if (!Os().ListDirectory(copy, kMsgFileMask, &entries)) return true;
+  bool failed = false;
+  bool erased = false;
+  std::vector<AsideFile> unused;
+  for (const DirEntry& entry : entries) {
+    if ((entry.attributes & kAttrDirectory) != 0) continue;
+    if (copy.size() + entry.name.size() > ShortString::kMax ||
+        base_directory.size() + entry.name.size() > ShortString::kMax) {
+      continue;
+    }
+    const ShortString copied_file = copy + entry.name;
+    // A file with one name is nobody's but the copy's.
+    const auto held = Os().StatLink(copied_file);
+    if (!held || !held->is_regular || held->is_link || held->link_count < 2 ||
+        (held->volume == 0 && held->file_index == 0)) {
+      continue;
+    }
+    const ShortString file = base_directory + entry.name;
+    const auto now = Os().StatLink(file);
+    if (!now || now->volume != held->volume || now->file_index != held->file_index) continue;
+    const CopiedFile record{std::string(file.view()), std::string(copied_file.view()), *held, true};
+    switch (MoveAsideIfAsCopied(base_directory, file, record, &unused)) {
+      case Outcome::kErased:
+        erased = true;
+        break;
+      case Outcome::kLeftBehind:
+        failed = true;
+        break;
+      default:
+        break;
+    }
+  }
+  if (erased && !Os().SyncDirectory(base_directory)) failed = true;
+  return failed;
+}
 
 std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied) {
   const ShortString base_directory = AddBackslash(directory);
@@ -134,9 +187,11 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
         continue;
       }
       const ShortString file = base_directory + entry.name;
-      // A symbolic link is never deleted: it is not the rotation's to judge.
-      if (const auto status = Os().StatLink(file); status && status->is_link) continue;
       if (copied == nullptr) {
+        // A symbolic link is never deleted: it is not the rotation's to
+        // judge. (Against a copy, the first look at the file's status
+        // below tells a link from the regular file that was copied.)
+        if (const auto status = Os().StatLink(file); status && status->is_link) continue;
         DeleteFileIfExists(file);
         if (FileExists(file)) failed = true;
         continue;

@@ -27,4 +27,12 @@ namespace qlr {
 // changed since the copy and simply stays is no failure.
 std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied);
 
+// Finishes the erase of a run that was stopped after it had published a
+// copy of the base in `copy_directory` built from hard links: every
+// message file of the base that is still the very file the copy holds
+// under its name (the same identity) goes, by the same moves as above; a
+// file put under the name since stays. True when such a file could not
+// be removed, or the copy could not be listed.
+bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_directory);
+
 }  // namespace qlr

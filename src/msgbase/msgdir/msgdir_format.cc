@@ -31,6 +31,7 @@ const FormatDescriptor& MsgDirFormat() {
       .erase = &EraseMsgDir,
       .recover = &PutBackAside,
       .check = &CheckMsgDir,
+      .finish_shared = &EraseSharedWithCopy,
   };
   return kFormat;
 }

@@ -439,6 +439,22 @@ class Win32Platform final : public Platform {
     return true;
   }
 
+  // NTFS only; FAT and most shares refuse (ERROR_INVALID_FUNCTION,
+  // ERROR_NOT_SAME_DEVICE, ERROR_TOO_MANY_LINKS), and the caller copies.
+  bool Link(std::string_view from, std::string_view to) override {
+    const auto f = CPath(from);
+    const auto t = CPath(to);
+    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (!::CreateHardLinkA(t->c_str(), f->c_str(), nullptr)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        return Fail(Status(StatusKind::kBusy, to, "target already exists"));
+      }
+      return Fail(Win32ErrorStatus(error, from));
+    }
+    return true;
+  }
+
   std::optional<FileStatus> Stat(std::string_view path) override {
     const auto p = CPath(path);
     if (!p) {

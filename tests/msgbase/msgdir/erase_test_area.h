@@ -39,9 +39,12 @@ class EraseArea {
  public:
   static constexpr std::int64_t kSecond = MemoryPlatform::kTicksPerSecond;
 
-  // Messages 1..count; `coarse` makes the disk keep whole seconds.
-  explicit EraseArea(int count = 3, bool coarse = false) {
+  // Messages 1..count; `coarse` makes the disk keep whole seconds. The
+  // copy is made of links with `links`, else the disk refuses them and
+  // every file is copied.
+  explicit EraseArea(int count = 3, bool coarse = false, bool links = false) {
     disk_.SetBackslashIsSeparator(kHostIsWindows);
+    if (!links) disk_.SetLinkRefusal([](std::string_view) { return true; });
     if (coarse) disk_.SetTimeGranularity(kSecond);
     disk_.MakeDirs(CopyDirectory());
     for (int n = 1; n <= count; ++n) {
@@ -70,20 +73,28 @@ class EraseArea {
     return erased_;
   }
   bool Erased() const { return erased_; }
+  // True when the copy holds message `n` as a link to the base's file.
+  bool Linked(int n) const {
+    const CopiedFile* record = manifest_.Find(File(n));
+    return record != nullptr && record->linked;
+  }
 
   // A version that must survive, written by a writer.
   void Require(std::string bytes) { written_.push_back(std::move(bytes)); }
   // A writer replaced what message `n` held under its name: that version
   // was given up by the writer itself. (The first versions are in the
   // copy and stay required, when the copy took them.)
-  void Supersede(int n) {
+  // A rewrite `in_place` of a file the copy holds as a link rewrites the
+  // copy's file too: its first version is given up as well.
+  void Supersede(int n, bool in_place = false) {
     const auto old = disk_.ReadFileBytes(File(n));
     if (!old) return;
     const auto it = std::find(written_.begin(), written_.end(), *old);
     if (it != written_.end()) written_.erase(it);
     // A first version the copy passed over (it could not see the file) is
     // given up by the writer too: the rotation never took it.
-    if (manifest_.Find(File(n)) == nullptr) {
+    const CopiedFile* record = manifest_.Find(File(n));
+    if (record == nullptr || (in_place && record->linked)) {
       const auto first = std::find(first_.begin(), first_.end(), *old);
       if (first != first_.end()) first_.erase(first);
     }
@@ -102,7 +113,7 @@ class EraseArea {
   }
   // Truncates the message and writes it anew, if it is there by its name.
   void RewriteInPlace(int n, int version) {
-    Supersede(n);
+    Supersede(n, true);
     if (WriteThroughPlatform(File(n), MessageBytes(n, version), OpenMode::kReadWrite)) {
       Require(MessageBytes(n, version));
     }
@@ -112,7 +123,7 @@ class EraseArea {
   void MarkReceived(int n) {
     const std::unique_ptr<FileHandle> file = disk_.OpenFile(File(n), OpenMode::kReadWrite);
     if (!file) return;
-    Supersede(n);
+    Supersede(n, true);
     std::string bytes(300, '\0');
     std::size_t got = 0;
     ASSERT_TRUE(file->ReadAt(0, bytes.data(), bytes.size(), &got));

@@ -41,6 +41,10 @@ struct ChangeCase {
   const char* name;
   bool coarse;
   std::function<void(EraseArea&)> change;  // of message 2, after the copy
+  // A copy made of links holds a change in place itself: the base's name
+  // goes. A file renamed over the name is another file and stays.
+  bool links = false;
+  bool stays = true;
 };
 
 class ChangeAfterCopyTest : public ::testing::TestWithParam<ChangeCase> {};
@@ -49,16 +53,24 @@ class ChangeAfterCopyTest : public ::testing::TestWithParam<ChangeCase> {};
 // failure of the erase. The coarse in-place cases are the ones a status
 // comparison cannot see: same identity, same size, same second.
 TEST_P(ChangeAfterCopyTest, ChangedMessageStays) {
-  EraseArea area(3, GetParam().coarse);
+  EraseArea area(3, GetParam().coarse, GetParam().links);
   ScopedPlatform installed(area.disk());
   ASSERT_FALSE(area.Copy());
   const auto copied = area.manifest().Find(EraseArea::File(2));
   ASSERT_NE(copied, nullptr);
+  EXPECT_EQ(copied->linked, GetParam().links);
   GetParam().change(area);
 
   EXPECT_TRUE(area.Erase()) << area.Tree();
   EXPECT_FALSE(area.disk().Exists(EraseArea::File(1)));
   EXPECT_FALSE(area.disk().Exists(EraseArea::File(3)));
+  area.ExpectNothingLost();
+  EXPECT_TRUE(area.AsideFiles().empty()) << area.Tree();
+  if (!GetParam().stays) {
+    EXPECT_FALSE(area.disk().Exists(EraseArea::File(2))) << area.Tree();
+    EXPECT_NE(area.Bytes(EraseArea::CopyDirectory() + "2.msg"), MessageBytes(2, 1));
+    return;
+  }
   const auto kept = area.Bytes(EraseArea::File(2));
   ASSERT_TRUE(kept.has_value()) << area.Tree();
   EXPECT_NE(*kept, MessageBytes(2, 1));
@@ -74,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{"RewrittenInPlace", false, [](EraseArea& a) { a.RewriteInPlace(2, 2); }},
         ChangeCase{"RewrittenInPlaceCoarse", true, [](EraseArea& a) { a.RewriteInPlace(2, 2); }},
         ChangeCase{"MarkedReceived", false, [](EraseArea& a) { a.MarkReceived(2); }},
-        ChangeCase{"MarkedReceivedCoarse", true, [](EraseArea& a) { a.MarkReceived(2); }}),
+        ChangeCase{"MarkedReceivedCoarse", true, [](EraseArea& a) { a.MarkReceived(2); }},
+        ChangeCase{"LinkedRenamedOver", true, [](EraseArea& a) { a.RewriteByRename(2, 2); }, true},
+        ChangeCase{"LinkedRewrittenInPlace", false, [](EraseArea& a) { a.RewriteInPlace(2, 2); },
+                   true, false},
+        ChangeCase{"LinkedMarkedReceivedCoarse", true, [](EraseArea& a) { a.MarkReceived(2); },
+                   true, false}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // The moved file differs from the copy and its name was taken by a new
@@ -108,8 +125,12 @@ TEST(MsgDirEraserTest, NameTakenWhileAsideKeepsBothVersions) {
 // A reader that opened a message before the erase and writes through that
 // handle after the file was compared: the edit lands in the moved file,
 // which the comparison after the last move finds changed and puts back.
-TEST(MsgDirEraserTest, EditThroughAHandleOpenedBeforeTheEraseIsKept) {
-  EraseArea area(3, /*coarse=*/true);
+// With a copy made of links the edit lands in the copy's own file.
+class EditDuringEraseTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EditDuringEraseTest, EditThroughAHandleOpenedBeforeTheEraseIsKept) {
+  const bool links = GetParam();
+  EraseArea area(3, /*coarse=*/true, links);
   ScopedPlatform on_disk(area.disk());
   ASSERT_FALSE(area.Copy());
   std::unique_ptr<FileHandle> held = area.disk().OpenFile(EraseArea::File(2), OpenMode::kReadWrite);
@@ -128,11 +149,14 @@ TEST(MsgDirEraserTest, EditThroughAHandleOpenedBeforeTheEraseIsKept) {
     EXPECT_TRUE(area.Erase());
   }
   ASSERT_TRUE(hooked.Fired());
-  EXPECT_EQ(area.Bytes(EraseArea::File(2)), edited);
+  EXPECT_EQ(area.Bytes(links ? EraseArea::CopyDirectory() + "2.msg" : EraseArea::File(2)), edited);
+  EXPECT_EQ(area.disk().Exists(EraseArea::File(2)), !links);
   EXPECT_FALSE(area.disk().Exists(EraseArea::File(1)));
   EXPECT_FALSE(area.disk().Exists(EraseArea::File(3)));
   EXPECT_TRUE(area.AsideFiles().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(CopiedAndLinked, EditDuringEraseTest, ::testing::Bool());
 
 struct LeftoverCase {
   const char* name;
