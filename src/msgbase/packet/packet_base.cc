@@ -141,6 +141,8 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
   std::int64_t window_start = kFirstTextOffset;
   std::int64_t read_pos = kFirstTextOffset;
   std::int64_t next = kFirstTextOffset;
+  const std::size_t first_count = boundaries_.size();
+  bool estimated = false;
   while (true) {
     if (next < read_pos) {
       const auto from = static_cast<std::size_t>(next - window_start);
@@ -155,6 +157,18 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
     // The skipped fixed part of a message may reach past what was read.
     if (next > read_pos) read_pos = next;
     if (read_pos >= size) break;
+    if (read_pos > kFirstTextOffset && !estimated) {
+      // After the first piece: room for as many boundaries as its density
+      // promises for the whole file (and never more than could fit), so
+      // the list of a big packet is not copied again and again as it grows.
+      estimated = true;
+      const auto span = static_cast<std::uint64_t>(read_pos - kFirstTextOffset);
+      const auto rest = static_cast<std::uint64_t>(size - kFirstTextOffset);
+      const std::uint64_t seen = boundaries_.size() - first_count;
+      const std::uint64_t most = rest / kMatchToNextText + 2;
+      const std::uint64_t guess = std::min(most, seen * rest / span + seen / 8 + 16);
+      boundaries_.reserve(boundaries_.size() + static_cast<std::size_t>(guess));
+    }
     // No match starts before keep_from: it would have been found whole.
     const std::int64_t keep_from = std::max(next, read_pos - kSeamTail);
     const auto kept = static_cast<std::size_t>(read_pos - keep_from);

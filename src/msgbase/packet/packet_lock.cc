@@ -123,7 +123,7 @@ bool PacketBase::ReloadLocked() {
 
 std::optional<std::uint64_t> PacketBase::RangeDigest(std::int32_t start, std::int32_t end) {
   if (start < 0 || end < start) return std::nullopt;
-  std::vector<std::uint8_t> piece(static_cast<std::size_t>(kScanChunk));
+  std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(kScanChunk, end - start)));
   std::uint64_t digest = kDigestBasis;
   std::int32_t at = start;
   while (at < end) {
