@@ -303,6 +303,7 @@ void DeleteFileIfExists(std::string_view path) {
 }
 
 bool MakeEmptyFileIfMissing(std::string_view path) {
+  if (path.empty()) return false;
   if (Os().StatLink(path)) return true;
   // Made under a name of its own and moved into place without replacing,
   // not opened with kCreate: that would empty a file made meanwhile.
@@ -310,7 +311,8 @@ bool MakeEmptyFileIfMissing(std::string_view path) {
   std::unique_ptr<FileHandle> file = Os().OpenFile(temp, OpenMode::kCreate);
   if (!file) return false;
   const bool placed = file->Close() && Os().RenameNoReplace(temp, path);
-  if (!placed) DeleteFileIfExists(temp);
+  // Removed without looking first: a failing look must not leave it.
+  if (!placed) (void)Os().DeleteFile(temp);
   return placed || Os().StatLink(path).has_value();
 }
 

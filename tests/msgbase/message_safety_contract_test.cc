@@ -620,9 +620,6 @@ FormatTraits Format(const char* name, char type, bool mandatory) {
 FormatTraits Jam(const char* name, bool mandatory) {
   FormatTraits f = Format<JamBase>(name, '!', mandatory);
   f.lock = LockJam;
-  f.stat_faults_not_yet_safe =
-      "with Stat failing, the writer's last-read file step leaves '/.jlr' and "
-      "'area.jlr.<pid>.new' behind";
   f.crash_reach = {{PlatformOp::kSync, 1}, {PlatformOp::kWrite, 1}, {PlatformOp::kWriteAt, 1}};
   // The base header is not interpreted by the reader; the messages are.
   f.files = {".jhr", ".jdt", ".jdx"};

@@ -66,10 +66,11 @@ ShortString JamBase::BaseFileName(std::string_view base_path, std::string_view e
   return ResolveFileNameCase(ShortString(base_path) + extension);
 }
 
-ShortString JamBase::LastReadFileName(std::string_view base_path) {
-  // Named in the case of the header file, whose name ends in ".jhr" in
-  // some case: its "h" becomes an "l" of the same case.
-  std::string name(BaseFileName(base_path, ".jhr").view());
+ShortString JamBase::LastReadFileName(std::string_view header_file) {
+  // The header file's name ends in ".jhr" in some case: its "h" becomes
+  // an "l" of the same case.
+  std::string name(header_file);
+  if (name.size() < 4) return ShortString();
   char& letter = name[name.size() - 2];
   letter = letter == 'H' ? 'L' : 'l';
   return ShortString(name);
@@ -193,7 +194,7 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
     return true;
   }
   // Where it cannot be made the base is still whole; a reader makes it.
-  (void)MakeEmptyFileIfMissing(LastReadFileName(path));
+  (void)MakeEmptyFileIfMissing(LastReadFileName(header_file_));
   count_ = 0;
   state_ = BaseState::kCreated;
   left_count_ = -1;
@@ -243,7 +244,7 @@ bool JamBase::LockBase(int timeout_ms) {
   if (lock_.Acquire(header_file_, timeout_ms)) return true;
   locked_file_ = header_file_;
   // A base made by a program that left it out gets one before we write.
-  (void)MakeEmptyFileIfMissing(LastReadFileName(Path()));
+  (void)MakeEmptyFileIfMissing(LastReadFileName(header_file_));
   return false;
 }
 

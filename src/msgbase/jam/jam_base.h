@@ -122,7 +122,8 @@ class JamBase : public MessageBase {
   // but every writer makes sure it exists: a tosser that finds it missing
   // takes the base for a broken one and creates it anew, emptying the
   // other three files.
-  static ShortString LastReadFileName(std::string_view base_path);
+  // Named after `header_file` (the ".jhr" as it exists, in its case).
+  static ShortString LastReadFileName(std::string_view header_file);
 
   // Takes the write lock that JAM programs share (byte 0 of ".jhr"),
   // waiting up to `timeout_ms` for another holder. True on FAILURE; also
