@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "msgbase/message.h"
+#include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -96,6 +98,37 @@ TEST(OpenBaseTest, BaseWhoseDirectoryCannotBeMadeIsNotOpened) {
   testing::ScratchDir dir;
   dir.WriteFile("plain", "a file where a directory should be");
   EXPECT_EQ(OpenBase("#" + dir.Path("plain/net")), nullptr);
+}
+
+// A base file that exists but cannot be opened or measured is no empty
+// index: an Open that then counted 0 would let the next append overwrite
+// message 1. Whatever single call fails, Open fails or counts right.
+TEST(OpenBaseTest, AnIndexThatCannotBeReadIsNeverCountedEmpty) {
+  for (const char* type : {"!", "$"}) {
+    for (const testing::PlatformOp op :
+         {testing::PlatformOp::kOpenFile, testing::PlatformOp::kSize}) {
+      for (int nth = 1; nth <= 6; ++nth) {
+        SCOPED_TRACE(std::string(type) + " " + std::string(testing::OpName(op)) + " " +
+                     std::to_string(nth));
+        testing::ScratchDir dir;
+        const std::string spec = type + dir.Path("area");
+        {
+          auto base = OpenBase(spec);
+          ASSERT_NE(base, nullptr);
+          Message m;
+          m.Subject = "one";
+          ASSERT_FALSE(base->AppendMessage(m));
+        }
+        testing::FaultInjectingPlatform faulty;
+        auto installed = faulty.Install();
+        faulty.FailCall(op, nth, testing::FailMode::kOnce);
+        auto base = OpenBase(spec);
+        if (base != nullptr && base->State() == BaseState::kOpened) {
+          EXPECT_EQ(base->Count(), 1);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

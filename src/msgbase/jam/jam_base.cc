@@ -146,6 +146,9 @@ bool JamBase::Open(std::string_view path) {
   // A missing index reports size -1 and counts no messages; a trailing
   // partial record is not a message.
   const std::int32_t index_size = index_stream_->Size();
+  // Only a missing index is an empty one: a count of 0 for an index that
+  // could not be read would let the next append overwrite message 1.
+  if (index_size < 0 && index_stream_->LastError().kind() != StatusKind::kNotFound) return fail();
   count_ =
       index_size < 0 ? 0 : index_size / static_cast<std::int32_t>(JamIndexRecord::kEncodedSize);
   return false;

@@ -114,10 +114,14 @@ bool SquishBase::Open(std::string_view path) {
   }
   // A missing ".sqi" (its stream latched the open error) is tolerated:
   // it holds no record. One that is too large is not.
+  // Any other failure to open it is no empty index: a count of 0 would
+  // let the next append overwrite message 1.
   std::int32_t index_size = 0;
   if (index_stream_->Ok()) {
     index_size = index_stream_->Size();
     if (index_size < 0) return Fail();
+  } else if (index_stream_->LastError().kind() != StatusKind::kNotFound) {
+    return Fail();
   }
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};

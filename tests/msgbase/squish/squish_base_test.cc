@@ -443,7 +443,10 @@ class ScriptedLockPlatform final : public Platform {
 
   std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
     auto inner = host_.OpenFile(path, mode);
-    if (inner == nullptr) return nullptr;
+    if (inner == nullptr) {
+      Fail(host_.LastError());
+      return nullptr;
+    }
     return std::make_unique<File>(*this, std::move(inner));
   }
   bool DeleteFile(std::string_view path) override { return host_.DeleteFile(path); }
