@@ -54,11 +54,17 @@ class QlrmsgPlanTest : public QlrFixture, public ::testing::WithParamInterface<P
     all.insert(all.end(), args.begin(), args.end());
     return RunProgram(qlrmsg_, all, dir_.root());
   }
-  // `text` with every "@/" standing for the scratch root.
+  // `text` with every "@/" standing for the scratch root, and the
+  // separators of the path it starts in the host's syntax.
   std::string Rooted(std::string text) {
+    const std::string root = dir_.Path("");
     for (std::size_t at = text.find("@/"); at != std::string::npos; at = text.find("@/", at)) {
-      text.replace(at, 1, dir_.root());
-      at += dir_.root().size();
+      text.replace(at, 1, root);
+      for (at += root.size();
+           at < text.size() && std::string_view(" \t\n]:").find(text[at]) == std::string_view::npos;
+           ++at) {
+        if (text[at] == '/') text[at] = static_cast<char>(fs::path::preferred_separator);
+      }
     }
     return text;
   }
@@ -96,7 +102,7 @@ const PlanCase kPlanCases[] = {
      0,
      ""},
     {"PackModeExpandsTheArchiverCommand",
-     {"Base $@/sq/area @/old", "Arc.Extension zip", "Arc.Add zip -j @ArcName.zip @FileName/*"},
+     {"Base $@/sq/area @/old", "Arc.Extension zip", "Arc.Add zip -j @ArcName.zip @FileName"},
      [](QlrmsgPlanTest& t) {
        MakeRawBase('$', t.Path("sq/area"), 9);
        t.dir_.WriteFile("old/qlr-packing.00000000", "not the run's: passed over");
@@ -104,7 +110,7 @@ const PlanCase kPlanCases[] = {
      },
      {"/P"},
      "$@/sq/area\tSquish\t9\t3\trotate\t@/old/00000000\t"
-     "zip -j @/old/qlr-packing.00000001/00000000.zip @/old/00000000/*\n",
+     "zip -j @/old/qlr-packing.00000001/00000000.zip @/old/00000000\n",
      0,
      ""},
     {"UnreadableBaseAndTargetThatCannotBeMade",
