@@ -3,11 +3,12 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/console_output.h"
+#include "app/run_settings.h"
 #include "platform/console.h"
 #include "platform/platform.h"
-#include "util/control_file.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/strings.h"
@@ -15,18 +16,9 @@
 namespace qlr {
 namespace {
 
-constexpr std::string_view kControlFileName = "qlr.ctl";
 // The run lock is named beside the control file, and fits where it does.
 static_assert(kControlFileName.size() == kRunLockFileName.size());
 constexpr int kWrongLinePauseMs = 3000;
-
-// Keyword numbers follow the order of registration.
-enum Keyword : std::int32_t {
-  kMaxMessages = 1,
-  kBase = 2,
-  kArcExtension = 3,
-  kArcAdd = 4,
-};
 
 void WriteBanner() {
   Write("\r\nquillor v0.1");
@@ -61,43 +53,28 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   // Beside the running executable, never the current directory.
   // Both names have the same length; cut, they would be another file's.
   const std::string executable = Os().ExecutablePath();
-  const std::optional<ShortString> control_dir =
-      FitsShortString(executable) ? WholeDirectory(JustPathName(executable)) : std::nullopt;
-  const std::optional<ShortString> whole_control =
-      control_dir ? WholePath({*control_dir, kControlFileName}) : std::nullopt;
+  const std::optional<ShortString> whole_control = ControlFileBeside(executable);
   if (!whole_control) {
     ExitWithMessage(Text("[", executable, "]: the path of the control file passes 255 characters"));
   }
   const ShortString& control_path = *whole_control;
-  RunLockPath = *control_dir + kRunLockFileName;
+  RunLockPath = *RunLockBeside(control_path);
   if (!FileExists(control_path)) {
     ExitWithMessage(Text("[", control_path, "]", " is not found!"));
   }
 
-  int wrong_line_count = 0;
-  {
-    ControlFile control;
-    control.AddKeyword("MaxMessages");
-    control.AddKeyword("Base");
-    control.AddKeyword("Arc.Extension");
-    control.AddKeyword("Arc.Add");
-    if (control.Load(control_path)) {
-      ExitWithMessage(Text("cannot load [", control_path, "]"));
-    }
-    MaxMessages = StrToLong(control.GetValue(kMaxMessages, 1));
-    for (std::int32_t i = 1; i <= control.ValueCount(kBase); ++i) {
-      BaseLines.push_back(NewStr(control.GetValue(kBase, i)));
-    }
-    SetStr(ArcExtension, control.GetValue(kArcExtension, 1));
-    SetStr(ArcAddCommand, control.GetValue(kArcAdd, 1));
-
-    wrong_line_count = control.ErrorCount();
-    for (std::int32_t i = 1; i <= wrong_line_count; ++i) {
-      WriteLine(
-          Text("wrong line #[", LongToStr(control.ErrorLine(i)), "] in [", control_path, "]"));
-    }
+  RunSettings settings;
+  if (LoadRunSettings(control_path, &settings)) {
+    ExitWithMessage(Text("cannot load [", control_path, "]"));
   }
-  if (wrong_line_count > 0) {
+  MaxMessages = settings.MaxMessages;
+  BaseLines = std::move(settings.BaseLines);
+  ArcExtension = std::move(settings.ArcExtension);
+  ArcAddCommand = std::move(settings.ArcAddCommand);
+  for (const std::int32_t line : settings.WrongLines) {
+    WriteLine(Text("wrong line #[", LongToStr(line), "] in [", control_path, "]"));
+  }
+  if (!settings.WrongLines.empty()) {
     WriteLine("pause (3 seconds)...");
     FlushStdout();
     Os().Sleep(kWrongLinePauseMs);

@@ -29,6 +29,7 @@
 
 #include "app/console_output.h"
 #include "app/packer_app.h"
+#include "app/rotation_plan.h"
 #include "app/rotation_target.h"
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
@@ -54,22 +55,9 @@ constexpr std::uint32_t kPackingAttempts = 4096;
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kOwnerBits = 0700;
 
-// The interpreter's command tail: " /C " and Arc.Add with @ArcName and
-// @FileName replaced. Nothing when the command had to be cut to fit 255
-// characters: a cut command may archive the wrong files and still exit 0.
-std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
-                                               std::string_view archive_stem,
-                                               std::string_view copy_name) {
-  constexpr std::string_view kSwitch = " /C ";
-  if (kSwitch.size() + arc_add.size() > ShortString::kMax) return std::nullopt;
-  ShortString tail = ShortString(kSwitch) + arc_add;
-  TemplateExpander expander;
-  expander.Define("@ArcName", archive_stem, false);
-  expander.Define("@FileName", copy_name, false);
-  expander.Expand(tail);
-  // A full-length result cannot be told from one that was cut.
-  if (tail.size() >= ShortString::kMax) return std::nullopt;
-  return tail;
+// The name of the k-th private directory a pack may use in `target_dir`.
+ShortString PackingPlaceName(const ShortString& target_dir, std::uint32_t k) {
+  return target_dir + kPackingPrefix + HexLong(k);
 }
 
 // The program the platform starts as the command interpreter, for a cause
@@ -206,6 +194,34 @@ bool SharesFiles(const ShortString& copy) {
 }
 
 }  // namespace
+
+std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
+                                               std::string_view archive_stem,
+                                               std::string_view copy_name) {
+  constexpr std::string_view kSwitch = " /C ";
+  if (kSwitch.size() + arc_add.size() > ShortString::kMax) return std::nullopt;
+  ShortString tail = ShortString(kSwitch) + arc_add;
+  TemplateExpander expander;
+  expander.Define("@ArcName", archive_stem, false);
+  expander.Define("@FileName", copy_name, false);
+  expander.Expand(tail);
+  // A full-length result cannot be told from one that was cut.
+  if (tail.size() >= ShortString::kMax) return std::nullopt;
+  return tail;
+}
+
+ShortString ForeseePackingPlace(const ShortString& target_dir, bool owns_leftovers) {
+  for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
+    const ShortString path = PackingPlaceName(target_dir, k);
+    const std::optional<FileStatus> status = Os().StatLink(path);
+    if (!status) return path;
+    // ReportInterruptedPacks removes the run's own directories first.
+    if (owns_leftovers && !status->is_link && (status->attributes & kAttrDirectory) != 0) {
+      return path;
+    }
+  }
+  return PackingPlaceName(target_dir, kPackingAttempts);
+}
 
 void PackerApp::Run() {
   if (BaseLines.empty()) ExitWithMessage("nothing to archiving...");
@@ -383,7 +399,7 @@ class PackingPlace {
   bool Make(const ShortString& target_dir, const ShortString& copy_file_name, std::string* cause) {
     ScopedCreationMask private_mask(0077);
     for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
-      const ShortString path = target_dir + kPackingPrefix + HexLong(k);
+      const ShortString path = PackingPlaceName(target_dir, k);
       if (Os().MakeDirectory(path)) {
         dir_ = path;
         break;

@@ -139,23 +139,21 @@ void RotationTarget::RemoveLeftovers() const {
   for (const DirEntry& entry : entries) RemoveIfLeftover(entry);
 }
 
-bool RotationTarget::Prepare(Status* error) {
+bool RotationTarget::Survey(std::vector<DirEntry>* entries, Status* error) {
   // Every name this target will form must fit before anything is made.
   if (!NamesFit(error)) return true;
-  std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(ForOs(target_dir_), "*.*", &entries)) {
+  if (!Os().ListDirectory(ForOs(target_dir_), "*.*", entries)) {
     // A target that does not exist yet holds no numbers; one that exists
     // but cannot be read could hold any.
     if (DirExists(target_dir_)) {
       *error = Why(Os().LastError(), ForOs(target_dir_), "cannot be listed");
       return true;
     }
-    entries.clear();
+    entries->clear();
   }
-  for (const DirEntry& entry : entries) {
+  for (const DirEntry& entry : *entries) {
     names_seen_.insert(entry.name);
     if (const auto number = RotationNumberOf(entry.name)) taken_.insert(*number);
-    RemoveIfLeftover(entry);
   }
   const auto number = FirstFreeNumber();
   if (!number) {
@@ -164,6 +162,23 @@ bool RotationTarget::Prepare(Status* error) {
     return true;
   }
   SetCopyName(*number);
+  return false;
+}
+
+bool RotationTarget::Foresee(Status* error) {
+  std::vector<DirEntry> entries;
+  if (Survey(&entries, error)) return true;
+  if (!PathCouldBeMade(target_dir_)) {
+    *error = Status(StatusKind::kIoError, target_dir_, "cannot be created");
+    return true;
+  }
+  return false;
+}
+
+bool RotationTarget::Prepare(Status* error) {
+  std::vector<DirEntry> entries;
+  if (Survey(&entries, error)) return true;
+  for (const DirEntry& entry : entries) RemoveIfLeftover(entry);
 
   if (!MakePath(target_dir_, &created_)) {
     *error = Why(Os().LastError(), target_dir_, "cannot be created");

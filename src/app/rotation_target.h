@@ -63,6 +63,14 @@ class RotationTarget {
   // been used. A path of the target (the partial directory, the copy, its
   // archive) that cannot be formed whole fails it before anything is made.
   [[nodiscard]] bool Prepare(Status* error);
+  // Counts `number` as taken (by a rotation earlier in the same run that
+  // Foresee could not see on the disk yet).
+  void PassOver(std::uint32_t number) { taken_.insert(number); }
+  // What Prepare would find, found without removing or making anything:
+  // CopyName() then names the number Prepare would take now. True when
+  // Prepare would fail (`error` says why; a target that is missing and
+  // cannot be made included).
+  [[nodiscard]] bool Foresee(Status* error);
   // Removes what dead runs left in the target directory, for a base that
   // is not rotated this time (Prepare does it for one that is): a run
   // killed while it removed an archived copy leaves an emptied base, which
@@ -91,6 +99,9 @@ class RotationTarget {
 
  private:
   std::optional<std::uint32_t> FirstFreeNumber() const;
+  // Lists the target directory into `entries`, notes the numbers in use
+  // and names the copy by the first free one. True on FAILURE.
+  bool Survey(std::vector<DirEntry>* entries, Status* error);
   // Names the copy by `number`; false (and the target directory named)
   // when that name cannot be formed whole.
   bool SetCopyName(std::uint32_t number);

@@ -41,6 +41,12 @@ bool FirstFileExists(const FormatDescriptor& format, std::string_view location) 
   return !format.extensions.empty() && FileExists(FileOfSet(location, format.extensions.front()));
 }
 
+// The base's key file is gone but others of its set are there (a .jdt
+// full of texts beside a missing .jhr): creating it would truncate them.
+bool KeyFileLost(const FormatDescriptor& format, std::string_view location) {
+  return !FirstFileExists(format, location) && ExistingFilesOfSet(format, location) != 0;
+}
+
 std::unique_ptr<MessageBase> Fail(OpenFailure why, OpenFailure* failure) {
   if (failure != nullptr) *failure = why;
   return nullptr;
@@ -138,7 +144,7 @@ std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failur
         // but others there (a .jdt full of texts beside a missing .jhr)
         // that would destroy messages before any copy of them exists: such
         // a base is left alone and reported.
-        if (ExistingFilesOfSet(format, location) != 0) {
+        if (KeyFileLost(format, location)) {
           return Fail(OpenFailure::kUnreadable, failure);
         }
         // Only the last call decides: Open reports what Create left.
@@ -157,6 +163,32 @@ std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failur
   // such a base would count 0 messages for a base that does not exist.
   if (failed || base->State() == BaseState::kClosed) return Fail(OpenFailure::kNotOpened, failure);
   return base;
+}
+
+ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view path) {
+  return AddBackslash(JustPathName(OpenPath(format, BaseLocation(format, path))));
+}
+
+OpenCourse ForeseeOpenBase(std::string_view spec) {
+  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  if (parsed.too_long) return OpenCourse::kUnreadable;
+  if (parsed.format == nullptr || parsed.format->construct == nullptr) {
+    return OpenCourse::kNotOpened;
+  }
+  const FormatDescriptor& format = *parsed.format;
+  const ShortString location = BaseLocation(format, parsed.path);
+  switch (format.open_rule) {
+    case OpenRule::kOpen:
+      // Open itself makes the directory that holds the base's files.
+      return DirExists(BaseDirectoryOf(format, parsed.path)) ? OpenCourse::kOpen
+                                                             : OpenCourse::kCreate;
+    case OpenRule::kOpenElseCreate:
+      return FirstFileExists(format, location) ? OpenCourse::kOpen : OpenCourse::kCreate;
+    case OpenRule::kCreateThenOpen:
+      if (FirstFileExists(format, location)) return OpenCourse::kOpen;
+      return KeyFileLost(format, location) ? OpenCourse::kUnreadable : OpenCourse::kCreate;
+  }
+  return OpenCourse::kNotOpened;
 }
 
 }  // namespace qlr

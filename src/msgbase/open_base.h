@@ -47,6 +47,18 @@ enum class OpenFailure {
   kUnreadable,
 };
 
+// What OpenBase would do with the base of `spec`, told without opening or
+// creating anything.
+enum class OpenCourse {
+  kOpen,        // the base is there: its files are opened, nothing is made
+  kCreate,      // it is missing: an empty base (and its directory) is made
+  kNotOpened,   // OpenBase gives up with OpenFailure::kNotOpened
+  kUnreadable,  // OpenBase gives up with OpenFailure::kUnreadable at once
+};
+OpenCourse ForeseeOpenBase(std::string_view spec);
+// The directory OpenBase makes for a missing base of `spec` (known format).
+ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view path);
+
 // The base of `spec`, opened or created and opened; null when `spec` is
 // empty, unknown or too long (kUnreadable), when the format failed to open or create it, or when
 // its directory could not be made. `failure`, when given, says why.

@@ -316,7 +316,12 @@ bool MakeEmptyFileIfMissing(std::string_view path) {
   return placed || Os().StatLink(path).has_value();
 }
 
-bool MakePath(std::string_view path, std::vector<ShortString>* created) {
+namespace {
+
+// MakePath's walk from the outermost directory inward. With `make` unset
+// nothing is created: the first missing directory ends the walk, and it
+// could be made unless something that is no directory holds its name.
+bool WalkPath(std::string_view path, std::vector<ShortString>* created, bool make) {
   // Only the directory part is created: the text after the last separator
   // is a file name.
   const std::size_t last = path.rfind(kSeparator);
@@ -338,6 +343,7 @@ bool MakePath(std::string_view path, std::vector<ShortString>* created) {
     prefix += part;
     const bool drive = kDosStyle && part.size() == 2 && part[1] == ':';
     if (!drive && !DirExists(prefix)) {
+      if (!make) return !Os().StatLink(prefix).has_value();
       // Someone else may have made it meanwhile: only a still missing
       // directory is a failure.
       if (Os().MakeDirectory(prefix)) {
@@ -350,6 +356,14 @@ bool MakePath(std::string_view path, std::vector<ShortString>* created) {
   }
   return true;
 }
+
+}  // namespace
+
+bool MakePath(std::string_view path, std::vector<ShortString>* created) {
+  return WalkPath(path, created, true);
+}
+
+bool PathCouldBeMade(std::string_view path) { return WalkPath(path, nullptr, false); }
 
 bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
                 const CopyOptions& options) {

@@ -29,6 +29,10 @@ void DeleteFileIfExists(std::string_view path);
 // when given, receives each directory this call made itself, outermost
 // first (one that another program made meanwhile is not listed).
 bool MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
+// Whether MakePath of `path` could succeed, told without making anything:
+// every directory of the path's directory part exists, or the first
+// missing one has nothing else in its place. (Permissions are not judged.)
+bool PathCouldBeMade(std::string_view path);
 
 // A file a copy has read completely, with the source's status as it was
 // read just before its bytes were. The paths are heap strings: a rotation

@@ -87,7 +87,8 @@ TEST_F(QlrmsgTest, WrongCommandLinesAreUsageErrors) {
                                                {"list", "#a", "#b"},
                                                {"show", "#x", "0"},
                                                {"show", "#x", "12a"},
-                                               {"show", "#x", "99999999999"}}) {
+                                               {"show", "#x", "99999999999"},
+                                               {"plan", "/c", "a.ctl", "b.ctl"}}) {
     const ProgramResult r = Run(args);
     EXPECT_EQ(r.exit_code, 2) << args.size();
     EXPECT_EQ(r.out, "");

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/terminal.h"
 #include "tools/qlrmsg/message_listing.h"
+#include "tools/qlrmsg/plan_command.h"
 #include "util/files.h"
 
 namespace qlr::qlrmsg {
@@ -27,6 +28,7 @@ constexpr std::string_view kUsage =
     "       qlrmsg show SPEC N\n"
     "       qlrmsg copy SRC DST\n"
     "       qlrmsg check SPEC\n"
+    "       qlrmsg plan [/c|/p] [CTL]\n"
     "       qlrmsg --help\n"
     "\n"
     "SPEC names a message base: a type character and a path (#PATH for a\n"
@@ -60,6 +62,13 @@ constexpr std::string_view kUsage =
     "      as a whole), a TAB and what is wrong. The last line is \"sound, N\n"
     "      messages\" (exit code 0) or \"K problems\" (exit code 1), in the\n"
     "      singular for 1.\n"
+    "plan  prints what qlr /c (or /p) would do now with each Base line of\n"
+    "      CTL (default: the qlr.ctl beside qlrmsg), touching nothing: the\n"
+    "      base spec, format, message count, MaxMessages, what it would do\n"
+    "      (rotate, let it live, cannot open!, base is busy!, cannot lock!,\n"
+    "      cannot copy!), the rotation directory and, with /p, the archiver\n"
+    "      command, separated by TABs (\"-\" for none). Exit code 1 when qlr\n"
+    "      would report a problem or could not start.\n"
     "\n"
     "Every line of output ends in a single LF, on every platform. Reasons\n"
     "for failures go to standard error as \"qlrmsg: ...\" lines.\n"
@@ -367,6 +376,7 @@ int Run(const std::vector<std::string_view>& args) {
   if (command == "show" && operands == 2) return Show(args[1], args[2]);
   if (command == "copy" && operands == 2) return Copy(args[1], args[2]);
   if (command == "check" && operands == 1) return Check(args[1]);
+  if (command == "plan") return Plan({args.begin() + 1, args.end()});
   if (command == "list" || command == "show" || command == "copy" || command == "check") {
     return UsageError("wrong number of arguments for " + std::string(command));
   }

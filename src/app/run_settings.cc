@@ -1,0 +1,53 @@
+#include "app/run_settings.h"
+
+#include "app/packer_app.h"
+#include "util/control_file.h"
+#include "util/paths.h"
+
+namespace qlr {
+namespace {
+
+// Keyword numbers follow the order of registration.
+enum Keyword : std::int32_t {
+  kMaxMessages = 1,
+  kBase = 2,
+  kArcExtension = 3,
+  kArcAdd = 4,
+};
+
+std::optional<ShortString> Beside(std::string_view path, std::string_view name) {
+  if (!FitsShortString(path)) return std::nullopt;
+  const std::optional<ShortString> dir = WholeDirectory(JustPathName(path));
+  return dir ? WholePath({*dir, name}) : std::nullopt;
+}
+
+}  // namespace
+
+bool LoadRunSettings(std::string_view control_path, RunSettings* settings) {
+  ControlFile control;
+  control.AddKeyword("MaxMessages");
+  control.AddKeyword("Base");
+  control.AddKeyword("Arc.Extension");
+  control.AddKeyword("Arc.Add");
+  if (control.Load(control_path)) return true;
+  settings->MaxMessages = StrToLong(control.GetValue(kMaxMessages, 1));
+  for (std::int32_t i = 1; i <= control.ValueCount(kBase); ++i) {
+    settings->BaseLines.push_back(NewStr(control.GetValue(kBase, i)));
+  }
+  SetStr(settings->ArcExtension, control.GetValue(kArcExtension, 1));
+  SetStr(settings->ArcAddCommand, control.GetValue(kArcAdd, 1));
+  for (std::int32_t i = 1; i <= control.ErrorCount(); ++i) {
+    settings->WrongLines.push_back(control.ErrorLine(i));
+  }
+  return false;
+}
+
+std::optional<ShortString> ControlFileBeside(std::string_view executable) {
+  return Beside(executable, kControlFileName);
+}
+
+std::optional<ShortString> RunLockBeside(std::string_view control_path) {
+  return Beside(control_path, kRunLockFileName);
+}
+
+}  // namespace qlr
