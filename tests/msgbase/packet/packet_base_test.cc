@@ -311,9 +311,7 @@ TEST(PacketScanTest, ReadsWholeChunksNotBytes) {
 TEST(PacketScanTest, ReadErrorEndsTheScanWithTheLastMessage) {
   ScratchDir dir;
   std::vector<std::string> messages;
-  // Each message is longer than a piece of the scan.
-  const auto longer = static_cast<std::size_t>(PacketBase::kScanChunk + PacketBase::kScanChunk / 4);
-  for (int i = 0; i < 4; ++i) messages.push_back(PackedMessage(std::string(longer, 'm')));
+  for (int i = 0; i < 4; ++i) messages.push_back(PackedMessage(std::string(40000, 'm')));
   const std::string bytes = PacketBytes(messages);
   dir.WriteFile("p.pkt", bytes);
   testing::FaultInjectingPlatform faulty;

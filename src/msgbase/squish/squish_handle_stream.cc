@@ -1,4 +1,4 @@
-#include "util/handle_stream.h"
+#include "msgbase/squish/squish_handle_stream.h"
 
 #include <cstring>
 #include <limits>
