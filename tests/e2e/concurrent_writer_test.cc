@@ -110,7 +110,7 @@ TEST_F(ConcurrentWriterTest, EveryVersionTheWriterLeftSurvivesTheErase) {
   // The copy is made of links on one file system: the copy of a message
   // nobody touches is the base's own file.
   struct stat untouched {};
-  ASSERT_EQ(::stat(Message(kMessages).c_str(), &untouched), 0);
+  ASSERT_EQ(::stat(Message(kMessages).string().c_str(), &untouched), 0);
 
   std::atomic<bool> done{false};
   int writes = 0;
