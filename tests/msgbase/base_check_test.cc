@@ -62,7 +62,7 @@ class Files {
 
 struct CheckCase {
   const char* name;
-  char type;  // the type character of the spec
+  char type;  // the character that names the format: !, $, # or P
   std::function<void(const Files&)> damage;
   // Empty: the base checks sound.
   std::string finding;
