@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,20 @@ inline void SquishTakenByTheNextWriter(MemoryPlatform& disk, int live = -1) {
   for (std::size_t at = 0; at + 12 <= sqi.size(); at += 12) index.push_back(Get32(sqi, at));
   EXPECT_EQ(chain, index);
   EXPECT_EQ(index.size(), static_cast<std::size_t>(base.Count()));
+}
+
+// An echomail whose subject, sender and body carry `tag`, so that a
+// reader can tell which write it came from.
+inline std::unique_ptr<Message> Tagged(const std::string& tag) {
+  auto m = std::make_unique<Message>();
+  m->From = "From " + tag;
+  m->To = "All";
+  m->Subject = tag;
+  m->Area = "ECHO";
+  m->OrigZone = 2, m->OrigNet = 5020, m->OrigNode = 1;
+  const std::string body = "Body of " + tag + "\r";
+  m->Text.Write(body.data(), body.size());
+  return m;
 }
 
 }  // namespace qlr::testing

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "contract_formats.h"
 #include "msgbase/jam/jam_records.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
@@ -32,6 +33,7 @@ namespace {
 
 using testing::InterleavingPlatform;
 using testing::MemoryPlatform;
+using testing::Tagged;
 
 // What the header of a base of the format says that a reader does not
 // check: lines naming each disagreement with the `live` messages found.
@@ -135,20 +137,6 @@ const char* OpName(Op op) {
 
 constexpr int kOriginals = 3;
 constexpr std::int32_t kPastTheEnd = 100;
-
-std::unique_ptr<Message> Tagged(const std::string& tag) {
-  auto m = std::make_unique<Message>();
-  m->From = "From " + tag;
-  m->To = "All";
-  m->Subject = tag;
-  m->Area = "ECHO";
-  m->OrigZone = 2;
-  m->OrigNet = 5020;
-  m->OrigNode = 1;
-  const std::string body = "Body of " + tag + "\r";
-  m->Text.Write(body.data(), body.size());
-  return m;
-}
 
 // Runs `op` on `base` (number: its target); true on failure. On success
 // `expected` (the subjects the base must hold) is brought up to date.

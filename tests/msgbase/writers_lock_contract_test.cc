@@ -28,6 +28,7 @@ namespace {
 using testing::Get32;
 using testing::MemoryPlatform;
 using testing::PlatformOp;
+using testing::Tagged;
 const std::string& kPath = testing::kContractPath;
 
 // A damage done to the files of a base of three messages, given in the
@@ -64,18 +65,6 @@ struct WriterTraits {
 };
 
 void PrintTo(const WriterTraits& f, std::ostream* os) { *os << f.name; }
-
-std::unique_ptr<Message> Tagged(const std::string& tag) {
-  auto m = std::make_unique<Message>();
-  m->From = "From " + tag;
-  m->To = "All";
-  m->Subject = tag;
-  m->Area = "ECHO";
-  m->OrigZone = 2, m->OrigNet = 5020, m->OrigNode = 1;
-  const std::string body = "Body of " + tag + "\r";
-  m->Text.Write(body.data(), body.size());
-  return m;
-}
 
 class WritersLockContractTest : public ::testing::TestWithParam<WriterTraits> {
  protected:
