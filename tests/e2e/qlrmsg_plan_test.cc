@@ -33,6 +33,8 @@ struct PlanCase {
   int exit_code;
   std::string err_part;  // found in standard error; empty: nothing there
 };
+// By name: gtest would otherwise print the row's bytes, padding and all.
+void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.name; }
 
 class QlrmsgPlanTest : public QlrFixture, public ::testing::WithParamInterface<PlanCase> {
  public:
