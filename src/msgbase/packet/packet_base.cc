@@ -141,6 +141,8 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
   std::int64_t window_start = kFirstTextOffset;
   std::int64_t read_pos = kFirstTextOffset;
   std::int64_t next = kFirstTextOffset;
+  const std::size_t first_count = boundaries_.size();
+  bool estimated = false;
   while (true) {
     if (next < read_pos) {
       const auto from = static_cast<std::size_t>(next - window_start);
@@ -155,6 +157,18 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
     // The skipped fixed part of a message may reach past what was read.
     if (next > read_pos) read_pos = next;
     if (read_pos >= size) break;
+    if (read_pos > kFirstTextOffset && !estimated) {
+      // After the first piece: room for as many boundaries as its density
+      // promises for the whole file (and never more than could fit), so
+      // the list of a big packet is not copied again and again as it grows.
+      estimated = true;
+      const auto span = static_cast<std::uint64_t>(read_pos - kFirstTextOffset);
+      const auto rest = static_cast<std::uint64_t>(size - kFirstTextOffset);
+      const std::uint64_t seen = boundaries_.size() - first_count;
+      const std::uint64_t most = rest / kMatchToNextText + 2;
+      const std::uint64_t guess = std::min(most, seen * rest / span + seen / 8 + 16);
+      boundaries_.reserve(boundaries_.size() + static_cast<std::size_t>(guess));
+    }
     // No match starts before keep_from: it would have been found whole.
     const std::int64_t keep_from = std::max(next, read_pos - kSeamTail);
     const auto kept = static_cast<std::size_t>(read_pos - keep_from);
@@ -190,7 +204,9 @@ bool PacketBase::Open(std::string_view path) {
   stream_->Read(pkt_header_buffer_.data(), pkt_header_buffer_.size());
   RememberIdentity();
   // A missing or short file counts as an empty packet; the file, if any,
-  // stays open.
+  // stays open. A header that another writer's lock keeps from being read
+  // (where locks are mandatory) is a failure, not an empty packet.
+  if (!stream_->Ok() && stream_->LastError().kind() == StatusKind::kBusy) return Refuse();
   if (!stream_->Ok()) {
     state_ = BaseState::kOpenError;
     return false;
@@ -268,8 +284,9 @@ bool PacketBase::StillTheOpenedFile() {
 
 // ---- deletions ----
 
-void PacketBase::AddPendingDelete(std::int32_t start, std::int32_t end) {
-  pending_deletes_.Insert(std::make_unique<RangeItem>(RangeItem{start, end}));
+void PacketBase::AddPendingDelete(std::int32_t start, std::int32_t end,
+                                  std::optional<std::uint64_t> digest) {
+  pending_deletes_.Insert(std::make_unique<RangeItem>(RangeItem{start, end, digest}));
 }
 
 std::optional<bool> PacketBase::EndsInTerminator(std::int32_t size) {
@@ -281,20 +298,30 @@ std::optional<bool> PacketBase::EndsInTerminator(std::int32_t size) {
   return last[1] == 0 && (last[0] == 0 || last[0] == kPackedMsgType);
 }
 
+bool PacketBase::ReadPacketAt(std::int32_t offset, std::uint8_t* bytes, std::size_t n) {
+  if (offset < 0) return false;
+  if (FileHandle* file = lock_.Handle()) {
+    std::size_t got = 0;
+    return file->ReadAt(static_cast<std::uint64_t>(offset), bytes, n, &got) && got == n;
+  }
+  if (stream_ == nullptr) return false;
+  stream_->ClearError();
+  stream_->Seek(offset);
+  stream_->Read(bytes, n);
+  const bool ok = stream_->Ok();
+  stream_->ClearError();
+  return ok;
+}
+
 std::optional<bool> PacketBase::StartsMessage(std::int32_t start) {
   // Message 1 follows the header, whose last byte may hold anything; every
   // other message follows the NUL that closes the text before it.
-  // Read through a handle of its own: the stream's buffer may still hold
-  // the bytes the scan saw, not those the file holds now.
   const bool first = start - 1 == kHeaderLastByte;
   std::array<std::uint8_t, 3> seam{};
-  const std::unique_ptr<FileHandle> file = Os().OpenFile(path_, OpenMode::kRead);
-  std::size_t got = 0;
-  if (!file ||
-      !file->ReadAt(static_cast<std::uint64_t>(start - 1), seam.data(), seam.size(), &got)) {
-    return std::nullopt;
-  }
-  if (got < seam.size()) return false;
+  const std::int32_t size = stream_ == nullptr ? -1 : stream_->Size();
+  if (size < 0) return std::nullopt;
+  if (start + 2 > size) return false;
+  if (!ReadPacketAt(start - 1, seam.data(), seam.size())) return std::nullopt;
   return (first || seam[0] == 0) && seam[1] == kPackedMsgType && seam[2] == 0;
 }
 
@@ -350,32 +377,46 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
     // one rename, so at every moment the packet's name holds either the
     // whole old content or the whole new one. The kept bytes are copied in
     // bounded pieces: any packet the streams can address can be purged.
-    stream_->ClearError();
-    const std::int32_t size = stream_->Size();
-    const std::string packet(path_.view());
-    const std::string temp = packet + std::string(kPurgeTempSuffix);
-    bool replaced = false;
-    // A packet replaced since the scan, or shorter than the scan saw it,
-    // is left as it is: its ranges would cut the messages of other content.
-    const bool consistent =
-        size >= 0 && StillTheOpenedFile() &&
-        (boundaries_.size() < 2 || static_cast<std::int64_t>(size) >= boundaries_.back() + 3);
-    if (consistent && !WritePurgedCopy(temp, size, tail)) {
-      // The copy takes the packet's permissions. The packet is closed
-      // before the rename, which some systems refuse for an open file.
-      const std::optional<FileStatus> status = Os().Stat(packet);
-      if (status.has_value() && Os().RestoreNativeMode(temp, status->native_mode)) {
-        stream_.reset();
-        replaced = Os().Rename(temp, packet);
+    // The lock is held through the rename: a writer let in before it would
+    // append to the file that the rename then drops.
+    failed = LockPacket();
+    if (!failed) {
+      stream_->ClearError();
+      const std::int32_t size = stream_->Size();
+      const std::string packet(path_.view());
+      const std::string temp = packet + std::string(kPurgeTempSuffix);
+      bool replaced = false;
+      // Ranges taken from a scan of other content would cut its messages
+      // apart: they are first found again in the packet as it is now.
+      const bool usable = size >= kEmptyPacketSize && !RelocatePendingDeletes(size);
+      if (usable && pending_deletes_.ItemCount() == 0 && tail == nullptr) {
+        // Every message to remove is gone already.
+        replaced = true;
+      } else if (usable && !WritePurgedCopy(temp, size, tail)) {
+        // The copy takes the packet's permissions. The buffered stream is
+        // closed before the rename, which some systems refuse for an open
+        // file.
+        const std::optional<FileStatus> status = Os().Stat(packet);
+        if (status.has_value() && Os().RestoreNativeMode(temp, status->native_mode)) {
+          if (lock_.Held()) {
+            unlocked_stream_.reset();
+          } else {
+            stream_.reset();
+          }
+          replaced = Os().Rename(temp, packet);
+          if (replaced) {
+            // Makes the rename itself durable; the packet is complete
+            // either way.
+            const ShortString directory = JustPathName(packet);
+            (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view());
+          }
+        }
       }
-    }
-    if (replaced) {
-      // Makes the rename itself durable; the packet is complete either way.
-      const ShortString directory = JustPathName(packet);
-      (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view());
-    } else {
-      DeleteFileIfExists(temp);
-      failed = true;
+      if (!replaced) {
+        DeleteFileIfExists(temp);
+        failed = true;
+      }
+      UnlockPacket();
     }
   }
   // Also when nothing could be removed: the deletions are not retried.
@@ -396,6 +437,11 @@ void PacketBase::Purge() {
 void PacketBase::Discard() {
   pending_deletes_.DisposeAll();
   stream_.reset();
+  unlocked_stream_.reset();
+  lock_.Release();
+  lock_depth_ = 0;
+  batching_ = false;
+  batch_start_.reset();
   boundaries_.clear();
   path_ = ShortString();
   count_ = 0;

@@ -25,13 +25,18 @@
 // back. Replacing a message is one Purge whose new content ends with the
 // new message, so the packet holds either the old or the new messages.
 //
-// Packets have no lock convention: nothing keeps two programs from
-// appending at the same instant, and two such appends can overwrite each
-// other's bytes. What can be checked is checked before every write: each
-// append reads the file's real end (so a message another program appended
-// since Open stays in front of the new one), a packet that another program
-// replaced by a rename is not written or purged through the old file, and
-// a deletion whose bytes no longer start a message is refused.
+// Writers lock byte 0 of the packet file itself, the convention of the
+// other formats, and wait while another program holds it. Under the lock
+// every write works through the handle that holds it (where locks are
+// mandatory no other handle may touch the locked byte) and re-reads what
+// it builds on: the real end of the file for an append, and for a purge
+// the bytes of each message it removes. A packet that another writer
+// replaced by a rename since it was scanned is scanned anew before
+// anything is written, and a deletion is carried over to the new content
+// only where a message with the very same bytes is found there; one that
+// is no longer there is dropped, as it is gone already. A program that
+// writes without taking the lock can still overwrite bytes of an append
+// made at the same instant; nothing can prevent that.
 #pragma once
 
 #include <array>
@@ -44,6 +49,7 @@
 #include "msgbase/message_base.h"
 #include "msgbase/packet/packet_records.h"
 #include "support/collection.h"
+#include "util/files.h"
 
 namespace qlr {
 
@@ -56,13 +62,26 @@ class PacketBase : public FtnTextBase {
   // neither ".pkt" nor any other base extension, so a temporary file left
   // by a crash is never taken for a packet; the next Purge overwrites it.
   static constexpr std::string_view kPurgeTempSuffix = ".qlr-tmp";
-  // The boundary scan reads the file in pieces of this size.
-  static constexpr std::int32_t kScanChunk = 32768;
+  // The boundary scan reads the file in pieces of this size: large enough
+  // that the calls cost little beside the copy, small enough to stay in
+  // the cache for the search that follows.
+  static constexpr std::int32_t kScanChunk = 262144;
+  // How long a write waits for another writer's lock.
+  static constexpr int kWriteLockTimeoutMs = 10000;
 
   // A byte range [start, end) of the file to remove at the next Purge.
+  // `digest`, taken from the range's bytes when a message is deleted, lets
+  // a purge tell that the file still holds that message there, or find it
+  // again elsewhere. A range recorded without one is taken as it stands,
+  // and only on the very content that was scanned.
   struct RangeItem {
+    RangeItem() = default;
+    RangeItem(std::int32_t from, std::int32_t to,
+              std::optional<std::uint64_t> bytes_digest = std::nullopt)
+        : start(from), end(to), digest(bytes_digest) {}
     std::int32_t start = 0;
     std::int32_t end = 0;
+    std::optional<std::uint64_t> digest;
   };
 
   PacketBase();
@@ -134,7 +153,8 @@ class PacketBase : public FtnTextBase {
   // Records a range to remove at the next Purge. Ranges are kept ordered
   // by start; a second range with the start of one already recorded is
   // ignored, so deleting a message twice records it once.
-  void AddPendingDelete(std::int32_t start, std::int32_t end);
+  void AddPendingDelete(std::int32_t start, std::int32_t end,
+                        std::optional<std::uint64_t> digest = std::nullopt);
 
   // Entry 0 is 57, the last byte of the header; entry i is the offset of
   // the NUL that ends the text of message i.
@@ -178,11 +198,42 @@ class PacketBase : public FtnTextBase {
   // packet are its terminator whatever they hold. Nothing on a read error.
   std::optional<bool> EndsInTerminator(std::int32_t size);
 
+  // The writers' lock (packet_lock.cc). LockPacket takes byte 0 of the
+  // file the packet's name leads to now and, while it is held, puts a
+  // stream over the locking handle in place of the buffered one. A packet
+  // replaced since it was scanned is scanned anew through it (and its
+  // pending deletions found again). Nested calls (inside a batch) only
+  // count. True on failure: nothing is then held.
+  [[nodiscard]] bool LockPacket();
+  void UnlockPacket();
+  // Under the lock, after the packet was found replaced: reads the header
+  // and the boundaries of the new content. True when it cannot be used.
+  [[nodiscard]] bool ReloadLocked();
+  // Under the lock: checks that every pending range still holds the bytes
+  // it held when it was recorded, and otherwise rescans the packet and
+  // moves each range to the message of the same bytes (dropping one that
+  // is gone). True on a read error, and where a range without a digest
+  // would have to be moved: the purge is then refused.
+  [[nodiscard]] bool RelocatePendingDeletes(std::int32_t size);
+  // The digest of the bytes [start, end) of the packet, read as
+  // ReadPacketAt reads.
+  std::optional<std::uint64_t> RangeDigest(std::int32_t start, std::int32_t end);
+
   // Message writing (packet_message_write.cc).
   // The message as packed bytes: type word, fixed part, names, area line,
   // composed text and the closing NUL. True when memory ran out.
   [[nodiscard]] bool ComposeMessage(Message& message, std::string* packed);
+  // Takes the lock around AppendPackedLocked.
   [[nodiscard]] bool AppendPacked(const std::string& packed);
+  [[nodiscard]] bool AppendPackedLocked(const std::string& packed);
+  // Under the lock, the end of the batch: its sync, or on failure the cut
+  // back to where it began; `rescan` is set when the boundaries must be
+  // read anew from the file.
+  [[nodiscard]] bool EndBatchLocked(bool* rescan);
+  // Moves the end of a pending deletion that ends at `from` to `to` (the
+  // last message grew by the NUL an append closed it with) and takes its
+  // digest anew.
+  void MovePendingEnd(std::int32_t from, std::int32_t to);
   // Whether the packet's name still leads to the file this object holds
   // open: a packet that another program replaced (a purge, an erase) must
   // not be written through the old file, whose bytes nobody reads any
@@ -190,10 +241,14 @@ class PacketBase : public FtnTextBase {
   bool StillTheOpenedFile();
   // Records which file the packet's name leads to, after an open.
   void RememberIdentity();
-  // Whether a message starts at `start` of the file as it is now: its type
-  // word, after the NUL that closes the text before it. Boundaries from a
-  // scan of other content would cut messages apart. Nothing on a read
-  // error.
+  // Reads n bytes at `offset` through the locking handle while the lock is
+  // held (what is on disk now), otherwise through this object's own file,
+  // the one that was scanned. False on a read error or a short read.
+  bool ReadPacketAt(std::int32_t offset, std::uint8_t* bytes, std::size_t n);
+  // Whether a message starts at `start` of the file (read as ReadPacketAt
+  // reads): its type word, after the NUL that closes the text before it.
+  // Boundaries from a scan of other content would cut messages apart.
+  // Nothing on a read error.
   std::optional<bool> StartsMessage(std::int32_t start);
   [[nodiscard]] bool ReplaceMessage(std::int32_t number, const std::string& packed);
   // Cuts the packet back to `size` bytes ending in `last_two`, after a
@@ -228,6 +283,13 @@ class PacketBase : public FtnTextBase {
   };
   bool batching_ = false;
   std::optional<BatchStart> batch_start_;
+
+  FileByteLock lock_;
+  // How many callers hold the lock (0: none); with no lock support on the
+  // system the count still runs, with nothing held.
+  int lock_depth_ = 0;
+  // The buffered stream, kept aside while stream_ works through the lock.
+  std::unique_ptr<Stream> unlocked_stream_;
 };
 
 }  // namespace qlr

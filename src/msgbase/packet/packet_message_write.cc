@@ -13,6 +13,7 @@
 #include "msgbase/message.h"
 #include "msgbase/packet/packet_base.h"
 #include "support/coding.h"
+#include "util/handle_stream.h"
 
 namespace qlr {
 namespace {
@@ -46,6 +47,7 @@ constexpr std::size_t kMaxSubjectLength = 71;
 }  // namespace
 
 bool PacketBase::SyncPacket() {
+  if (auto* locked = dynamic_cast<HandleStream*>(stream_.get())) return locked->Sync();
   auto* file = dynamic_cast<BufferedFileStream*>(stream_.get());
   if (file == nullptr) return true;
   return file->SyncToDisk();
@@ -111,8 +113,16 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
 }
 
 bool PacketBase::AppendPacked(const std::string& packed) {
-  // The real end of the file, not the one seen at Open: whatever another
+  if (LockPacket()) return true;
+  const bool failed = AppendPackedLocked(packed);
+  UnlockPacket();
+  return failed;
+}
+
+bool PacketBase::AppendPackedLocked(const std::string& packed) {
+  // The real end of the file, read under the lock: whatever another
   // program appended since stays in front of this message.
+  stream_->ClearError();
   const std::int32_t size = stream_->Size();
   // No header, no place for a message; and one written after a header of
   // another version would be lost to every reader.
@@ -155,17 +165,28 @@ bool PacketBase::AppendPacked(const std::string& packed) {
     // three bytes before the old end: the scan of a reopen agrees.
     const std::int32_t old_end = boundaries_.back();
     boundaries_.back() = size;
-    for (const auto& item : pending_deletes_) {
-      if (item->end == old_end + 1) item->end = size + 1;
-    }
+    MovePendingEnd(old_end + 1, size + 1);
   }
   boundaries_.push_back(at + static_cast<std::int32_t>(packed.size()) - 1);
   ++count_;
   return false;
 }
 
+void PacketBase::MovePendingEnd(std::int32_t from, std::int32_t to) {
+  for (const auto& item : pending_deletes_) {
+    if (item->end != from) continue;
+    item->end = to;
+    // The range now holds other bytes; a read error leaves a digest that a
+    // purge will not find, and the deletion is then dropped, never misplaced.
+    if (item->digest.has_value()) item->digest = RangeDigest(item->start, item->end).value_or(0);
+  }
+}
+
 bool PacketBase::BeginBatch() {
   if (batching_ || stream_ == nullptr) return true;
+  // The lock is held from here to EndBatch, so the batch's appends follow
+  // each other with nothing of another writer's between them.
+  if (LockPacket()) return true;
   batching_ = true;
   batch_start_.reset();
   return false;
@@ -174,6 +195,19 @@ bool PacketBase::BeginBatch() {
 bool PacketBase::EndBatch() {
   if (!batching_) return true;
   batching_ = false;
+  bool rescan = false;
+  const bool failed = EndBatchLocked(&rescan);
+  UnlockPacket();
+  if (rescan) {
+    // Read anew once the lock is let go: the open reads the header, which
+    // only the locking handle may touch while the lock is held.
+    const ShortString path = path_;
+    (void)Open(path);
+  }
+  return failed;
+}
+
+bool PacketBase::EndBatchLocked(bool* rescan) {
   if (!batch_start_) return false;
   const BatchStart start = *batch_start_;
   batch_start_.reset();
@@ -181,16 +215,12 @@ bool PacketBase::EndBatch() {
   // Nothing of the batch counts: the packet goes back to where it began.
   (void)UndoAppend(start.size, start.last_two);
   if (boundaries_.size() < start.boundary_count || start.boundary_count == 0) {
-    const ShortString path = path_;
-    (void)Open(path);
+    *rescan = true;
     return true;
   }
   // An append to a packet without a terminator moved the end of its last
   // message (and of a deletion pending for it) onto the NUL it added.
-  const std::int32_t grown_end = boundaries_[start.boundary_count - 1] + 1;
-  for (const auto& item : pending_deletes_) {
-    if (item->end == grown_end) item->end = start.last_boundary + 1;
-  }
+  MovePendingEnd(boundaries_[start.boundary_count - 1] + 1, start.last_boundary + 1);
   boundaries_.resize(start.boundary_count);
   boundaries_.back() = start.last_boundary;
   count_ = start.count;
@@ -215,11 +245,16 @@ bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) 
   for (const auto& item : pending_deletes_) pending.push_back(*item);
   if (DeleteMessage(number)) return true;
   const bool failed = ApplyPendingDeletes(&packed);
-  // Rescan what the file holds now: the new content, or the old one.
-  const ShortString path = path_;
-  (void)Open(path);
+  // Rescan what the file holds now: the new content, or, where the purge
+  // let go of the file, the old one. A purge refused before it began (the
+  // lock was busy) keeps the scan it had: the header cannot be read while
+  // another writer holds the lock where locks are mandatory.
+  if (!failed || stream_ == nullptr) {
+    const ShortString path = path_;
+    (void)Open(path);
+  }
   if (!failed) return false;
-  for (const RangeItem& range : pending) AddPendingDelete(range.start, range.end);
+  for (const RangeItem& range : pending) AddPendingDelete(range.start, range.end, range.digest);
   return true;
 }
 
@@ -255,8 +290,13 @@ bool PacketBase::DeleteMessage(std::int32_t number) {
   // holds a message there and is the one that was scanned.
   const std::int32_t start = boundaries_[static_cast<std::size_t>(number - 1)] + 1;
   const std::int32_t end = boundaries_[static_cast<std::size_t>(number)] + 1;
-  if (end > size || !StillTheOpenedFile() || !StartsMessage(start).value_or(false)) return true;
-  AddPendingDelete(start, end);
+  // Read through this object's own file, the one that was scanned, even
+  // where another writer has since replaced the packet: the purge finds
+  // the message again by these bytes in whatever the packet holds then.
+  if (end > size || !StartsMessage(start).value_or(false)) return true;
+  const std::optional<std::uint64_t> digest = RangeDigest(start, end);
+  if (!digest.has_value()) return true;
+  AddPendingDelete(start, end, *digest);
   return false;
 }
 

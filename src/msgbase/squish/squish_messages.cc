@@ -39,8 +39,8 @@
 #include "msgbase/squish/squish_base.h"
 #include "msgbase/squish/squish_control.h"
 #include "msgbase/squish/squish_frames.h"
-#include "msgbase/squish/squish_handle_stream.h"
 #include "msgbase/squish/squish_hash.h"
+#include "util/handle_stream.h"
 
 namespace qlr {
 namespace {

@@ -311,7 +311,9 @@ TEST(PacketScanTest, ReadsWholeChunksNotBytes) {
 TEST(PacketScanTest, ReadErrorEndsTheScanWithTheLastMessage) {
   ScratchDir dir;
   std::vector<std::string> messages;
-  for (int i = 0; i < 4; ++i) messages.push_back(PackedMessage(std::string(40000, 'm')));
+  // Each message is longer than a piece of the scan.
+  const auto longer = static_cast<std::size_t>(PacketBase::kScanChunk + PacketBase::kScanChunk / 4);
+  for (int i = 0; i < 4; ++i) messages.push_back(PackedMessage(std::string(longer, 'm')));
   const std::string bytes = PacketBytes(messages);
   dir.WriteFile("p.pkt", bytes);
   testing::FaultInjectingPlatform faulty;

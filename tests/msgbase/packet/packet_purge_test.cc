@@ -181,7 +181,7 @@ TEST_F(PacketPurgeTest, FailedRenameLeavesThePacket) {
 // was and no temporary file may be left.
 TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
   const std::string before = Content();
-  for (const PlatformOp op : {PlatformOp::kOpenFile, PlatformOp::kRead, PlatformOp::kWrite,
+  for (const PlatformOp op : {PlatformOp::kOpenFile, PlatformOp::kReadAt, PlatformOp::kWrite,
                               PlatformOp::kShortWrite, PlatformOp::kSync}) {
     // A clean run tells how many such calls come before the rename.
     int calls_before_rename = -1;
@@ -220,8 +220,9 @@ TEST_F(PacketPurgeTest, FailedReopenAfterTheRenameKeepsThePurgedFile) {
   PacketBase base;
   ASSERT_FALSE(base.Open(PacketPath()));
   DeleteFirstAndThird(base);
-  // The open of the temporary file succeeds, the reopen of the packet not.
-  faulty_.FailCall(PlatformOp::kOpenFile, 2, testing::FailMode::kOnce);
+  // The opens of the lock and of the temporary file succeed, the reopen of
+  // the packet not.
+  faulty_.FailCall(PlatformOp::kOpenFile, 3, testing::FailMode::kOnce);
   base.Purge();
   EXPECT_TRUE(SameBytes(Content(), WithoutFirstAndThird()));
   EXPECT_EQ(base.State(), BaseState::kOpenError);

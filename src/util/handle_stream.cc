@@ -1,4 +1,4 @@
-#include "msgbase/squish/squish_handle_stream.h"
+#include "util/handle_stream.h"
 
 #include <cstring>
 #include <limits>

@@ -1,9 +1,9 @@
 // A stream over a file handle that someone else owns, without a buffer.
 //
-// The writers of a Squish base work through the handle that holds the
-// base's lock: where locks are mandatory no other handle may touch the
-// locked byte, and only a read that goes to the file sees what another
-// program wrote a moment ago. Every call here is one positional call of
+// The writers of a Squish base or of a packet work through the handle
+// that holds the base's lock: where locks are mandatory no other handle
+// may touch the locked byte, and only a read that goes to the file sees
+// what another program wrote a moment ago. Every call here is one positional call of
 // the handle, so nothing is ever cached.
 #pragma once
 
