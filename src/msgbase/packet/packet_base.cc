@@ -120,6 +120,8 @@ void PacketBase::SetPassword(std::string_view password) {
 void PacketBase::ResetBoundaries() {
   boundaries_.clear();
   boundaries_.push_back(kHeaderLastByte);
+  scanned_size_ = kEmptyPacketSize;
+  cut_tail_.reset();
   pending_deletes_.DisposeAll();
 }
 
@@ -188,11 +190,7 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
   // A read error ends the search like the end of the file: whatever
   // follows the last seam is taken as the last message.
   stream_->ClearError();
-  // The last message ends before the two terminator bytes. A file that
-  // ends in a seam already has that boundary; it is not counted twice, so
-  // the boundaries always grow.
-  const std::int32_t last = size - 3;
-  if (size > kEmptyPacketSize && last > boundaries_.back()) boundaries_.push_back(last);
+  EndLastMessage(size);
 }
 
 bool PacketBase::Open(std::string_view path) {
@@ -330,6 +328,9 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
   // With a tail the old terminator is not copied: the new message takes
   // its place. A packet without one keeps all its bytes, and the NUL that
   // closes its last text comes before the new message.
+  // The cut start of a message after the last seam is not copied before
+  // a new message, which would close it.
+  if (tail != nullptr && cut_tail_.has_value() && size == scanned_size_) size = *cut_tail_;
   std::int32_t kept_end = size;
   bool needs_nul = false;
   if (tail != nullptr) {

@@ -19,8 +19,9 @@
 // one that ends in 00 00 00 (the scan takes the seam as the end of the last
 // message and finds nothing after it), so a crash after the first step
 // leaves the packet reading as before. A crash while the rest is being
-// written back can leave the new message cut short as an extra last
-// message; every earlier message stays whole. A write that fails is undone:
+// written leaves the start of the new message without its closing NUL:
+// the scan does not count it, so the packet still reads as before, and
+// the next append cuts it off first. A write that fails is undone:
 // the file is cut back to its old size and its old last two bytes are put
 // back. Replacing a message is one Purge whose new content ends with the
 // new message, so the packet holds either the old or the new messages.
@@ -182,6 +183,10 @@ class PacketBase : public FtnTextBase {
   // Appends the end of every message after the first; `size` is the file
   // size.
   void ScanBoundaries(std::int32_t size);
+  // The end of the scan (packet_last_message.cc): appends the end of the
+  // last message when it is whole, or records where the cut start of one
+  // begins.
+  void EndLastMessage(std::int32_t size);
   // Purge without the reopen: removes the pending ranges from the file
   // through a temporary file and forgets them. With `tail` (a composed
   // message, type word through closing NUL) the new content ends with that
@@ -251,6 +256,10 @@ class PacketBase : public FtnTextBase {
   // Nothing on a read error.
   std::optional<bool> StartsMessage(std::int32_t start);
   [[nodiscard]] bool ReplaceMessage(std::int32_t number, const std::string& packed);
+  // Cuts the packet back to `end`, where the cut start of a message that
+  // an interrupted append left begins, and makes that durable. True on
+  // failure.
+  [[nodiscard]] bool CutOffTail(std::int32_t end);
   // Cuts the packet back to `size` bytes ending in `last_two`, after a
   // failed append. Always true, the result of the append.
   bool UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>& last_two);
@@ -267,6 +276,11 @@ class PacketBase : public FtnTextBase {
   // One offset per message; kept as plain offsets, not heap items, as a
   // packet may hold many thousands of messages.
   std::vector<std::int32_t> boundaries_;
+  // The file size that the boundaries describe, and where the cut start of
+  // a message left by an interrupted append begins (the fixed part after
+  // the last seam), if the file ends in one.
+  std::int32_t scanned_size_ = kEmptyPacketSize;
+  std::optional<std::int32_t> cut_tail_;
   SortedCollection<RangeItem, RangeStartOrder> pending_deletes_;
   // The identity of the open packet file (both 0 where the system cannot
   // tell, and then not checked).

@@ -109,6 +109,7 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
   stream_->Write(last_two.data(), last_two.size());
   (void)SyncPacket();
   stream_->ClearError();
+  scanned_size_ = size;
   return true;
 }
 
@@ -123,11 +124,16 @@ bool PacketBase::AppendPackedLocked(const std::string& packed) {
   // The real end of the file, read under the lock: whatever another
   // program appended since stays in front of this message.
   stream_->ClearError();
-  const std::int32_t size = stream_->Size();
+  const std::int32_t file_size = stream_->Size();
   // No header, no place for a message; and one written after a header of
   // another version would be lost to every reader.
-  if (size < kEmptyPacketSize || Header().packet_version != kPacketVersion) return true;
+  if (file_size < kEmptyPacketSize || Header().packet_version != kPacketVersion) return true;
   if (!StillTheOpenedFile()) return true;
+  // Another writer changed the packet since it was scanned: where its last
+  // message ends is found anew.
+  if (file_size != scanned_size_ && ReloadLocked()) return true;
+  if (cut_tail_.has_value() && CutOffTail(*cut_tail_)) return true;
+  const std::int32_t size = scanned_size_;
   const std::optional<bool> terminated = EndsInTerminator(size);
   if (!terminated.has_value()) return true;
   std::array<std::uint8_t, 2> last_two{};
@@ -168,7 +174,25 @@ bool PacketBase::AppendPackedLocked(const std::string& packed) {
     MovePendingEnd(old_end + 1, size + 1);
   }
   boundaries_.push_back(at + static_cast<std::int32_t>(packed.size()) - 1);
+  scanned_size_ = at + static_cast<std::int32_t>(packed.size()) + 2;
   ++count_;
+  return false;
+}
+
+bool PacketBase::CutOffTail(std::int32_t end) {
+  // The bytes after `end` are the start of a message that no reader takes
+  // for one (see packet_last_message.cc); the file then ends in the seam
+  // before them, which reads the same. Durable before anything is written
+  // where they were.
+  stream_->ClearError();
+  stream_->Seek(end);
+  stream_->Truncate();
+  if (SyncPacket()) {
+    stream_->ClearError();
+    return true;
+  }
+  cut_tail_.reset();
+  scanned_size_ = end;
   return false;
 }
 

@@ -170,7 +170,8 @@ std::vector<OpenCase> OpenCases() {
       {"version_1_empty_is_just_empty", PacketHeaderBytes(1) + testing::kTerminator, false,
        BaseState::kOpenError, 0, true},
       {"one_message", header + one + testing::kTerminator, false, BaseState::kOpened, 1, true},
-      {"sixty_one_bytes", header + std::string(3, '\0'), false, BaseState::kOpened, 1, true},
+      // A terminator and a stray byte: no message.
+      {"sixty_one_bytes", header + std::string(3, '\0'), false, BaseState::kOpened, 0, true},
   };
 }
 
@@ -240,14 +241,14 @@ INSTANTIATE_TEST_SUITE_P(
                      {PackedMessage("\x02x"), PackedMessage("\x02\x02"), PackedMessage("y")}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
-TEST(PacketScanTest, TailWithoutTerminatorEndsThreeBytesBeforeTheEnd) {
+TEST(PacketScanTest, TailWithoutTerminatorEndsAtItsClosingNul) {
   ScratchDir dir;
   const std::string bytes = PacketHeaderBytes() + PackedMessage("one") + PackedMessage("two");
   dir.WriteFile("p.pkt", bytes);
   PacketBase base;
   EXPECT_FALSE(base.Open(dir.Path("p.pkt")));
   ASSERT_EQ(base.Count(), 2);
-  EXPECT_EQ(base.Boundaries().back(), static_cast<std::int32_t>(bytes.size()) - 3);
+  EXPECT_EQ(base.Boundaries().back(), static_cast<std::int32_t>(bytes.size()) - 1);
 }
 
 TEST(PacketScanTest, FileEndingInASeamCountsItsLastMessageOnce) {

@@ -128,26 +128,36 @@ TEST_F(PacketReadTest, FixedPartFields) {
   EXPECT_EQ(raw.Date, "01 Jan 2024 12:00:00");
 }
 
-TEST_F(PacketReadTest, AMessageCutShortReadsAsFarAsItGoes) {
-  // The scan takes the last three bytes for the closing NUL and the
-  // terminator, so the byte before the two zeros closes the message.
+TEST_F(PacketReadTest, ALastMessageCountsOnlyWithItsClosingNul) {
+  // What follows the last whole message: the start of one that an append
+  // killed before its closing NUL is no message; a whole one reads whole
+  // with all, part or none of the terminator after it.
+  const std::string whole = PackedMessage("one");
+  const std::string next = PackedMessage("two");
   struct Case {
     const char* name;
-    std::string tail;  // after the header
-    std::string to;
+    std::string tail;  // after the header and `whole`
+    std::int32_t count;
   };
   const std::vector<Case> cases = {
-      {"inside the fixed part", U16(2) + std::string(10, 'f') + U16(0), ""},
-      {"inside a name", U16(2) + std::string(32, '\0') + "Bobby" + U16(0), "Bobb"},
+      {"only the type word", U16(2), 1},
+      {"inside the fixed part", U16(2) + std::string(10, 'f'), 1},
+      {"inside a name", next.substr(0, 40), 1},
+      {"after the names", next.substr(0, next.size() - 2), 1},
+      {"all but the closing NUL", next.substr(0, next.size() - 1), 1},
+      {"no terminator", next, 2},
+      {"half a terminator", next + '\0', 2},
+      {"whole", next + testing::kTerminator, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_FALSE(ReadFrom(PacketHeaderBytes() + c.tail));
-    EXPECT_EQ(base_.Count(), 1);
-    EXPECT_EQ(message_.To, c.to);
-    EXPECT_EQ(message_.From, "");
-    EXPECT_EQ(TextOf(message_), "");
+    ASSERT_FALSE(ReadFrom(PacketHeaderBytes() + whole + c.tail, c.count));
+    EXPECT_EQ(base_.Count(), c.count);
+    EXPECT_EQ(TextOf(message_), c.count == 1 ? "one" : "two");
   }
+  // A first message cut short leaves no message at all.
+  ASSERT_TRUE(ReadFrom(PacketHeaderBytes() + whole.substr(0, 45)));
+  EXPECT_EQ(base_.Count(), 0);
 }
 
 TEST_F(PacketReadTest, RefusesNumbersOutsideTheMessagesAndEmptyPackets) {

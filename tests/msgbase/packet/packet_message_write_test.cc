@@ -241,8 +241,11 @@ TEST_F(PacketWriteTest, TheTailOfThePacketDecidesWhereTheMessageGoes) {
     std::string file;
     std::string expected;
     std::int32_t count;
+    std::int32_t number = 0;  // written as; 1 replaces `one`
   };
   const std::string body = PacketHeaderBytes() + one;
+  // What an append killed before its closing NUL leaves: it is cut off.
+  const std::string cut = packed.substr(0, packed.size() - 3);
   const std::vector<Case> cases = {
       {"terminator 00 00", body + U16(0), body + packed + U16(0), 2},
       // What an append that stopped after its type word leaves.
@@ -252,6 +255,10 @@ TEST_F(PacketWriteTest, TheTailOfThePacketDecidesWhereTheMessageGoes) {
       {"empty packet", PacketHeaderBytes() + U16(0), PacketHeaderBytes() + packed + U16(0), 1},
       {"empty packet, odd tail", PacketHeaderBytes() + "zz", PacketHeaderBytes() + packed + U16(0),
        1},
+      {"cut append", body + cut, body + packed + U16(0), 2},
+      {"cut in the fixed part", body + packed.substr(0, 12), body + packed + U16(0), 2},
+      {"cut first message", PacketHeaderBytes() + cut, PacketHeaderBytes() + packed + U16(0), 1},
+      {"cut append, replace", body + cut, PacketHeaderBytes() + packed + U16(0), 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -261,7 +268,7 @@ TEST_F(PacketWriteTest, TheTailOfThePacketDecidesWhereTheMessageGoes) {
     const BaseState state = base.State();
     Message m;
     FillNetmail(m, "t", "f", "s", "b\r");
-    ASSERT_FALSE(base.WriteMessage(0, m));
+    ASSERT_FALSE(base.WriteMessage(c.number, m));
     EXPECT_TRUE(SameBytes(Content(), c.expected));
     EXPECT_EQ(base.Count(), c.count);
     // The object's boundaries agree with a fresh scan.
