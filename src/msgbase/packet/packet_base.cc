@@ -405,6 +405,15 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
             stream_.reset();
           }
           replaced = Os().Rename(temp, packet);
+          if (!replaced && lock_.Held() && Os().LastError().kind() == StatusKind::kBusy) {
+            // Where an open file cannot be replaced (Windows), the lock's
+            // own handle stands in the way and is let go first. A writer
+            // that opens the old packet in the moment between keeps the
+            // rename from happening, so nothing it appends is lost.
+            stream_.reset();
+            lock_.Release();
+            replaced = Os().Rename(temp, packet);
+          }
           if (replaced) {
             // Makes the rename itself durable; the packet is complete
             // either way.

@@ -418,7 +418,13 @@ class Win32Platform final : public Platform {
     const auto t = CPath(to);
     if (!f || !t) return Fail(NulInPath(!f ? from : to));
     if (!::MoveFileExA(f->c_str(), t->c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return Fail(LastWin32ErrorStatus(from));
+      const DWORD error = ::GetLastError();
+      // A target that some handle still holds open is refused as access
+      // denied: busy, so that a caller may let go of its own and retry.
+      if (error == ERROR_ACCESS_DENIED) {
+        return Fail(Status(StatusKind::kBusy, to, "the file is open or may not be replaced"));
+      }
+      return Fail(Win32ErrorStatus(error, from));
     }
     return true;
   }

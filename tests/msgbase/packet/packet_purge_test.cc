@@ -71,7 +71,12 @@ TEST_F(PacketPurgeTest, RemovesTheRangesAndRescans) {
   const auto m = FourMessages();
   EXPECT_EQ(base.Boundaries(), testing::ExpectedBoundaries({m[1], m[3]}));
   EXPECT_FALSE(std::filesystem::exists(TempPath()));
+#ifdef _WIN32
+  // The first is refused while the lock's handle holds the packet open.
+  EXPECT_EQ(platform_.renames, 2);
+#else
   EXPECT_EQ(platform_.renames, 1);
+#endif
 }
 
 TEST_F(PacketPurgeTest, DestructionPurges) {

@@ -93,9 +93,8 @@ class PacketTestPlatform final : public Platform {
     ++renames;
     if (on_rename) on_rename();
     if (fail_rename) return false;
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(from), std::filesystem::path(to), ec);
-    return !ec;
+    // The host's error goes along: a purge reads it.
+    return inner_.Rename(from, to) || Fail(inner_.LastError());
   }
   LocalTime Now() override { return now; }
 
