@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "testing/run_program.h"
 
@@ -29,6 +31,24 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   const int out_fd = mkstemp(out_name);
   const int err_fd = mkstemp(err_name);
   ProgramResult result;
+  // Everything the child needs is made before the fork: between fork and
+  // exec it may only make async-signal-safe calls, as another thread of
+  // the test may hold the allocator's lock at the moment of the fork.
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    if (environment.count(entry.substr(0, entry.find('='))) == 0) env_strings.push_back(entry);
+  }
+  for (const auto& [name, value] : environment) {
+    if (!value.empty()) env_strings.push_back(name + "=" + value);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : env_strings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -37,18 +57,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     dup2(err_fd, 2);
     const int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, 0);
-    for (const auto& [name, value] : environment) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   int status = 0;
