@@ -677,7 +677,7 @@ FormatTraits MsgDir() {
   f.open_path = kPath + PathSeparator() + "*.msg";
   f.files_are_the_view = f.every_fault_reported = f.failed_write_keeps_count = true;
   f.temp_suffix = kNewMsgFileSuffix.data();
-  f.group_commit = f.deletions_durable = false;  // a deletion does not sync the directory
+  f.group_commit = false;
   f.stat_faults_not_yet_safe =
       "a failing Stat of the message file makes a replace write a new message after the "
       "last one and report success";

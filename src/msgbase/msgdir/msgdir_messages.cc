@@ -414,7 +414,9 @@ bool MsgDirBase::DeleteMessage(std::int32_t number) {
     const Status why = Os().LastError();
     return Fail(why.ok() ? Status(StatusKind::kIoError, name, "cannot be erased") : why);
   }
-  return false;
+  // Like a rename, the removal is durable only once the directory is: a
+  // crash could bring the message back, so until then it is not done.
+  return SyncBaseDirectory(false);
 }
 
 }  // namespace qlr
