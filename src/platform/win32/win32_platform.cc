@@ -414,35 +414,33 @@ class Win32Platform final : public Platform {
   // same volume. No MOVEFILE_COPY_ALLOWED: across volumes it fails, as
   // rename(2) does, instead of copying non-atomically.
   bool Rename(std::string_view from, std::string_view to) override {
-    const auto f = CPath(from);
-    const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
-    if (!::MoveFileExA(f->c_str(), t->c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      const DWORD error = ::GetLastError();
-      // A target that some handle still holds open is refused as access
-      // denied: busy, so that a caller may let go of its own and retry.
-      if (error == ERROR_ACCESS_DENIED) {
-        return Fail(Status(StatusKind::kBusy, to, "the file is open or may not be replaced"));
-      }
-      return Fail(Win32ErrorStatus(error, from));
-    }
-    return true;
+    return MoveEntry(from, to, MOVEFILE_REPLACE_EXISTING);
   }
 
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target
   // exists; the check and the move are one step.
   bool RenameNoReplace(std::string_view from, std::string_view to) override {
+    return MoveEntry(from, to, 0);
+  }
+
+  // The move of both renames. Either refusal that a caller may wait out
+  // or work around is busy: a target that exists (no replace), or, when
+  // replacing, one that some handle still holds open, which Windows
+  // reports as access denied.
+  bool MoveEntry(std::string_view from, std::string_view to, DWORD flags) {
     const auto f = CPath(from);
     const auto t = CPath(to);
     if (!f || !t) return Fail(NulInPath(!f ? from : to));
-    if (!::MoveFileExA(f->c_str(), t->c_str(), 0)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-        return Fail(Status(StatusKind::kBusy, to, "target already exists"));
-      }
-      return Fail(Win32ErrorStatus(error, from));
+    if (::MoveFileExA(f->c_str(), t->c_str(), flags)) return true;
+    const DWORD error = ::GetLastError();
+    const bool replacing = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    if (replacing && error == ERROR_ACCESS_DENIED) {
+      return Fail(Status(StatusKind::kBusy, to, "the file is open or may not be replaced"));
     }
-    return true;
+    if (!replacing && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      return Fail(Status(StatusKind::kBusy, to, "target already exists"));
+    }
+    return Fail(Win32ErrorStatus(error, from));
   }
 
   // NTFS only; FAT and most shares refuse (ERROR_INVALID_FUNCTION,
