@@ -8,15 +8,18 @@
 //   append:  new frame at EndFrame and the link to it, synced -> index
 //            record, synced -> base header, synced.
 //   replace: new frame at EndFrame, synced -> EndFrame moved past it,
-//            synced -> old frame freed and neighbour links, synced ->
-//            index record, synced -> base header, synced.
+//            synced -> index record, synced -> old frame freed and
+//            neighbour links, synced -> base header, synced.
 //   delete:  records after N moved down by one in place, synced -> frame
 //            freed, neighbour links and base header, synced -> index cut
 //            by one record, synced.
 //
 // An interrupted append or replace leaves the old index and header (the
 // new frame lies unused beyond EndFrame, overwritten by the next write)
-// or the new ones. A deletion changes the count in ".sqd" and the
+// or the new ones. A replace cut short after its index record leaves
+// links, or an end of the chain in the header, that still name the old
+// frame; the next writer moves them as the replace would have
+// (SettleCutReplace). A deletion changes the count in ".sqd" and the
 // numbering in ".sqi", which no order of writes to two files changes at
 // once. The index is shifted in place (other programs hold it open while
 // an area is open, so it is never replaced by another file), first: a
@@ -288,15 +291,51 @@ bool ReadRecord(Stream& index, std::int32_t number, SquishIndexRecord* record) {
   return false;
 }
 
+// The links that should name frame X, an index record's frame, by X's own
+// links: NextFrame of the frame before (BeginFrame for the first) and
+// PrevFrame of the frame after (LastFrame for the last). A link that names
+// instead a frame Y of a replace cut short is moved to X. Y is then either
+// a message frame with X's links (the cut came before the links moved), or
+// a frame already freed (it came before the header). In the first case Y
+// stays where it is, outside both chains: nothing proves that no other
+// record names it, and a frame in the free chain may be reused by another
+// program. Anything else is left for the checks to refuse.
+void SettleCutReplace(SquishBaseHeader& h, SquishFrames& frames, std::uint32_t x) {
+  const SquishFrameHeader* frame = frames.Get(x);
+  if (!IsMessageFrame(frame)) return;
+  const auto in_base = [&h](std::uint32_t link) { return link < h.end_frame ? link : 0; };
+  const std::uint32_t prev = in_base(frame->prev_frame);
+  const std::uint32_t next = in_base(frame->next_frame);
+  if (prev == x || next == x) return;
+  SquishFrameHeader* p = prev != 0 ? frames.Get(prev) : nullptr;
+  SquishFrameHeader* n = next != 0 ? frames.Get(next) : nullptr;
+  if ((prev != 0 && !IsMessageFrame(p)) || (next != 0 && !IsMessageFrame(n))) return;
+  const auto was_replaced = [&](std::uint32_t y) {
+    const SquishFrameHeader* old = y != x && y != 0 ? frames.Get(y) : nullptr;
+    if (old == nullptr) return false;
+    if (old->frame_type == kSquishFreeFrame) return true;
+    return old->frame_type == kSquishMessageFrame && old->prev_frame == frame->prev_frame &&
+           old->next_frame == frame->next_frame;
+  };
+  for (std::uint32_t* link : {p != nullptr ? &p->next_frame : &h.begin_frame,
+                              n != nullptr ? &n->prev_frame : &h.last_frame}) {
+    if (was_replaced(*link)) *link = x;
+  }
+}
+
 // True when message `number` of `count` cannot be found as the header,
 // the index and the chain all say it is.
-bool FindPlace(const SquishBaseHeader& h, SquishFrames& frames, Stream& index, std::int32_t number,
+bool FindPlace(SquishBaseHeader& h, SquishFrames& frames, Stream& index, std::int32_t number,
                std::int32_t count, Place* place) {
   if (ReadRecord(index, number, &place->record)) return true;
+  if (number > 1 && ReadRecord(index, number - 1, &place->prev)) return true;
+  if (number < count && ReadRecord(index, number + 1, &place->next)) return true;
+  for (const SquishIndexRecord* r : {&place->prev, &place->record, &place->next}) {
+    if (r->offset != 0) SettleCutReplace(h, frames, r->offset);
+  }
   const SquishFrameHeader* frame = frames.Get(place->record.offset);
   if (!IsMessageFrame(frame)) return true;
   if (number > 1) {
-    if (ReadRecord(index, number - 1, &place->prev)) return true;
     const SquishFrameHeader* prev = frames.Get(place->prev.offset);
     if (!IsMessageFrame(prev) || prev->next_frame != place->record.offset ||
         frame->prev_frame != place->prev.offset) {
@@ -306,7 +345,6 @@ bool FindPlace(const SquishBaseHeader& h, SquishFrames& frames, Stream& index, s
     return true;
   }
   if (number < count) {
-    if (ReadRecord(index, number + 1, &place->next)) return true;
     const SquishFrameHeader* next = frames.Get(place->next.offset);
     if (!IsMessageFrame(next) || next->prev_frame != place->record.offset ||
         frame->next_frame != place->next.offset) {
@@ -365,7 +403,23 @@ bool SquishBase::LoadForWrite() {
   SquishIndexRecord first;
   SquishIndexRecord last;
   if (ReadRecord(index, 1, &first) || ReadRecord(index, count_, &last)) return true;
-  return base_header_.begin_frame != first.offset || base_header_.last_frame != last.offset;
+  const auto ends_agree = [&] {
+    return base_header_.begin_frame == first.offset && base_header_.last_frame == last.offset;
+  };
+  if (ends_agree()) return false;
+  // The ends of a replace cut short are settled on their own, before the
+  // write plans anything on the header.
+  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
+  if (!data_name) return true;
+  HandleStream data(*lock_file_, *data_name);
+  SquishBaseHeader h = base_header_;
+  SquishFrames frames(data, h.end_frame);
+  SettleCutReplace(h, frames, first.offset);
+  SettleCutReplace(h, frames, last.offset);
+  if (h == base_header_) return true;
+  if (frames.WriteBack() || data.Sync() || WriteBaseHeader(h) || SyncBaseHeader()) return true;
+  base_header_ = h;
+  return !ends_agree();
 }
 
 bool SquishBase::FinishCutDeletion() {
@@ -559,6 +613,9 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
     return false;
   }
 
+  std::array<std::uint8_t, kIndexRecordSize> index_bytes{};
+  record.EncodeTo(index_bytes.data());
+  index.Seek(IndexPosition(number));
   if (replacing) {
     if (data.Sync()) return true;
     // 2. A replacement points an existing index record at the new frame
@@ -568,22 +625,26 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
     SquishBaseHeader reserved = base_header_;
     reserved.end_frame = h.end_frame;
     if (WriteBaseHeader(reserved) || SyncBaseHeader()) return true;
+    // 3. The index record, while the old frame is still whole in the
+    // chain: from here a reader finds the new message.
+    index.Write(index_bytes.data(), index_bytes.size());
+    if (index.Sync()) return true;
+    // 4. The links and the old frame freed; none of them is used by a
+    // reader.
+    if (frames.WriteBack() || data.Sync()) return true;
+  } else {
+    // 2. The link to the new frame: one sync covers it and the frame, as
+    // a link that reached the disk without the header points beyond
+    // EndFrame.
+    if (frames.WriteBack() || data.Sync()) return true;
+    // 3. The index record, cutting off what an interrupted write may have
+    // left beyond the records of the base.
+    index.Write(index_bytes.data(), index_bytes.size());
+    index.Truncate();
+    if (index.Sync()) return true;
   }
-  // 3. The links: none of them is used by a reader. For an append one
-  // sync covers the frame and the link to it: a link that reached the
-  // disk without the header points beyond EndFrame.
-  if (frames.WriteBack() || data.Sync()) return true;
 
-  // 4. The index record. An append cuts off what an interrupted write may
-  // have left beyond the records of the base.
-  std::array<std::uint8_t, kIndexRecordSize> index_bytes{};
-  record.EncodeTo(index_bytes.data());
-  index.Seek(IndexPosition(number));
-  index.Write(index_bytes.data(), index_bytes.size());
-  if (!replacing) index.Truncate();
-  if (index.Sync()) return true;
-
-  // 5. The header, which makes the message count.
+  // Last, the header, which makes the message count.
   if (WriteBaseHeader(h) || SyncBaseHeader()) return true;
 
   base_header_ = h;
