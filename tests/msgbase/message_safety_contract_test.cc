@@ -670,11 +670,6 @@ FormatTraits MsgDir() {
   f.files_are_the_view = f.every_fault_reported = f.failed_write_keeps_count = true;
   f.temp_suffix = kNewMsgFileSuffix.data();
   f.group_commit = false;
-  f.stat_faults_not_yet_safe =
-      "a failing Stat of the message file makes a replace write a new message after the "
-      "last one and report success";
-  f.stat_unsafe_ops = {"replace", "replace the first", "replace the last",
-                       "delete",  "delete the first",  "delete the last"};
   for (const char* name : {"1.msg", "2.msg", "3.msg"})
     f.files.push_back(PathSeparator() + std::string(name));
   f.large_count = 1000;  // a file per message: the directory scan is the cost

@@ -75,7 +75,13 @@ bool MsgDirBase::Rescan() {
   // missing directory. A path that was never set (the directory could not
   // be made for a new object) counts 0 as well.
   count_ = 0;
-  if (path_.empty() || !DirExists(BaseDirectory())) return false;
+  if (path_.empty()) return false;
+  // A directory that is not there holds no message. One that cannot be
+  // examined may hold them all: counted as empty, every replace in it
+  // would become an append.
+  if (!DirExists(BaseDirectory()) && Os().LastError().kind() == StatusKind::kNotFound) {
+    return false;
+  }
   const std::optional<std::int64_t> high = HighestNumber();
   if (!high) {
     state_ = BaseState::kOpenError;
