@@ -109,6 +109,11 @@ std::unique_ptr<FileHandle> LockedFileRoute::OpenFile(std::string_view path, Ope
     if (!file) Fail(inner_.LastError());
     return file;
   }
+  // The locked file exists: no new file can be made under its name.
+  if (mode == OpenMode::kCreateNew) {
+    Fail(Status(StatusKind::kBusy, path, "exists"));
+    return nullptr;
+  }
   auto view = std::make_unique<LockedFileView>(owner_, mode != OpenMode::kRead);
   // A new, empty file, as an open that creates leaves it.
   if (mode == OpenMode::kCreate && !view->Truncate(0)) {

@@ -65,6 +65,9 @@ struct FileStatus {
 struct DirEntry {
   std::string name;
   std::uint8_t attributes = 0;  // FileAttribute bits
+  // The entry itself is a symbolic link (a reparse point on Windows); the
+  // attributes still describe what it names, where that is a file.
+  bool is_link = false;
 };
 
 struct LocalTime {
@@ -81,6 +84,10 @@ enum class OpenMode {
   kCreate,     // new or truncated file, read and write
   kRead,       // existing file, read only
   kReadWrite,  // existing file, read and write
+  // A new file only, read and write: kBusy when the name exists, whatever
+  // it names, so that a link planted under a temporary's name is never
+  // followed and no file is emptied.
+  kCreateNew,
 };
 
 // Every Boolean result of this interface is TRUE ON SUCCESS (unlike the
@@ -203,7 +210,9 @@ class Platform {
   }
   // Sets DOS attribute bits; kAttrArchive alone makes the file writable.
   [[nodiscard]] virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
-  // Restores a FileStatus::native_mode exactly.
+  // Restores a FileStatus::native_mode exactly. A symbolic link at `path`
+  // is refused (kInvalidArgument), never followed: a name in an area that
+  // others can write may be replaced by one between two calls.
   [[nodiscard]] virtual bool RestoreNativeMode(std::string_view path,
                                                std::uint32_t native_mode) = 0;
   [[nodiscard]] virtual bool SetModifiedTime(std::string_view path, FileTime time) = 0;

@@ -36,6 +36,8 @@ OpenMode ToOpenMode(FileMode mode) {
       return OpenMode::kRead;
     case FileMode::kOpenWrite:
       return OpenMode::kReadWrite;
+    case FileMode::kCreateNew:
+      return OpenMode::kCreateNew;
   }
   return OpenMode::kRead;
 }

@@ -141,6 +141,7 @@ enum class FileMode {
   kCreate,     // 0x3C00: new or truncated, read and write, shared
   kOpenRead,   // 0x3D40: existing, read only, deny none
   kOpenWrite,  // 0x3D42: existing, read and write, deny none
+  kCreateNew,  // a new file only (OpenMode::kCreateNew), read and write
 };
 
 inline constexpr std::size_t kDefaultFileBuffer = 4096;

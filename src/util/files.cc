@@ -302,13 +302,19 @@ void DeleteFileIfExists(std::string_view path) {
   if (FileExists(path)) (void)Os().DeleteFile(path);
 }
 
+void RemoveStaleTemporary(std::string_view path) {
+  const std::optional<FileStatus> status = Os().StatLink(path);
+  if (status && status->is_regular && !status->is_link) (void)Os().DeleteFile(path);
+}
+
 bool MakeEmptyFileIfMissing(std::string_view path) {
   if (path.empty()) return false;
   if (Os().StatLink(path)) return true;
   // Made under a name of its own and moved into place without replacing,
   // not opened with kCreate: that would empty a file made meanwhile.
   const std::string temp = std::string(path) + "." + std::to_string(Os().ProcessId()) + ".new";
-  std::unique_ptr<FileHandle> file = Os().OpenFile(temp, OpenMode::kCreate);
+  RemoveStaleTemporary(temp);
+  std::unique_ptr<FileHandle> file = Os().OpenFile(temp, OpenMode::kCreateNew);
   if (!file) return false;
   const bool placed = file->Close() && Os().RenameNoReplace(temp, path);
   // Removed without looking first: a failing look must not leave it.
@@ -423,8 +429,15 @@ FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, 
   std::unique_ptr<FileHandle> handle = follow_links
                                            ? Os().OpenFile(path, OpenMode::kReadWrite)
                                            : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
-  // Made only when it is really missing: kCreate empties an existing file.
-  if (!handle && create && !Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
+  // Made only when it is really missing, never through a link planted
+  // meanwhile; one that another process made first is opened as above.
+  if (!handle && create && Os().LastError().kind() == StatusKind::kNotFound) {
+    handle = Os().OpenFile(path, OpenMode::kCreateNew);
+    if (!handle && Os().LastError().kind() == StatusKind::kBusy) {
+      handle = follow_links ? Os().OpenFile(path, OpenMode::kReadWrite)
+                            : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
+    }
+  }
   if (!handle) {
     last_error_ = Os().LastError();
     if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, path, "cannot be opened");

@@ -20,6 +20,12 @@ bool FileExists(std::string_view path);
 // is ignored; the empty path is the current directory.
 bool DirExists(std::string_view path);
 void DeleteFileIfExists(std::string_view path);
+// Clears the name of a temporary of this program's own, which is then made
+// with kCreateNew: a regular file that an interrupted run left there is
+// removed (the name alone: other names of a linked file keep it). Anything
+// else under the name (a symbolic link, a directory) stays, and the create
+// fails on it.
+void RemoveStaleTemporary(std::string_view path);
 // Makes `path` an empty file unless something by that name exists. True
 // when it exists afterwards. An existing file is never emptied, even one
 // that another program makes at the same instant.

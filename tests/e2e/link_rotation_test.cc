@@ -142,6 +142,66 @@ TEST_P(LinkRotationTest, LinksAreNeitherFollowedNorDeleted) {
 INSTANTIATE_TEST_SUITE_P(Cases, LinkRotationTest, ::testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// A link planted beside a base, under a name that the run makes itself (the
+// empty packet's temporary) or counts (a number far above the messages),
+// pointing at the secret or at a file that does not exist yet. The run
+// neither writes through it, nor creates what it names, nor counts it.
+struct BesideCase {
+  const char* name;
+  char type;
+  const char* link;  // relative to m/
+  bool dangling;     // the link names a file that does not exist
+  int limit;
+  const char* out;
+  int exit_code;
+  const char* err;
+};
+
+constexpr const char* kTemporaryInTheWay =
+    "qlr: cannot erase [Pm/area]: m/area.pkt.qlr-empty: exists\r\n";
+
+const BesideCase kBeside[] = {
+    {"EmptyPacketTemporary", 'P', "area.pkt.qlr-empty", false, 1,
+     "3 messages. cannot erase! copy kept in [old/00000000]", 1, kTemporaryInTheWay},
+    {"EmptyPacketTemporaryDangling", 'P', "area.pkt.qlr-empty", true, 1,
+     "3 messages. cannot erase! copy kept in [old/00000000]", 1, kTemporaryInTheWay},
+    {"MessageFarAbove", '#', "999.msg", false, 10, "only 3 messages. let it live.", 0, ""},
+};
+
+class BesideLinkTest : public QlrFixture {};
+
+TEST_F(BesideLinkTest, LinksBesideABaseAreNeitherWrittenNorCounted) {
+  for (const BesideCase& c : kBeside) {
+    SCOPED_TRACE(c.name);
+    const std::string base = c.type == '#' ? "m" : "m/area";
+    fs::remove_all(Path("m"));
+    fs::remove_all(Path("old"));
+    if (c.type == '#') {
+      MakeMsgArea("m", 3);
+    } else {
+      MakeRawBase(c.type, Path(base), 3);
+    }
+    dir_.WriteFile("secret", "secret bytes");
+    fs::permissions(Path("secret"), fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove(Path("made"));
+    fs::create_symlink(Path(c.dangling ? "made" : "secret"), Path(std::string("m/") + c.link));
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::lchown(Path(std::string("m/") + c.link).c_str(), 65534, 65534), 0);
+    }
+    const std::string spec = std::string(1, c.type) + base;
+    WriteControlFile({"MaxMessages " + std::to_string(c.limit), "Base " + spec + " old"});
+    const ProgramResult r = Run({"/c"});
+    EXPECT_EQ(r.out, std::string(kBanner) + "processing base [" + spec + "]... " + c.out + "\r\n");
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(dir_.ReadFile("secret"), "secret bytes");
+    EXPECT_EQ(fs::status(Path("secret")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(Path("made")));
+    EXPECT_TRUE(fs::is_symlink(Path(std::string("m/") + c.link)));
+  }
+}
+
 }  // namespace
 }  // namespace qlr::testing
 #endif  // _WIN32

@@ -297,6 +297,39 @@ TEST(PosixDirectoryTest, ListDirectoryDescribesLinksByTarget) {
   EXPECT_EQ(AttributesOf(entries, "good"), kAttrArchive);
   // Not a regular file: never taken for a file to copy.
   EXPECT_EQ(AttributesOf(entries, "dangling") & kAttrArchive, 0);
+  for (const DirEntry& entry : entries) EXPECT_EQ(entry.is_link, entry.name != "target");
+}
+
+// A link planted under a temporary's name, to a file that exists and to
+// one that does not: neither a new file nor a change of mode goes through
+// it.
+TEST(PosixDirectoryTest, NewFilesAndModesNeverGoThroughALink) {
+  ScratchDir dir;
+  dir.WriteFile("secret", "kept");
+  ASSERT_EQ(::chmod(dir.Path("secret").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(dir.Path("secret").c_str(), dir.Path("to-secret").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.Path("made").c_str(), dir.Path("to-missing").c_str()), 0);
+  dir.WriteFile("plain", "kept");
+  for (const char* name : {"to-secret", "to-missing", "plain"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(HostPlatform().OpenFile(dir.Path(name), OpenMode::kCreateNew), nullptr);
+    EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy);
+  }
+  for (const char* name : {"to-secret", "to-missing"}) {
+    EXPECT_FALSE(HostPlatform().RestoreNativeMode(dir.Path(name), 0666));
+    EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kInvalidArgument);
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(dir.Path("secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(dir.ReadFile("secret"), "kept");
+  EXPECT_EQ(dir.ReadFile("plain"), "kept");
+  EXPECT_NE(::access(dir.Path("made").c_str(), F_OK), 0);
+  // A name that is free is made, and a file's own mode still changes.
+  EXPECT_NE(HostPlatform().OpenFile(dir.Path("new"), OpenMode::kCreateNew), nullptr);
+  EXPECT_TRUE(HostPlatform().RestoreNativeMode(dir.Path("plain"), 0640));
+  ASSERT_EQ(::stat(dir.Path("plain").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(PosixDirectoryTest, LinkToADirectoryIsNoDirectoryEntry) {

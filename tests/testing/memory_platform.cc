@@ -644,8 +644,13 @@ std::unique_ptr<FileHandle> MemoryPlatform::OpenFile(std::string_view path, Open
                   Fail(Error(StatusKind::kIoError, path, "permission denied"));
                   return nullptr;
                 }
+                if (node && mode == OpenMode::kCreateNew) {
+                  Fail(Error(StatusKind::kBusy, path, "exists"));
+                  return nullptr;
+                }
                 if (!node) {
-                  if (mode != OpenMode::kCreate || Parse(path)->directory) {
+                  const bool creates = mode == OpenMode::kCreate || mode == OpenMode::kCreateNew;
+                  if (!creates || Parse(path)->directory) {
                     Fail(NotFound(path));
                     return nullptr;
                   }

@@ -29,13 +29,24 @@ ShortString MsgDirBase::MsgFileName(std::int32_t number) const {
   return BaseDirectory() + LongToStr(number) + "." + extension;
 }
 
-std::optional<std::int64_t> MsgDirBase::HighestNumber() const {
+namespace {
+
+// A symbolic link is no message, whatever it names: whoever can write the
+// area can plant one. (A subdirectory named like a message counts like
+// one, as the other programs of the area count it.)
+bool IsMessageEntry(const DirEntry& entry) { return !entry.is_link; }
+
+}  // namespace
+
+std::optional<std::int64_t> MsgDirBase::HighestNumber(bool messages_only) const {
   std::int64_t high = 0;
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(BaseDirectory(), JustFileName(path_), &entries)) return std::nullopt;
-  // Every matching entry counts, subdirectories included: a directory
-  // named 5.msg still blocks number 5 for a new message.
+  // Unless only messages count, every matching entry does, links
+  // included: a link named 5.msg still blocks number 5 for a new message,
+  // and so does a directory.
   for (const DirEntry& entry : entries) {
+    if (messages_only && !IsMessageEntry(entry)) continue;
     const std::int64_t value = NumberOfName(entry.name);
     if (value > high) high = value;
   }
@@ -49,6 +60,7 @@ std::optional<std::vector<std::int32_t>> MsgDirBase::PresentNumbers() const {
   }
   std::vector<std::int32_t> numbers;
   for (const DirEntry& entry : entries) {
+    if (!IsMessageEntry(entry)) continue;
     const std::int64_t value = NumberOfName(entry.name);
     if (value >= 1 && value <= std::numeric_limits<std::int32_t>::max()) {
       numbers.push_back(static_cast<std::int32_t>(value));
@@ -82,7 +94,7 @@ bool MsgDirBase::Rescan() {
   if (!DirExists(BaseDirectory()) && Os().LastError().kind() == StatusKind::kNotFound) {
     return false;
   }
-  const std::optional<std::int64_t> high = HighestNumber();
+  const std::optional<std::int64_t> high = HighestNumber(/*messages_only=*/true);
   if (!high) {
     state_ = BaseState::kOpenError;
     return true;

@@ -114,9 +114,10 @@ class MsgDirBase : public FtnTextBase {
   // Scans the directory and sets Count to the highest message number.
   // True when the directory exists but cannot be listed.
   bool Rescan();
-  // Highest message number among the entries matching the mask; nothing
-  // when the directory cannot be listed.
-  std::optional<std::int64_t> HighestNumber() const;
+  // Highest message number among the entries matching the mask (without
+  // symbolic links with `messages_only`); nothing when the directory
+  // cannot be listed.
+  std::optional<std::int64_t> HighestNumber(bool messages_only = false) const;
   // The file name of message `number`; nothing (with last_error_ set) when
   // the number is below 1 or the name would not fit a short string.
   std::optional<ShortString> CheckedMsgFileName(std::int32_t number);

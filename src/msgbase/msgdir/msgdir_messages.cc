@@ -174,7 +174,8 @@ std::string MsgDirBase::NewTemporaryName() {
 bool MsgDirBase::WriteMessageFile(const std::string& file_name, Message& message, bool sync) {
   message.SyncAttributes(false);
   TransferHeader(false, message);
-  auto owned = std::make_unique<BufferedFileStream>(file_name, FileMode::kCreate);
+  RemoveStaleTemporary(file_name);
+  auto owned = std::make_unique<BufferedFileStream>(file_name, FileMode::kCreateNew);
   BufferedFileStream& file = *owned;
   stream_ = std::move(owned);
   std::array<std::uint8_t, StoredMsgHeader::kEncodedSize> bytes{};

@@ -342,7 +342,8 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
       needs_nul = true;
     }
   }
-  BufferedFileStream out(temp_path, FileMode::kCreate);
+  RemoveStaleTemporary(temp_path);
+  BufferedFileStream out(temp_path, FileMode::kCreateNew);
   if (!out.Ok()) return true;
   std::int32_t pos = 0;
   for (const auto& item : pending_deletes_) {

@@ -34,7 +34,8 @@ bool WriteEmptyPacket(const std::string& path) {
   StampPacketHeader(h, CurrentDateTime());
   std::array<std::uint8_t, kEmptyPacketSize> bytes{};  // the terminator stays 0
   h.EncodeTo(bytes.data());
-  std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreate);
+  RemoveStaleTemporary(path);
+  std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreateNew);
   if (!file) return true;
   std::size_t written = 0;
   bool ok = file->Write(bytes.data(), bytes.size(), &written) && file->Sync();

@@ -417,6 +417,10 @@ class PosixPlatform final : public Platform {
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
         break;
+      case OpenMode::kCreateNew:
+        // O_EXCL never follows a link at the last component.
+        flags |= O_RDWR | O_CREAT | O_EXCL;
+        break;
     }
     // O_NONBLOCK only so that opening a FIFO cannot hang; it is cleared
     // again below. The tool reads and writes regular files only: a
@@ -428,6 +432,7 @@ class PosixPlatform final : public Platform {
     if (fd < 0 && errno == ELOOP && (extra_flags & O_NOFOLLOW) != 0) {
       return NullFile(Status::Invalid(path, "is a symbolic link"));
     }
+    if (fd < 0 && errno == EEXIST) return NullFile(Status(StatusKind::kBusy, path, "exists"));
     if (fd < 0) return NullFile(ErrnoStatus(errno, path));
     auto file = std::make_unique<PosixFile>(fd, path, mode != OpenMode::kRead);
     struct stat st;
@@ -552,9 +557,26 @@ class PosixPlatform final : public Platform {
   bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
     if (!p) return Fail(NulInPath(path));
-    if (::chmod(p->c_str(), static_cast<mode_t>(native_mode & 07777)) != 0) {
-      return Fail(ErrnoStatus(errno, path));
+    const mode_t mode = static_cast<mode_t>(native_mode & 07777);
+    // Through a descriptor opened without following a link: chmod by name
+    // would follow one put in place since the caller looked. A file that
+    // cannot be opened for reading (no read permission) is looked at first
+    // and changed by name.
+    int fd;
+    do {
+      fd = ::open(p->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ELOOP) return Fail(Status::Invalid(path, "is a symbolic link"));
+    if (fd >= 0) {
+      const bool changed = ::fchmod(fd, mode) == 0;
+      const int error = errno;
+      ::close(fd);
+      return changed || Fail(ErrnoStatus(error, path));
     }
+    struct stat st;
+    if (::lstat(p->c_str(), &st) != 0) return Fail(ErrnoStatus(errno, path));
+    if (S_ISLNK(st.st_mode)) return Fail(Status::Invalid(path, "is a symbolic link"));
+    if (::chmod(p->c_str(), mode) != 0) return Fail(ErrnoStatus(errno, path));
     return true;
   }
 
@@ -614,11 +636,12 @@ class PosixPlatform final : public Platform {
       // removal must delete the link, never walk into the directory it
       // points to. An entry that vanished meanwhile is left out.
       if (::lstat(full.c_str(), &st) != 0) continue;
-      if (S_ISLNK(st.st_mode)) {
+      const bool is_link = S_ISLNK(st.st_mode);
+      if (is_link) {
         struct stat target;
         if (StatPath(full, &target) && !S_ISDIR(target.st_mode)) st = target;
       }
-      entries->push_back(DirEntry{std::string(name), AttributesOf(st, name)});
+      entries->push_back(DirEntry{std::string(name), AttributesOf(st, name), is_link});
     }
     ::closedir(dir);
     return ok;

@@ -384,6 +384,10 @@ class Win32Platform final : public Platform {
         break;
       case OpenMode::kReadWrite:
         break;
+      case OpenMode::kCreateNew:
+        // Fails on any name that exists, a reparse point included.
+        disposition = CREATE_NEW;
+        break;
     }
     // Delete sharing too, as POSIX has it: another program may rename a
     // new version over a message or delete it while this one reads it.
@@ -393,7 +397,13 @@ class Win32Platform final : public Platform {
     HANDLE handle =
         ::CreateFileA(p->c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, disposition, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return NullFile(LastWin32ErrorStatus(path));
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+        return NullFile(Status(StatusKind::kBusy, path, "exists"));
+      }
+      return NullFile(Win32ErrorStatus(error, path));
+    }
     auto file = std::make_unique<Win32File>(handle, path, mode != OpenMode::kRead);
     // The tool reads and writes disk files only: a device name such as
     // NUL or COM1 opens, but is refused here.
@@ -565,7 +575,8 @@ class Win32Platform final : public Platform {
       const std::string_view name(data.cFileName);
       if (name == "." || name == "..") continue;
       if (!MatchesPattern(name, pattern, /*ignore_case=*/true)) continue;
-      entries->push_back(DirEntry{std::string(name), DosAttributes(data.dwFileAttributes)});
+      entries->push_back(DirEntry{std::string(name), DosAttributes(data.dwFileAttributes),
+                                  (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (::FindNextFileA(find.get(), &data));
     const DWORD error = ::GetLastError();
     return error == ERROR_NO_MORE_FILES || Fail(Win32ErrorStatus(error, directory));
