@@ -301,6 +301,9 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
       return;
     }
     count = base->Count();
+    if (!base->Damage().ok()) {
+      WriteCause(Text("[", spec, "] is damaged: ", Describe(base->Damage(), spec)));
+    }
   }  // closes the base's files before they are copied
   if (count <= MaxMessages) {
     WriteLine(Text("only ", LongToStr(count), " messages. let it live."));
@@ -556,6 +559,14 @@ void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortStri
                       "]: messages it copied to [", copy, "] could not be removed"));
       exit_code_ = 1;
       continue;
+    }
+    // A pack run stopped between its erase and its archiver leaves a copy
+    // that nothing would ever pack; the next runs only carry on.
+    const ShortString archive_name = ForceExtension(copy, ArcExtension.view());
+    if (PackMode && !Os().StatLink(archive_name)) {
+      WriteCause(Text("an earlier run was stopped before it packed [", copy,
+                      "]: the copy is kept, its archive [", archive_name, "] was not made"));
+      exit_code_ = 1;
     }
     // Files still shared belong to another base that uses this target.
     if (SharesFiles(copy)) continue;

@@ -32,6 +32,11 @@ bool MessageBase::EnterState(std::string_view path, BaseState state) {
   return false;
 }
 
+const Status& MessageBase::Damage() const {
+  static const Status sound;
+  return sound;
+}
+
 bool MessageBase::Open(std::string_view path) {
   (void)EnterState(path, BaseState::kOpened);
   return true;

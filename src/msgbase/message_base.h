@@ -79,6 +79,10 @@ class MessageBase {
   [[nodiscard]] virtual bool BeginBatch();
   [[nodiscard]] virtual bool EndBatch();
   [[nodiscard]] virtual bool DeleteMessage(std::int32_t number);
+  // Why Count is lower than the base's own header says (the base is
+  // damaged); ok when the files hold every message it counts. Formats
+  // whose count cannot disagree with anything keep the default.
+  virtual const Status& Damage() const;
   // Clears the error status of the open streams.
   virtual void ResetStreams();
 

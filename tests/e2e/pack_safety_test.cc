@@ -107,6 +107,43 @@ TEST_F(PackSafetyTest, OnlyASoundArchiveOfTheRunsOwnCountsAsAPack) {
   }
 }
 
+// A pack run killed once its copy is published, by its own archiver or
+// before the archiver starts: the next run says that the copy was never
+// packed, and fails, and the copy stays whole.
+TEST_F(PackSafetyTest, ACopyThatAKilledRunLeftUnpackedIsReported) {
+  struct Case {
+    const char* what;
+    const char* arc_add;  // null: the state the kill leaves is made by hand
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"killed by its archiver", "tar -cf @ArcName.tar -C @FileName . && kill -9 $PPID",
+       "was stopped while packing"},
+      {"killed before its archiver", nullptr, "was stopped before it packed"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Path("old"));
+    fs::remove_all(Path("a"));
+    MakePrivateArea(2);
+    if (c.arc_add != nullptr) {
+      Configure(c.arc_add);
+      (void)Run({"/p"});
+    } else {
+      // Published, erased, its partial lock not yet removed.
+      fs::create_directories(Path("old/00000000"));
+      for (const char* name : {"1.msg", "2.msg"}) {
+        fs::rename(Path(std::string("a/") + name), Path(std::string("old/00000000/") + name));
+      }
+      dir_.WriteFile("old/00000000/.qlr-lock", "");
+    }
+    Configure("tar -cf @ArcName.tar -C @FileName .");
+    const ProgramResult r = Run({"/p"});
+    EXPECT_EQ(r.exit_code, 1) << c.what;
+    EXPECT_NE(r.err.find(c.cause), std::string::npos) << c.what << ": " << r.err;
+    EXPECT_EQ(FileCount("old/00000000"), 2) << c.what;
+  }
+}
+
 TEST_F(PackSafetyTest, CopiesAndArchivesAreNoMoreOpenThanTheBase) {
   struct Case {
     mode_t umask;

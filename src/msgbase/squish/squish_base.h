@@ -39,7 +39,7 @@ class SquishBase : public MessageBase {
   [[nodiscard]] bool Open(std::string_view path) override;
   // Why the count Open gave is lower than the header's NumMsg (the base is
   // damaged); ok when the files hold every message the header counts.
-  const Status& Damage() const { return damage_; }
+  const Status& Damage() const override { return damage_; }
   // Creates (or truncates) both files and writes the header of an empty
   // base. Whether a base should be created at all is the caller's decision
   // (see AnyFileExists). Fails with OpenError when a file cannot be made or

@@ -130,6 +130,8 @@ std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
   if (base == nullptr) {
     Complain(name + (failure == OpenFailure::kUnreadable ? ": the base cannot be read"
                                                          : ": cannot open the base"));
+  } else if (!base->Damage().ok()) {
+    Complain(name + ": the base is damaged: " + base->Damage().ToString());
   }
   return base;
 }
