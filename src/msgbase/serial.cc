@@ -8,7 +8,6 @@ namespace qlr {
 namespace {
 
 constexpr std::uint32_t kCounterMask = (1u << (32 - SerialCounter::kTagBits)) - 1;
-constexpr std::uint32_t kTagMask = (1u << SerialCounter::kTagBits) - 1;
 
 std::int64_t LocalSeconds(const LocalTime& now) {
   DateTime dt;
@@ -22,6 +21,18 @@ std::int64_t LocalSeconds(const LocalTime& now) {
 }
 
 }  // namespace
+
+std::uint32_t SerialCounter::Tag(std::uint32_t process_id) {
+  // A 32-bit mixer (xor-shift, multiply, twice): every bit of the id
+  // reaches the top bits of the result, which become the tag.
+  std::uint32_t x = process_id;
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  x ^= x >> 16;
+  return x >> (32 - kTagBits);
+}
 
 std::uint32_t SerialCounter::Next(std::int64_t seconds, std::uint32_t process_id) {
   // A clock before 1970 (a broken system clock) counts as 0.
@@ -38,7 +49,7 @@ std::uint32_t SerialCounter::Next(std::int64_t seconds, std::uint32_t process_id
   }
   started_ = true;
   last_ = counter;
-  return (counter << kTagBits) | (process_id & kTagMask);
+  return (counter << kTagBits) | Tag(process_id);
 }
 
 ShortString NewSerial() {
