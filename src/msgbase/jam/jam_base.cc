@@ -167,6 +167,25 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
   DropBatch();
   DisposeStreams();
+  // Readers that cache a base notice changes by its ModCounter: the empty
+  // base counts one more than the header it replaces, where that header
+  // is readable (read now: Create truncates the file as it opens it).
+  const auto counter_on_disk =
+      [this](std::string_view header_file) -> std::optional<std::uint32_t> {
+    if (!FileExists(header_file)) return std::nullopt;
+    std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
+    if (HoldsLockOn(header_file)) {
+      if (lock_.ReadAt(0, bytes)) return std::nullopt;
+    } else {
+      BufferedFileStream stream(header_file, FileMode::kOpenRead, 0);
+      stream.Read(bytes.data(), bytes.size());
+      if (!stream.Ok()) return std::nullopt;
+    }
+    const std::optional<JamBaseHeader> header = JamBaseHeader::DecodeFrom(bytes);
+    if (!header.has_value() || header->Signature != kJamSignature) return std::nullopt;
+    return header->ModCounter;
+  };
+  const std::optional<std::uint32_t> old_counter = counter_on_disk(BaseFileName(path, ".jhr"));
   OpenStreams(path, mode);
   // The index first: the count is its size, so from here on the base
   // counts no message, whatever the other files still hold.
@@ -174,6 +193,7 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   index_stream_->Flush();
   // The files are empty now, whatever base this object held before.
   InitHeaders();
+  if (old_counter.has_value()) base_header_.ModCounter = *old_counter + 1;
   base_header_.ActiveMsgs = 0;
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());

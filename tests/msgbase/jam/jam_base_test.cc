@@ -125,6 +125,12 @@ TEST(JamBaseTest, CreateTruncatesAnExistingBase) {
   const std::string jhr = dir.ReadFile("area.jhr");
   EXPECT_EQ(DecodeFixed32(reinterpret_cast<const std::uint8_t*>(jhr.data()) + 12), 0u);
   EXPECT_FALSE(base.IsValidMsg(1));
+  // Each erase counts as a change (ModCounter at offset 8), also by an
+  // object that never read the base.
+  EXPECT_EQ(DecodeFixed32(reinterpret_cast<const std::uint8_t*>(jhr.data()) + 8), 10u);
+  JamBase fresh;
+  ASSERT_FALSE(fresh.EmptyInPlace(dir.Path("area")));
+  EXPECT_EQ(fresh.BaseHeader().ModCounter, 11u);
 }
 
 TEST(JamBaseTest, CreateThenOpenLeavesAnOpenedEmptyBase) {
