@@ -517,5 +517,39 @@ TEST_F(CrashmailInteropTest, JamDatesKeepTheirSecondThroughACopy) {
   EXPECT_EQ(bytes.find("06 Mar 21  11:22:32"), std::string::npos);
 }
 
+// The 32-bit little-endian word at `offset` of `bytes`, 0 beyond its end.
+std::uint32_t Word32(const std::string& bytes, std::size_t offset) {
+  if (offset + 4 > bytes.size()) return 0;
+  std::uint32_t word = 0;
+  for (std::size_t i = 4; i-- > 0;) word = word << 8 | static_cast<std::uint8_t>(bytes[offset + i]);
+  return word;
+}
+
+// A netmail that asks for a confirmation receipt (the FLAGS word CFM),
+// tossed by the tosser into its *.msg netmail area and copied from there
+// by qlrmsg into JAM. JAM keeps that request in attribute bit 0x00020000
+// ("is a return receipt", RRc, has no JAM bit), read here from the file;
+// qlrmsg reads it back as CFM. (The tosser cannot show either end in JAM:
+// tossing into JAM it keeps "FLAGS CFM" as a plain kludge line and sets
+// no attribute bit, and its scan of a JAM area exports neither.)
+TEST_F(CrashmailInteropTest, ConfirmationRequestCopiedIntoJamIsItsAttributeBit) {
+  RawMessage netmail = InboundNetmail();
+  netmail.text.insert(0,
+                      "\x01"
+                      "FLAGS CFM\r");
+  dir_.WriteFile("in/0000cf00.pkt", interop::PacketBytes(kLink, kOurs, {netmail}));
+  ExpectRan(ours_->Toss(dir_.Path("in/0000cf00.pkt")), *ours_);
+  ASSERT_NO_FATAL_FAILURE(Copy("#" + ours_->Path("netmail"), "!" + dir_.Path("jam/netmail"), 1));
+
+  // The attribute word of the only message header, found through its
+  // index record (offset 4 of the record, the word at 52 of the header).
+  const std::uint32_t attribute =
+      Word32(dir_.ReadFile("jam/netmail.jhr"), Word32(dir_.ReadFile("jam/netmail.jdx"), 4) + 52);
+  EXPECT_EQ(attribute & 0x00020000u, 0x00020000u) << std::hex << attribute;
+  const ShownMessage m = OnlyMessage("!" + dir_.Path("jam/netmail"));
+  EXPECT_NE((" " + m["ExtFlags"] + " ").find(" Cfm "), std::string::npos) << m["ExtFlags"];
+  EXPECT_EQ((" " + m["AttrFlags"] + " ").find(" RRc "), std::string::npos) << m["AttrFlags"];
+}
+
 }  // namespace
 }  // namespace qlr::testing
