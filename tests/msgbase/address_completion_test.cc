@@ -10,6 +10,7 @@
 
 #include "msgbase/ftn_date.h"
 #include "msgbase/message.h"
+#include "msgbase/serial.h"
 #include "platform/platform.h"
 #include "testing/memory_platform.h"
 #include "util/strings.h"
@@ -56,14 +57,15 @@ class AddressCompletionTest : public ::testing::Test {
   AddressCompletionTest() { platform_.SetClockStep(0); }
 
   // A MSGID made here: the address, a blank, and a serial of eight hex
-  // digits whose low byte is the (memory platform's) process id 1.
+  // digits whose low byte is the tag of the (memory platform's) process
+  // id 1.
   static void ExpectMadeMsgId(std::string_view msgid, std::string_view address) {
     const std::string text(msgid);
     EXPECT_EQ(text.substr(0, address.size() + 1), std::string(address) + " ") << text;
     const std::string serial = text.substr(std::min(text.size(), address.size() + 1));
     ASSERT_EQ(serial.size(), 8u) << text;
     EXPECT_EQ(serial.find_first_not_of("0123456789abcdef"), std::string::npos) << text;
-    EXPECT_EQ(serial.substr(6), "01") << text;
+    EXPECT_EQ(std::stoul(serial.substr(6), nullptr, 16), SerialCounter::Tag(1)) << text;
   }
 
   MemoryPlatform platform_;
