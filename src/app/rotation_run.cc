@@ -286,11 +286,14 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   std::int32_t count = 0;
   {
     OpenFailure failure = OpenFailure::kNone;
-    const auto base = OpenBase(spec, &failure);
+    Status why;
+    const auto base = OpenBase(spec, &failure, &why);
     if (!base) {
       WriteLine("cannot open!");
       if (ParseBaseSpec(spec).too_long) {
         WriteCause(Text("cannot open [", spec, "]: a file of the base passes 255 characters"));
+      } else if (!why.ok()) {
+        WriteCause(Text("cannot open [", spec, "]: ", Describe(why, spec)));
       }
       // A base that is missing and cannot be created, or of a format this
       // build cannot open, is a matter of the control file and leaves the

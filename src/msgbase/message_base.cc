@@ -32,6 +32,18 @@ bool MessageBase::EnterState(std::string_view path, BaseState state) {
   return false;
 }
 
+bool MessageBase::Fail(Status status) {
+  last_error_ = std::move(status);
+  return true;
+}
+
+std::vector<std::int32_t> MessageBase::MessageNumbers() const {
+  std::vector<std::int32_t> numbers;
+  numbers.reserve(static_cast<std::size_t>(count_ > 0 ? count_ : 0));
+  for (std::int64_t n = 1; n <= count_; ++n) numbers.push_back(static_cast<std::int32_t>(n));
+  return numbers;
+}
+
 const Status& MessageBase::Damage() const {
   static const Status sound;
   return sound;

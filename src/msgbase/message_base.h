@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "support/short_string.h"
 #include "support/stream.h"
@@ -83,6 +84,14 @@ class MessageBase {
   // damaged); ok when the files hold every message it counts. Formats
   // whose count cannot disagree with anything keep the default.
   virtual const Status& Damage() const;
+  // The numbers worth reading, ascending: every number whose message can
+  // be read is among them. The default is 1 to Count; a format whose
+  // numbering has gaps lists what it has, so that a caller visiting every
+  // message need not try each number up to Count.
+  virtual std::vector<std::int32_t> MessageNumbers() const;
+  // Why the last failed operation of this object failed, where the format
+  // says; ok otherwise.
+  const Status& LastError() const { return last_error_; }
   // Clears the error status of the open streams.
   virtual void ResetStreams();
 
@@ -96,7 +105,12 @@ class MessageBase {
   // missing and could not be made; then nothing else changes.
   bool EnterState(std::string_view path, BaseState state);
 
+  // Records `status` as the last error and returns true, for
+  // `return Fail(...)`.
+  bool Fail(Status status);
+
   ShortString path_;
+  Status last_error_;
   std::unique_ptr<Stream> stream_;
   BaseState state_ = BaseState::kClosed;
   std::int32_t count_ = 0;

@@ -115,8 +115,9 @@ ParsedBaseSpec ParseBaseSpec(std::string_view spec) {
   return parsed;
 }
 
-std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure) {
+std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure, Status* why) {
   if (failure != nullptr) *failure = OpenFailure::kNone;
+  if (why != nullptr) *why = Status();
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   // A base whose files cannot be named whole may well exist, full of
   // messages nobody can count from here.
@@ -156,6 +157,7 @@ std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failur
   // A base that is there but whose files the format refused cannot be
   // counted. (A packet reports success in state OpenError when it is
   // merely empty: that base is returned and counts 0.)
+  if (failed && why != nullptr) *why = base->LastError();
   if (failed && base->State() == BaseState::kOpenError) {
     return Fail(OpenFailure::kUnreadable, failure);
   }

@@ -60,8 +60,11 @@ OpenCourse ForeseeOpenBase(std::string_view spec);
 ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view path);
 
 // The base of `spec`, opened or created and opened; null when `spec` is
-// empty, unknown or too long (kUnreadable), when the format failed to open or create it, or when
-// its directory could not be made. `failure`, when given, says why.
-std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure = nullptr);
+// empty, unknown or too long (kUnreadable), when the format failed to open
+// or create it, or when its directory could not be made. `failure`, when
+// given, says which; `why`, when given, the reason the format gave (ok
+// when it gave none).
+std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure = nullptr,
+                                      Status* why = nullptr);
 
 }  // namespace qlr

@@ -150,4 +150,11 @@ void Stream::CopyFromStream(Stream& source, std::int32_t n) {
   }
 }
 
+::qlr::Status StreamFailure(const Stream& stream, std::string_view path, std::string_view what) {
+  const ::qlr::Status& why = stream.LastError();
+  if (why.ok()) return ::qlr::Status(StatusKind::kIoError, path, what);
+  if (why.path().empty()) return ::qlr::Status(why.kind(), path, why.detail());
+  return why;
+}
+
 }  // namespace qlr

@@ -214,4 +214,8 @@ class MemoryStream : public Stream {
   std::size_t position_ = 0;
 };
 
+// Why `stream` failed: its own reason, with `path` where that names no
+// file, or `what` about `path` when it gives none.
+::qlr::Status StreamFailure(const Stream& stream, std::string_view path, std::string_view what);
+
 }  // namespace qlr

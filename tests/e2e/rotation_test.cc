@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "e2e/qlr_fixture.h"
+#include "testing/raw_bases.h"
 
 namespace qlr::testing {
 namespace {
@@ -109,6 +110,28 @@ TEST_F(RotationTest, MissingBaseIsCreatedAndUncreatableOneCannotOpen) {
   EXPECT_EQ(r.out, kBanner + Processing(fresh) + "only 0 messages. let it live.\r\n" +
                        Processing(blocked) + "cannot open!\r\n");
   EXPECT_TRUE(fs::is_directory(Path("new/area")));
+}
+
+// A base whose files its format refuses cannot be counted: the run says
+// why, fails, and leaves the files as they are.
+TEST_F(RotationTest, AnUnreadableBaseSaysWhy) {
+  const struct {
+    char type;
+    const char* file;
+    const char* reason;
+  } cases[] = {{'!', "j.jhr", "1024 bytes wanted"}, {'$', "s.sqd", "shorter than the 256-byte"}};
+  for (const auto& c : cases) {
+    MakeRawBase(c.type, Path(std::string(c.file, 1)), 2);
+    dir_.WriteFile(c.file, "short");
+    const std::string spec = std::string(1, c.type) + Path(std::string(c.file, 1));
+    WriteControlFile({"MaxMessages 1", "Base " + spec + " " + Path("old")});
+    const ProgramResult r = Run({"/c"});
+    EXPECT_EQ(r.out, kBanner + Processing(spec) + "cannot open!\r\n");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cannot open [" + spec + "]: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_EQ(dir_.ReadFile(c.file), "short");
+  }
 }
 
 TEST_F(RotationTest, FailedCopyLeavesTheBaseAsItWas) {

@@ -117,14 +117,15 @@ bool JamBase::Open(std::string_view path) {
   DropBatch();
   DisposeStreams();
 
-  const auto fail = [this] {
+  const auto fail = [this](Status why) {
     state_ = BaseState::kOpenError;
     count_ = 0;
     DisposeStreams();
-    return true;
+    return Fail(std::move(why));
   };
   for (const std::string_view extension : kExtensions) {
-    if (TooLargeForStreams(BaseFileName(path, extension))) return fail();
+    const ShortString file = BaseFileName(path, extension);
+    if (TooLargeForStreams(file)) return fail(Status::Invalid(file, "larger than 2 GiB"));
   }
 
   OpenStreams(path, FileMode::kOpenWrite);
@@ -133,13 +134,18 @@ bool JamBase::Open(std::string_view path) {
   // lock the header is read through the locking handle.
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
   if (HoldsLockOn(header_file_)) {
-    if (lock_.ReadAt(0, bytes) || !header_stream_->Ok()) return fail();
+    if (lock_.ReadAt(0, bytes) || !header_stream_->Ok()) {
+      return fail(lock_.LastError().ok()
+                      ? StreamFailure(*header_stream_, header_file_, "cannot be read")
+                      : lock_.LastError());
+    }
   } else {
     header_stream_->Read(bytes.data(), bytes.size());
-    if (!header_stream_->Ok()) return fail();
+    if (!header_stream_->Ok())
+      return fail(StreamFailure(*header_stream_, header_file_, "cannot be read"));
   }
   const std::optional<JamBaseHeader> header = JamBaseHeader::DecodeFrom(bytes);
-  if (!header.has_value()) return fail();
+  if (!header.has_value()) return fail(Status::Corruption(header_file_, "no base header"));
   base_header_ = *header;
 
   state_ = BaseState::kOpened;
@@ -148,7 +154,9 @@ bool JamBase::Open(std::string_view path) {
   const std::int32_t index_size = index_stream_->Size();
   // Only a missing index is an empty one: a count of 0 for an index that
   // could not be read would let the next append overwrite message 1.
-  if (index_size < 0 && index_stream_->LastError().kind() != StatusKind::kNotFound) return fail();
+  if (index_size < 0 && index_stream_->LastError().kind() != StatusKind::kNotFound) {
+    return fail(StreamFailure(*index_stream_, BaseFileName(path, ".jdx"), "cannot be read"));
+  }
   count_ =
       index_size < 0 ? 0 : index_size / static_cast<std::int32_t>(JamIndexRecord::kEncodedSize);
   return false;

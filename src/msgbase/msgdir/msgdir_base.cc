@@ -53,6 +53,14 @@ std::optional<std::int64_t> MsgDirBase::HighestNumber(bool messages_only) const 
   return high;
 }
 
+std::vector<std::int32_t> MsgDirBase::MessageNumbers() const {
+  std::optional<std::vector<std::int32_t>> present = PresentNumbers();
+  if (!present) return MessageBase::MessageNumbers();
+  std::vector<std::int32_t>& numbers = *present;
+  numbers.erase(std::upper_bound(numbers.begin(), numbers.end(), count_), numbers.end());
+  return numbers;
+}
+
 std::optional<std::vector<std::int32_t>> MsgDirBase::PresentNumbers() const {
   std::vector<DirEntry> entries;
   if (path_.empty() || !Os().ListDirectory(BaseDirectory(), JustFileName(path_), &entries)) {

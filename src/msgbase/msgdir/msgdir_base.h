@@ -96,12 +96,13 @@ class MsgDirBase : public FtnTextBase {
   // 99999999.msg would make that a hundred million tries). Nothing when
   // the directory cannot be listed.
   std::optional<std::vector<std::int32_t>> PresentNumbers() const;
+  // The present numbers up to Count; 1 to Count when the directory cannot
+  // be listed.
+  std::vector<std::int32_t> MessageNumbers() const override;
 
   // The header of the message last read or written through this object;
   // all zero in a new object.
   const StoredMsgHeader& MsgHeaderBuffer() const { return msg_header_buffer_; }
-  // Why the last failed message operation failed.
-  const Status& LastError() const { return last_error_; }
 
   ShortString BaseDirectory() const;
   // The file of message `number`: base directory, number, ".", extension.
@@ -121,8 +122,6 @@ class MsgDirBase : public FtnTextBase {
   // The file name of message `number`; nothing (with last_error_ set) when
   // the number is below 1 or the name would not fit a short string.
   std::optional<ShortString> CheckedMsgFileName(std::int32_t number);
-  // Records `status` and returns true, for `return Fail(...)`.
-  bool Fail(Status status);
   // Writes the stored form of `message` into a new file `file_name`,
   // synced when `sync` is set; closed either way and checked. True on
   // failure, with the file removed again.
@@ -149,7 +148,6 @@ class MsgDirBase : public FtnTextBase {
   void DropBatch();
 
   StoredMsgHeader msg_header_buffer_;
-  Status last_error_;
 
   struct BatchFile {
     std::string temporary;

@@ -36,18 +36,7 @@ void StoreText(std::array<std::uint8_t, N>& field, std::string_view text) {
   EncodeFixedText(field.data(), N, text);
 }
 
-// The reason a stream failed, with the file's name when it gave none.
-Status StreamFailure(const Stream& stream, std::string_view path, std::string_view what) {
-  if (!stream.LastError().ok()) return stream.LastError();
-  return Status(StatusKind::kIoError, path, what);
-}
-
 }  // namespace
-
-bool MsgDirBase::Fail(Status status) {
-  last_error_ = std::move(status);
-  return true;
-}
 
 std::optional<ShortString> MsgDirBase::CheckedMsgFileName(std::int32_t number) {
   if (number < 1) {

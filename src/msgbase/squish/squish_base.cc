@@ -66,10 +66,18 @@ void SquishBase::CloseStreams() {
   index_stream_.reset();
 }
 
-bool SquishBase::Fail() {
+namespace {
+
+Status TooLong(std::string_view path) {
+  return Status::Invalid(path, "a file of the base passes 255 characters");
+}
+
+}  // namespace
+
+bool SquishBase::FailOpen(Status why) {
   CloseStreams();
   state_ = BaseState::kOpenError;
-  return true;
+  return Fail(std::move(why));
 }
 
 std::optional<ShortString> SquishBase::FileName(std::string_view extension) const {
@@ -98,7 +106,7 @@ bool SquishBase::Open(std::string_view path) {
   damage_ = Status::Ok();
   const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
   const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
-  if (!data_name || !index_name) return Fail();
+  if (!data_name || !index_name) return FailOpen(TooLong(path));
   // Without a buffer: other programs write these files between two of our
   // reads, and a buffer would keep showing what they held before.
   stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite, 0);
@@ -109,8 +117,9 @@ bool SquishBase::Open(std::string_view path) {
   // offsets could point where no read or write of ours can go, and a
   // wrapped offset would overwrite the wrong frame.
   const std::int32_t data_size = stream_->Size();
-  if (!stream_->Ok() || data_size < static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)) {
-    return Fail();
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be read"));
+  if (data_size < static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)) {
+    return FailOpen(Status::Corruption(*data_name, "shorter than the 256-byte base header"));
   }
   // A missing ".sqi" (its stream latched the open error) is tolerated:
   // it holds no record. One that is too large is not.
@@ -119,9 +128,11 @@ bool SquishBase::Open(std::string_view path) {
   std::int32_t index_size = 0;
   if (index_stream_->Ok()) {
     index_size = index_stream_->Size();
-    if (index_size < 0) return Fail();
+    if (index_size < 0) {
+      return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be read"));
+    }
   } else if (index_stream_->LastError().kind() != StatusKind::kNotFound) {
-    return Fail();
+    return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be read"));
   }
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
@@ -130,7 +141,8 @@ bool SquishBase::Open(std::string_view path) {
     // read the locked byte.
     std::size_t got = 0;
     if (!lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got) || got != bytes.size()) {
-      return Fail();
+      const Status& why = lock_file_->LastError();
+      return FailOpen(why.ok() ? Status(StatusKind::kIoError, *data_name, "cannot be read") : why);
     }
   } else {
     // Where locks are mandatory the header cannot be read while a writer
@@ -147,7 +159,8 @@ bool SquishBase::Open(std::string_view path) {
     }
   }
   const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
-  if (!stream_->Ok() || !header) return Fail();
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be read"));
+  if (!header) return FailOpen(Status::Corruption(*data_name, "no base header"));
   base_header_ = *header;
 
   // The count is the header's NumMsg, but never more than the index can
@@ -191,7 +204,7 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   CloseStreams();
   const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
   const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
-  if (!data_name || !index_name) return Fail();
+  if (!data_name || !index_name) return FailOpen(TooLong(path));
   const FileMode mode = in_place && FileExists(*data_name) && FileExists(*index_name)
                             ? FileMode::kOpenWrite
                             : FileMode::kCreate;
@@ -200,14 +213,17 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   index_stream_ = std::make_unique<BufferedFileStream>(*index_name, mode, 0);
   // The header first: from here on the base counts no message, whatever
   // the files still hold.
-  if (WriteEmptyHeader()) return Fail();
+  if (WriteEmptyHeader()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
   index_stream_->Seek(0);
   index_stream_->Truncate();
   index_stream_->Flush();
   stream_->Seek(static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize));
   stream_->Truncate();
   stream_->Flush();
-  if (!stream_->Ok() || !index_stream_->Ok()) return Fail();
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
+  if (!index_stream_->Ok()) {
+    return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be written"));
+  }
   count_ = 0;
   damage_ = Status::Ok();
   state_ = BaseState::kCreated;

@@ -126,8 +126,9 @@ class SquishBase : public MessageBase {
   // Writes the header of an empty base at the start of the data file
   // (both streams open); true on failure.
   bool WriteEmptyHeader();
-  // Gives up an Open or Create: both streams closed, State OpenError.
-  bool Fail();
+  // Gives up an Open or Create: both streams closed, State OpenError,
+  // `why` the last error.
+  bool FailOpen(Status why);
   // Empties the headers in memory and puts the defaults back.
   void ResetHeaders();
 

@@ -11,7 +11,6 @@
 #include "msgbase/file_set_check.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/message.h"
-#include "msgbase/msgdir/msgdir_base.h"
 #include "msgbase/open_base.h"
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -94,10 +93,7 @@ int UsageError(std::string_view text) {
 
 // Why the last message operation of `base` failed, when the format says.
 std::string Reason(const MessageBase& base) {
-  if (const auto* dir = dynamic_cast<const MsgDirBase*>(&base)) {
-    if (!dir->LastError().ok()) return ": " + dir->LastError().ToString();
-  }
-  return {};
+  return base.LastError().ok() ? std::string() : ": " + base.LastError().ToString();
 }
 
 bool BaseExists(const FormatDescriptor& format, std::string_view path) {
@@ -126,31 +122,17 @@ std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
     return nullptr;
   }
   OpenFailure failure = OpenFailure::kNone;
-  std::unique_ptr<MessageBase> base = OpenBase(spec, &failure);
+  Status why;
+  std::unique_ptr<MessageBase> base = OpenBase(spec, &failure, &why);
   if (base == nullptr) {
-    Complain(name + (failure == OpenFailure::kUnreadable ? ": the base cannot be read"
-                                                         : ": cannot open the base"));
+    Complain(name +
+             (failure == OpenFailure::kUnreadable ? ": the base cannot be read"
+                                                  : ": cannot open the base") +
+             (why.ok() ? std::string() : ": " + why.ToString()));
   } else if (!base->Damage().ok()) {
     Complain(name + ": the base is damaged: " + base->Damage().ToString());
   }
   return base;
-}
-
-// The numbers worth reading, ascending: those a directory base has files
-// for, else every number from 1 to Count.
-std::vector<std::int32_t> CandidateNumbers(const MessageBase& base) {
-  const std::int32_t count = base.Count();
-  std::vector<std::int32_t> numbers;
-  if (const auto* dir = dynamic_cast<const MsgDirBase*>(&base)) {
-    if (std::optional<std::vector<std::int32_t>> present = dir->PresentNumbers()) {
-      for (std::int32_t n : *present) {
-        if (n <= count) numbers.push_back(n);
-      }
-      return numbers;
-    }
-  }
-  for (std::int64_t n = 1; n <= count; ++n) numbers.push_back(static_cast<std::int32_t>(n));
-  return numbers;
 }
 
 // A message number: decimal digits only, 1 to 2147483647.
@@ -170,7 +152,7 @@ int List(std::string_view spec) {
   const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
   if (base == nullptr) return kExitFailed;
   Message message;
-  for (const std::int32_t n : CandidateNumbers(*base)) {
+  for (const std::int32_t n : base->MessageNumbers()) {
     if (base->ReadMessage(n, message)) continue;
     WriteStdout(ListLine(n, message));
   }
@@ -296,7 +278,7 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
   if (dest == nullptr) return kExitFailed;
   // The numbers are taken once: copying a base into itself copies what it
   // held at the start.
-  const std::vector<std::int32_t> numbers = CandidateNumbers(*source);
+  const std::vector<std::int32_t> numbers = source->MessageNumbers();
   const auto total = static_cast<std::int32_t>(numbers.size());
   const bool progress = total > kProgressThreshold && StderrIsTerminal();
   Message message;
