@@ -31,8 +31,8 @@
 // Operations that return bool return true on FAILURE. The library reads
 // and writes through the host's file system by itself: no set-up is needed
 // beyond InstallBuiltInFormats. The other installed headers come along
-// because the ones above include them (strings, streams, the file layer);
-// their contents may change from one version to the next.
+// because the ones above include them (strings, streams, paths); their
+// contents may change from one version to the next.
 #pragma once
 
 #include "msgbase/base_files.h"

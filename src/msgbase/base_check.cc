@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "msgbase/checked_file.h"
+
 namespace qlr {
 
 void CheckReport::Add(std::int64_t number, std::string text) {

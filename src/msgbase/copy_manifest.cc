@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "util/files.h"
 
 namespace qlr {
 namespace {
@@ -47,6 +48,11 @@ CopyMatch CompareBytes(std::string_view path, std::string_view copy, std::uint64
 }
 
 }  // namespace
+
+CopyManifest::CopyManifest() = default;
+CopyManifest::~CopyManifest() = default;
+CopyManifest::CopyManifest(CopyManifest&&) noexcept = default;
+CopyManifest& CopyManifest::operator=(CopyManifest&&) noexcept = default;
 
 const CopiedFile* CopyManifest::Find(std::string_view source) const {
   if (indexed_ != files_.size()) {

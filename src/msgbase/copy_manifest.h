@@ -20,9 +20,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "util/files.h"
-
 namespace qlr {
+
+// Declared in util/files.h and platform/platform.h, which are private to
+// the library: a caller hands a manifest from CopyBaseFiles to EraseBase
+// and needs neither.
+struct CopiedFile;
+struct FileStatus;
 
 // The answer of a comparison of a file with its copy.
 enum class CopyMatch {
@@ -33,6 +37,12 @@ enum class CopyMatch {
 
 class CopyManifest {
  public:
+  // Out of line: the list's elements are complete only in the library.
+  CopyManifest();
+  ~CopyManifest();
+  CopyManifest(CopyManifest&&) noexcept;
+  CopyManifest& operator=(CopyManifest&&) noexcept;
+
   // The list the copy fills (CopyOptions::copied).
   std::vector<CopiedFile>* MutableFiles() { return &files_; }
   const std::vector<CopiedFile>& Files() const { return files_; }

@@ -18,6 +18,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platform.h"
 #include "support/stream.h"
 
 namespace qlr {

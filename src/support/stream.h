@@ -34,7 +34,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/status.h"
 
 namespace qlr {
 

@@ -278,12 +278,15 @@ class CrashmailInteropTest : public ::testing::Test {
             TossedEcho("#" + ours_->Path("echo"), "ECHO.MSG", "Into the msg area", "00000002"),
             jam};
   }
+  // A base the tosser wrote checks sound.
+  void ExpectSound(const std::string& spec) {
+    const ProgramResult check = Qlrmsg({"check", spec});
+    EXPECT_EQ(check.exit_code, 0) << spec << ":\n" << check.out << check.err;
+  }
   void CheckTossed() {
     for (const Expected& e : TossedMessages()) {
       Compare(e, OnlyMessage(e.spec), e.spec);
-      // A base the tosser wrote checks sound.
-      const ProgramResult check = Qlrmsg({"check", e.spec});
-      EXPECT_EQ(check.exit_code, 0) << e.spec << ":\n" << check.out << check.err;
+      ExpectSound(e.spec);
     }
     // Nothing was judged bad.
     EXPECT_TRUE(fs::is_empty(ours_->Path("bad"))) << ours_->Log();
@@ -454,8 +457,14 @@ TEST_F(CrashmailInteropTest, MsgAreasWrittenByQlrmsgAreScannedIntoPackets) {
   Compare(ech, OnlyMessage(ech.spec), "echomail tossed at the link");
   EXPECT_TRUE(fs::is_empty(link.Path("bad"))) << link.Log();
 
-  // qlrmsg reads the packets themselves.
-  for (const Expected& e : in_packets) Compare(e, OnlyMessage(e.spec), e.spec);
+  ExpectSound(net.spec);
+  ExpectSound(ech.spec);
+
+  // qlrmsg reads the packets themselves, and they check sound.
+  for (const Expected& e : in_packets) {
+    Compare(e, OnlyMessage(e.spec), e.spec);
+    ExpectSound(e.spec);
+  }
 }
 
 // The only numbered file of a *.msg area, byte for byte.

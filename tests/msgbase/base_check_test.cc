@@ -102,6 +102,8 @@ const CheckCase kCases[] = {
      "base header has no JAM signature", 0},
     {"JamTextPastTexts", '!', [](const Files& f) { f.SetU32(".jhr", 1024 + 64, 0x10000); },
      "passes the end of .jdt", 1},
+    {"JamTextOffsetPastTexts", '!', [](const Files& f) { f.SetU32(".jhr", 1024 + 60, 0x7FFFFFF0); },
+     "the text (offset 2147483632, 5 bytes) passes the end of .jdt", 1},
     {"JamSubfieldLenPastHeaders", '!',
      [](const Files& f) { f.SetU32(".jhr", 1024 + 8, 0x7FFFFFFF); },
      "SubfieldLen 2147483647 passes the end of .jhr", 1},

@@ -12,6 +12,7 @@
 #include "testing/fault_injecting_platform.h"
 #include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
+#include "util/files.h"
 #include "util/paths.h"
 
 namespace qlr {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "msgbase/checked_file.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/jam/jam_records.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "msgbase/msgdir/msgdir_base.h"
+#include "platform/platform.h"
 
 namespace qlr {
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/checked_file.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/packet/packet_records.h"
 #include "support/coding.h"

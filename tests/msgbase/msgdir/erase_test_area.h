@@ -21,6 +21,7 @@
 #include "platform/host.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
+#include "util/files.h"
 #include "util/paths.h"
 
 namespace qlr::testing {

@@ -12,6 +12,7 @@
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/msgdir/erase_test_area.h"
+#include "util/files.h"
 
 namespace qlr {
 namespace {
