@@ -429,13 +429,18 @@ FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, 
   std::unique_ptr<FileHandle> handle = follow_links
                                            ? Os().OpenFile(path, OpenMode::kReadWrite)
                                            : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
-  // Made only when it is really missing, never through a link planted
-  // meanwhile; one that another process made first is opened as above.
+  // Made only when it is really missing. A lock whose links are followed
+  // (the run lock, which the package makes a link into /var/lib) is made
+  // where its link points; any other is never made through a link planted
+  // meanwhile, and one that another process made first is opened as above.
   if (!handle && create && Os().LastError().kind() == StatusKind::kNotFound) {
-    handle = Os().OpenFile(path, OpenMode::kCreateNew);
-    if (!handle && Os().LastError().kind() == StatusKind::kBusy) {
-      handle = follow_links ? Os().OpenFile(path, OpenMode::kReadWrite)
-                            : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
+    if (follow_links) {
+      if (!Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
+    } else {
+      handle = Os().OpenFile(path, OpenMode::kCreateNew);
+      if (!handle && Os().LastError().kind() == StatusKind::kBusy) {
+        handle = Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
+      }
     }
   }
   if (!handle) {

@@ -446,5 +446,24 @@ TEST(FileByteLockTest, OnlyAMissingLockServiceCountsAsNoLocks) {
   }
 }
 
+#ifndef _WIN32
+// A lock file that is a link not yet pointing at a file: the run lock is
+// made where the link points (the package links it into /var/lib), any
+// other lock is never made through a link.
+TEST(FileByteLockTest, ADanglingLinkIsFollowedOnlyWhereLinksAre) {
+  testing::ScratchDir dir;
+  for (const bool follow : {true, false}) {
+    SCOPED_TRACE(follow);
+    const std::string target = dir.Path(follow ? "followed.lck" : "planted.lck");
+    const std::string link = dir.Path(follow ? "run.lck" : "base.lck");
+    std::filesystem::create_symlink(target, link);
+    FileByteLock lock;
+    EXPECT_EQ(lock.Acquire(link, /*create=*/true, 0, follow),
+              follow ? FileByteLock::Outcome::kLocked : FileByteLock::Outcome::kFailed);
+    EXPECT_EQ(std::filesystem::exists(target), follow);
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace qlr
