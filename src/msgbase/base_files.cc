@@ -159,14 +159,9 @@ std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest
     return nullptr;
   }
   const ShortString location = BaseLocation(*parsed.format, parsed.path);
-  // The eraser reports through its result alone; the platform's last
-  // failure is the best account of why, unless it is older than the erase.
-  const std::string before = Os().LastError().ToString();
-  std::unique_ptr<MessageBase> erased = parsed.format->erase(location, copied);
-  if (!erased) {
-    const Status& last = Os().LastError();
-    Failed(error, last.ToString() == before ? Status() : last, location, "cannot be emptied");
-  }
+  Status why;
+  std::unique_ptr<MessageBase> erased = parsed.format->erase(location, copied, &why);
+  if (!erased) Failed(error, why, location, "cannot be emptied");
   return erased;
 }
 

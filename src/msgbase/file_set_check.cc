@@ -18,11 +18,14 @@ int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location
 }
 
 bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view location,
-                               const CopyManifest* copied) {
+                               const CopyManifest* copied, Status* why) {
   if (copied == nullptr) return true;
   for (std::string_view extension : format.extensions) {
     const ShortString file = FileOfSet(location, extension);
-    if (FileExists(file) && !copied->Unchanged(file)) return false;
+    if (FileExists(file) && !copied->Unchanged(file)) {
+      if (why != nullptr) *why = Status(StatusKind::kBusy, file, "changed since it was copied");
+      return false;
+    }
   }
   return true;
 }

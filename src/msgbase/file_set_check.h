@@ -18,8 +18,9 @@ ShortString FileOfSet(std::string_view location, std::string_view extension);
 int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location);
 
 // True when every file of the set that exists is one the copy holds
-// unchanged. Without a manifest there is nothing to compare: true.
+// unchanged. Without a manifest there is nothing to compare: true. When
+// false, *why (if given) names the file that changed.
 bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view location,
-                               const CopyManifest* copied);
+                               const CopyManifest* copied, Status* why = nullptr);
 
 }  // namespace qlr

@@ -41,10 +41,10 @@ enum class OpenRule {
 // A new, closed object of the format.
 using BaseFactory = std::unique_ptr<MessageBase> (*)();
 // Empties the base at `location` (see BaseLocation) and returns it in state
-// Created; null on failure. With `copied`, only files the copy holds
-// unchanged are removed.
+// Created; null on failure, with *why saying why. With `copied`, only
+// files the copy holds unchanged are removed.
 using BaseEraser = std::unique_ptr<MessageBase> (*)(std::string_view location,
-                                                    const CopyManifest* copied);
+                                                    const CopyManifest* copied, Status* why);
 
 // Puts back, in the base at `location`, whatever an erase that was
 // interrupted left out of the writers' reach, so that it is counted and

@@ -72,7 +72,7 @@ class FakeBase : public MessageBase {
 
 std::unique_ptr<MessageBase> ConstructFake() { return std::make_unique<FakeBase>(); }
 
-std::unique_ptr<MessageBase> EraseFake(std::string_view location, const CopyManifest*) {
+std::unique_ptr<MessageBase> EraseFake(std::string_view location, const CopyManifest*, Status*) {
   const ShortString file = ShortString(location) + ".fak";
   {
     // Another handle must find the byte locked: the run still holds it.

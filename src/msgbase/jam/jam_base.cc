@@ -219,10 +219,17 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
   if (header_failed || !index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
+    const std::string_view what = "cannot be emptied";
+    Status why = header_failed ? lock_.LastError()
+                 : !index_stream_->Ok()
+                     ? StreamFailure(*index_stream_, BaseFileName(path, ".jdx"), what)
+                 : !stream_->Ok() ? StreamFailure(*stream_, BaseFileName(path, ".jdt"), what)
+                                  : StreamFailure(*header_stream_, header_file_, what);
+    if (why.ok()) why = Status(StatusKind::kIoError, header_file_, what);
     state_ = BaseState::kOpenError;
     count_ = 0;
     DisposeStreams();
-    return true;
+    return Fail(std::move(why));
   }
   // Where it cannot be made the base is still whole; a reader makes it.
   (void)MakeEmptyFileIfMissing(LastReadFileName(header_file_));

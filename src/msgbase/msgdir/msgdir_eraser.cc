@@ -169,21 +169,39 @@ bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_direc
   return failed;
 }
 
-std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied) {
+std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied,
+                                         Status* why) {
   const ShortString base_directory = AddBackslash(directory);
   bool failed = false;
+  // The first thing that went wrong is the reason given; the erase goes on
+  // with the other files.
+  const auto fail = [&](Status reason) {
+    if (!failed) *why = std::move(reason);
+    failed = true;
+  };
+  const auto platform_reason = [](std::string_view path, std::string_view what) {
+    const Status& last = Os().LastError();
+    return last.ok() ? Status(StatusKind::kIoError, path, what) : last;
+  };
   if (DirExists(base_directory)) {
     // Only an erase that checks against a copy puts leftovers back: one
     // without a copy deletes every *.msg, and a leftover is exactly what
     // must not be deleted unseen.
-    if (copied != nullptr && PutBackLeftovers(base_directory)) failed = true;
+    if (copied != nullptr && PutBackLeftovers(base_directory)) {
+      fail(Status(StatusKind::kBusy, base_directory,
+                  "a file an interrupted erase moved aside cannot be put back"));
+    }
     std::vector<DirEntry> entries;
-    if (!Os().ListDirectory(base_directory, kMsgFileMask, &entries)) return nullptr;
+    if (!Os().ListDirectory(base_directory, kMsgFileMask, &entries)) {
+      *why = platform_reason(base_directory, "cannot be listed");
+      return nullptr;
+    }
     std::vector<AsideFile> moved;
     for (const DirEntry& entry : entries) {
       if ((entry.attributes & kAttrDirectory) != 0) continue;
       if (base_directory.size() + entry.name.size() > ShortString::kMax) {
-        failed = true;  // a name the program cannot address
+        // A name the program cannot address.
+        fail(Status::Invalid(entry.name, "passes 255 characters with its directory"));
         continue;
       }
       const ShortString file = base_directory + entry.name;
@@ -193,7 +211,7 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
         // below tells a link from the regular file that was copied.)
         if (const auto status = Os().StatLink(file); status && status->is_link) continue;
         DeleteFileIfExists(file);
-        if (FileExists(file)) failed = true;
+        if (FileExists(file)) fail(platform_reason(file, "cannot be deleted"));
         continue;
       }
       // A message that arrived after the copy was made is not in it.
@@ -202,24 +220,32 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
       // A copied message left behind would be copied again by every later
       // run, as if the base had been rotated: the caller must say so.
       if (MoveAsideIfAsCopied(base_directory, file, *record, &moved) == Outcome::kLeftBehind) {
-        failed = true;
+        fail(Status(StatusKind::kBusy, file, "copied, but it could not be removed"));
       }
     }
     for (const AsideFile& file : moved) {
-      if (EraseIfStillAsCopied(base_directory, file) == Outcome::kLeftBehind) failed = true;
+      if (EraseIfStillAsCopied(base_directory, file) == Outcome::kLeftBehind) {
+        fail(Status(StatusKind::kBusy, file.aside, "copied, but it could not be removed"));
+      }
     }
     // The deletions and renames, durable before the run says the base was
     // emptied. (Undone by a crash they would bring back copied messages,
     // which is no loss; the report would be wrong.)
-    if (!Os().SyncDirectory(base_directory)) failed = true;
+    if (!Os().SyncDirectory(base_directory)) {
+      fail(platform_reason(base_directory, "cannot be flushed"));
+    }
   } else if (copied != nullptr && !copied->Files().empty()) {
     // The copy found files here: a directory that cannot be seen now is
     // not an empty base.
-    failed = true;
+    fail(Status(StatusKind::kNotFound, base_directory, "is gone since the copy"));
   }
   auto base = std::make_unique<MsgDirBase>();
   (void)base->Create(base_directory + kMsgFileMask);
-  if (failed || base->State() != BaseState::kCreated) return nullptr;
+  if (!failed && base->State() != BaseState::kCreated) {
+    fail(base->LastError().ok() ? Status(StatusKind::kIoError, base_directory, "cannot be opened")
+                                : base->LastError());
+  }
+  if (failed) return nullptr;
   return base;
 }
 

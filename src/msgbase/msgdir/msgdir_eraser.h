@@ -25,7 +25,8 @@ namespace qlr {
 // was unchanged could not be removed or checked, a moved file had to stay
 // under its aside name, or the base cannot be made. A message that
 // changed since the copy and simply stays is no failure.
-std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied);
+std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied,
+                                         Status* why);
 
 // Finishes the erase of a run that was stopped after it had published a
 // copy of the base in `copy_directory` built from hard links: every

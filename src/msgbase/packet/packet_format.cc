@@ -51,30 +51,42 @@ bool WriteEmptyPacket(const std::string& path) {
 // rotation. The empty packet is written and made durable under another
 // name first and then renamed over the packet, so a crash at any point
 // leaves a packet under the name: the copied one or the empty one.
-std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyManifest* copied) {
+std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyManifest* copied,
+                                         Status* why) {
   const ShortString packet = FileOfSet(location, ".pkt");
-  if (!FileSetUnchangedSinceCopy(PacketFormat(), location, copied)) return nullptr;
+  if (!FileSetUnchangedSinceCopy(PacketFormat(), location, copied, why)) return nullptr;
+  // The platform's reason for the call that failed, or `what` about `path`.
+  const auto failed = [why](std::string_view path, std::string_view what) {
+    const Status& last = Os().LastError();
+    *why = last.ok() ? Status(StatusKind::kIoError, path, what) : last;
+    return nullptr;
+  };
   const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
-  if (WriteEmptyPacket(temp)) return nullptr;
+  if (WriteEmptyPacket(temp)) return failed(temp, "cannot be written");
   // The empty packet keeps the permissions of the one it replaces.
   if (const std::optional<FileStatus> status = Os().Stat(packet)) {
     if (!Os().RestoreNativeMode(temp, status->native_mode)) {
+      failed(temp, "cannot take the packet's permissions");
       DeleteFileIfExists(temp);
       return nullptr;
     }
   }
   if (!Os().Rename(temp, packet)) {
+    failed(packet, "cannot be replaced");
     DeleteFileIfExists(temp);
     return nullptr;
   }
   // Until the rename is durable a crash may bring the copied packet back;
   // that loses nothing, but the erase is not reported as done.
   const ShortString directory = JustPathName(packet);
-  if (!Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view())) {
+  const std::string_view dir = directory.empty() ? std::string_view(".") : directory.view();
+  if (!Os().SyncDirectory(dir)) return failed(dir, "cannot be flushed");
+  auto base = std::make_unique<PacketBase>();
+  if (base->Create(packet) || base->State() != BaseState::kCreated) {
+    *why = base->LastError().ok() ? Status(StatusKind::kIoError, packet, "cannot be opened")
+                                  : base->LastError();
     return nullptr;
   }
-  auto base = std::make_unique<PacketBase>();
-  if (base->Create(packet) || base->State() != BaseState::kCreated) return nullptr;
   return base;
 }
 

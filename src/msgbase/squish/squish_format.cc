@@ -1,7 +1,7 @@
 #include "msgbase/squish/squish_format.h"
 
 #include "msgbase/copy_manifest.h"
-#include "msgbase/file_set_check.h"
+#include "msgbase/erase_in_place.h"
 #include "msgbase/squish/squish_base.h"
 #include "msgbase/squish/squish_check.h"
 
@@ -15,15 +15,9 @@ namespace {
 // Data, then index. The last-read file (.sql) belongs to the readers.
 constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
 
-// Empties the base in place after a complete copy. Every writer of a Squish
-// base locks its .sqd first, and the rotation holds that lock from
-// before its copy until now; a file that changed all the same (a program
-// that ignores the lock) is not truncated: the copy would not hold it.
-std::unique_ptr<MessageBase> EraseSquish(std::string_view location, const CopyManifest* copied) {
-  if (!FileSetUnchangedSinceCopy(SquishFormat(), location, copied)) return nullptr;
-  auto base = std::make_unique<SquishBase>();
-  if (base->EmptyInPlace(location) || base->State() != BaseState::kCreated) return nullptr;
-  return base;
+std::unique_ptr<MessageBase> EraseSquish(std::string_view location, const CopyManifest* copied,
+                                         Status* why) {
+  return EraseInPlace<SquishBase>(SquishFormat(), location, copied, why);
 }
 
 std::unique_ptr<MessageBase> NewSquishBase() { return std::make_unique<SquishBase>(); }
