@@ -286,8 +286,18 @@ bool RotationTarget::MakeDurable(Status* error) {
 }
 
 void RotationTarget::Discard() {
+  if (!partial_.empty()) {
+    // The copy's files, then the lock file by its name: the walk passes
+    // over dot names where the DOS rules apply. Windows keeps the name of
+    // an open file, so the lock is released before it goes.
+    RemoveTree(AddBackslash(partial_), false);
+    partial_lock_.Release();
+    if (const auto lock_file = WholePath({partial_, kSeparator, kPartialLockName})) {
+      DeleteFileIfExists(*lock_file);
+    }
+    static_cast<void>(Os().RemoveDirectory(partial_));
+  }
   partial_lock_.Release();
-  if (!partial_.empty()) RemoveTree(partial_, false);
   partial_ = ShortString();
   // Only directories that are empty again go.
   for (auto it = created_.rbegin(); it != created_.rend(); ++it) {

@@ -30,7 +30,7 @@ bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
   bool failed = false;
   for (std::string_view extension : format.extensions) {
     const ShortString source = FileOfSet(base_path, extension);
-    const ShortString name = JustFileName(source);
+    const ShortString name = WholeFileName(source);
     const std::optional<ShortString> dest = WholePath({destination, name});
     if (!dest) {
       // Cut, the names of the set could all become one, each file copied

@@ -41,7 +41,7 @@ const FormatDescriptor* FindDirectoryFormat() {
 }
 
 ShortString BaseFilePath(std::string_view path) {
-  return AddBackslash(JustPathName(path)) + JustFileName(path);
+  return AddBackslash(JustPathName(path)) + WholeFileName(path);
 }
 
 ShortString BaseLocation(const FormatDescriptor& format, std::string_view path) {

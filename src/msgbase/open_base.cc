@@ -66,7 +66,9 @@ std::optional<ShortString> NormalizeWhole(std::string_view spec, PathStyle style
   if (result.empty()) return result;
   const char type = IsTypeCharacter(result[0]) ? 0 : InferredType(result, style);
   if (FindFormatByExtension(DottedExtension(result, style)) != nullptr) {
-    result = AddBackslash(JustPathName(result, style), style) + JustName(result, style);
+    const ShortString name = WholeFileName(result, style);
+    result = AddBackslash(JustPathName(result, style), style) +
+             ShortString(name.view().substr(0, name.view().find('.')));
   }
   if (type == 0) return result;
   return WholePath({std::string_view(&type, 1), result});

@@ -66,6 +66,10 @@ ShortString JustFileName(std::string_view path, PathStyle style) {
   return ShortString(path.substr(i, MaxFileNameLength(style)));
 }
 
+ShortString WholeFileName(std::string_view path, PathStyle style) {
+  return ShortString(path.substr(LastDirectoryEnd(path, style)));
+}
+
 ShortString JustName(std::string_view path, PathStyle style) {
   const ShortString name = JustFileName(path, style);
   return ShortString(name.view().substr(0, name.view().find('.')));

@@ -30,6 +30,10 @@ ShortString RemoveBackslash(std::string_view s, PathStyle style = kHostPathStyle
 ShortString JustPathName(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString JustFileName(std::string_view path, PathStyle style = kHostPathStyle);
 ShortString JustName(std::string_view path, PathStyle style = kHostPathStyle);
+// The file name of a path whole, for the names given to the system:
+// JustFileName keeps the 64 characters of a DOS name, and a longer
+// Windows name cut there would name another file.
+ShortString WholeFileName(std::string_view path, PathStyle style = kHostPathStyle);
 // True when the path has an extension: a last dot with no separator after
 // it. *dot_pos (may be null) gets the 1-based position of that dot, or 0.
 bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style = kHostPathStyle);

@@ -47,7 +47,7 @@ class RotationWindowsLocksTest : public ::testing::TestWithParam<LockCase> {
     disk_.SetBackslashIsSeparator(PathSeparator() == '\\');
     disk_.MakeDirs("/area");
     disk_.MakeDirs("/old");
-    spec_ = std::string(1, GetParam().type) + HostPath("area/net");
+    spec_ = std::string(1, GetParam().type) + HostPath("area") + PathSeparator() + "net";
     auto base = OpenBase(spec_);
     ASSERT_NE(base, nullptr);
     for (int i = 1; i <= 3; ++i) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e/qlr_fixture.h"
+#include "platform/host.h"
 #include "testing/raw_bases.h"
 #include "testing/run_program.h"
 #include "testing/scratch_dir.h"
@@ -23,13 +24,17 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kLineLimit = 255;
 
+// The host's separator: the control file and qlrmsg take paths in the
+// host's syntax, whose path helpers know no other.
+constexpr char kSeparator = kHostIsWindows ? '\\' : '/';
+
 // A relative directory path of exactly `length` characters made of
 // components of at most 100.
 std::string PathOfLength(std::size_t length) {
   std::string path;
   char letter = 'a';
   while (path.size() < length) {
-    if (!path.empty()) path += '/';
+    if (!path.empty()) path += kSeparator;
     const std::size_t n = std::min<std::size_t>(100, length - path.size());
     path.append(n, letter++);
   }
@@ -62,7 +67,7 @@ class LongPathTest : public QlrFixture, public ::testing::WithParamInterface<Lon
 
 TEST_P(LongPathTest, PathThatCannotBeFormedWholeFailsTheCopyAndKeepsTheBase) {
   const LongPathCase& c = GetParam();
-  const std::string base = "m/" + std::string(c.base_name, 'n');
+  const std::string base = "m" + std::string(1, kSeparator) + std::string(c.base_name, 'n');
   const std::string spec = std::string(1, c.type) + base;
   if (c.type == '#') {
     MakeMsgArea(base, 3);
@@ -87,7 +92,7 @@ TEST_P(LongPathTest, PathThatCannotBeFormedWholeFailsTheCopyAndKeepsTheBase) {
 
   // A directory under the name a cut partial path would have: a dead
   // run's leftovers are removed by that name, and this one is not ours.
-  const std::string leftover = target + "/qlr-partial.00000000";
+  const std::string leftover = target + kSeparator + "qlr-partial.00000000";
   const std::string cut_partial = leftover.substr(0, kLineLimit);
   if (cut_partial != leftover) {
     fs::create_directories(Path(leftover));
@@ -96,14 +101,14 @@ TEST_P(LongPathTest, PathThatCannotBeFormedWholeFailsTheCopyAndKeepsTheBase) {
 
   const ProgramResult r = Run({c.arc_extension != nullptr ? "/p" : "/c"});
   EXPECT_EQ(r.out, std::string(kBanner) + "processing base [" + spec +
-                       "]... 3 messages. cannot copy to [" + target +
-                       "/00000000]! base left as it was.\r\n");
+                       "]... 3 messages. cannot copy to [" + target + kSeparator +
+                       "00000000]! base left as it was.\r\n");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("passes 255 characters"), std::string::npos) << r.err;
   for (std::size_t i = 0; i < c.suffix.size(); ++i) {
     EXPECT_EQ(dir_.ReadFile(base + c.suffix[i]), before[i]) << c.suffix[i];
   }
-  EXPECT_FALSE(Exists(target + "/00000000"));
+  EXPECT_FALSE(Exists(target + kSeparator + "00000000"));
   EXPECT_TRUE(cut_partial == leftover || Exists(cut_partial + "/keep"));
 }
 
@@ -121,7 +126,7 @@ TEST(LongPathQlrmsgTest, DestinationThatCannotBeNamedWholeIsRefused) {
     ScratchDir dir;
     MakeRawBase('!', dir.Path("src"), 2);
     const std::string path = PathOfLength(c.path_length);
-    const std::string parent = path.substr(0, path.rfind('/'));
+    const std::string parent = path.substr(0, path.rfind(kSeparator));
     fs::create_directories(dir.Path(parent));
     const std::string spec = std::string(1, c.type) + path;
     const ProgramResult r = RunProgram(ProgramUnderTest("QLRMSG_BINARY", QLR_DEFAULT_QLRMSG),

@@ -15,6 +15,7 @@
 #include "msgbase/open_base.h"
 #include "platform/platform.h"
 #include "testing/memory_platform.h"
+#include "util/paths.h"
 #include "util/strings.h"
 
 namespace qlr {
@@ -35,7 +36,7 @@ using Fields = std::map<std::string, std::string>;
 //   packet: the arrival date, the attribute bits above the low 16.
 struct Format {
   const char* name;
-  const char* spec;  // a base on the memory disk
+  const char* spec;  // a base on the memory disk, "/" for the host's separator
   std::set<std::string> lost;
 };
 
@@ -134,6 +135,15 @@ void FillMessage(Message& m) {
   m.Text.Write(body.data(), body.size());
 }
 
+// A base spec in the host's syntax, whose path helpers know no other
+// separator.
+std::string HostSpec(std::string spec) {
+  for (char& c : spec) {
+    if (c == '/') c = PathSeparator();
+  }
+  return spec;
+}
+
 // Appends `m` to the base of `spec` and reads it back as a copy does.
 bool AppendAndReadBack(const std::string& spec, Message& m, Message& back) {
   std::unique_ptr<MessageBase> base = OpenBase(spec);
@@ -154,12 +164,13 @@ TEST(RoundTripMatrixTest, EveryFieldBothFormatsHoldSurvivesTheCopy) {
       SCOPED_TRACE(std::string(from.name) + " -> " + to.name);
       MemoryPlatform disk;
       disk.SetClockStep(0);
+      disk.SetBackslashIsSeparator(PathSeparator() == '\\');
       ScopedPlatform installed(disk);
       Message source, first, copied;
       FillMessage(source);
-      ASSERT_TRUE(AppendAndReadBack(from.spec, source, first));
+      ASSERT_TRUE(AppendAndReadBack(HostSpec(from.spec), source, first));
       // Into another base of the same format too.
-      ASSERT_TRUE(AppendAndReadBack(std::string(to.spec) + "-copy", first, copied));
+      ASSERT_TRUE(AppendAndReadBack(HostSpec(to.spec) + "-copy", first, copied));
       const Fields got = FieldsOf(copied);
       for (const auto& [field, value] : want) {
         if (from.lost.count(field) || to.lost.count(field)) continue;

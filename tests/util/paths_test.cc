@@ -103,6 +103,10 @@ TEST(PathsTest, JustFileNameLengthLimitDependsOnStyle) {
   const std::string long_name(100, 'n');
   EXPECT_EQ(JustFileName("C:\\" + long_name, kDos), long_name.substr(0, 64));
   EXPECT_EQ(JustFileName(long_name, kDos), long_name.substr(0, 64));
+  // The name given to the system is never cut.
+  EXPECT_EQ(WholeFileName("C:\\" + long_name, kDos), long_name);
+  EXPECT_EQ(WholeFileName("C:" + long_name, kDos), long_name);
+  EXPECT_EQ(WholeFileName("/d/" + long_name, kPosix), long_name);
   // Two long names that differ only after 64 characters stay different.
   const std::string a = std::string(70, 'x') + "a";
   const std::string b = std::string(70, 'x') + "b";

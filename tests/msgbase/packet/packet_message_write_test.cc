@@ -11,6 +11,7 @@
 #include "msgbase/packet/packet_base.h"
 #include "msgbase/packet/packet_message_support.h"
 #include "msgbase/packet/packet_test_support.h"
+#include "platform/host.h"
 #include "testing/scratch_dir.h"
 
 namespace qlr {
@@ -138,6 +139,9 @@ TEST_F(PacketWriteTest, APacketChangedSinceItsScanIsNotCutApart) {
   const std::string other =
       PacketBytes({PackedMessage("one, longer\r"), PackedMessage("two\r", 'g')});
   for (const bool renamed_over : {true, false}) {
+    // Windows refuses to rename over a file that is open (here by `stale`),
+    // so there the packet can only be changed in place.
+    if (renamed_over && kHostIsWindows) continue;
     dir_.WriteFile("p.pkt", PacketBytes(ThreeMessages()));
     PacketBase stale;
     ASSERT_FALSE(stale.Open(PacketPath()));
