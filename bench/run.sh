@@ -106,6 +106,14 @@ max() { sort -g | tail -n 1; }
 now() { date +%s.%N; }
 ratio() { echo "scale=4; $1 / $2" | bc -l; }
 row() { rows+=("$(printf '%s|%s|%s|%s' "$1" "$2" "$3" "$4")"); }
+# took CASE: how long CASE took, with its data, on stderr (the budget of
+# the default run is 10 minutes).
+bench_start=$(now)
+case_start=$bench_start
+took() {
+  echo "case $1: $(printf '%.0f' "$(echo "$(now) - $case_start" | bc)") s" >&2
+  case_start=$(now)
+}
 
 # timed VAR_PREFIX cmd...: appends the wall time to ${prefix}_t and the
 # peak RSS (KB) to ${prefix}_m.
@@ -180,6 +188,7 @@ export -f jam_qlr jam_ref
 if want 1; then
   compare "$rotate_repeat" "1 rotate JAM, $jam_mb MB, $jam_msgs msgs" jam_setup jam_qlr jam_ref
   aside "$work/jam" "$work/jam-old" "$work/jam-ref"
+  took 1
 fi
 
 # --- 2. *.msg rotation ---
@@ -218,6 +227,7 @@ EOF
   compare "$rotate_repeat" "2 rotate *.msg, $msg_files files" msg_setup msg_qlr msg_ref
   compare "$rotate_repeat" "2 rotation by links, vs cp -al" msg_setup msg_qlr msg_ref_links
   aside "$work/msg-template" "$work/area" "$work/msg-old"
+  took 2
 fi
 
 # --- 3. packet count ---
@@ -246,6 +256,7 @@ EOF
   cat "$work/pkt/big.pkt" > /dev/null
   compare "$repeat" "3 count packet, $pkt_mb MB" pkt_setup pkt_qlr pkt_ref
   aside "$work/pkt"
+  took 3
 fi
 
 # --- 4 and 5. the library per format, and the tosser ---
@@ -345,6 +356,7 @@ if want 4; then
       done
     fi
   done
+  took "4 and 5"
 fi
 
 # --- 7. qlrmsg copy, durable, against the tosser ---
@@ -403,6 +415,7 @@ if want 7; then
   done
   warmup=1
   aside "$work/copy" "$toss_root"
+  took 7
 fi
 
 # --- 8. JAM rotation on a file system with shared extents ---
@@ -458,28 +471,45 @@ if want 8; then
       xfs_ref
     # Does the copy hold the very blocks of the base? The rotation empties
     # the base, so the used space is the same before and after either way;
-    # the physical extents of the message text file tell.
+    # the physical extents of each file of the set tell (the empty .jlr has
+    # none).
     extents() { filefrag -v "$1" | awk '$1 ~ /^[0-9]+:$/ { print $4, $5, $6 }'; }
     used_mb() { sync -f "$xfs_mnt" && df -B1M --output=used "$xfs_mnt" | tail -n 1 | tr -d ' '; }
+    declare -A before=()
     xfs_setup
-    before=$(extents "$xfs_mnt/jam/echo.jdt")
+    for ext in jhr jdt jdx; do before[$ext]=$(extents "$xfs_mnt/jam/echo.$ext"); done
     xfs_qlr
     sync
-    after=$(extents "$(find "$xfs_mnt/jam-old" -name echo.jdt)")
-    q_shared=no
-    if [ -n "$before" ] && [ "$before" = "$after" ]; then q_shared=yes; fi
+    q_shared= q_copied=
+    for ext in jhr jdt jdx; do
+      after=$(extents "$xfs_mnt/jam-old/00000000/echo.$ext")
+      if [ -n "${before[$ext]}" ] && [ "${before[$ext]}" = "$after" ]; then
+        q_shared+=" $ext"
+      else
+        q_copied+=" $ext"
+      fi
+    done
     xfs_setup
     u0=$(used_mb)
     xfs_ref
     u1=$(used_mb)
-    r_shared=no
-    if filefrag -v "$xfs_mnt/jam-ref/echo.jdt" | grep -q shared; then r_shared=yes; fi
-    row "8 copy holds the base's blocks" "$q_shared" "$r_shared, +$((u1 - u0)) MB" -
+    r_shared= r_copied=
+    for ext in jhr jdt jdx; do
+      if filefrag -v "$xfs_mnt/jam-ref/echo.$ext" | grep -q shared; then
+        r_shared+=" $ext"
+      else
+        r_copied+=" $ext"
+      fi
+    done
+    row "8 files whose copy holds the base's blocks" "${q_shared:- none}" "${r_shared:- none}" -
+    row "8 files copied byte for byte" "${q_copied:- none}" "${r_copied:- none}" -
+    row "8 space the reference copy took [MB]" - "$((u1 - u0))" -
     rm -rf "$xfs_mnt/jam" "$xfs_mnt/jam-old" "$xfs_mnt/jam-ref"
     umount "$xfs_mnt"
     xfs_mnt=
     aside "$work/xfs.img" "$work/xfs"
   fi
+  took 8
 fi
 aside "$work/jam-template"
 
@@ -491,5 +521,6 @@ for r in "${rows[@]}"; do
   [ "$x" != - ] && x=$(printf '%.2f' "$x")
   printf '%-52s | %16s | %16s | %6s\n' "$c" "$q" "$ref" "$x"
 done
+echo "cases took $(printf '%.0f' "$(echo "$(now) - $bench_start" | bc)") s (the trash is removed after)"
 echo "machine: $(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB RAM," \
   "$(df -T "$work" | awk 'NR == 2 { print $2 }') on $(df "$work" | awk 'NR == 2 { print $1 }')"
