@@ -444,7 +444,7 @@ if want 8; then
   fi
   if [ -n "$xfs_why" ]; then
     echo "case 8 skipped: $xfs_why" >&2
-    row "8 rotate JAM on XFS with reflink: skipped" "$xfs_why" - -
+    row "8 rotate JAM on XFS, skipped: $xfs_why" - - -
   else
     export xfs_mnt
     # Four files a round, on a file system of their own: deleted, not
