@@ -135,10 +135,6 @@ class MsgDirBase : public FtnTextBase {
   // still there.
   bool PublishFrom(const std::string& temporary, std::int64_t first, bool exact,
                    std::int32_t* used);
-  // The first number an append tries: above every number present now and
-  // above Count. Nothing (with last_error_ set) when the directory cannot
-  // be listed.
-  std::optional<std::int64_t> NextFreeNumber();
   // Makes the entries of the base directory durable; with
   // `whole_file_system`, by one file-system sync where the platform has
   // one (which also makes file data durable). True on failure.

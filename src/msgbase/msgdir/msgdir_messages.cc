@@ -189,15 +189,6 @@ bool MsgDirBase::WriteMessageFile(const std::string& file_name, Message& message
   return false;
 }
 
-std::optional<std::int64_t> MsgDirBase::NextFreeNumber() {
-  const std::optional<std::int64_t> high = HighestNumber();
-  if (!high) {
-    Fail(Status(StatusKind::kIoError, BaseDirectory(), "cannot be listed"));
-    return std::nullopt;
-  }
-  return std::max<std::int64_t>(*high, count_) + 1;
-}
-
 bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, bool exact,
                              std::int32_t* used) {
   for (std::int64_t number = first;; ++number) {
@@ -370,9 +361,11 @@ bool MsgDirBase::EndBatch() {
       }
     }
   }
-  const std::optional<std::int64_t> first = NextFreeNumber();
-  if (!first) return fail();
-  std::int64_t next = *first;
+  // Numbered as single appends are, from Count on: a number that another
+  // program took meanwhile only moves the file on. (A listing per batch
+  // would look at every file of the directory, which grows with the base
+  // and made a long copy quadratic.)
+  std::int64_t next = static_cast<std::int64_t>(count_) + 1;
   for (BatchFile& file : batch_) {
     const std::optional<FileStatus> status = Os().Stat(file.temporary);
     if (!status) {
