@@ -131,6 +131,9 @@ struct FormatTraits {
   const char* kept_in_place = nullptr;
   // What the next writer must find after a crash, beyond what it reads.
   void (*after_crash)(MemoryPlatform& disk) = nullptr;
+  // A directory that cannot be made leaves the object closed, which the
+  // caller tells from a base by its state, not by a failure.
+  bool unmade_directory_closes = false;
   // A message cut short is refused or read with its whole header.
   bool cut_keeps_headers = true;
   // A cut that loses bytes of a message is found by the check: the base
@@ -557,6 +560,65 @@ TEST_P(MessageSafetyContractTest, EveryCutAndFlippedByteIsReadWithoutHarm) {
   }
 }
 
+// Create on a fresh disk against every failing call: a failure leaves an
+// object that is not usable (no count, no message, no lock), a success a
+// base that a fresh object opens empty (an empty packet opens, in a state
+// of its own), and a Create no fault reached
+// succeeds.
+TEST_P(MessageSafetyContractTest, ACreateThatFailsIsReportedAndACreatedBaseOpensEmpty) {
+  struct Fresh {
+    MemoryPlatform disk;
+    bool failed = true;
+    BaseState state = BaseState::kClosed;
+    std::int32_t count = -1;
+    bool reads = false, locks = false;
+    MemoryPlatform& platform() { return disk; }
+  };
+  int fired = 0;
+  for (const PlatformOp call : testing::AllPlatformOps()) {
+    for (const FailMode mode : {FailMode::kOnce, FailMode::kFromThenOn}) {
+      const testing::SweepReport report = testing::SweepFaults<Fresh>(
+          call, mode,
+          [] {
+            auto fresh = std::make_unique<Fresh>();
+            fresh->disk.SetBackslashIsSeparator(kHostIsWindows);
+            return fresh;
+          },
+          [&](Fresh& fresh) {
+            const std::unique_ptr<MessageBase> base = F().make();
+            fresh.failed = base->Create(F().open_path);
+            fresh.state = base->State();
+            fresh.count = base->Count();
+            Message m;
+            fresh.reads = !base->ReadMessage(1, m);
+            if (fresh.failed && F().lock != nullptr) fresh.locks = !F().lock(*base);
+          },
+          [&](Fresh& fresh, const FaultRun& run) {
+            fired += run.fired ? 1 : 0;
+            EXPECT_EQ(fresh.count, 0);
+            EXPECT_FALSE(fresh.reads);
+            if (!run.fired) {
+              EXPECT_FALSE(fresh.failed);
+            }
+            if (fresh.failed) {
+              EXPECT_NE(fresh.state, BaseState::kCreated);
+              EXPECT_NE(fresh.state, BaseState::kOpened);
+              EXPECT_FALSE(fresh.locks) << "a base that failed to be made was locked";
+              return;
+            }
+            if (F().unmade_directory_closes && fresh.state == BaseState::kClosed) return;
+            EXPECT_EQ(fresh.state, BaseState::kCreated);
+            const std::unique_ptr<MessageBase> base = F().make();
+            ASSERT_FALSE(base->Open(F().open_path));
+            EXPECT_EQ(base->Count(), 0);
+          });
+      EXPECT_TRUE(report.completed) << testing::OpName(call);
+    }
+  }
+  // Every format's Create makes a dozen calls or more.
+  EXPECT_GE(fired, 12);
+}
+
 TEST_P(MessageSafetyContractTest, AnObjectNotOpenAndNumbersOutsideTheBaseAreRefused) {
   const std::unique_ptr<Env> env = MakeEnv();
   ScopedPlatform installed(env->disk);
@@ -795,6 +857,7 @@ FormatTraits MsgDir() {
   FormatTraits f = Format<MsgDirBase>("MsgDir", '#', false);
   f.open_path = kPath + PathSeparator() + "*.msg";
   f.files_are_the_view = f.every_fault_reported = f.failed_write_keeps_count = true;
+  f.unmade_directory_closes = true;
   f.temp_suffix = kNewMsgFileSuffix.data();
   f.group_commit = false;
   // A message file cut inside its text is a shorter message: nothing

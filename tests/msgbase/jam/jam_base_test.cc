@@ -11,7 +11,6 @@
 
 #include "msgbase/ftn_date.h"
 #include "support/coding.h"
-#include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -131,33 +130,6 @@ TEST(JamBaseTest, CreateTruncatesAnExistingBase) {
   JamBase fresh;
   ASSERT_FALSE(fresh.EmptyInPlace(dir.Path("area")));
   EXPECT_EQ(fresh.BaseHeader().ModCounter, 11u);
-}
-
-TEST(JamBaseTest, CreateThenOpenLeavesAnOpenedEmptyBase) {
-  testing::ScratchDir dir;
-  JamBase base;
-  ASSERT_FALSE(base.Create(dir.Path("area")));
-  ASSERT_FALSE(base.Open(dir.Path("area")));
-  EXPECT_EQ(base.State(), BaseState::kOpened);
-  EXPECT_EQ(base.Count(), 0);
-}
-
-TEST(JamBaseTest, CreateReportsFilesItCouldNotMake) {
-  testing::ScratchDir dir;
-  for (const testing::PlatformOp op :
-       {testing::PlatformOp::kOpenFile, testing::PlatformOp::kWrite}) {
-    testing::FaultInjectingPlatform faulty;
-    const auto installed = faulty.Install();
-    // The index is created first and the header written last: failing the
-    // first open or the only write covers both ends.
-    faulty.FailCall(op, 1);
-    JamBase base;
-    EXPECT_TRUE(base.Create(dir.Path("area"))) << static_cast<int>(op);
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.Count(), 0);
-    EXPECT_FALSE(base.IsValidMsg(1));
-    EXPECT_TRUE(base.LockBase(0));
-  }
 }
 
 struct OpenCase {
