@@ -1,15 +1,16 @@
 // The erase of a rotation, the one step that destroys messages, against
 // every failing platform call and every crash, for every format. The base
 // has been copied and the copy made durable; then EraseBase empties the
-// base. One set of rules for all formats:
+// base, as copied or with a message written after the copy. One set of
+// rules for all formats:
 //   - the copy is never touched: it reads whole after any fault or crash;
 //   - what the base still reads is messages of the base, each one whole
-//     (or none at all), and a base left with messages is reported as not
-//     erased;
-//   - a reported success is an empty base, and an erase no fault reached
-//     succeeds;
+//     (or none at all); the message written after the copy stays in it,
+//     and a file-set base keeps its files (emptied, never removed);
+//   - a reported success is the base the plain erase leaves, and survives
+//     a crash; an erase no fault reached does what the plain one does;
 //   - after a crash and the next run's recovery, the same holds, and a run
-//     the crash did not cut left an empty base.
+//     the crash did not cut is durable.
 // A format takes part with a few lines of traits.
 #include <gtest/gtest.h>
 
