@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -32,6 +33,7 @@
 #include "testing/fault_sweep.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
+#include "testing/scratch_dir.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -134,6 +136,9 @@ struct FormatTraits {
   // A directory that cannot be made leaves the object closed, which the
   // caller tells from a base by its state, not by a failure.
   bool unmade_directory_closes = false;
+  // Open refuses a base with a file beyond 2 GiB, which no 32-bit offset
+  // of its records reaches.
+  bool large_files_refused = true;
   // A message cut short is refused or read with its whole header.
   bool cut_keeps_headers = true;
   // A cut that loses bytes of a message is found by the check: the base
@@ -654,6 +659,33 @@ TEST_P(MessageSafetyContractTest, AnObjectNotOpenAndNumbersOutsideTheBaseAreRefu
   EXPECT_EQ(m.From, "untouched");
 }
 
+// A file of the set one past the last position a record can name (sparse
+// where the host allows): Open refuses the base rather than read offsets
+// it cannot hold.
+TEST_P(MessageSafetyContractTest, AFileBeyondTwoGiBIsRefused) {
+  if (F().mandatory_locks) GTEST_SKIP() << "the same files as another case";
+  if (!F().large_files_refused) GTEST_SKIP() << "no offsets to outgrow";
+  const std::string suffix = F().open_path.substr(kPath.size());
+  for (const std::string& extension : F().files) {
+    SCOPED_TRACE(extension);
+    testing::ScratchDir dir;
+    ScopedPlatform host(HostPlatform());
+    const std::string path = dir.Path("area");
+    {
+      const std::unique_ptr<MessageBase> base = F().make();
+      ASSERT_FALSE(base->Create(path + suffix));
+      ASSERT_FALSE(Put(*base, 1, "m1"));
+    }
+    std::error_code ec;
+    std::filesystem::resize_file(path + extension, std::uintmax_t{1} << 31, ec);
+    if (ec) GTEST_SKIP() << "cannot make a large sparse file here: " << ec.message();
+    const std::unique_ptr<MessageBase> base = F().make();
+    EXPECT_TRUE(base->Open(path + suffix));
+    EXPECT_EQ(base->State(), BaseState::kOpenError);
+    EXPECT_EQ(base->Count(), 0);
+  }
+}
+
 // The durability of the disk is not what the large base measures: a sync
 // would copy the whole memory file every time.
 class SyncFreeFile final : public testing::ForwardingFile {
@@ -858,6 +890,7 @@ FormatTraits MsgDir() {
   f.open_path = kPath + PathSeparator() + "*.msg";
   f.files_are_the_view = f.every_fault_reported = f.failed_write_keeps_count = true;
   f.unmade_directory_closes = true;
+  f.large_files_refused = false;  // a message file has no offsets
   f.temp_suffix = kNewMsgFileSuffix.data();
   f.group_commit = false;
   // A message file cut inside its text is a shorter message: nothing

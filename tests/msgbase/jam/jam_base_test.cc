@@ -242,23 +242,6 @@ TEST(JamBaseTest, ShrunkIndexFailsOnlyTheMissingRecords) {
   EXPECT_EQ(base.IndexRecord().ToCrc, 0x11u);
 }
 
-TEST(JamBaseTest, FilesBeyondTheStreamRangeAreRefused) {
-  for (const std::string_view extension : JamBase::kExtensions) {
-    testing::ScratchDir dir;
-    dir.WriteFile("area.jhr", BaseHeaderFile(0));
-    dir.WriteFile("area.jdt", "");
-    dir.WriteFile("area.jdx", "");
-    // Sparse: no disk space is used.
-    std::error_code ec;
-    fs::resize_file(dir.Path("area" + std::string(extension)), 0x80000000ull, ec);
-    if (ec) GTEST_SKIP() << "cannot make a 2 GiB file here: " << ec.message();
-    JamBase base;
-    EXPECT_TRUE(base.Open(dir.Path("area"))) << extension;
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.Count(), 0);
-  }
-}
-
 TEST(JamBaseTest, AnyFileExists) {
   testing::ScratchDir dir;
   EXPECT_FALSE(JamBase::AnyFileExists(dir.Path("area")));

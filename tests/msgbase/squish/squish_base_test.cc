@@ -234,22 +234,6 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(SquishBaseOpenFailureTest, RefusesFilesBeyondTwoGigabytes) {
-  const std::uintmax_t kTooLarge = std::uintmax_t{1} << 31;  // one past the last position
-  for (const char* large : {"area.sqd", "area.sqi"}) {
-    testing::ScratchDir dir;
-    dir.WriteFile("area.sqd", HeaderWithNumMsg(4));
-    dir.WriteFile("area.sqi", std::string(48, '\0'));
-    std::error_code ec;
-    fs::resize_file(dir.Path(large), kTooLarge, ec);  // sparse where supported
-    if (ec) GTEST_SKIP() << "cannot make a large sparse file: " << ec.message();
-    SquishBase base;
-    EXPECT_TRUE(base.Open(dir.Path("area"))) << large;
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.Count(), 0);
-  }
-}
-
 TEST(SquishBaseOpenFailureTest, AReopenAfterAFailureStartsAfresh) {
   testing::ScratchDir dir;
   dir.WriteFile("good.sqd", HeaderWithNumMsg(5, FramesOf(5)));
