@@ -285,22 +285,16 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   }
   std::int32_t count = 0;
   {
-    OpenFailure failure = OpenFailure::kNone;
-    Status why;
-    const auto base = OpenBase(spec, &failure, &why);
-    if (!base) {
+    std::unique_ptr<MessageBase> base;
+    if (const Status opened = OpenBase(spec, &base); !opened.ok()) {
       WriteLine("cannot open!");
-      if (ParseBaseSpec(spec).too_long) {
-        WriteCause(Text("cannot open [", spec, "]: a file of the base passes 255 characters"));
-      } else if (!why.ok()) {
-        WriteCause(Text("cannot open [", spec, "]: ", Describe(why, spec)));
-      }
+      if (HasReason(opened)) WriteCause(Text("cannot open [", spec, "]: ", opened.ToString()));
       // A base that is missing and cannot be created, or of a format this
       // build cannot open, is a matter of the control file and leaves the
       // run's result alone. A base that is there but cannot be read has
       // messages nobody counted: it may be over the limit and is not
       // rotated, which the caller must learn from the exit code.
-      if (failure == OpenFailure::kUnreadable) exit_code_ = 1;
+      if (opened.kind() == StatusKind::kCorruption) exit_code_ = 1;
       return;
     }
     count = base->Count();
@@ -359,12 +353,11 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   copied.RelocateCopy(AddBackslash(target.PartialPath()), AddBackslash(copy_name));
 
   // Only what the copy holds as it is now is erased.
-  Status erase_error;
-  const bool erased = EraseBase(spec, &copied, &erase_error) != nullptr;
+  const Status erased = EraseBase(spec, &copied, nullptr);
   target.RemovePartialLock();
-  if (!erased) {
+  if (!erased.ok()) {
     WriteLine(Text("cannot erase! copy kept in [", copy_name, "]"));
-    WriteCause(Text("cannot erase [", spec, "]: ", Describe(erase_error, spec)));
+    WriteCause(Text("cannot erase [", spec, "]: ", erased.ToString()));
     exit_code_ = 1;
     return;
   }
@@ -557,7 +550,7 @@ void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortStri
     if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
       continue;
     }
-    if (FinishSharedErase(spec, copy)) {
+    if (!FinishSharedErase(spec, copy).ok()) {
       WriteCause(Text("an earlier run was stopped before it had emptied [", spec,
                       "]: messages it copied to [", copy, "] could not be removed"));
       exit_code_ = 1;

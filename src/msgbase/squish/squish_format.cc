@@ -2,6 +2,7 @@
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/erase_in_place.h"
+#include "msgbase/open_contract.h"
 #include "msgbase/squish/squish_base.h"
 #include "msgbase/squish/squish_check.h"
 
@@ -15,12 +16,18 @@ namespace {
 // Data, then index. The last-read file (.sql) belongs to the readers.
 constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
 
-std::unique_ptr<MessageBase> EraseSquish(std::string_view location, const CopyManifest* copied,
-                                         Status* why) {
-  return EraseInPlace<SquishBase>(SquishFormat(), location, copied, why);
+Status EraseSquish(std::string_view location, const CopyManifest* copied,
+                   std::unique_ptr<MessageBase>* emptied) {
+  return EraseInPlace<SquishBase>(SquishFormat(), location, copied, emptied);
 }
 
-std::unique_ptr<MessageBase> NewSquishBase() { return std::make_unique<SquishBase>(); }
+Status OpenSquish(std::string_view location, std::unique_ptr<MessageBase>* base) {
+  return OpenKeyedFileSet<SquishBase>(SquishFormat(), location, base);
+}
+
+OpenCourse ForeseeSquish(std::string_view location) {
+  return ForeseeKeyedFileSet(SquishFormat(), location);
+}
 
 }  // namespace
 
@@ -31,10 +38,9 @@ const FormatDescriptor& SquishFormat() {
       .layout = FileLayout::kFileSet,
       .extensions = kExtensions,
       .message_mask = {},
-      .open_rule = OpenRule::kCreateThenOpen,
-      .open_extension = {},
       .lock_extension = ".sqd",
-      .construct = &NewSquishBase,
+      .open = &OpenSquish,
+      .foresee = &ForeseeSquish,
       .erase = &EraseSquish,
       .check = &CheckSquishBase,
   };
