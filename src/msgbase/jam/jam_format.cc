@@ -13,10 +13,6 @@
 namespace qlr {
 namespace {
 
-// Header, text and index, in the order they are handled. The last-read
-// file (.jlr) belongs to the readers, not to the base.
-constexpr std::array<std::string_view, 3> kExtensions = {".jhr", ".jdt", ".jdx"};
-
 Status EraseJam(std::string_view location, const CopyManifest* copied,
                 std::unique_ptr<MessageBase>* emptied) {
   return EraseInPlace<JamBase>(JamFormat(), location, copied, emptied);
@@ -37,7 +33,10 @@ const FormatDescriptor& JamFormat() {
       .name = "JAM",
       .type_characters = "!J",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them. The last-read file
+      // (.jlr) belongs to the readers, not to the base.
+      .extensions = JamBase::kExtensions,
       .message_mask = {},
       .lock_extension = ".jhr",
       .open = &OpenJam,

@@ -23,8 +23,6 @@
 namespace qlr {
 namespace {
 
-constexpr std::array<std::string_view, 1> kExtensions = {".pkt"};
-
 // Written beside the packet while the empty packet that replaces it is
 // made; like the purge's temporary name, it is never taken for a packet.
 constexpr std::string_view kEmptyTempSuffix = ".qlr-empty";
@@ -111,7 +109,9 @@ const FormatDescriptor& PacketFormat() {
       .name = "packet",
       .type_characters = "P",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them.
+      .extensions = PacketBase::kExtensions,
       .message_mask = {},
       .lock_extension = {},
       .open = &OpenPacket,

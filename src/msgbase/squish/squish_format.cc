@@ -13,9 +13,6 @@
 namespace qlr {
 namespace {
 
-// Data, then index. The last-read file (.sql) belongs to the readers.
-constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
-
 Status EraseSquish(std::string_view location, const CopyManifest* copied,
                    std::unique_ptr<MessageBase>* emptied) {
   return EraseInPlace<SquishBase>(SquishFormat(), location, copied, emptied);
@@ -36,7 +33,10 @@ const FormatDescriptor& SquishFormat() {
       .name = "Squish",
       .type_characters = "$S",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them. The last-read file
+      // (.sql) belongs to the readers, not to the base.
+      .extensions = SquishBase::kExtensions,
       .message_mask = {},
       .lock_extension = ".sqd",
       .open = &OpenSquish,
