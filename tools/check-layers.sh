@@ -9,8 +9,8 @@
 #
 # Layers, each allowed to include itself and those before it:
 #   platform  support  util  msgbase (core)  one format  formats  app  tools
-# The formats are msgbase/msgdir, msgbase/jam, msgbase/squish and
-# msgbase/packet; none may include another. msgbase/formats assembles them
+# The formats are the directories of msgbase/ (msgdir, jam, squish,
+# packet); none may include another. msgbase/formats assembles them
 # and may include them all. tools/ holds programs beside qlr that build on
 # every layer; nothing includes them.
 #
@@ -23,7 +23,14 @@ if [[ ! -d $root ]]; then
   exit 2
 fi
 
-readonly formats="msgdir jam squish packet"
+# The formats are the directories of msgbase/ (formats/ assembles them),
+# so that a new format is a new directory and nothing to list here.
+formats=""
+for dir in "$root"/msgbase/*/; do
+  name=$(basename "$dir")
+  [[ -d $dir && $name != formats ]] && formats+=" $name"
+done
+readonly formats
 
 # The layer of a path relative to the source root ("msgbase/jam/x.h" ->
 # "format:jam"); empty for a path outside every layer.

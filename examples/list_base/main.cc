@@ -35,9 +35,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  qlr::OpenFailure failure = qlr::OpenFailure::kNone;
-  const std::unique_ptr<qlr::MessageBase> base = qlr::OpenBase(argv[1], &failure);
-  if (base == nullptr) {
+  std::unique_ptr<qlr::MessageBase> base;
+  if (const qlr::Status opened = qlr::OpenBase(argv[1], &base); !opened.ok()) {
     std::fprintf(stderr, "list_base: %s: cannot open the base\n", argv[1]);
     return 1;
   }

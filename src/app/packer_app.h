@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
 #include "support/short_string.h"
 #include "util/strings.h"
 
@@ -53,11 +54,11 @@ class PackerApp {
   void ProcessBase(std::string_view base_line, bool owns_leftovers);
   // Runs the archiver on the copy, making the archive under a private
   // name in `target_dir`, and publishes it as `archive_name` once it is
-  // found sound and on stable storage: then true. False with *cause saying
+  // found sound and on stable storage: then ok. Otherwise the detail says
   // why not; nothing is then left under `archive_name`. `mode_limit`: the
   // permission bits the archive may have at most.
-  bool PackCopy(const ShortString& target_dir, const ShortString& copy_name,
-                const ShortString& archive_name, std::uint32_t mode_limit, std::string* cause);
+  Status PackCopy(const ShortString& target_dir, const ShortString& copy_name,
+                  const ShortString& archive_name, std::uint32_t mode_limit);
   // PackCopy's work once the private place is made.
   bool PackInPlace(const PackingPlace& place, const ShortString& target_dir,
                    const ShortString& copy_name, const ShortString& archive_name,

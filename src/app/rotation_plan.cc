@@ -75,10 +75,9 @@ bool CountBase(PlannedBase& base) {
     case OpenCourse::kOpen:
       break;
   }
-  OpenFailure failure = OpenFailure::kNone;
-  const auto opened = OpenBase(base.spec, &failure);
-  if (!opened) {
-    base.problem = failure == OpenFailure::kUnreadable;
+  std::unique_ptr<MessageBase> opened;
+  if (const Status status = OpenBase(base.spec, &opened); !status.ok()) {
+    base.problem = status.kind() == StatusKind::kCorruption;
     return false;
   }
   base.count = opened->Count();

@@ -193,6 +193,32 @@ bool SharesFiles(const ShortString& copy) {
   return false;
 }
 
+// Counts the base's messages, opening (or making) it and closing it again
+// before its files are copied; a damaged base is counted as far as it can
+// be read, and said so. Not ok as OpenBase reports it.
+Status CountMessages(const ShortString& spec, std::int32_t* count) {
+  std::unique_ptr<MessageBase> base;
+  const Status opened = OpenBase(spec, &base);
+  if (!opened.ok()) return opened;
+  *count = base->Count();
+  if (!base->Damage().ok()) {
+    WriteCause(Text("[", spec, "] is damaged: ", Describe(base->Damage(), spec)));
+  }
+  return Status::Ok();
+}
+
+// Copies the base into the next numbered directory of `target` and
+// publishes it, recording in `copied` what the copy holds. Not ok with the
+// path that failed when the system gave no reason.
+Status CopyIntoTarget(RotationTarget& target, const ShortString& spec, CopyManifest* copied) {
+  Status error;
+  if (!target.Prepare(&error) && !CopyBaseFiles(spec, target.PartialPath(), copied, &error) &&
+      !target.Publish(&error)) {
+    return Status::Ok();
+  }
+  return error.ok() ? Status(StatusKind::kIoError, target.PartialPath(), "") : error;
+}
+
 }  // namespace
 
 std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
@@ -284,30 +310,17 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     return;
   }
   std::int32_t count = 0;
-  {
-    OpenFailure failure = OpenFailure::kNone;
-    Status why;
-    const auto base = OpenBase(spec, &failure, &why);
-    if (!base) {
-      WriteLine("cannot open!");
-      if (ParseBaseSpec(spec).too_long) {
-        WriteCause(Text("cannot open [", spec, "]: a file of the base passes 255 characters"));
-      } else if (!why.ok()) {
-        WriteCause(Text("cannot open [", spec, "]: ", Describe(why, spec)));
-      }
-      // A base that is missing and cannot be created, or of a format this
-      // build cannot open, is a matter of the control file and leaves the
-      // run's result alone. A base that is there but cannot be read has
-      // messages nobody counted: it may be over the limit and is not
-      // rotated, which the caller must learn from the exit code.
-      if (failure == OpenFailure::kUnreadable) exit_code_ = 1;
-      return;
-    }
-    count = base->Count();
-    if (!base->Damage().ok()) {
-      WriteCause(Text("[", spec, "] is damaged: ", Describe(base->Damage(), spec)));
-    }
-  }  // closes the base's files before they are copied
+  if (const Status counted = CountMessages(spec, &count); !counted.ok()) {
+    WriteLine("cannot open!");
+    if (HasReason(counted)) WriteCause(Text("cannot open [", spec, "]: ", counted.ToString()));
+    // A base that is missing and cannot be created, or of a format this
+    // build cannot open, is a matter of the control file and leaves the
+    // run's result alone. A base that is there but cannot be read has
+    // messages nobody counted: it may be over the limit and is not
+    // rotated, which the caller must learn from the exit code.
+    if (counted.kind() == StatusKind::kCorruption) exit_code_ = 1;
+    return;
+  }
   if (count <= MaxMessages) {
     WriteLine(Text("only ", LongToStr(count), " messages. let it live."));
     return;
@@ -332,26 +345,22 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
 
   RotationTarget target(target_dir, owns_leftovers);
   if (PackMode) target.SetArchiveExtension(ArcExtension.view());
-  Status error;
   CopyManifest copied;
   const std::optional<std::uint32_t> base_dir_mode = BaseDirectoryMode(spec);
-  bool copy_failed = false;
+  Status copy;
   {
     // The copy's files keep their own modes; the directories made for it
     // are no more open than the base's.
     ScopedCreationMask directory_mask(DirectoryMask(base_dir_mode));
-    copy_failed = target.Prepare(&error) ||
-                  CopyBaseFiles(spec, target.PartialPath(), &copied, &error) ||
-                  target.Publish(&error);
+    copy = CopyIntoTarget(target, spec, &copied);
   }
   for (const std::string& link : copied.Links()) {
     WriteCause(Text("[", link, "] is a symbolic link: neither copied nor removed"));
   }
-  if (copy_failed) {
+  if (!copy.ok()) {
     target.Discard();
     WriteLine(Text("cannot copy to [", target.CopyName(), "]! base left as it was."));
-    WriteCause(
-        Text("cannot copy to [", target.CopyName(), "]: ", Describe(error, target.PartialPath())));
+    WriteCause(Text("cannot copy to [", target.CopyName(), "]: ", copy.ToString()));
     exit_code_ = 1;
     return;
   }
@@ -359,12 +368,11 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   copied.RelocateCopy(AddBackslash(target.PartialPath()), AddBackslash(copy_name));
 
   // Only what the copy holds as it is now is erased.
-  Status erase_error;
-  const bool erased = EraseBase(spec, &copied, &erase_error) != nullptr;
+  const Status erased = EraseBase(spec, &copied, nullptr);
   target.RemovePartialLock();
-  if (!erased) {
+  if (!erased.ok()) {
     WriteLine(Text("cannot erase! copy kept in [", copy_name, "]"));
-    WriteCause(Text("cannot erase [", spec, "]: ", Describe(erase_error, spec)));
+    WriteCause(Text("cannot erase [", spec, "]: ", erased.ToString()));
     exit_code_ = 1;
     return;
   }
@@ -375,9 +383,9 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     return;
   }
   const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
-  std::string cause;
-  if (PackCopy(target_dir, copy_name, archive_name, ArchiveModeLimit(copied, base_dir_mode),
-               &cause)) {
+  const Status packed =
+      PackCopy(target_dir, copy_name, archive_name, ArchiveModeLimit(copied, base_dir_mode));
+  if (packed.ok()) {
     WriteLine(Text("packed to [", archive_name, "]"));
     target.RemoveCopy();
     return;
@@ -385,7 +393,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   // The copy is kept, as in copy mode, but a scheduler must see that the
   // archives are not being made.
   WriteLine(Text("copied to [", copy_name, "]"));
-  WriteCause(Text("not packed: ", cause));
+  WriteCause(Text("not packed: ", packed.detail()));
   exit_code_ = 1;
 }
 
@@ -448,14 +456,15 @@ class PackingPlace {
   FileTime started_;
 };
 
-bool PackerApp::PackCopy(const ShortString& target_dir, const ShortString& copy_name,
-                         const ShortString& archive_name, std::uint32_t mode_limit,
-                         std::string* cause) {
+Status PackerApp::PackCopy(const ShortString& target_dir, const ShortString& copy_name,
+                           const ShortString& archive_name, std::uint32_t mode_limit) {
   PackingPlace place;
-  const bool packed = place.Make(target_dir, JustFileName(copy_name), cause) &&
-                      PackInPlace(place, target_dir, copy_name, archive_name, mode_limit, cause);
+  std::string cause;
+  const bool packed = place.Make(target_dir, JustFileName(copy_name), &cause) &&
+                      PackInPlace(place, target_dir, copy_name, archive_name, mode_limit, &cause);
   place.Remove();
-  return packed;
+  if (packed) return Status::Ok();
+  return Status(StatusKind::kIoError, "", cause);
 }
 
 bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target_dir,
@@ -557,7 +566,7 @@ void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortStri
     if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
       continue;
     }
-    if (FinishSharedErase(spec, copy)) {
+    if (!FinishSharedErase(spec, copy).ok()) {
       WriteCause(Text("an earlier run was stopped before it had emptied [", spec,
                       "]: messages it copied to [", copy, "] could not be removed"));
       exit_code_ = 1;

@@ -139,30 +139,35 @@ std::vector<std::string> LinkedBaseFiles(std::string_view spec) {
   return links;
 }
 
-bool RecoverInterruptedErase(std::string_view spec) {
+Status RecoverInterruptedErase(std::string_view spec) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->recover == nullptr) return false;
+  if (parsed.format == nullptr || parsed.format->recover == nullptr) return Status::Ok();
   return parsed.format->recover(BaseLocation(*parsed.format, parsed.path));
 }
 
-bool FinishSharedErase(std::string_view spec, std::string_view copy_directory) {
+Status FinishSharedErase(std::string_view spec, std::string_view copy_directory) {
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->finish_shared == nullptr) return false;
+  if (parsed.format == nullptr || parsed.format->finish_shared == nullptr) return Status::Ok();
   return parsed.format->finish_shared(BaseLocation(*parsed.format, parsed.path), copy_directory);
 }
 
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied,
-                                       Status* error) {
+Status EraseBase(std::string_view spec, const CopyManifest* copied,
+                 std::unique_ptr<MessageBase>* emptied) {
+  if (emptied != nullptr) emptied->reset();
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   if (parsed.format == nullptr || parsed.format->erase == nullptr) {
-    Failed(error, Status::Invalid(spec, "this build cannot empty such a base"), spec, "");
-    return nullptr;
+    return Status::Invalid(spec, "this build cannot empty such a base");
   }
   const ShortString location = BaseLocation(*parsed.format, parsed.path);
-  Status why;
-  std::unique_ptr<MessageBase> erased = parsed.format->erase(location, copied, &why);
-  if (!erased) Failed(error, why, location, "cannot be emptied");
-  return erased;
+  const Status why = parsed.format->erase(location, copied, emptied);
+  if (why.ok() || HasReason(why)) return why;
+  return Status(StatusKind::kIoError, location, "cannot be emptied");
+}
+
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied) {
+  std::unique_ptr<MessageBase> emptied;
+  (void)EraseBase(spec, copied, &emptied);
+  return emptied;
 }
 
 }  // namespace qlr

@@ -27,15 +27,18 @@ namespace qlr {
                                  CopyManifest* copied = nullptr, Status* error = nullptr);
 
 // Deletes the base's messages and leaves an empty base of the same format
-// in place; returns it in state Created. With `copied` (what CopyBaseFiles
-// recorded), only the files still as they were copied are deleted: one
-// that arrived or changed after the copy stays in the base. Null when
-// anything of it failed (a message file that could not be deleted, a base
-// file that could not be rewritten), the format is unknown or this build
-// cannot empty its bases; `error`, when given, then says what failed as
-// far as the system told.
-std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr,
-                                       Status* error = nullptr);
+// in place, in *emptied (when given) in state Created. With `copied` (what
+// CopyBaseFiles recorded), only the files still as they were copied are
+// deleted: one that arrived or changed after the copy stays in the base.
+// Not ok when anything of it failed (a message file that could not be
+// deleted, a base file that could not be rewritten), the format is unknown
+// or this build cannot empty its bases; the status then says what failed
+// as far as the system told, never without a path or a detail.
+Status EraseBase(std::string_view spec, const CopyManifest* copied,
+                 std::unique_ptr<MessageBase>* emptied);
+// The same for callers that need no reason: the emptied base, null on
+// failure.
+std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied = nullptr);
 
 // The files of a file-set base (JAM, Squish, packet) that are symbolic
 // links. Such a base is neither counted nor copied nor emptied: its files
@@ -46,15 +49,15 @@ std::vector<std::string> LinkedBaseFiles(std::string_view spec);
 // Before a base is counted for a rotation: puts back what an erase of it
 // that was killed left aside (see the format's eraser), so that this run
 // rotates it. Only the run that holds the run lock may call it: the files
-// aside belong to a dead run then, not to one at work. True when
+// aside belong to a dead run then, not to one at work. Not ok when
 // something stays aside (its name was taken meanwhile); the erase then
 // reports it.
-[[nodiscard]] bool RecoverInterruptedErase(std::string_view spec);
+Status RecoverInterruptedErase(std::string_view spec);
 
 // Before a base is counted, for a copy of it in `copy_directory` that was
 // published but whose erase a killed run never finished: removes from the
 // base what is still the very file the copy holds by a link. The same
-// ownership rule as above. True when such a file stays.
-[[nodiscard]] bool FinishSharedErase(std::string_view spec, std::string_view copy_directory);
+// ownership rule as above. Not ok when such a file stays.
+Status FinishSharedErase(std::string_view spec, std::string_view copy_directory);
 
 }  // namespace qlr

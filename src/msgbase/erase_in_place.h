@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/file_set_check.h"
@@ -17,16 +18,17 @@ namespace qlr {
 
 // `Base` has EmptyInPlace(location), true on failure with LastError set.
 template <class Base>
-std::unique_ptr<MessageBase> EraseInPlace(const FormatDescriptor& format, std::string_view location,
-                                          const CopyManifest* copied, Status* why) {
-  if (!FileSetUnchangedSinceCopy(format, location, copied, why)) return nullptr;
+Status EraseInPlace(const FormatDescriptor& format, std::string_view location,
+                    const CopyManifest* copied, std::unique_ptr<MessageBase>* emptied) {
+  Status why;
+  if (!FileSetUnchangedSinceCopy(format, location, copied, &why)) return why;
   auto base = std::make_unique<Base>();
   if (base->EmptyInPlace(location) || base->State() != BaseState::kCreated) {
-    *why = base->LastError().ok() ? Status(StatusKind::kIoError, location, "cannot be emptied")
+    return base->LastError().ok() ? Status(StatusKind::kIoError, location, "cannot be emptied")
                                   : base->LastError();
-    return nullptr;
   }
-  return base;
+  if (emptied != nullptr) *emptied = std::move(base);
+  return Status::Ok();
 }
 
 }  // namespace qlr

@@ -28,33 +28,50 @@ enum class FileLayout {
   kFileSet,
 };
 
-// How OpenBase brings a base of the format to the open state.
-enum class OpenRule {
-  // Open only: the format's Open makes whatever is missing itself.
-  kOpen,
-  // Open when the first file of the set exists, Create otherwise.
-  kOpenElseCreate,
-  // Create when the first file of the set is missing, then Open.
-  kCreateThenOpen,
+// What opening a base would do, told without opening or creating anything.
+enum class OpenCourse {
+  kOpen,        // the base is there: its files are opened, nothing is made
+  kCreate,      // it is missing: an empty base (and its directory) is made
+  kNotOpened,   // no format this build can open (OpenBase only)
+  kUnreadable,  // the base is there but cannot be read: refused at once
 };
 
-// A new, closed object of the format.
-using BaseFactory = std::unique_ptr<MessageBase> (*)();
-// Empties the base at `location` (see BaseLocation) and returns it in state
-// Created; null on failure, with *why saying why. With `copied`, only
-// files the copy holds unchanged are removed.
-using BaseEraser = std::unique_ptr<MessageBase> (*)(std::string_view location,
-                                                    const CopyManifest* copied, Status* why);
+// The Open contract every format keeps, so that OpenBase needs to know
+// nothing of any of them. A BaseOpener brings the base at `location` (see
+// BaseLocation) to the open state and leaves it in *base:
+//   - missing: an empty base is made, with its directory; ok.
+//   - empty: it is opened and counts 0; ok.
+//   - there but unusable (its files are refused, or part of a file set is
+//     gone so that making the base anew would truncate the rest): nothing
+//     is written; kCorruption, with the format's reason as path and detail
+//     (both empty when it gave none).
+//   - missing and impossible to make: the reason the system gave, or
+//     none; not kCorruption when nothing was made (a directory of
+//     messages), kCorruption when the format refuses the files its Create
+//     could not finish (a file set).
+// *base is null whenever the status is not ok.
+using BaseOpener = Status (*)(std::string_view location, std::unique_ptr<MessageBase>* base);
+// Which of kOpen, kCreate and kUnreadable the format's opener would take
+// for the base at `location`, touching nothing.
+using OpenForecast = OpenCourse (*)(std::string_view location);
+
+// Empties the base at `location` (see BaseLocation) and leaves it in
+// *emptied (when given) in state Created; on failure the reason, never
+// without path or detail. With `copied`, only files the copy holds
+// unchanged are removed.
+using BaseEraser = Status (*)(std::string_view location, const CopyManifest* copied,
+                              std::unique_ptr<MessageBase>* emptied);
 
 // Puts back, in the base at `location`, whatever an erase that was
 // interrupted left out of the writers' reach, so that it is counted and
-// copied like any message. True when something had to stay aside.
-using BaseRecoverer = bool (*)(std::string_view location);
+// copied like any message. Not ok when something had to stay aside.
+using BaseRecoverer = Status (*)(std::string_view location);
 
 // Removes from the base at `location` every file that is the very file a
 // copy in `copy_directory` holds by a hard link, for a run stopped between
-// publishing such a copy and erasing the base. True when one could not go.
-using SharedEraseFinisher = bool (*)(std::string_view location, std::string_view copy_directory);
+// publishing such a copy and erasing the base. Not ok when one could not
+// go.
+using SharedEraseFinisher = Status (*)(std::string_view location, std::string_view copy_directory);
 
 struct FormatDescriptor {
   std::string_view name;
@@ -69,16 +86,14 @@ struct FormatDescriptor {
   // kDirectory: the mask of the message files ("*.msg"). A spec without
   // any extension is of the directory format.
   std::string_view message_mask;
-  OpenRule open_rule = OpenRule::kOpen;
-  // kFileSet: appended to the base path for Open and Create (the packet
-  // format opens its one file; JAM and Squish take the bare base path).
-  std::string_view open_extension;
   // kFileSet: the file whose first byte every writer of the base locks
   // before it writes (".jhr" for JAM, ".sqd" for Squish); empty when the
   // format has no lock convention (packets, *.MSG directories).
   std::string_view lock_extension;
   // Null: the format cannot be opened by this build ("cannot open!").
-  BaseFactory construct = nullptr;
+  // Both or neither are given.
+  BaseOpener open = nullptr;
+  OpenForecast foresee = nullptr;
   // Null: bases of the format cannot be emptied by this build.
   BaseEraser erase = nullptr;
   // Null: the format's erase leaves nothing behind when interrupted.

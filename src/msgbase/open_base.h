@@ -15,6 +15,7 @@
 
 #include "msgbase/format_registry.h"
 #include "msgbase/message_base.h"
+#include "platform/status.h"
 #include "support/short_string.h"
 #include "util/paths.h"
 
@@ -36,35 +37,32 @@ struct ParsedBaseSpec {
 };
 ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 
-// Why OpenBase returned no base.
-enum class OpenFailure {
-  kNone,
-  // The base spec is empty or names no format this build can open, or the base
-  // could be neither found nor created.
-  kNotOpened,
-  // The base is there but could not be read (its directory cannot be
-  // listed, its files are unusable): its messages cannot be counted.
-  kUnreadable,
-};
-
 // What OpenBase would do with the base of `spec`, told without opening or
-// creating anything.
-enum class OpenCourse {
-  kOpen,        // the base is there: its files are opened, nothing is made
-  kCreate,      // it is missing: an empty base (and its directory) is made
-  kNotOpened,   // OpenBase gives up with OpenFailure::kNotOpened
-  kUnreadable,  // OpenBase gives up with OpenFailure::kUnreadable at once
-};
+// creating anything (kNotOpened: the spec names no format this build can
+// open; kUnreadable also for a spec whose files cannot be named whole).
 OpenCourse ForeseeOpenBase(std::string_view spec);
 // The directory OpenBase makes for a missing base of `spec` (known format).
 ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view path);
 
-// The base of `spec`, opened or created and opened; null when `spec` is
-// empty, unknown or too long (kUnreadable), when the format failed to open
-// or create it, or when its directory could not be made. `failure`, when
-// given, says which; `why`, when given, the reason the format gave (ok
-// when it gave none).
-std::unique_ptr<MessageBase> OpenBase(std::string_view spec, OpenFailure* failure = nullptr,
-                                      Status* why = nullptr);
+// Opens the base of `spec` into *base, creating it when it is missing, by
+// its format's Open contract (see BaseOpener). On failure *base is null
+// and the kind says what the caller faces:
+//   kCorruption       the base may be there but cannot be read, so its
+//                     messages cannot be counted; also a spec whose files
+//                     cannot be named whole
+//   kInvalidArgument  the spec is empty or names no format this build can
+//                     open
+//   any other         the base is missing and could not be made
+// The path and detail are the reason, both empty when none was given
+// (see HasReason).
+Status OpenBase(std::string_view spec, std::unique_ptr<MessageBase>* base);
+// The same for callers that need no reason: null on failure.
+std::unique_ptr<MessageBase> OpenBase(std::string_view spec);
+
+// Whether a failure carries a reason to show (a format may refuse a base
+// without saying why).
+inline bool HasReason(const Status& status) {
+  return !status.path().empty() || !status.detail().empty();
+}
 
 }  // namespace qlr

@@ -9,10 +9,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/packer_app.h"
 #include "msgbase/base_lock.h"
 #include "msgbase/format_registry.h"
+#include "msgbase/open_contract.h"
 #include "platform/host.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
@@ -70,20 +72,29 @@ class FakeBase : public MessageBase {
   }
 };
 
-std::unique_ptr<MessageBase> ConstructFake() { return std::make_unique<FakeBase>(); }
+Status OpenFake(std::string_view location, std::unique_ptr<MessageBase>* base) {
+  auto made = std::make_unique<FakeBase>();
+  const bool failed = made->Open(location);
+  return ConcludeOpen(std::move(made), failed, base);
+}
 
-std::unique_ptr<MessageBase> EraseFake(std::string_view location, const CopyManifest*, Status*) {
+OpenCourse ForeseeFake(std::string_view) { return OpenCourse::kOpen; }
+
+Status EraseFake(std::string_view location, const CopyManifest*,
+                 std::unique_ptr<MessageBase>* emptied) {
+  const Status failed(StatusKind::kIoError, location, "cannot be emptied");
   const ShortString file = ShortString(location) + ".fak";
   {
     // Another handle must find the byte locked: the run still holds it.
     auto probe = Os().OpenFile(file, OpenMode::kReadWrite);
     g_locked_during_erase = probe && !probe->TryLock(0, 1);
   }
-  auto emptied = Os().OpenFile(file, OpenMode::kCreate);
-  if (!emptied || !emptied->Close()) return nullptr;
+  auto file_handle = Os().OpenFile(file, OpenMode::kCreate);
+  if (!file_handle || !file_handle->Close()) return failed;
   auto base = std::make_unique<FakeBase>();
-  if (base->Create(location)) return nullptr;
-  return base;
+  if (base->Create(location)) return failed;
+  if (emptied != nullptr) *emptied = std::move(base);
+  return Status::Ok();
 }
 
 constexpr std::array<std::string_view, 1> kFakeExtensions = {".fak"};
@@ -93,10 +104,9 @@ const FormatDescriptor kFakeFormat = {
     .layout = FileLayout::kFileSet,
     .extensions = kFakeExtensions,
     .message_mask = "",
-    .open_rule = OpenRule::kOpen,
-    .open_extension = "",
     .lock_extension = ".fak",
-    .construct = ConstructFake,
+    .open = OpenFake,
+    .foresee = ForeseeFake,
     .erase = EraseFake,
 };
 

@@ -55,10 +55,10 @@ class FileSetBaseTest : public ::testing::TestWithParam<FileSetCase> {
 };
 
 TEST_P(FileSetBaseTest, OpenBaseCreatesAMissingBaseWithItsDirectory) {
-  OpenFailure failure = OpenFailure::kUnreadable;
-  auto base = OpenBase(Spec(), &failure);
+  std::unique_ptr<MessageBase> base;
+  const Status opened = OpenBase(Spec(), &base);
+  EXPECT_TRUE(opened.ok()) << opened.ToString();
   ASSERT_NE(base, nullptr);
-  EXPECT_EQ(failure, OpenFailure::kNone);
   EXPECT_EQ(base->Count(), 0);
   for (const std::string& extension : GetParam().extensions) {
     EXPECT_TRUE(fs::is_regular_file(File(extension))) << extension;
@@ -71,9 +71,9 @@ TEST_P(FileSetBaseTest, MissingKeyFileBesideOthersIsLeftAlone) {
   for (std::size_t i = 1; i < extensions.size(); ++i) {
     dir_.WriteFile("area/net" + extensions[i], "texts of messages");
   }
-  OpenFailure failure = OpenFailure::kNone;
-  EXPECT_EQ(OpenBase(Spec(), &failure), nullptr);
-  EXPECT_EQ(failure, OpenFailure::kUnreadable);
+  std::unique_ptr<MessageBase> base;
+  EXPECT_EQ(OpenBase(Spec(), &base).kind(), StatusKind::kCorruption);
+  EXPECT_EQ(base, nullptr);
   EXPECT_FALSE(fs::exists(File(extensions[0])));
   for (std::size_t i = 1; i < extensions.size(); ++i) {
     EXPECT_EQ(dir_.ReadFile("area/net" + extensions[i]), "texts of messages");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "msgbase/message.h"
 #include "testing/fault_injecting_platform.h"
@@ -129,6 +131,42 @@ TEST(OpenBaseTest, AnIndexThatCannotBeReadIsNeverCountedEmpty) {
       }
     }
   }
+}
+
+// The Open contract, for every installed format: a missing base is made
+// and counts 0, the empty base it left opens again, and a base whose
+// directory cannot be made is refused.
+TEST(OpenContractTest, EveryFormatKeepsIt) {
+  for (const FormatDescriptor* format : AllFormats()) {
+    if (format->open == nullptr) continue;
+    SCOPED_TRACE(std::string(format->name));
+    testing::ScratchDir dir;
+    const std::string spec =
+        std::string(format->type_characters.substr(0, 1)) + dir.Path("area/net");
+    EXPECT_EQ(ForeseeOpenBase(spec), OpenCourse::kCreate);
+    for (int pass = 0; pass < 2; ++pass) {
+      std::unique_ptr<MessageBase> base;
+      const Status opened = OpenBase(spec, &base);
+      ASSERT_TRUE(opened.ok()) << opened.ToString();
+      ASSERT_NE(base, nullptr);
+      EXPECT_EQ(base->Count(), 0);
+      EXPECT_EQ(ForeseeOpenBase(spec), OpenCourse::kOpen);
+    }
+    dir.WriteFile("plain", "a file where a directory should be");
+    std::unique_ptr<MessageBase> base;
+    const Status refused =
+        OpenBase(std::string(format->type_characters.substr(0, 1)) + dir.Path("plain/net"), &base);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(base, nullptr);
+  }
+}
+
+TEST(OpenContractTest, SpecsWithoutABaseSayWhy) {
+  std::unique_ptr<MessageBase> base;
+  EXPECT_EQ(OpenBase("C:\\X.DAT", &base).kind(), StatusKind::kInvalidArgument);
+  const Status too_long = OpenBase("#" + std::string(300, 'a'), &base);
+  EXPECT_EQ(too_long.kind(), StatusKind::kCorruption);
+  EXPECT_EQ(too_long.ToString(), "a file of the base passes 255 characters");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "msgbase/erase_in_place.h"
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/jam/jam_check.h"
+#include "msgbase/open_contract.h"
 
 #include <array>
 #include <memory>
@@ -12,16 +13,18 @@
 namespace qlr {
 namespace {
 
-// Header, text and index, in the order they are handled. The last-read
-// file (.jlr) belongs to the readers, not to the base.
-constexpr std::array<std::string_view, 3> kExtensions = {".jhr", ".jdt", ".jdx"};
-
-std::unique_ptr<MessageBase> EraseJam(std::string_view location, const CopyManifest* copied,
-                                      Status* why) {
-  return EraseInPlace<JamBase>(JamFormat(), location, copied, why);
+Status EraseJam(std::string_view location, const CopyManifest* copied,
+                std::unique_ptr<MessageBase>* emptied) {
+  return EraseInPlace<JamBase>(JamFormat(), location, copied, emptied);
 }
 
-std::unique_ptr<MessageBase> NewJamBase() { return std::make_unique<JamBase>(); }
+Status OpenJam(std::string_view location, std::unique_ptr<MessageBase>* base) {
+  return OpenKeyedFileSet<JamBase>(JamFormat(), location, base);
+}
+
+OpenCourse ForeseeJam(std::string_view location) {
+  return ForeseeKeyedFileSet(JamFormat(), location);
+}
 
 }  // namespace
 
@@ -30,12 +33,14 @@ const FormatDescriptor& JamFormat() {
       .name = "JAM",
       .type_characters = "!J",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them. The last-read file
+      // (.jlr) belongs to the readers, not to the base.
+      .extensions = JamBase::kExtensions,
       .message_mask = {},
-      .open_rule = OpenRule::kCreateThenOpen,
-      .open_extension = {},
       .lock_extension = ".jhr",
-      .construct = &NewJamBase,
+      .open = &OpenJam,
+      .foresee = &ForeseeJam,
       .erase = &EraseJam,
       .check = &CheckJamBase,
   };

@@ -3,6 +3,7 @@
 #include "msgbase/copy_manifest.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/ftn_date.h"
+#include "msgbase/open_contract.h"
 #include "msgbase/packet/packet_base.h"
 #include "msgbase/packet/packet_check.h"
 #include "msgbase/packet/packet_records.h"
@@ -17,11 +18,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qlr {
 namespace {
-
-constexpr std::array<std::string_view, 1> kExtensions = {".pkt"};
 
 // Written beside the packet while the empty packet that replaces it is
 // made; like the purge's temporary name, it is never taken for a packet.
@@ -51,30 +51,29 @@ bool WriteEmptyPacket(const std::string& path) {
 // rotation. The empty packet is written and made durable under another
 // name first and then renamed over the packet, so a crash at any point
 // leaves a packet under the name: the copied one or the empty one.
-std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyManifest* copied,
-                                         Status* why) {
+Status ErasePacket(std::string_view location, const CopyManifest* copied,
+                   std::unique_ptr<MessageBase>* emptied) {
   const ShortString packet = FileOfSet(location, ".pkt");
-  if (!FileSetUnchangedSinceCopy(PacketFormat(), location, copied, why)) return nullptr;
+  if (Status why; !FileSetUnchangedSinceCopy(PacketFormat(), location, copied, &why)) return why;
   // The platform's reason for the call that failed, or `what` about `path`.
-  const auto failed = [why](std::string_view path, std::string_view what) {
+  const auto failed = [](std::string_view path, std::string_view what) {
     const Status& last = Os().LastError();
-    *why = last.ok() ? Status(StatusKind::kIoError, path, what) : last;
-    return nullptr;
+    return last.ok() ? Status(StatusKind::kIoError, path, what) : last;
   };
   const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
   if (WriteEmptyPacket(temp)) return failed(temp, "cannot be written");
   // The empty packet keeps the permissions of the one it replaces.
   if (const std::optional<FileStatus> status = Os().Stat(packet)) {
     if (!Os().RestoreNativeMode(temp, status->native_mode)) {
-      failed(temp, "cannot take the packet's permissions");
+      const Status why = failed(temp, "cannot take the packet's permissions");
       DeleteFileIfExists(temp);
-      return nullptr;
+      return why;
     }
   }
   if (!Os().Rename(temp, packet)) {
-    failed(packet, "cannot be replaced");
+    const Status why = failed(packet, "cannot be replaced");
     DeleteFileIfExists(temp);
-    return nullptr;
+    return why;
   }
   // Until the rename is durable a crash may bring the copied packet back;
   // that loses nothing, but the erase is not reported as done.
@@ -83,14 +82,25 @@ std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyMa
   if (!Os().SyncDirectory(dir)) return failed(dir, "cannot be flushed");
   auto base = std::make_unique<PacketBase>();
   if (base->Create(packet) || base->State() != BaseState::kCreated) {
-    *why = base->LastError().ok() ? Status(StatusKind::kIoError, packet, "cannot be opened")
+    return base->LastError().ok() ? Status(StatusKind::kIoError, packet, "cannot be opened")
                                   : base->LastError();
-    return nullptr;
   }
-  return base;
+  if (emptied != nullptr) *emptied = std::move(base);
+  return Status::Ok();
 }
 
-std::unique_ptr<MessageBase> NewPacketBase() { return std::make_unique<PacketBase>(); }
+// A packet is opened by its file name; a missing one is created.
+Status OpenPacket(std::string_view location, std::unique_ptr<MessageBase>* base) {
+  const ShortString packet = ShortString(location) + ".pkt";
+  auto made = std::make_unique<PacketBase>();
+  const bool failed =
+      KeyFileExists(PacketFormat(), location) ? made->Open(packet) : made->Create(packet);
+  return ConcludeOpen(std::move(made), failed, base);
+}
+
+OpenCourse ForeseePacket(std::string_view location) {
+  return KeyFileExists(PacketFormat(), location) ? OpenCourse::kOpen : OpenCourse::kCreate;
+}
 
 }  // namespace
 
@@ -99,13 +109,13 @@ const FormatDescriptor& PacketFormat() {
       .name = "packet",
       .type_characters = "P",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them.
+      .extensions = PacketBase::kExtensions,
       .message_mask = {},
-      // A packet is opened by its file name; a missing one is created.
-      .open_rule = OpenRule::kOpenElseCreate,
-      .open_extension = ".pkt",
       .lock_extension = {},
-      .construct = &NewPacketBase,
+      .open = &OpenPacket,
+      .foresee = &ForeseePacket,
       .erase = &ErasePacket,
       .check = &CheckPacket,
   };

@@ -2,6 +2,7 @@
 
 #include "msgbase/copy_manifest.h"
 #include "msgbase/erase_in_place.h"
+#include "msgbase/open_contract.h"
 #include "msgbase/squish/squish_base.h"
 #include "msgbase/squish/squish_check.h"
 
@@ -12,15 +13,18 @@
 namespace qlr {
 namespace {
 
-// Data, then index. The last-read file (.sql) belongs to the readers.
-constexpr std::array<std::string_view, 2> kExtensions = {".sqd", ".sqi"};
-
-std::unique_ptr<MessageBase> EraseSquish(std::string_view location, const CopyManifest* copied,
-                                         Status* why) {
-  return EraseInPlace<SquishBase>(SquishFormat(), location, copied, why);
+Status EraseSquish(std::string_view location, const CopyManifest* copied,
+                   std::unique_ptr<MessageBase>* emptied) {
+  return EraseInPlace<SquishBase>(SquishFormat(), location, copied, emptied);
 }
 
-std::unique_ptr<MessageBase> NewSquishBase() { return std::make_unique<SquishBase>(); }
+Status OpenSquish(std::string_view location, std::unique_ptr<MessageBase>* base) {
+  return OpenKeyedFileSet<SquishBase>(SquishFormat(), location, base);
+}
+
+OpenCourse ForeseeSquish(std::string_view location) {
+  return ForeseeKeyedFileSet(SquishFormat(), location);
+}
 
 }  // namespace
 
@@ -29,12 +33,14 @@ const FormatDescriptor& SquishFormat() {
       .name = "Squish",
       .type_characters = "$S",
       .layout = FileLayout::kFileSet,
-      .extensions = kExtensions,
+      // The files of a base, in the order they are handled, as the base
+      // class names them: the one list of them. The last-read file
+      // (.sql) belongs to the readers, not to the base.
+      .extensions = SquishBase::kExtensions,
       .message_mask = {},
-      .open_rule = OpenRule::kCreateThenOpen,
-      .open_extension = {},
       .lock_extension = ".sqd",
-      .construct = &NewSquishBase,
+      .open = &OpenSquish,
+      .foresee = &ForeseeSquish,
       .erase = &EraseSquish,
       .check = &CheckSquishBase,
   };

@@ -121,14 +121,12 @@ std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
     Complain(name + ": no such base");
     return nullptr;
   }
-  OpenFailure failure = OpenFailure::kNone;
-  Status why;
-  std::unique_ptr<MessageBase> base = OpenBase(spec, &failure, &why);
-  if (base == nullptr) {
+  std::unique_ptr<MessageBase> base;
+  if (const Status why = OpenBase(spec, &base); !why.ok()) {
     Complain(name +
-             (failure == OpenFailure::kUnreadable ? ": the base cannot be read"
-                                                  : ": cannot open the base") +
-             (why.ok() ? std::string() : ": " + why.ToString()));
+             (why.kind() == StatusKind::kCorruption ? ": the base cannot be read"
+                                                    : ": cannot open the base") +
+             (HasReason(why) ? ": " + why.ToString() : std::string()));
   } else if (!base->Damage().ok()) {
     Complain(name + ": the base is damaged: " + base->Damage().ToString());
   }
