@@ -147,8 +147,7 @@ class EraseInPlaceContractTest : public ::testing::TestWithParam<EraseTraits> {
   }
 
   void Erase(Env& env) const {
-    Status why;
-    env.erased = EraseBase(BaseSpec(F()), &env.manifest, &why) != nullptr;
+    env.erased = EraseBase(BaseSpec(F()), &env.manifest) != nullptr;
   }
 
   struct Expected {
@@ -268,7 +267,7 @@ TEST_P(EraseInPlaceContractTest, ACrashAtAnyCallLeavesEachMessageInTheBaseOrTheC
             [&](Env& env, const FaultRun& run) {
               fired += run.fired ? 1 : 0;
               // The next run puts back what the killed one left aside.
-              const bool aside = RecoverInterruptedErase(BaseSpec(F()));
+              const bool aside = !RecoverInterruptedErase(BaseSpec(F())).ok();
               ExpectNothingLost(env, e, /*crashed=*/true);
               if (!run.fired) {
                 EXPECT_FALSE(aside);
