@@ -28,20 +28,22 @@ constexpr std::array<std::string_view, 1> kExtensions = {".pkt"};
 constexpr std::string_view kEmptyTempSuffix = ".qlr-empty";
 
 // Writes an empty packet (header and terminator) to `path` and makes it
-// durable. True on failure, with the file removed again.
-bool WriteEmptyPacket(const std::string& path) {
+// durable. On failure the file is removed again.
+Status WriteEmptyPacket(const std::string& path) {
   PacketHeader h;
   StampPacketHeader(h, CurrentDateTime());
   std::array<std::uint8_t, kEmptyPacketSize> bytes{};  // the terminator stays 0
   h.EncodeTo(bytes.data());
   RemoveStaleTemporary(path);
-  std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreateNew);
-  if (!file) return true;
+  auto file = Os().OpenFile(path, OpenMode::kCreateNew);
+  if (!file) return file.status();
   std::size_t written = 0;
-  bool ok = file->Write(bytes.data(), bytes.size(), &written) && file->Sync();
-  ok = file->Close() && ok;
+  Status ok = file->Write(bytes.data(), bytes.size(), &written);
+  if (ok) ok = file->Sync();
+  const Status closed = file->Close();
+  if (ok) ok = closed;
   if (!ok) DeleteFileIfExists(path);
-  return !ok;
+  return ok;
 }
 
 // Replaces the packet after a complete copy by an empty one under the same
@@ -56,23 +58,24 @@ std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyMa
   const ShortString packet = FileOfSet(location, ".pkt");
   if (!FileSetUnchangedSinceCopy(PacketFormat(), location, copied, why)) return nullptr;
   // The platform's reason for the call that failed, or `what` about `path`.
-  const auto failed = [why](std::string_view path, std::string_view what) {
-    const Status& last = Os().LastError();
-    *why = last.ok() ? Status(StatusKind::kIoError, path, what) : last;
+  const auto failed = [why](const Status& reported, std::string_view path, std::string_view what) {
+    *why = reported.ok() ? Status(StatusKind::kIoError, path, what) : reported;
     return nullptr;
   };
   const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
-  if (WriteEmptyPacket(temp)) return failed(temp, "cannot be written");
+  if (const Status written = WriteEmptyPacket(temp); !written) {
+    return failed(written, temp, "cannot be written");
+  }
   // The empty packet keeps the permissions of the one it replaces.
-  if (const std::optional<FileStatus> status = Os().Stat(packet)) {
-    if (!Os().RestoreNativeMode(temp, status->native_mode)) {
-      failed(temp, "cannot take the packet's permissions");
+  if (const auto status = Os().Stat(packet)) {
+    if (const Status moded = Os().RestoreNativeMode(temp, status->native_mode); !moded) {
+      failed(moded, temp, "cannot take the packet's permissions");
       DeleteFileIfExists(temp);
       return nullptr;
     }
   }
-  if (!Os().Rename(temp, packet)) {
-    failed(packet, "cannot be replaced");
+  if (const Status renamed = Os().Rename(temp, packet); !renamed) {
+    failed(renamed, packet, "cannot be replaced");
     DeleteFileIfExists(temp);
     return nullptr;
   }
@@ -80,7 +83,9 @@ std::unique_ptr<MessageBase> ErasePacket(std::string_view location, const CopyMa
   // that loses nothing, but the erase is not reported as done.
   const ShortString directory = JustPathName(packet);
   const std::string_view dir = directory.empty() ? std::string_view(".") : directory.view();
-  if (!Os().SyncDirectory(dir)) return failed(dir, "cannot be flushed");
+  if (const Status synced = Os().SyncDirectory(dir); !synced) {
+    return failed(synced, dir, "cannot be flushed");
+  }
   auto base = std::make_unique<PacketBase>();
   if (base->Create(packet) || base->State() != BaseState::kCreated) {
     *why = base->LastError().ok() ? Status(StatusKind::kIoError, packet, "cannot be opened")

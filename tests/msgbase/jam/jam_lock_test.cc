@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "msgbase/jam/jam_base.h"
+#include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
 
 namespace qlr {
@@ -18,43 +19,28 @@ namespace {
 // and whose Sleep only records the pause (the waiting loop is tested
 // without waiting). A hook runs at every pause, standing in for the other
 // program that eventually lets go.
-class LockTablePlatform final : public Platform {
+class LockTablePlatform final : public testing::ForwardingPlatform {
  public:
-  class File final : public FileHandle {
+  class File final : public testing::ForwardingFile {
    public:
     File(std::unique_ptr<FileHandle> inner, LockTablePlatform& owner, std::string path)
-        : inner_(std::move(inner)), owner_(owner), path_(std::move(path)) {}
+        : ForwardingFile(std::move(inner)), owner_(owner), path_(std::move(path)) {}
     ~File() override { Release(); }
 
-    bool Read(void* b, std::size_t n, std::size_t* got) override { return inner_->Read(b, n, got); }
-    bool Write(const void* b, std::size_t n, std::size_t* written) override {
-      return inner_->Write(b, n, written);
-    }
-    bool ReadAt(std::uint64_t offset, void* b, std::size_t n, std::size_t* got) override {
-      return inner_->ReadAt(offset, b, n, got);
-    }
-    bool WriteAt(std::uint64_t offset, const void* b, std::size_t n,
-                 std::size_t* written) override {
-      return inner_->WriteAt(offset, b, n, written);
-    }
-    bool Seek(std::uint64_t position) override { return inner_->Seek(position); }
-    bool Size(std::uint64_t* size) override { return inner_->Size(size); }
-    bool Truncate(std::uint64_t size) override { return inner_->Truncate(size); }
-    bool Sync() override { return inner_->Sync(); }
-    bool Close() override {
+    Status Close() override {
       Release();
       return inner_->Close();
     }
-    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
-      if (offset != 0 || length != 1) return Fail(Status::Invalid(path_, "only byte 0"));
+    Status TryLock(std::uint64_t offset, std::uint64_t length) override {
+      if (offset != 0 || length != 1) return Status::Invalid(path_, "only byte 0");
       auto [it, inserted] = owner_.holders_.emplace(path_, this);
-      if (!inserted && it->second != this) return Fail(Status(StatusKind::kBusy, path_, "held"));
-      return true;
+      if (!inserted && it->second != this) return Status(StatusKind::kBusy, path_, "held");
+      return Status::Ok();
     }
-    bool Unlock(std::uint64_t, std::uint64_t) override {
+    Status Unlock(std::uint64_t, std::uint64_t) override {
       const bool held = Holds();
       Release();
-      return held ? true : Fail(Status::Invalid(path_, "not locked"));
+      return held ? Status::Ok() : Status::Invalid(path_, "not locked");
     }
 
    private:
@@ -66,58 +52,26 @@ class LockTablePlatform final : public Platform {
       if (Holds()) owner_.holders_.erase(path_);
     }
 
-    std::unique_ptr<FileHandle> inner_;
     LockTablePlatform& owner_;
     std::string path_;
   };
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    std::unique_ptr<FileHandle> inner = host_.OpenFile(path, mode);
-    if (inner == nullptr) {
-      Fail(host_.LastError());
-      return nullptr;
-    }
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
+    auto inner = inner_.OpenFile(path, mode);
+    if (!inner) return inner;
     return std::make_unique<File>(std::move(inner), *this, std::string(path));
-  }
-  bool DeleteFile(std::string_view path) override { return host_.DeleteFile(path); }
-  std::optional<FileStatus> Stat(std::string_view path) override { return host_.Stat(path); }
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
-    return host_.SetAttributes(path, attributes);
-  }
-  bool RestoreNativeMode(std::string_view path, std::uint32_t mode) override {
-    return host_.RestoreNativeMode(path, mode);
-  }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return host_.SetModifiedTime(path, time);
-  }
-  bool SameFile(std::string_view a, std::string_view b) override { return host_.SameFile(a, b); }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
-    return host_.ListDirectory(directory, pattern, entries);
-  }
-  bool MakeDirectory(std::string_view path) override { return host_.MakeDirectory(path); }
-  bool RemoveDirectory(std::string_view path) override { return host_.RemoveDirectory(path); }
-  bool SyncDirectory(std::string_view path) override { return host_.SyncDirectory(path); }
-  std::string ExecutablePath() override { return host_.ExecutablePath(); }
-  std::optional<std::string> GetEnvironment(std::string_view name) override {
-    return host_.GetEnvironment(name);
-  }
-  ProcessResult RunCommandInterpreter(std::string_view tail) override {
-    return host_.RunCommandInterpreter(tail);
   }
   void Sleep(int milliseconds) override {
     slept_ms_ += milliseconds;
     ++pauses_;
     if (on_pause_) on_pause_(pauses_);
   }
-  LocalTime Now() override { return host_.Now(); }
 
   int slept_ms() const { return slept_ms_; }
   int pauses() const { return pauses_; }
   void OnPause(std::function<void(int)> hook) { on_pause_ = std::move(hook); }
 
  private:
-  Platform& host_ = HostPlatform();
   std::map<std::string, File*> holders_;
   int slept_ms_ = 0;
   int pauses_ = 0;

@@ -321,14 +321,14 @@ TEST_F(PacketCorruptionTest, EveryFlippedByte) {
 class NoSyncFile final : public testing::ForwardingFile {
  public:
   using ForwardingFile::ForwardingFile;
-  bool Sync() override { return true; }
+  Status Sync() override { return Status::Ok(); }
 };
 
 class NoSyncPlatform final : public testing::ForwardingPlatform {
  public:
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     auto file = ForwardingPlatform::OpenFile(path, mode);
-    if (!file) return nullptr;
+    if (!file) return file;
     return std::make_unique<NoSyncFile>(std::move(file));
   }
 };

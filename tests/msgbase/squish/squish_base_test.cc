@@ -13,6 +13,7 @@
 
 #include "support/coding.h"
 #include "testing/fault_injecting_platform.h"
+#include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -342,24 +343,27 @@ class SquishBaseLockTest : public ::testing::Test {
     dir_.WriteFile("area.sqi", "");
     other_ = Os().OpenFile(dir_.Path("area.sqd"), OpenMode::kReadWrite);
     ASSERT_NE(other_, nullptr);
-    if (!other_->TryLock(0, 1)) {
-      if (other_->LastError().kind() == StatusKind::kNotSupported) {
-        GTEST_SKIP() << "byte-range locks not supported: " << other_->LastError().ToString();
+    if (const Status locked = other_->TryLock(0, 1); !locked) {
+      if (locked.kind() == StatusKind::kNotSupported) {
+        GTEST_SKIP() << "byte-range locks not supported: " << locked.ToString();
       }
-      FAIL() << other_->LastError().ToString();
+      FAIL() << locked.ToString();
     }
     ASSERT_TRUE(other_->Unlock(0, 1));
   }
 
-  // True when a second handle could take the lock (and it releases it).
+  // True when a second handle could take the lock (and it releases it);
+  // otherwise why not is in other_refusal_.
   bool OtherCanLock() {
-    if (!other_->TryLock(0, 1)) return false;
+    other_refusal_ = other_->TryLock(0, 1);
+    if (!other_refusal_) return false;
     EXPECT_TRUE(other_->Unlock(0, 1));
     return true;
   }
 
   testing::ScratchDir dir_;
   std::unique_ptr<FileHandle> other_;
+  Status other_refusal_;
 };
 
 TEST_F(SquishBaseLockTest, HoldsTheFirstByteUntilUnlocked) {
@@ -368,7 +372,7 @@ TEST_F(SquishBaseLockTest, HoldsTheFirstByteUntilUnlocked) {
   ASSERT_FALSE(base.LockBase(0)) << base.LockError().ToString();
   EXPECT_TRUE(base.Locked());
   EXPECT_FALSE(OtherCanLock());
-  EXPECT_EQ(other_->LastError().kind(), StatusKind::kBusy);
+  EXPECT_EQ(other_refusal_.kind(), StatusKind::kBusy);
   EXPECT_FALSE(base.LockBase(0));  // already held
   // Emptying the base keeps the lock on the same file.
   ASSERT_FALSE(base.Create(dir_.Path("area")));
@@ -405,7 +409,7 @@ TEST_F(SquishBaseLockTest, FailsWhileAnotherHolderHasIt) {
 // without real time passing and where the host has no locks: the first
 // byte is held by "another program" for `busy_tries` attempts, and Sleep
 // only records the pause.
-class ScriptedLockPlatform final : public Platform {
+class ScriptedLockPlatform final : public testing::ForwardingPlatform {
  public:
   int busy_tries = 0;
   StatusKind failure = StatusKind::kBusy;  // how a refused attempt fails
@@ -413,73 +417,31 @@ class ScriptedLockPlatform final : public Platform {
   int tries = 0;
   int unlocks = 0;
 
-  class File final : public FileHandle {
+  class File final : public testing::ForwardingFile {
    public:
     File(ScriptedLockPlatform& owner, std::unique_ptr<FileHandle> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
-    bool Read(void* b, std::size_t n, std::size_t* got) override { return inner_->Read(b, n, got); }
-    bool Write(const void* b, std::size_t n, std::size_t* w) override {
-      return inner_->Write(b, n, w);
-    }
-    bool Seek(std::uint64_t p) override { return inner_->Seek(p); }
-    bool Size(std::uint64_t* s) override { return inner_->Size(s); }
-    bool Truncate(std::uint64_t s) override { return inner_->Truncate(s); }
-    bool Sync() override { return inner_->Sync(); }
-    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+        : ForwardingFile(std::move(inner)), owner_(owner) {}
+    Status TryLock(std::uint64_t offset, std::uint64_t length) override {
       EXPECT_EQ(offset, 0u);
       EXPECT_EQ(length, 1u);
-      if (owner_.tries++ < owner_.busy_tries) return Fail(Status(owner_.failure, "", "held"));
-      return true;
+      if (owner_.tries++ < owner_.busy_tries) return Status(owner_.failure, "", "held");
+      return Status::Ok();
     }
-    bool Unlock(std::uint64_t, std::uint64_t) override {
+    Status Unlock(std::uint64_t, std::uint64_t) override {
       ++owner_.unlocks;
-      return true;
+      return Status::Ok();
     }
 
    private:
     ScriptedLockPlatform& owner_;
-    std::unique_ptr<FileHandle> inner_;
   };
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    auto inner = host_.OpenFile(path, mode);
-    if (inner == nullptr) {
-      Fail(host_.LastError());
-      return nullptr;
-    }
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
+    auto inner = inner_.OpenFile(path, mode);
+    if (!inner) return inner;
     return std::make_unique<File>(*this, std::move(inner));
   }
-  bool DeleteFile(std::string_view path) override { return host_.DeleteFile(path); }
-  std::optional<FileStatus> Stat(std::string_view path) override { return host_.Stat(path); }
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
-    return host_.SetAttributes(path, attributes);
-  }
-  bool RestoreNativeMode(std::string_view path, std::uint32_t mode) override {
-    return host_.RestoreNativeMode(path, mode);
-  }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return host_.SetModifiedTime(path, time);
-  }
-  bool SameFile(std::string_view a, std::string_view b) override { return host_.SameFile(a, b); }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
-    return host_.ListDirectory(directory, pattern, entries);
-  }
-  bool MakeDirectory(std::string_view path) override { return host_.MakeDirectory(path); }
-  bool RemoveDirectory(std::string_view path) override { return host_.RemoveDirectory(path); }
-  bool SyncDirectory(std::string_view path) override { return host_.SyncDirectory(path); }
-  std::string ExecutablePath() override { return host_.ExecutablePath(); }
-  std::optional<std::string> GetEnvironment(std::string_view name) override {
-    return host_.GetEnvironment(name);
-  }
-  ProcessResult RunCommandInterpreter(std::string_view tail) override {
-    return host_.RunCommandInterpreter(tail);
-  }
   void Sleep(int milliseconds) override { pauses.push_back(milliseconds); }
-  LocalTime Now() override { return host_.Now(); }
-
- private:
-  Platform& host_ = HostPlatform();
 };
 
 TEST(SquishBaseLockWaitTest, RetriesWhileBusyForABoundedTime) {
