@@ -72,13 +72,13 @@ std::string InterpreterName() {
 // Makes the archive's bytes durable before it is published. Nothing on
 // success, else why not.
 std::optional<std::string> FlushArchive(const ShortString& archive_name) {
-  std::unique_ptr<FileHandle> archive = Os().OpenFile(archive_name, OpenMode::kReadWrite);
+  auto archive = Os().OpenFile(archive_name, OpenMode::kReadWrite);
   // An archiver may leave its archive read-only; reading suffices to flush.
   if (!archive) archive = Os().OpenFile(archive_name, OpenMode::kRead);
-  if (!archive) return Text("the archive cannot be opened: ", Os().LastError().ToString());
-  if (!archive->Sync() || !archive->Close()) {
-    return Text("the archive cannot be flushed: ", archive->LastError().ToString());
-  }
+  if (!archive) return Text("the archive cannot be opened: ", archive.status().ToString());
+  Status flushed = archive->Sync();
+  if (flushed) flushed = archive->Close();
+  if (!flushed) return Text("the archive cannot be flushed: ", flushed.ToString());
   return std::nullopt;
 }
 
@@ -170,7 +170,7 @@ std::vector<ShortString> UnfinishedCopies(const ShortString& target_dir) {
     }
     const auto copy = WholePath({target_dir, entry.name});
     const auto lock_file = copy ? WholePath({AddBackslash(*copy), kPartialLockName}) : std::nullopt;
-    const auto status = copy ? Os().StatLink(*copy) : std::nullopt;
+    const auto status = copy ? std::optional<FileStatus>(Os().StatLink(*copy)) : std::nullopt;
     if (lock_file && status && !status->is_link && Os().StatLink(*lock_file)) {
       copies.push_back(*copy);
     }
@@ -414,12 +414,13 @@ class PackingPlace {
     ScopedCreationMask private_mask(0077);
     for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
       const ShortString path = PackingPlaceName(target_dir, k);
-      if (Os().MakeDirectory(path)) {
+      const Status made = Os().MakeDirectory(path);
+      if (made) {
         dir_ = path;
         break;
       }
       if (!Os().StatLink(path)) {
-        *cause = Text("cannot make [", path, "]: ", Os().LastError().ToString());
+        *cause = Text("cannot make [", path, "]: ", made.ToString());
         return false;
       }
     }
@@ -430,15 +431,15 @@ class PackingPlace {
     stem_ = AddBackslash(dir_) + copy_file_name;
     marker_ = ForceExtension(stem_, kMarkerExtension);
     auto marker = Os().OpenFile(marker_, OpenMode::kCreate);
-    if (!marker || !marker->Close()) {
-      *cause = Text("cannot make [", marker_,
-                    "]: ", (marker ? marker->LastError() : Os().LastError()).ToString());
+    const Status marked = marker ? marker->Close() : marker.status();
+    if (!marked) {
+      *cause = Text("cannot make [", marker_, "]: ", marked.ToString());
       return false;
     }
     // The file system's own clock: the archive is judged by the same one.
     const auto status = Os().StatLink(marker_);
     if (!status) {
-      *cause = Text("cannot examine [", marker_, "]: ", Os().LastError().ToString());
+      *cause = Text("cannot examine [", marker_, "]: ", status.status().ToString());
       return false;
     }
     started_ = status->modified;
@@ -530,8 +531,9 @@ bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target
     // Still in the private directory: narrowing it now exposes nothing.
     const std::uint32_t mode = archive->native_mode & kPermissionBits;
     if ((mode & ~mode_limit) != 0) {
-      const auto narrowed =
-          Os().RestoreNativeMode(made, mode & mode_limit) ? Os().StatLink(made) : std::nullopt;
+      const auto narrowed = Os().RestoreNativeMode(made, mode & mode_limit)
+                                ? std::optional<FileStatus>(Os().StatLink(made))
+                                : std::nullopt;
       if (!narrowed || (narrowed->native_mode & kPermissionBits & ~mode_limit) != 0) {
         *cause = Text("the archive [", made, "] has mode ", OctalMode(mode),
                       ", wider than its messages' ", OctalMode(mode_limit));
@@ -543,15 +545,14 @@ bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target
     *cause = *not_flushed;
     return false;
   }
-  if (!Os().RenameNoReplace(made, archive_name)) {
-    *cause =
-        Text("the archive cannot be named [", archive_name, "]: ", Os().LastError().ToString());
+  if (const Status named = Os().RenameNoReplace(made, archive_name); !named) {
+    *cause = Text("the archive cannot be named [", archive_name, "]: ", named.ToString());
     return false;
   }
-  if (!Os().SyncDirectory(ForOs(target_dir))) {
+  if (const Status synced = Os().SyncDirectory(ForOs(target_dir)); !synced) {
     // Published but perhaps not durable: the copy stays, and the archive
     // with it, complete.
-    *cause = Text("the archive's directory cannot be flushed: ", Os().LastError().ToString());
+    *cause = Text("the archive's directory cannot be flushed: ", synced.ToString());
     return false;
   }
   return true;

@@ -142,11 +142,11 @@ void RotationTarget::RemoveLeftovers() const {
 bool RotationTarget::Survey(std::vector<DirEntry>* entries, Status* error) {
   // Every name this target will form must fit before anything is made.
   if (!NamesFit(error)) return true;
-  if (!Os().ListDirectory(ForOs(target_dir_), "*.*", entries)) {
+  if (const Status listed = Os().ListDirectory(ForOs(target_dir_), "*.*", entries); !listed) {
     // A target that does not exist yet holds no numbers; one that exists
     // but cannot be read could hold any.
     if (DirExists(target_dir_)) {
-      *error = Why(Os().LastError(), ForOs(target_dir_), "cannot be listed");
+      *error = Why(listed, ForOs(target_dir_), "cannot be listed");
       return true;
     }
     entries->clear();
@@ -180,8 +180,8 @@ bool RotationTarget::Prepare(Status* error) {
   if (Survey(&entries, error)) return true;
   for (const DirEntry& entry : entries) RemoveIfLeftover(entry);
 
-  if (!MakePath(target_dir_, &created_)) {
-    *error = Why(Os().LastError(), target_dir_, "cannot be created");
+  if (const Status made = MakePath(target_dir_, &created_); !made) {
+    *error = Why(made, target_dir_, "cannot be created");
     return true;
   }
   for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
@@ -191,7 +191,8 @@ bool RotationTarget::Prepare(Status* error) {
     if (names_seen_.count(std::string(name.view())) != 0 && Os().Stat(path)) continue;
     // Made here and now, never found: a name that exists already is
     // somebody else's, and the next one is tried.
-    if (Os().MakeDirectory(path)) {
+    const Status why = Os().MakeDirectory(path);
+    if (why) {
       // Locked before anything is written into it. A lock another run
       // took in the instant between (one removing what it took for a
       // leftover) makes this name that run's: the next one is tried.
@@ -206,7 +207,6 @@ bool RotationTarget::Prepare(Status* error) {
       partial_ = path;
       return false;
     }
-    const Status why = Os().LastError();
     if (!Os().Stat(path)) {
       *error = Why(why, path, "cannot be created");
       return true;
@@ -217,8 +217,8 @@ bool RotationTarget::Prepare(Status* error) {
 }
 
 RotationTarget::Move RotationTarget::MoveToFinal(const ShortString& final_name, Status* error) {
-  if (Os().RenameNoReplace(partial_, final_name)) return Move::kMoved;
-  Status why = Os().LastError();
+  Status why = Os().RenameNoReplace(partial_, final_name);
+  if (why) return Move::kMoved;
   // Taken since the listing (by another program): the caller goes on.
   if (why.kind() == StatusKind::kBusy || Os().Stat(final_name)) return Move::kTaken;
   if (why.kind() == StatusKind::kNotSupported) {
@@ -226,13 +226,13 @@ RotationTarget::Move RotationTarget::MoveToFinal(const ShortString& final_name, 
     // made under the number reserves it (making it fails when the name
     // exists), and renaming a directory onto an empty one replaces just
     // that.
-    if (!Os().MakeDirectory(final_name)) {
+    if (const Status made = Os().MakeDirectory(final_name); !made) {
       if (Os().Stat(final_name)) return Move::kTaken;
-      *error = Why(Os().LastError(), final_name, "cannot be created");
+      *error = Why(made, final_name, "cannot be created");
       return Move::kFailed;
     }
-    if (Os().Rename(partial_, final_name)) return Move::kMoved;
-    why = Os().LastError();
+    why = Os().Rename(partial_, final_name);
+    if (why) return Move::kMoved;
     static_cast<void>(Os().RemoveDirectory(final_name));
   }
   *error = Why(why, partial_, "cannot be renamed");
@@ -277,8 +277,8 @@ bool RotationTarget::MakeDurable(Status* error) {
     directories.push_back(ParentOf(*it));
   }
   for (const ShortString& dir : directories) {
-    if (!Os().SyncDirectory(dir)) {
-      *error = Why(Os().LastError(), dir, "cannot be flushed");
+    if (const Status synced = Os().SyncDirectory(dir); !synced) {
+      *error = Why(synced, dir, "cannot be flushed");
       return true;
     }
   }
@@ -311,8 +311,9 @@ std::optional<ShortString> RotationTarget::MoveAside(const ShortString& from) {
     const std::optional<ShortString> whole = WholePath({target_dir_, kPartialPrefix, HexLong(k)});
     if (!whole) return std::nullopt;
     const ShortString& aside = *whole;
-    if (Os().RenameNoReplace(from, aside)) return aside;
-    if (Os().LastError().kind() != StatusKind::kBusy && !Os().Stat(aside)) return std::nullopt;
+    const Status moved = Os().RenameNoReplace(from, aside);
+    if (moved) return aside;
+    if (moved.kind() != StatusKind::kBusy && !Os().Stat(aside)) return std::nullopt;
   }
   return std::nullopt;
 }

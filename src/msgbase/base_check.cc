@@ -29,13 +29,14 @@ bool CheckedFile::Open(std::string_view path, std::string_view label, CheckRepor
     report->Add(0, label_ + " is not a regular file");
     return false;
   }
-  handle_ = Os().OpenFile(path, OpenMode::kRead);
-  if (handle_ == nullptr) {
-    report->Add(0, label_ + " cannot be opened: " + Os().LastError().ToString());
+  auto opened = Os().OpenFile(path, OpenMode::kRead);
+  if (!opened) {
+    report->Add(0, label_ + " cannot be opened: " + opened.status().ToString());
     return false;
   }
-  if (!handle_->Size(&size_)) {
-    report->Add(0, label_ + " cannot be examined: " + handle_->LastError().ToString());
+  handle_ = std::move(opened);
+  if (const Status known = handle_->Size(&size_); !known) {
+    report->Add(0, label_ + " cannot be examined: " + known.ToString());
     handle_.reset();
     return false;
   }
@@ -45,9 +46,9 @@ bool CheckedFile::Open(std::string_view path, std::string_view label, CheckRepor
 bool CheckedFile::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (handle_ == nullptr) return false;
   std::size_t got = 0;
-  if (!handle_->ReadAt(offset, out.data(), out.size(), &got)) {
-    report_->Add(0, label_ + " cannot be read at offset " + std::to_string(offset) + ": " +
-                        handle_->LastError().ToString());
+  if (const Status read = handle_->ReadAt(offset, out.data(), out.size(), &got); !read) {
+    report_->Add(
+        0, label_ + " cannot be read at offset " + std::to_string(offset) + ": " + read.ToString());
     return false;
   }
   if (got != out.size()) {

@@ -50,25 +50,26 @@ bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
 // whole file system after the last file where the platform has one, else
 // file by file. Asked once before the copy, on the target itself, so that
 // the files need not be opened again afterwards to be flushed one by one.
-// Nothing when the platform has the call and it failed.
-std::optional<CopyDurability> ChooseDurability(std::string_view target) {
-  if (Os().SyncFileSystem(target)) return CopyDurability::kCallerSyncs;
-  if (Os().LastError().kind() == StatusKind::kNotSupported) {
+// Why not when the platform has the call and it failed.
+Result<CopyDurability> ChooseDurability(std::string_view target) {
+  const Status synced = Os().SyncFileSystem(target);
+  if (synced) return CopyDurability::kCallerSyncs;
+  if (synced.kind() == StatusKind::kNotSupported) {
     return CopyDurability::kSyncEachFile;
   }
-  return std::nullopt;
+  return synced;
 }
 
 // Makes the copy's directory entries durable after a copy that synced
 // each file: the copy directory itself, and its entry in the parent.
 bool SyncCopyDirectories(const ShortString& target, Status* error) {
-  if (!Os().SyncDirectory(target)) {
-    return Failed(error, Os().LastError(), target, "cannot be flushed");
+  if (const Status synced = Os().SyncDirectory(target); !synced) {
+    return Failed(error, synced, target, "cannot be flushed");
   }
   ShortString parent = JustPathName(RemoveBackslash(target));
   if (parent.empty()) parent = ".";
-  if (!Os().SyncDirectory(parent)) {
-    return Failed(error, Os().LastError(), parent, "cannot be flushed");
+  if (const Status synced = Os().SyncDirectory(parent); !synced) {
+    return Failed(error, synced, parent, "cannot be flushed");
   }
   return false;
 }
@@ -81,7 +82,9 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   const std::optional<ShortString> whole_target = WholeDirectory(destination);
   if (!whole_target) return Failed(error, LongPathError({destination}), destination, "");
   const ShortString& target = *whole_target;
-  if (!MakePath(target)) return Failed(error, Os().LastError(), target, "cannot be created");
+  if (const Status made = MakePath(target); !made) {
+    return Failed(error, made, target, "cannot be created");
+  }
   const ParsedBaseSpec parsed = ParseBaseSpec(spec);
   if (parsed.too_long) return Failed(error, LongPathError({spec}), spec, "");
   if (parsed.format == nullptr) {
@@ -89,8 +92,8 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   }
   const FormatDescriptor& format = *parsed.format;
 
-  const std::optional<CopyDurability> durability = ChooseDurability(target);
-  if (!durability) return Failed(error, Os().LastError(), target, "cannot be flushed");
+  const Result<CopyDurability> durability = ChooseDurability(target);
+  if (!durability) return Failed(error, durability.status(), target, "cannot be flushed");
   std::vector<CopiedFile> unrecorded;
   CopyOptions options{*durability, copied != nullptr ? copied->MutableFiles() : &unrecorded};
   // Message files are removed one by one after the copy, never rewritten
@@ -118,8 +121,8 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   if (*durability == CopyDurability::kCallerSyncs) {
     // One flush covers the files, the copy directory and its entry in the
     // parent, which lie on the same file system.
-    if (!Os().SyncFileSystem(target)) {
-      return Failed(error, Os().LastError(), target, "cannot be flushed");
+    if (const Status synced = Os().SyncFileSystem(target); !synced) {
+      return Failed(error, synced, target, "cannot be flushed");
     }
     return false;
   }

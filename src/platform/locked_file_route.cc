@@ -9,46 +9,46 @@ class LockedFileView final : public FileHandle {
  public:
   LockedFileView(FileHandle& owner, bool writable) : owner_(owner), writable_(writable) {}
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
-    const bool ok = ReadAt(position_, buffer, n, got);
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
+    Status ok = ReadAt(position_, buffer, n, got);
     position_ += *got;
     return ok;
   }
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
-    const bool ok = WriteAt(position_, buffer, n, written);
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
+    Status ok = WriteAt(position_, buffer, n, written);
     position_ += *written;
     return ok;
   }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     if (closed_) return Closed(got);
-    return Pass(owner_.ReadAt(offset, buffer, n, got));
+    return owner_.ReadAt(offset, buffer, n, got);
   }
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
     if (closed_) return Closed(written);
     if (!writable_) {
       *written = 0;
-      return Fail(Status::Invalid("", "file opened for reading only"));
+      return Status::Invalid("", "file opened for reading only");
     }
-    return Pass(owner_.WriteAt(offset, buffer, n, written));
+    return owner_.WriteAt(offset, buffer, n, written);
   }
-  bool Seek(std::uint64_t position) override {
+  Status Seek(std::uint64_t position) override {
     if (closed_) return Closed(nullptr);
     position_ = position;
-    return true;
+    return Status::Ok();
   }
-  bool Size(std::uint64_t* size) override {
+  Status Size(std::uint64_t* size) override {
     if (closed_) return Closed(nullptr);
-    return Pass(owner_.Size(size));
+    return owner_.Size(size);
   }
-  bool Truncate(std::uint64_t size) override {
+  Status Truncate(std::uint64_t size) override {
     if (closed_) return Closed(nullptr);
-    if (!writable_) return Fail(Status::Invalid("", "file opened for reading only"));
-    return Pass(owner_.Truncate(size));
+    if (!writable_) return Status::Invalid("", "file opened for reading only");
+    return owner_.Truncate(size);
   }
-  bool Sync() override {
+  Status Sync() override {
     if (closed_) return Closed(nullptr);
-    return Pass(owner_.Sync());
+    return owner_.Sync();
   }
   // The owner holds the open file: a copy from this view is made from it,
   // at this view's position (the kernel copy, see FileHandle::CopyFrom).
@@ -59,34 +59,30 @@ class LockedFileView final : public FileHandle {
   }
   // The range the owner holds stays its own: whoever else in this process
   // asks for it finds it busy, as another handle would.
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
     if (closed_) return Closed(nullptr);
     if (offset == 0 && length == 1) {
-      return Fail(Status(StatusKind::kBusy, "", "locked by this process"));
+      return Status(StatusKind::kBusy, "", "locked by this process");
     }
-    return Pass(owner_.TryLock(offset, length));
+    return owner_.TryLock(offset, length);
   }
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
     if (closed_) return Closed(nullptr);
-    if (offset == 0 && length == 1) return true;  // the owner's to release
-    return Pass(owner_.Unlock(offset, length));
+    if (offset == 0 && length == 1) return Status::Ok();  // the owner's to release
+    return owner_.Unlock(offset, length);
   }
   // The open file stays with its owner, whose own close reports what only
   // closing reveals; what was written through the view is flushed by Sync.
-  bool Close() override {
+  Status Close() override {
     if (closed_) return Closed(nullptr);
     closed_ = true;
-    return true;
+    return Status::Ok();
   }
 
  private:
-  bool Pass(bool ok) {
-    if (!ok) Fail(owner_.LastError());
-    return ok;
-  }
-  bool Closed(std::size_t* count) {
+  Status Closed(std::size_t* count) {
     if (count != nullptr) *count = 0;
-    return Fail(Status::Invalid("", "file already closed"));
+    return Status::Invalid("", "file already closed");
   }
 
   FileHandle& owner_;
@@ -110,36 +106,27 @@ bool LockedFileRoute::IsLockedFile(std::string_view path) {
          status->file_index == identity_->file_index;
 }
 
-std::unique_ptr<FileHandle> LockedFileRoute::OpenFile(std::string_view path, OpenMode mode) {
-  if (!IsLockedFile(path)) {
-    std::unique_ptr<FileHandle> file = inner_.OpenFile(path, mode);
-    if (!file) Fail(inner_.LastError());
-    return file;
-  }
+Result<std::unique_ptr<FileHandle>> LockedFileRoute::OpenFile(std::string_view path,
+                                                              OpenMode mode) {
+  if (!IsLockedFile(path)) return inner_.OpenFile(path, mode);
   // The locked file exists: no new file can be made under its name.
-  if (mode == OpenMode::kCreateNew) {
-    Fail(Status(StatusKind::kBusy, path, "exists"));
-    return nullptr;
-  }
+  if (mode == OpenMode::kCreateNew) return Status(StatusKind::kBusy, path, "exists");
   auto view = std::make_unique<LockedFileView>(owner_, mode != OpenMode::kRead);
   // A new, empty file, as an open that creates leaves it.
-  if (mode == OpenMode::kCreate && !view->Truncate(0)) {
-    Fail(view->LastError());
-    return nullptr;
+  if (mode == OpenMode::kCreate) {
+    if (Status emptied = view->Truncate(0); !emptied) return emptied;
   }
   return view;
 }
 
-std::unique_ptr<FileHandle> LockedFileRoute::OpenFileNoFollow(std::string_view path,
-                                                              OpenMode mode) {
+Result<std::unique_ptr<FileHandle>> LockedFileRoute::OpenFileNoFollow(std::string_view path,
+                                                                      OpenMode mode) {
   // Another name may be a link to the locked file: that one stays refused.
   if (IsLockedFile(path)) {
     const std::optional<FileStatus> status = inner_.StatLink(path);
     if (status && !status->is_link) return OpenFile(path, mode);
   }
-  std::unique_ptr<FileHandle> file = inner_.OpenFileNoFollow(path, mode);
-  if (!file) Fail(inner_.LastError());
-  return file;
+  return inner_.OpenFileNoFollow(path, mode);
 }
 
 }  // namespace qlr

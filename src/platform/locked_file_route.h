@@ -31,46 +31,37 @@ class LockedFileRoute final : public Platform {
   LockedFileRoute(const LockedFileRoute&) = delete;
   LockedFileRoute& operator=(const LockedFileRoute&) = delete;
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override;
-  std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) override;
-  bool DeleteFile(std::string_view path) override { return Pass(inner_.DeleteFile(path)); }
-  bool Rename(std::string_view from, std::string_view to) override {
-    return Pass(inner_.Rename(from, to));
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override;
+  Result<std::unique_ptr<FileHandle>> OpenFileNoFollow(std::string_view path,
+                                                       OpenMode mode) override;
+  Status DeleteFile(std::string_view path) override { return inner_.DeleteFile(path); }
+  Status Rename(std::string_view from, std::string_view to) override {
+    return inner_.Rename(from, to);
   }
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
-    return Pass(inner_.RenameNoReplace(from, to));
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
+    return inner_.RenameNoReplace(from, to);
   }
-  bool Link(std::string_view from, std::string_view to) override {
-    return Pass(inner_.Link(from, to));
+  Status Link(std::string_view from, std::string_view to) override { return inner_.Link(from, to); }
+  Result<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
+  Result<FileStatus> StatLink(std::string_view path) override { return inner_.StatLink(path); }
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override {
+    return inner_.SetAttributes(path, attributes);
   }
-  std::optional<FileStatus> Stat(std::string_view path) override {
-    return PassStatus(inner_.Stat(path));
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
+    return inner_.RestoreNativeMode(path, native_mode);
   }
-  std::optional<FileStatus> StatLink(std::string_view path) override {
-    return PassStatus(inner_.StatLink(path));
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
+    return inner_.SetModifiedTime(path, time);
   }
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
-    return Pass(inner_.SetAttributes(path, attributes));
+  bool SameFile(std::string_view a, std::string_view b) override { return inner_.SameFile(a, b); }
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
+    return inner_.ListDirectory(directory, pattern, entries);
   }
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
-    return Pass(inner_.RestoreNativeMode(path, native_mode));
-  }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return Pass(inner_.SetModifiedTime(path, time));
-  }
-  bool SameFile(std::string_view a, std::string_view b) override {
-    return Pass(inner_.SameFile(a, b));
-  }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
-    return Pass(inner_.ListDirectory(directory, pattern, entries));
-  }
-  bool MakeDirectory(std::string_view path) override { return Pass(inner_.MakeDirectory(path)); }
-  bool RemoveDirectory(std::string_view path) override {
-    return Pass(inner_.RemoveDirectory(path));
-  }
-  bool SyncDirectory(std::string_view path) override { return Pass(inner_.SyncDirectory(path)); }
-  bool SyncFileSystem(std::string_view path) override { return Pass(inner_.SyncFileSystem(path)); }
+  Status MakeDirectory(std::string_view path) override { return inner_.MakeDirectory(path); }
+  Status RemoveDirectory(std::string_view path) override { return inner_.RemoveDirectory(path); }
+  Status SyncDirectory(std::string_view path) override { return inner_.SyncDirectory(path); }
+  Status SyncFileSystem(std::string_view path) override { return inner_.SyncFileSystem(path); }
   std::string ExecutablePath() override { return inner_.ExecutablePath(); }
   std::optional<std::string> GetEnvironment(std::string_view name) override {
     return inner_.GetEnvironment(name);
@@ -79,17 +70,13 @@ class LockedFileRoute final : public Platform {
     return inner_.RunCommandInterpreter(tail);
   }
   void Sleep(int milliseconds) override { inner_.Sleep(milliseconds); }
+  std::uint32_t SetCreationMask(std::uint32_t mask) override {
+    return inner_.SetCreationMask(mask);
+  }
   LocalTime Now() override { return inner_.Now(); }
+  std::uint32_t ProcessId() override { return inner_.ProcessId(); }
 
  private:
-  bool Pass(bool ok) {
-    if (!ok) Fail(inner_.LastError());
-    return ok;
-  }
-  std::optional<FileStatus> PassStatus(std::optional<FileStatus> status) {
-    if (!status) Fail(inner_.LastError());
-    return status;
-  }
   // True when `path` names the locked file.
   bool IsLockedFile(std::string_view path);
 

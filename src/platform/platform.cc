@@ -40,72 +40,62 @@ bool Match(std::string_view name, std::string_view pattern, bool ignore_case) {
 
 }  // namespace
 
-bool FileHandle::Fail(Status status) {
-  last_error_ = std::move(status);
-  return false;
-}
-
-bool Platform::Fail(Status status) {
-  last_error_ = std::move(status);
-  return false;
-}
-
 // Defaults for implementations that lack a call: each fails and says so.
-bool FileHandle::ReadAt(std::uint64_t, void* buffer, std::size_t n, std::size_t* got) {
+Status FileHandle::ReadAt(std::uint64_t, void* buffer, std::size_t n, std::size_t* got) {
   std::memset(buffer, 0, n);
   *got = 0;
-  return Fail(Status::NotSupported("", "positional read"));
+  return Status::NotSupported("", "positional read");
 }
 
-bool FileHandle::WriteAt(std::uint64_t, const void*, std::size_t, std::size_t* written) {
+Status FileHandle::WriteAt(std::uint64_t, const void*, std::size_t, std::size_t* written) {
   *written = 0;
-  return Fail(Status::NotSupported("", "positional write"));
+  return Status::NotSupported("", "positional write");
 }
 
-bool FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) {
+Status FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) {
   constexpr std::size_t kBlock = 65535;
   *copied = 0;
   std::vector<char> buffer(kBlock);
   while (*copied < n) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, n - *copied));
     std::size_t got = 0;
-    if (!source.Read(buffer.data(), want, &got)) return Fail(source.LastError());
+    if (Status read = source.Read(buffer.data(), want, &got); !read) return read;
     if (got == 0) break;
     std::size_t written = 0;
-    const bool ok = Write(buffer.data(), got, &written);
+    Status wrote = Write(buffer.data(), got, &written);
     *copied += written;
-    if (!ok) return false;  // Write said why
-    if (written != got) return Fail(Status(StatusKind::kIoError, "", "short write"));
+    if (!wrote) return wrote;
+    if (written != got) return Status(StatusKind::kIoError, "", "short write");
   }
-  return true;
+  return Status::Ok();
 }
 
 FileHandle* FileHandle::HolderOfFile(std::uint64_t*) { return nullptr; }
 
-bool FileHandle::TryLock(std::uint64_t, std::uint64_t) {
-  return Fail(Status::NotSupported("", "locks"));
+Status FileHandle::TryLock(std::uint64_t, std::uint64_t) {
+  return Status::NotSupported("", "locks");
 }
 
-bool FileHandle::Unlock(std::uint64_t, std::uint64_t) {
-  return Fail(Status::NotSupported("", "locks"));
+Status FileHandle::Unlock(std::uint64_t, std::uint64_t) {
+  return Status::NotSupported("", "locks");
 }
 
-bool FileHandle::Close() { return true; }
+Status FileHandle::Close() { return Status::Ok(); }
 
-bool Platform::Rename(std::string_view from, std::string_view) {
-  return Fail(Status::NotSupported(from, "rename"));
+Status Platform::Rename(std::string_view from, std::string_view) {
+  return Status::NotSupported(from, "rename");
 }
 
-bool Platform::RenameNoReplace(std::string_view from, std::string_view) {
-  return Fail(Status::NotSupported(from, "rename"));
+Status Platform::RenameNoReplace(std::string_view from, std::string_view) {
+  return Status::NotSupported(from, "rename");
 }
 
-bool Platform::Link(std::string_view from, std::string_view) {
-  return Fail(Status::Invalid(from, "links not supported"));
+Status Platform::Link(std::string_view from, std::string_view) {
+  return Status::Invalid(from, "links not supported");
 }
 
-bool Platform::SyncFileSystem(std::string_view path) {
-  return Fail(Status::NotSupported(path, "file-system sync"));
+Status Platform::SyncFileSystem(std::string_view path) {
+  return Status::NotSupported(path, "file-system sync");
 }
 
 std::uint32_t Platform::ProcessId() { return 0; }

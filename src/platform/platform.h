@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/status.h"
 
 namespace qlr {
@@ -90,48 +91,50 @@ enum class OpenMode {
   kCreateNew,
 };
 
-// Every Boolean result of this interface is TRUE ON SUCCESS (unlike the
-// message bases and streams, whose results are true on failure). After a
-// call that returned false, LastError() of the object that was called says
-// why; after a success it is unspecified.
+// Every call that can fail returns a Status (ok on success) that says why
+// it failed; there is no last error to ask afterwards. `if (!file->Sync())`
+// reads as before: a Status converts to true when it is ok. A call that
+// yields a value existing only on success (OpenFile, Stat) returns a
+// Result<T>, the value or the Status; a call that also fills an
+// out-parameter (a count, a size, a listing) keeps it, because a count is
+// meaningful after a failure too.
 //
 // Reads: Read and ReadAt read until `n` bytes or the end of the file.
-// Reaching the end is not an error: they return true, *got < n tells how
+// Reaching the end is not an error: they succeed, *got < n tells how
 // many bytes were read, and the rest of the buffer is zero-filled. On
-// failure they return false, *got is the count read before the failure and
-// the rest of the buffer is zero-filled too.
+// failure *got is the count read before the failure and the rest of the
+// buffer is zero-filled too.
 //
-// Writes: Write and WriteAt return true only when all `n` bytes were
-// written. A short write (disk full, quota) returns false with *written the
-// count that did reach the file and LastError() saying why (kNoSpace).
+// Writes: Write and WriteAt succeed only when all `n` bytes were written.
+// A short write (disk full, quota) fails with kNoSpace and *written the
+// count that did reach the file.
 class FileHandle {
  public:
   virtual ~FileHandle() = default;
   // Reads at the current position and advances it by *got.
-  [[nodiscard]] virtual bool Read(void* buffer, std::size_t n, std::size_t* got) = 0;
+  [[nodiscard]] virtual Status Read(void* buffer, std::size_t n, std::size_t* got) = 0;
   // Writes at the current position and advances it by *written.
-  [[nodiscard]] virtual bool Write(const void* buffer, std::size_t n, std::size_t* written) = 0;
+  [[nodiscard]] virtual Status Write(const void* buffer, std::size_t n, std::size_t* written) = 0;
   // Positional forms: they neither use nor move the current position.
-  [[nodiscard]] virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n,
-                                    std::size_t* got);
-  [[nodiscard]] virtual bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-                                     std::size_t* written);
-  [[nodiscard]] virtual bool Seek(std::uint64_t position) = 0;
-  [[nodiscard]] virtual bool Size(std::uint64_t* size) = 0;
+  [[nodiscard]] virtual Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n,
+                                      std::size_t* got);
+  [[nodiscard]] virtual Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                                       std::size_t* written);
+  [[nodiscard]] virtual Status Seek(std::uint64_t position) = 0;
+  [[nodiscard]] virtual Status Size(std::uint64_t* size) = 0;
   // Cuts (or extends with zeros) the file to `size` bytes.
-  [[nodiscard]] virtual bool Truncate(std::uint64_t size) = 0;
+  [[nodiscard]] virtual Status Truncate(std::uint64_t size) = 0;
   // Flushes written data to stable storage.
-  [[nodiscard]] virtual bool Sync() = 0;
+  [[nodiscard]] virtual Status Sync() = 0;
   // Copies the bytes of `source` from its current position to this file's
   // current position until `n` bytes or the end of `source`, and advances
   // both positions by *copied. Reaching the end of `source` is not an
-  // error: true, and *copied < n tells. False when a read or a write
-  // failed, with *copied the count that reached this file and LastError()
-  // saying why. The default reads and writes blocks of 65535 bytes through
-  // Read and Write (the source's Read until it returns nothing); POSIX lets
-  // the kernel copy where the file system can (copy_file_range), without
-  // the bytes passing through this process.
-  [[nodiscard]] virtual bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied);
+  // error: *copied < n tells. A failed read or write fails the copy, with
+  // *copied the count that reached this file. The default reads and writes
+  // blocks of 65535 bytes through Read and Write (the source's Read until it
+  // returns nothing); POSIX lets the kernel copy where the file system can
+  // (copy_file_range), without the bytes passing through this process.
+  [[nodiscard]] virtual Status CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied);
   // A handle that only stands for another one over the same open file (a
   // view of the handle that holds a lock) returns that handle and sets
   // *position to its own current position, so that a copy from it can be
@@ -145,29 +148,20 @@ class FileHandle {
   // conflict with locks of other processes and of other handles of this
   // process (except on POSIX systems without open-file-description locks,
   // where locks belong to the process and closing any descriptor of the
-  // file drops them). TryLock never waits: false with kBusy when another holder has
+  // file drops them). TryLock never waits: kBusy when another holder has
   // the range. Locks are released by Unlock, Close or destruction. A
   // read-write handle takes an exclusive lock. A read-only handle takes a
   // shared one (POSIX grants exclusive locks only to writers): it conflicts
   // with every exclusive lock, not with another shared one. `length` must
   // not be 0. On Windows locks are mandatory: while another handle holds
   // the range, reads and writes of it fail with kBusy.
-  [[nodiscard]] virtual bool TryLock(std::uint64_t offset, std::uint64_t length);
-  [[nodiscard]] virtual bool Unlock(std::uint64_t offset, std::uint64_t length);
+  [[nodiscard]] virtual Status TryLock(std::uint64_t offset, std::uint64_t length);
+  [[nodiscard]] virtual Status Unlock(std::uint64_t offset, std::uint64_t length);
 
   // Closes the file and reports a late write error that only closing
   // reveals (network file systems). Every later call fails. Destruction
   // closes too but cannot report.
-  [[nodiscard]] virtual bool Close();
-
-  // Why the last failed call failed.
-  const Status& LastError() const { return last_error_; }
-
- protected:
-  // Records `status` and returns false, for `return Fail(...)`.
-  bool Fail(Status status);
-
-  Status last_error_;
+  [[nodiscard]] virtual Status Close();
 };
 
 struct ProcessResult {
@@ -181,48 +175,50 @@ class Platform {
   virtual ~Platform() = default;
 
   // --- files ---
-  // Null when the file cannot be opened or created (LastError says why).
+  // Empty when the file cannot be opened or created (its status says why).
   // Files are opened shared: other programs may open them meanwhile.
-  virtual std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) = 0;
-  [[nodiscard]] virtual bool DeleteFile(std::string_view path) = 0;
+  [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path,
+                                                                     OpenMode mode) = 0;
+  [[nodiscard]] virtual Status DeleteFile(std::string_view path) = 0;
   // Renames `from` to `to`, replacing an existing file `to` in one atomic
   // step when both are on the same file system: at every instant `to`
   // names either the old file or the new one. A failure leaves both names
   // as they were.
-  [[nodiscard]] virtual bool Rename(std::string_view from, std::string_view to);
+  [[nodiscard]] virtual Status Rename(std::string_view from, std::string_view to);
   // Renames `from` to `to` only when `to` does not exist; never replaces
-  // anything (false with kBusy when `to` exists). Where the system cannot
+  // anything (kBusy when `to` exists). Where the system cannot
   // do this in one step it links `to` and then removes `from`, so `to`
   // is never overwritten; a crash in between leaves both names.
-  [[nodiscard]] virtual bool RenameNoReplace(std::string_view from, std::string_view to);
+  [[nodiscard]] virtual Status RenameNoReplace(std::string_view from, std::string_view to);
   // Gives the existing file `from` the second name `to` (a hard link),
   // never replacing anything: both names are then the same file, with one
-  // identity. A symbolic link `from` is linked itself, not followed. False
+  // identity. A symbolic link `from` is linked itself, not followed. Fails
   // when `to` exists (kBusy), when the system or the file system has no
   // links, or refuses this one (another file system, no permission, too
   // many links): the caller then copies instead.
-  [[nodiscard]] virtual bool Link(std::string_view from, std::string_view to);
-  // Nothing when the path does not exist or cannot be examined.
-  virtual std::optional<FileStatus> Stat(std::string_view path) = 0;
+  [[nodiscard]] virtual Status Link(std::string_view from, std::string_view to);
+  // Empty when the path does not exist or cannot be examined.
+  [[nodiscard]] virtual Result<FileStatus> Stat(std::string_view path) = 0;
   // Stat of the path itself: a symbolic link is described as a link
   // (is_link), never by its target. Where the system has no links it is
   // Stat.
-  virtual std::optional<FileStatus> StatLink(std::string_view path) { return Stat(path); }
+  [[nodiscard]] virtual Result<FileStatus> StatLink(std::string_view path) { return Stat(path); }
   // OpenFile, except that a path whose last component is a symbolic link
   // (a reparse point on Windows) is refused instead of followed, with
   // kInvalidArgument. A file in an area that others can write is opened so:
   // a link planted there could name any file the program can read.
-  virtual std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) {
+  [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>> OpenFileNoFollow(std::string_view path,
+                                                                             OpenMode mode) {
     return OpenFile(path, mode);
   }
   // Sets DOS attribute bits; kAttrArchive alone makes the file writable.
-  [[nodiscard]] virtual bool SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
+  [[nodiscard]] virtual Status SetAttributes(std::string_view path, std::uint8_t attributes) = 0;
   // Restores a FileStatus::native_mode exactly. A symbolic link at `path`
   // is refused (kInvalidArgument), never followed: a name in an area that
   // others can write may be replaced by one between two calls.
-  [[nodiscard]] virtual bool RestoreNativeMode(std::string_view path,
-                                               std::uint32_t native_mode) = 0;
-  [[nodiscard]] virtual bool SetModifiedTime(std::string_view path, FileTime time) = 0;
+  [[nodiscard]] virtual Status RestoreNativeMode(std::string_view path,
+                                                 std::uint32_t native_mode) = 0;
+  [[nodiscard]] virtual Status SetModifiedTime(std::string_view path, FileTime time) = 0;
   // True when both paths name the same existing file (file identity on
   // POSIX, names without case on Windows).
   virtual bool SameFile(std::string_view a, std::string_view b) = 0;
@@ -230,18 +226,18 @@ class Platform {
   // --- directories ---
   // Lists the entries of `directory` whose names match `pattern` ("*" and
   // "?" wildcards; "*.*" matches every name). "." and ".." are never
-  // listed. False when the directory cannot be read.
-  [[nodiscard]] virtual bool ListDirectory(std::string_view directory, std::string_view pattern,
-                                           std::vector<DirEntry>* entries) = 0;
-  [[nodiscard]] virtual bool MakeDirectory(std::string_view path) = 0;
-  [[nodiscard]] virtual bool RemoveDirectory(std::string_view path) = 0;
+  // listed. Fails when the directory cannot be read.
+  [[nodiscard]] virtual Status ListDirectory(std::string_view directory, std::string_view pattern,
+                                             std::vector<DirEntry>* entries) = 0;
+  [[nodiscard]] virtual Status MakeDirectory(std::string_view path) = 0;
+  [[nodiscard]] virtual Status RemoveDirectory(std::string_view path) = 0;
   // Makes the directory's entries (new files, renames, removals) durable.
-  [[nodiscard]] virtual bool SyncDirectory(std::string_view path) = 0;
+  [[nodiscard]] virtual Status SyncDirectory(std::string_view path) = 0;
   // Makes everything written to the file system that holds `path` durable,
   // data and directory entries alike (syncfs on Linux). Where the system
-  // has no such call it returns false with kInvalidArgument, and callers
+  // has no such call it fails with kNotSupported, and callers
   // sync file by file instead.
-  [[nodiscard]] virtual bool SyncFileSystem(std::string_view path);
+  [[nodiscard]] virtual Status SyncFileSystem(std::string_view path);
 
   // --- the running program ---
   virtual std::string ExecutablePath() = 0;
@@ -262,15 +258,6 @@ class Platform {
   virtual LocalTime Now() = 0;
   // The id the system gave this process (0 where there is none).
   virtual std::uint32_t ProcessId();
-
-  // Why the last failed call of this object failed.
-  const Status& LastError() const { return last_error_; }
-
- protected:
-  // Records `status` and returns false, for `return Fail(...)`.
-  bool Fail(Status status);
-
-  Status last_error_;
 };
 
 // The platform in use: the host's own unless a test installed another.

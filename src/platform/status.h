@@ -1,6 +1,7 @@
 // Why an operation failed: a small value that the platform builds from the
-// operating system's error code, and that streams and bases keep beside
-// their true-on-failure results as their last error.
+// operating system's error code and returns from every call that can fail,
+// and that streams and bases keep beside their true-on-failure results as
+// their last error.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,8 @@ class Status {
   }
 
   bool ok() const { return kind_ == StatusKind::kOk; }
+  // `if (!Os().Rename(a, b))` reads as "if the rename failed".
+  explicit operator bool() const { return ok(); }
   StatusKind kind() const { return kind_; }
   // The file or directory the failure concerns (may be empty).
   const std::string& path() const { return path_; }

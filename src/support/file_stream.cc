@@ -84,16 +84,16 @@ struct BufferedFileStream::State {
 
   // The helpers below return a stream status: 0 or the code to latch, with
   // the reason in `failure`.
-  std::int32_t FileFailed(std::int32_t code, std::string_view what) {
-    failure = Reason(file->LastError(), path, what);
+  std::int32_t FileFailed(const qlr::Status& why, std::int32_t code, std::string_view what) {
+    failure = Reason(why, path, what);
     return code;
   }
 
   std::int32_t SeekOs(std::uint64_t at) {
     if (os_position == at) return kStreamOk;
-    if (!file->Seek(at)) {
+    if (const qlr::Status sought = file->Seek(at); !sought) {
       os_position = kUnknownOsPosition;
-      return FileFailed(kStreamOsError, At("seek failed", at));
+      return FileFailed(sought, kStreamOsError, At("seek failed", at));
     }
     os_position = at;
     return kStreamOk;
@@ -104,10 +104,10 @@ struct BufferedFileStream::State {
   std::int32_t ReadOs(std::uint64_t at, char* out, std::size_t n, std::size_t* got) {
     *got = 0;
     if (const std::int32_t code = SeekOs(at); code != kStreamOk) return code;
-    if (!file->Read(out, n, got)) {
+    if (const qlr::Status read = file->Read(out, n, got); !read) {
       os_position = kUnknownOsPosition;
       *got = 0;
-      return FileFailed(kStreamOsError, At("read failed", at));
+      return FileFailed(read, kStreamOsError, At("read failed", at));
     }
     os_position = at + *got;
     return kStreamOk;
@@ -118,13 +118,13 @@ struct BufferedFileStream::State {
   std::int32_t WriteOs(std::uint64_t at, const char* in, std::size_t n) {
     if (const std::int32_t code = SeekOs(at); code != kStreamOk) return code;
     std::size_t written = 0;
-    const bool ok = file->Write(in, n, &written);
+    const qlr::Status ok = file->Write(in, n, &written);
     os_position = ok ? at + written : kUnknownOsPosition;
     const std::string what = "write of " + std::to_string(n) + " bytes stopped after " +
                              std::to_string(written) + " at position " + std::to_string(at);
     if (!ok) {
-      const bool full = file->LastError().kind() == StatusKind::kNoSpace;
-      return FileFailed(full ? kStreamWriteError : kStreamOsError, what);
+      const bool full = ok.kind() == StatusKind::kNoSpace;
+      return FileFailed(ok, full ? kStreamWriteError : kStreamOsError, what);
     }
     if (written < n) {
       failure = qlr::Status(StatusKind::kNoSpace, path, what);
@@ -161,10 +161,11 @@ BufferedFileStream::BufferedFileStream(std::string_view file_name, FileMode mode
     }
     state_->capacity = buffer_size;
   }
-  state_->file = Os().OpenFile(file_name, ToOpenMode(mode));
-  if (state_->file == nullptr) {
-    Fail(kStreamInitError, Reason(Os().LastError(), file_name, "cannot open the file"));
+  auto file = Os().OpenFile(file_name, ToOpenMode(mode));
+  if (!file) {
+    Fail(kStreamInitError, Reason(file.status(), file_name, "cannot open the file"));
   }
+  state_->file = std::move(file);
 }
 
 BufferedFileStream::~BufferedFileStream() {
@@ -207,8 +208,8 @@ std::int32_t BufferedFileStream::Size() {
   Flush();
   if (!Ok()) return -1;
   std::uint64_t size = 0;
-  if (!state_->file->Size(&size)) {
-    FailFile(state_->FileFailed(kStreamOsError, "size unknown"));
+  if (const qlr::Status known = state_->file->Size(&size); !known) {
+    FailFile(state_->FileFailed(known, kStreamOsError, "size unknown"));
     return -1;
   }
   if (size > kMaxPosition) {
@@ -366,8 +367,8 @@ void BufferedFileStream::Truncate() {
   s.DropWindow();
   // Some systems move the file pointer when the end of the file moves.
   s.os_position = kUnknownOsPosition;
-  if (!s.file->Truncate(s.position)) {
-    FailFile(s.FileFailed(kStreamOsError, At("truncate failed", s.position)));
+  if (const qlr::Status cut = s.file->Truncate(s.position); !cut) {
+    FailFile(s.FileFailed(cut, kStreamOsError, At("truncate failed", s.position)));
   }
 }
 
@@ -424,8 +425,8 @@ bool BufferedFileStream::SyncToDisk() {
   }
   Flush();
   if (!Ok()) return true;
-  if (!state_->file->Sync()) {
-    FailFile(state_->FileFailed(kStreamOsError, "sync failed"));
+  if (const qlr::Status synced = state_->file->Sync(); !synced) {
+    FailFile(state_->FileFailed(synced, kStreamOsError, "sync failed"));
     return true;
   }
   return false;
@@ -437,7 +438,9 @@ bool BufferedFileStream::Close() {
   // Flush is not inert while an error is latched, so the data accepted
   // reaches the file whatever happened before.
   Flush();
-  if (!s.file->Close() && Ok()) FailFile(s.FileFailed(kStreamOsError, "close failed"));
+  if (const qlr::Status closed = s.file->Close(); !closed && Ok()) {
+    FailFile(s.FileFailed(closed, kStreamOsError, "close failed"));
+  }
   s.file.reset();
   s.DropWindow();
   return !Ok();

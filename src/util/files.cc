@@ -33,11 +33,6 @@ constexpr bool kUnlockSourceForReading = kDosStyle;
 // symbolic link would change its target, outside the tree.
 constexpr bool kUnlockBeforeDelete = kDosStyle;
 
-bool IsDirectory(std::string_view path) {
-  const std::optional<FileStatus> status = Os().Stat(path);
-  return status && (status->attributes & kAttrDirectory) != 0;
-}
-
 // The name under which the OS sees a directory path: the empty path is the
 // current directory.
 ShortString DirectoryForOs(std::string_view path) {
@@ -98,40 +93,47 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
                   std::uint64_t source_size, FileSync sync, Status* error) {
   // Not followed: a link put in place of the file since it was examined
   // fails the copy rather than copy what it names.
-  const std::unique_ptr<FileHandle> in = Os().OpenFileNoFollow(source, OpenMode::kRead);
-  if (!in) return Failed(error, Os().LastError(), source, "cannot be opened");
-  std::unique_ptr<FileHandle> out;
+  const auto in = Os().OpenFileNoFollow(source, OpenMode::kRead);
+  if (!in) return Failed(error, in.status(), source, "cannot be opened");
+  Result<std::unique_ptr<FileHandle>> out = Status(StatusKind::kNotFound, dest, "not opened");
   if (append) out = Os().OpenFile(dest, OpenMode::kReadWrite);
   const bool created = !out;
   if (created) out = Os().OpenFile(dest, OpenMode::kCreate);
-  if (!out) return Failed(error, Os().LastError(), dest, "cannot be created");
+  if (!out) return Failed(error, out.status(), dest, "cannot be created");
   std::uint64_t end = 0;
-  if (!out->Size(&end) || !out->Seek(end)) {
-    return Failed(error, out->LastError(), dest, "cannot be positioned");
-  }
+  Status placed = out->Size(&end);
+  if (placed) placed = out->Seek(end);
+  if (!placed) return Failed(error, placed, dest, "cannot be positioned");
 
   // To the end of the source, whatever its size now: a source that grew
   // or shrank meanwhile shows in the count below. The kernel copies where
   // it can (see FileHandle::CopyFrom).
   std::uint64_t copied = 0;
-  if (!out->CopyFrom(*in, std::numeric_limits<std::uint64_t>::max(), &copied)) {
+  if (const Status copy = out->CopyFrom(*in, std::numeric_limits<std::uint64_t>::max(), &copied);
+      !copy) {
     // The reason names no file when the platform could not tell which side
     // failed; the copy's own message names the destination then.
-    return Failed(error, out->LastError(), dest, "copy error");
+    return Failed(error, copy, dest, "copy error");
   }
   if (copied != source_size) {
     return Failed(error, Status(StatusKind::kIoError, source, "changed size while it was copied"),
                   source, "");
   }
-  if (sync != FileSync::kNone && !out->Sync()) {
-    return Failed(error, out->LastError(), dest, "cannot be flushed");
+  if (sync != FileSync::kNone) {
+    if (const Status synced = out->Sync(); !synced) {
+      return Failed(error, synced, dest, "cannot be flushed");
+    }
   }
   // A late write error may show only when the file is closed.
-  if (!out->Close()) return Failed(error, out->LastError(), dest, "cannot be closed");
+  if (const Status closed = out->Close(); !closed) {
+    return Failed(error, closed, dest, "cannot be closed");
+  }
   // A new file is only durable once its directory entry is.
   if (created && sync == FileSync::kFileAndEntry) {
     const ShortString dir = DirectoryForOs(JustPathName(dest));
-    if (!Os().SyncDirectory(dir)) return Failed(error, Os().LastError(), dir, "cannot be flushed");
+    if (const Status synced = Os().SyncDirectory(dir); !synced) {
+      return Failed(error, synced, dir, "cannot be flushed");
+    }
   }
   return false;
 }
@@ -140,14 +142,20 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
 // as the writer that made them left them. Windows flushes only through a
 // handle that may write; a read-only file is flushed through a reading one.
 bool SyncLinkedFile(std::string_view dest, FileSync sync, Status* error) {
-  std::unique_ptr<FileHandle> file = Os().OpenFile(dest, OpenMode::kReadWrite);
+  auto file = Os().OpenFile(dest, OpenMode::kReadWrite);
   if (!file) file = Os().OpenFile(dest, OpenMode::kRead);
-  if (!file) return Failed(error, Os().LastError(), dest, "cannot be opened");
-  if (!file->Sync()) return Failed(error, file->LastError(), dest, "cannot be flushed");
-  if (!file->Close()) return Failed(error, file->LastError(), dest, "cannot be closed");
+  if (!file) return Failed(error, file.status(), dest, "cannot be opened");
+  if (const Status synced = file->Sync(); !synced) {
+    return Failed(error, synced, dest, "cannot be flushed");
+  }
+  if (const Status closed = file->Close(); !closed) {
+    return Failed(error, closed, dest, "cannot be closed");
+  }
   if (sync == FileSync::kFileAndEntry) {
     const ShortString dir = DirectoryForOs(JustPathName(dest));
-    if (!Os().SyncDirectory(dir)) return Failed(error, Os().LastError(), dir, "cannot be flushed");
+    if (const Status synced = Os().SyncDirectory(dir); !synced) {
+      return Failed(error, synced, dir, "cannot be flushed");
+    }
   }
   return false;
 }
@@ -161,10 +169,10 @@ LinkOutcome LinkOneFile(std::string_view source, std::string_view dest, FileSync
   if (!Os().Link(source, dest)) return LinkOutcome::kRefused;
   // What the new name holds, whatever the source name held when it was
   // examined: the erase compares with this identity.
-  const std::optional<FileStatus> linked = Os().StatLink(dest);
+  const Result<FileStatus> linked = Os().StatLink(dest);
   if (!linked || !linked->is_regular || linked->is_link) {
     // Replaced meanwhile by something that is no file: not the copy's.
-    const Status why = Os().LastError();
+    const Status why = linked.status();
     (void)Os().DeleteFile(dest);
     if (linked) return LinkOutcome::kNotAFile;
     Failed(options.error, why, dest, "cannot be examined");
@@ -184,12 +192,12 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
                  const CopyOptions& options) {
   // Read before the bytes: a change made while they are copied shows as
   // another time or size the next time the source is looked at.
-  const std::optional<FileStatus> status = Os().StatLink(source);
+  const Result<FileStatus> status = Os().StatLink(source);
   if (!status) {
     // A file deleted since it was listed is no longer part of the base; one
     // that is there but cannot be examined is a file the copy misses.
-    if (Os().LastError().kind() == StatusKind::kNotFound) return false;
-    return Failed(options.error, Os().LastError(), source, "cannot be examined");
+    if (status.status().kind() == StatusKind::kNotFound) return false;
+    return Failed(options.error, status.status(), source, "cannot be examined");
   }
   if (status->is_link) {
     if (options.links != nullptr) options.links->emplace_back(source);
@@ -222,11 +230,11 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
   if (failed) return true;
 
   // The time first: a read-only file may refuse a new time.
-  if (!Os().SetModifiedTime(dest, status->modified)) {
-    return Failed(options.error, Os().LastError(), dest, "cannot take the source's time");
+  if (const Status timed = Os().SetModifiedTime(dest, status->modified); !timed) {
+    return Failed(options.error, timed, dest, "cannot take the source's time");
   }
-  if (!Os().RestoreNativeMode(dest, status->native_mode)) {
-    return Failed(options.error, Os().LastError(), dest, "cannot take the source's attributes");
+  if (const Status moded = Os().RestoreNativeMode(dest, status->native_mode); !moded) {
+    return Failed(options.error, moded, dest, "cannot take the source's attributes");
   }
   if (options.copied != nullptr) {
     options.copied->push_back(CopiedFile{std::string(source), std::string(dest), *status});
@@ -242,8 +250,8 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
                    const ShortString& top_dest, const CopyOptions& options) {
   const bool sync = options.durability == CopyDurability::kSyncEachFile;
   std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(DirectoryForOs(from), "*.*", &entries)) {
-    return Failed(options.error, Os().LastError(), from, "cannot be listed");
+  if (const Status listed = Os().ListDirectory(DirectoryForOs(from), "*.*", &entries); !listed) {
+    return Failed(options.error, listed, from, "cannot be listed");
   }
   bool failed = false;
   for (const DirEntry& entry : entries) {
@@ -258,8 +266,10 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
       failed = true;
     }
   }
-  if (sync && !Os().SyncDirectory(DirectoryForOs(to))) {
-    failed = Failed(options.error, Os().LastError(), to, "cannot be flushed");
+  if (sync) {
+    if (const Status synced = Os().SyncDirectory(DirectoryForOs(to)); !synced) {
+      failed = Failed(options.error, synced, to, "cannot be flushed");
+    }
   }
   if (!recurse) return failed;
   for (const DirEntry& entry : entries) {
@@ -272,8 +282,8 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
     const ShortString sub_from = from + entry.name + kSeparator;
     if (Os().SameFile(sub_from, top_dest)) continue;
     const ShortString sub_to = to + entry.name + kSeparator;
-    if (!MakePath(sub_to)) {
-      failed = Failed(options.error, Os().LastError(), sub_to, "cannot be created");
+    if (const Status made = MakePath(sub_to); !made) {
+      failed = Failed(options.error, made, sub_to, "cannot be created");
     } else if (CopyDirectory(sub_from, sub_to, true, top_dest, options)) {
       failed = true;
     }
@@ -288,14 +298,20 @@ bool FileExists(std::string_view path) {
   return status && status->is_regular && (status->attributes & kAttrDirectory) == 0;
 }
 
-bool DirExists(std::string_view path) {
+Status DirStatus(std::string_view path) {
   ShortString p = RemoveBackslash(path, kStyle);
   if constexpr (kDosStyle) {
     // DOS tests "C:" and "" as "C:." and ".": the current directory.
     if (p.view().find('.') == std::string_view::npos) p += '.';
   }
-  return IsDirectory(DirectoryForOs(p));
+  const ShortString name = DirectoryForOs(p);
+  const Result<FileStatus> status = Os().Stat(name);
+  if (!status) return status.status();
+  if ((status->attributes & kAttrDirectory) == 0) return Status::Invalid(name, "not a directory");
+  return Status::Ok();
 }
+
+bool DirExists(std::string_view path) { return DirStatus(path).ok(); }
 
 void DeleteFileIfExists(std::string_view path) {
   // Callers look whether the file is gone; the reason it is not is theirs.
@@ -314,7 +330,7 @@ bool MakeEmptyFileIfMissing(std::string_view path) {
   // not opened with kCreate: that would empty a file made meanwhile.
   const std::string temp = std::string(path) + "." + std::to_string(Os().ProcessId()) + ".new";
   RemoveStaleTemporary(temp);
-  std::unique_ptr<FileHandle> file = Os().OpenFile(temp, OpenMode::kCreateNew);
+  auto file = Os().OpenFile(temp, OpenMode::kCreateNew);
   if (!file) return false;
   const bool placed = file->Close() && Os().RenameNoReplace(temp, path);
   // Removed without looking first: a failing look must not leave it.
@@ -327,13 +343,13 @@ namespace {
 // MakePath's walk from the outermost directory inward. With `make` unset
 // nothing is created: the first missing directory ends the walk, and it
 // could be made unless something that is no directory holds its name.
-bool WalkPath(std::string_view path, std::vector<ShortString>* created, bool make) {
+Status WalkPath(std::string_view path, std::vector<ShortString>* created, bool make) {
   // Only the directory part is created: the text after the last separator
   // is a file name.
   const std::size_t last = path.rfind(kSeparator);
-  if (last == std::string_view::npos) return true;
+  if (last == std::string_view::npos) return Status::Ok();
   const std::string_view dir = path.substr(0, last + 1);
-  if (dir.size() > ShortString::kMax) return false;
+  if (dir.size() > ShortString::kMax) return Status::Invalid(dir, "path too long");
 
   ShortString prefix;
   std::size_t i = 0;
@@ -349,27 +365,30 @@ bool WalkPath(std::string_view path, std::vector<ShortString>* created, bool mak
     prefix += part;
     const bool drive = kDosStyle && part.size() == 2 && part[1] == ':';
     if (!drive && !DirExists(prefix)) {
-      if (!make) return !Os().StatLink(prefix).has_value();
+      if (!make) {
+        if (!Os().StatLink(prefix)) return Status::Ok();
+        return Status::Invalid(prefix, "not a directory");
+      }
       // Someone else may have made it meanwhile: only a still missing
       // directory is a failure.
-      if (Os().MakeDirectory(prefix)) {
+      if (Status made = Os().MakeDirectory(prefix)) {
         if (created != nullptr) created->push_back(prefix);
       } else if (!DirExists(prefix)) {
-        return false;
+        return made;
       }
     }
     prefix += kSeparator;
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace
 
-bool MakePath(std::string_view path, std::vector<ShortString>* created) {
+Status MakePath(std::string_view path, std::vector<ShortString>* created) {
   return WalkPath(path, created, true);
 }
 
-bool PathCouldBeMade(std::string_view path) { return WalkPath(path, nullptr, false); }
+bool PathCouldBeMade(std::string_view path) { return WalkPath(path, nullptr, false).ok(); }
 
 bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
                 const CopyOptions& options) {
@@ -383,7 +402,9 @@ bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
   if (!DirExists(from)) {
     return Failed(options.error, Status(StatusKind::kNotFound, from, "not a directory"), from, "");
   }
-  if (!MakePath(to)) return Failed(options.error, Os().LastError(), to, "cannot be created");
+  if (const Status made = MakePath(to); !made) {
+    return Failed(options.error, made, to, "cannot be created");
+  }
   const ShortString top_dest = DirectoryForOs(to);
   if (Os().SameFile(DirectoryForOs(from), top_dest)) {
     return Failed(options.error, Status::Invalid(to, "is the source itself"), to, "");
@@ -426,33 +447,34 @@ namespace qlr {
 FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms,
                                             bool follow_links) {
   if (Held()) return Outcome::kLocked;
-  std::unique_ptr<FileHandle> handle = follow_links
-                                           ? Os().OpenFile(path, OpenMode::kReadWrite)
-                                           : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
+  Result<std::unique_ptr<FileHandle>> handle =
+      follow_links ? Os().OpenFile(path, OpenMode::kReadWrite)
+                   : Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
   // Made only when it is really missing. A lock whose links are followed
   // (the run lock, which the package makes a link into /var/lib) is made
   // where its link points; any other is never made through a link planted
   // meanwhile, and one that another process made first is opened as above.
-  if (!handle && create && Os().LastError().kind() == StatusKind::kNotFound) {
+  if (!handle && create && handle.status().kind() == StatusKind::kNotFound) {
     if (follow_links) {
       if (!Os().Stat(path)) handle = Os().OpenFile(path, OpenMode::kCreate);
     } else {
       handle = Os().OpenFile(path, OpenMode::kCreateNew);
-      if (!handle && Os().LastError().kind() == StatusKind::kBusy) {
+      if (!handle && handle.status().kind() == StatusKind::kBusy) {
         handle = Os().OpenFileNoFollow(path, OpenMode::kReadWrite);
       }
     }
   }
   if (!handle) {
-    last_error_ = Os().LastError();
+    last_error_ = handle.status();
     if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, path, "cannot be opened");
     return Outcome::kFailed;
   }
   // The time waited is the sum of the pauses, not a clock reading: the
   // bound holds however slowly each attempt itself runs.
   int waited = 0;
-  while (!handle->TryLock(0, 1)) {
-    last_error_ = handle->LastError();
+  while (true) {
+    last_error_ = handle->TryLock(0, 1);
+    if (last_error_.ok()) break;
     if (last_error_.kind() == StatusKind::kNotSupported) return Outcome::kNoLocks;
     if (last_error_.kind() != StatusKind::kBusy) return Outcome::kFailed;
     if (waited >= timeout_ms) return Outcome::kBusy;

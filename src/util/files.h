@@ -19,6 +19,9 @@ bool FileExists(std::string_view path);
 // True when the path names an existing directory. One trailing separator
 // is ignored; the empty path is the current directory.
 bool DirExists(std::string_view path);
+// Why DirExists is false: kNotFound when nothing has the name, another
+// kind when it cannot be examined or is no directory; ok when it is one.
+Status DirStatus(std::string_view path);
 void DeleteFileIfExists(std::string_view path);
 // Clears the name of a temporary of this program's own, which is then made
 // with kCreateNew: a regular file that an interrupted run left there is
@@ -31,10 +34,11 @@ void RemoveStaleTemporary(std::string_view path);
 // that another program makes at the same instant.
 [[nodiscard]] bool MakeEmptyFileIfMissing(std::string_view path);
 // Creates every missing directory of the path's directory part (the text
-// after the last separator is a file name). True on success. `created`,
+// after the last separator is a file name). Ok on success, else why the
+// first missing directory could not be made. `created`,
 // when given, receives each directory this call made itself, outermost
 // first (one that another program made meanwhile is not listed).
-bool MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
+Status MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
 // Whether MakePath of `path` could succeed, told without making anything:
 // every directory of the path's directory part exists, or the first
 // missing one has nothing else in its place. (Permissions are not judged.)

@@ -8,8 +8,7 @@ namespace {
 
 constexpr std::uint64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 
-Status Why(const FileHandle& file, std::string_view path, std::string_view what) {
-  const Status& reported = file.LastError();
+Status Why(const Status& reported, std::string_view path, std::string_view what) {
   if (reported.ok()) return Status(StatusKind::kIoError, path, what);
   return reported;
 }
@@ -24,8 +23,8 @@ std::int32_t HandleStream::Position() {
 std::int32_t HandleStream::Size() {
   if (!Ok()) return -1;
   std::uint64_t size = 0;
-  if (!file_.Size(&size)) {
-    Fail(kStreamOsError, Why(file_, path_, "size failed"));
+  if (const qlr::Status known = file_.Size(&size); !known) {
+    Fail(kStreamOsError, Why(known, path_, "size failed"));
     return -1;
   }
   if (size > kMaxPosition) {
@@ -45,9 +44,9 @@ void HandleStream::Read(void* buffer, std::size_t n) {
     return Fail(kStreamReadError, BeyondLimit(path_, "read", n, position_));
   }
   std::size_t got = 0;
-  if (!file_.ReadAt(position_, buffer, n, &got)) {
+  if (const qlr::Status read = file_.ReadAt(position_, buffer, n, &got); !read) {
     std::memset(buffer, 0, n);
-    return Fail(kStreamOsError, Why(file_, path_, "read failed"));
+    return Fail(kStreamOsError, Why(read, path_, "read failed"));
   }
   if (got < n) {
     // All or nothing, as every stream reads.
@@ -64,7 +63,9 @@ void HandleStream::Seek(std::int32_t position) {
 
 void HandleStream::Truncate() {
   if (!Ok()) return;
-  if (!file_.Truncate(position_)) Fail(kStreamOsError, Why(file_, path_, "truncate failed"));
+  if (const qlr::Status cut = file_.Truncate(position_); !cut) {
+    Fail(kStreamOsError, Why(cut, path_, "truncate failed"));
+  }
 }
 
 void HandleStream::Write(const void* buffer, std::size_t n) {
@@ -73,17 +74,18 @@ void HandleStream::Write(const void* buffer, std::size_t n) {
     return Fail(kStreamWriteError, BeyondLimit(path_, "write", n, position_));
   }
   std::size_t written = 0;
-  if (!file_.WriteAt(position_, buffer, n, &written) || written != n) {
-    const bool full = file_.LastError().kind() == StatusKind::kNoSpace;
-    return Fail(full ? kStreamWriteError : kStreamOsError, Why(file_, path_, "write failed"));
+  const qlr::Status wrote = file_.WriteAt(position_, buffer, n, &written);
+  if (!wrote || written != n) {
+    const bool full = wrote.kind() == StatusKind::kNoSpace;
+    return Fail(full ? kStreamWriteError : kStreamOsError, Why(wrote, path_, "write failed"));
   }
   position_ += n;
 }
 
 bool HandleStream::Sync() {
   if (!Ok()) return true;
-  if (!file_.Sync()) {
-    Fail(kStreamOsError, Why(file_, path_, "sync failed"));
+  if (const qlr::Status synced = file_.Sync(); !synced) {
+    Fail(kStreamOsError, Why(synced, path_, "sync failed"));
     return true;
   }
   return false;

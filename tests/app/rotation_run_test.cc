@@ -352,13 +352,13 @@ constexpr std::int64_t kTicksPerSecond = kHostIsWindows ? 10'000'000 : 1'000'000
 class CoarseTargetPlatform : public testing::ForwardingPlatform {
  public:
   explicit CoarseTargetPlatform(std::string root) : root_(std::move(root)) {}
-  std::optional<FileStatus> Stat(std::string_view path) override {
-    std::optional<FileStatus> status = inner_.Stat(path);
+  Result<FileStatus> Stat(std::string_view path) override {
+    Result<FileStatus> status = inner_.Stat(path);
     if (status && path.starts_with(root_)) status->modified = Round(status->modified);
     return status;
   }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return Pass(inner_.SetModifiedTime(path, path.starts_with(root_) ? Round(time) : time));
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
+    return inner_.SetModifiedTime(path, path.starts_with(root_) ? Round(time) : time);
   }
   static FileTime Round(FileTime time) {
     return FileTime{time.ticks - time.ticks % kTicksPerSecond};

@@ -136,7 +136,7 @@ TEST(RotationTarget, EveryEntryNamedByANumberBlocksIt) {
 class RacingPlatform : public testing::ForwardingPlatform {
  public:
   explicit RacingPlatform(MemoryPlatform& disk) : ForwardingPlatform(disk), disk_(disk) {}
-  bool MakeDirectory(std::string_view path) override {
+  Status MakeDirectory(std::string_view path) override {
     if (!raced_) {
       raced_ = true;
       disk_.WriteFileBytes("/old/00000000/theirs", "not the run's");
@@ -238,15 +238,15 @@ TEST(RotationTarget, PartialCopiesAreLeftAloneWhileAnotherRunMayOwnThem) {
   class NoLocks : public testing::ForwardingPlatform {
    public:
     using ForwardingPlatform::ForwardingPlatform;
-    std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
       struct Unlockable : testing::ForwardingFile {
         using ForwardingFile::ForwardingFile;
-        bool TryLock(std::uint64_t, std::uint64_t) override {
-          return Fail(Status::NotSupported("", "locks"));
+        Status TryLock(std::uint64_t, std::uint64_t) override {
+          return Status::NotSupported("", "locks");
         }
       };
       auto inner = ForwardingPlatform::OpenFile(path, mode);
-      if (!inner) return nullptr;
+      if (!inner) return inner;
       return std::make_unique<Unlockable>(std::move(inner));
     }
   };

@@ -27,18 +27,18 @@ constexpr int kBodyLines = 16;
 class NoSyncFile : public ForwardingFile {
  public:
   using ForwardingFile::ForwardingFile;
-  bool Sync() override { return true; }
+  Status Sync() override { return Status::Ok(); }
 };
 
 class NoSyncPlatform : public ForwardingPlatform {
  public:
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     auto file = ForwardingPlatform::OpenFile(path, mode);
     if (!file) return file;
     return std::make_unique<NoSyncFile>(std::move(file));
   }
-  bool SyncDirectory(std::string_view) override { return true; }
-  bool SyncFileSystem(std::string_view) override { return true; }
+  Status SyncDirectory(std::string_view) override { return Status::Ok(); }
+  Status SyncFileSystem(std::string_view) override { return Status::Ok(); }
 };
 
 std::string TextOf(Message& m) {

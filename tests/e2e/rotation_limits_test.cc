@@ -28,8 +28,9 @@ class RotationLimitsTest : public QlrFixture {
   std::unique_ptr<FileHandle> HoldRunLock() {
     auto handle = HostPlatform().OpenFile(Path("bin/qlr.lck"), OpenMode::kCreate);
     EXPECT_TRUE(handle != nullptr);
-    if (handle && !handle->TryLock(0, 1)) {
-      ADD_FAILURE() << "cannot lock: " << handle->LastError().ToString();
+    if (!handle) return nullptr;
+    if (const Status locked = handle->TryLock(0, 1); !locked) {
+      ADD_FAILURE() << "cannot lock: " << locked.ToString();
       return nullptr;
     }
     return handle;

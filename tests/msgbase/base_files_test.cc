@@ -88,8 +88,8 @@ TEST_F(BaseFilesTest, DestinationThatCannotBeMadeCopiesNothing) {
 // A file system without links: the files are copied.
 class NoLinkPlatform : public testing::ForwardingPlatform {
  public:
-  bool Link(std::string_view from, std::string_view) override {
-    return Fail(Status::Invalid(from, "links not supported"));
+  Status Link(std::string_view from, std::string_view) override {
+    return Status::Invalid(from, "links not supported");
   }
 };
 
@@ -171,13 +171,13 @@ class CoarseTimePlatform : public testing::ForwardingPlatform {
  public:
   explicit CoarseTimePlatform(std::string coarse_root) : coarse_root_(std::move(coarse_root)) {}
 
-  std::optional<FileStatus> Stat(std::string_view path) override {
-    std::optional<FileStatus> status = inner_.Stat(path);
+  Result<FileStatus> Stat(std::string_view path) override {
+    Result<FileStatus> status = inner_.Stat(path);
     if (status && IsCoarse(path)) status->modified = Round(status->modified);
     return status;
   }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return Pass(inner_.SetModifiedTime(path, IsCoarse(path) ? Round(time) : time));
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
+    return inner_.SetModifiedTime(path, IsCoarse(path) ? Round(time) : time);
   }
 
  private:
@@ -232,8 +232,8 @@ class IdentityPlatform : public testing::ForwardingPlatform {
  public:
   void FileReplaced(const std::string& path) { ++identity_[path]; }
 
-  std::optional<FileStatus> Stat(std::string_view path) override {
-    std::optional<FileStatus> status = inner_.Stat(path);
+  Result<FileStatus> Stat(std::string_view path) override {
+    Result<FileStatus> status = inner_.Stat(path);
     if (!status) return status;
     const auto found = identity_.find(std::string(path));
     status->volume = 1;
@@ -290,30 +290,30 @@ class DurabilityPlatform : public testing::ForwardingPlatform {
   int fs_syncs = 0;
   bool wrote_after_last_fs_sync = false;
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     auto file = inner_.OpenFile(path, mode);
-    if (!file) return nullptr;
+    if (!file) return file;
     return std::make_unique<WatchedFile>(std::move(file), *this);
   }
-  bool SyncDirectory(std::string_view path) override {
+  Status SyncDirectory(std::string_view path) override {
     ++directory_syncs;
-    return Pass(inner_.SyncDirectory(path));
+    return inner_.SyncDirectory(path);
   }
-  bool SyncFileSystem(std::string_view path) override {
+  Status SyncFileSystem(std::string_view path) override {
     ++fs_syncs;
     wrote_after_last_fs_sync = false;
     switch (mode_) {
       case FsSync::kSupported:
-        return true;
+        return Status::Ok();
       case FsSync::kUnsupported:
-        return FailWith(Status::NotSupported(path, "file-system sync"));
+        return Status::NotSupported(path, "file-system sync");
       case FsSync::kFailsAfterCopy:
-        if (fs_syncs == 1) return true;
+        if (fs_syncs == 1) return Status::Ok();
         break;
       case FsSync::kFailsAlways:
         break;
     }
-    return FailWith(Status(StatusKind::kIoError, path, "I/O error"));
+    return Status(StatusKind::kIoError, path, "I/O error");
   }
 
  private:
@@ -321,13 +321,13 @@ class DurabilityPlatform : public testing::ForwardingPlatform {
    public:
     WatchedFile(std::unique_ptr<FileHandle> inner, DurabilityPlatform& owner)
         : ForwardingFile(std::move(inner)), owner_(owner) {}
-    bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+    Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
       owner_.wrote_after_last_fs_sync = true;
-      return Pass(inner_->Write(buffer, n, written));
+      return inner_->Write(buffer, n, written);
     }
-    bool Sync() override {
+    Status Sync() override {
       ++owner_.file_syncs;
-      return Pass(inner_->Sync());
+      return inner_->Sync();
     }
 
    private:

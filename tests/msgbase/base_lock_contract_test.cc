@@ -67,9 +67,9 @@ class ScriptedLocks final : public testing::ForwardingPlatform {
   std::vector<int> pauses;
   std::function<void(int pause)> on_pause;
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    std::unique_ptr<FileHandle> file = ForwardingPlatform::OpenFile(path, mode);
-    if (file == nullptr) return nullptr;
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
+    Result<std::unique_ptr<FileHandle>> file = ForwardingPlatform::OpenFile(path, mode);
+    if (!file) return file;
     return std::make_unique<File>(std::move(file), *this);
   }
   void Sleep(int milliseconds) override {
@@ -83,8 +83,8 @@ class ScriptedLocks final : public testing::ForwardingPlatform {
    public:
     File(std::unique_ptr<FileHandle> inner, ScriptedLocks& owner)
         : ForwardingFile(std::move(inner)), owner_(owner) {}
-    bool TryLock(std::uint64_t offset, std::uint64_t length) override {
-      if (owner_.tries++ < owner_.busy_tries) return Fail(Status(owner_.failure, "", "held"));
+    Status TryLock(std::uint64_t offset, std::uint64_t length) override {
+      if (owner_.tries++ < owner_.busy_tries) return Status(owner_.failure, "", "held");
       return ForwardingFile::TryLock(offset, length);
     }
 

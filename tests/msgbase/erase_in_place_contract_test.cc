@@ -146,9 +146,7 @@ class EraseInPlaceContractTest : public ::testing::TestWithParam<EraseTraits> {
     return env;
   }
 
-  void Erase(Env& env) const {
-    env.erased = EraseBase(BaseSpec(F()), &env.manifest) != nullptr;
-  }
+  void Erase(Env& env) const { env.erased = EraseBase(BaseSpec(F()), &env.manifest) != nullptr; }
 
   struct Expected {
     bool late = false;

@@ -337,7 +337,8 @@ class MessageSafetyContractTest : public ::testing::TestWithParam<FormatTraits> 
     }
     if (F().abandon != nullptr) F().abandon(*base);
     if (F().kept_in_place != nullptr && file_before) {
-      EXPECT_EQ(env.disk.Stat(kept).value_or(FileStatus{}).file_index, file_before->file_index);
+      EXPECT_EQ(std::optional<FileStatus>(env.disk.Stat(kept)).value_or(FileStatus{}).file_index,
+                file_before->file_index);
     }
   }
 
@@ -691,15 +692,15 @@ TEST_P(MessageSafetyContractTest, AFileBeyondTwoGiBIsRefused) {
 class SyncFreeFile final : public testing::ForwardingFile {
  public:
   using ForwardingFile::ForwardingFile;
-  bool Sync() override { return true; }
+  Status Sync() override { return Status::Ok(); }
 };
 
 class SyncFreePlatform final : public testing::ForwardingPlatform {
  public:
   using ForwardingPlatform::ForwardingPlatform;
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    std::unique_ptr<FileHandle> file = ForwardingPlatform::OpenFile(path, mode);
-    if (file == nullptr) return nullptr;
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
+    auto file = ForwardingPlatform::OpenFile(path, mode);
+    if (!file) return file;
     return std::make_unique<SyncFreeFile>(std::move(file));
   }
 };

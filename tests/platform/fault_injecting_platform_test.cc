@@ -39,16 +39,20 @@ struct Rig {
 
 struct OpCase {
   PlatformOp op;
-  StatusKind kind;  // the LastError a failure leaves
-  bool on_file;     // the status is the file's, not the platform's
-  std::function<bool(Rig&)> call;
+  StatusKind kind;  // the Status a failure returns
+  bool on_file;     // a call of the file, not of the platform
+  // The call's Status; calls that return no Status (SameFile, the running
+  // program's calls) give Failed() when they fail.
+  std::function<Status(Rig&)> call;
 };
+
+Status Failed(bool ok) { return ok ? Status::Ok() : Status(StatusKind::kIoError, "", "failed"); }
 
 std::vector<OpCase> Cases() {
   using K = StatusKind;
   return {
       {PlatformOp::kOpenFile, K::kIoError, false,
-       [](Rig& s) { return s.faulty.OpenFile("/d/g", OpenMode::kRead) != nullptr; }},
+       [](Rig& s) { return s.faulty.OpenFile("/d/g", OpenMode::kRead).status(); }},
       {PlatformOp::kRead, K::kIoError, true,
        [](Rig& s) { return s.file->Read(s.buffer, 4, &s.count); }},
       {PlatformOp::kReadAt, K::kIoError, true,
@@ -64,16 +68,19 @@ std::vector<OpCase> Cases() {
       {PlatformOp::kTryLock, K::kBusy, true, [](Rig& s) { return s.file->TryLock(0, 1); }},
       {PlatformOp::kUnlock, K::kIoError, true,
        [](Rig& s) {
-         if (!s.file->TryLock(0, 1)) return false;
+         if (!s.file->TryLock(0, 1)) return Status(K::kBusy, "", "not locked");
          return s.file->Unlock(0, 1);
        }},
       {PlatformOp::kClose, K::kIoError, true, [](Rig& s) { return s.file->Close(); }},
       {PlatformOp::kCopyFrom, K::kIoError, true,
        [](Rig& s) {
          // /d/g ("g") copied over the first byte of /d/f.
-         const std::unique_ptr<FileHandle> from = s.faulty.OpenFile("/d/g", OpenMode::kRead);
+         const auto from = s.faulty.OpenFile("/d/g", OpenMode::kRead);
+         if (!from) return from.status();
          std::uint64_t copied = 0;
-         return from != nullptr && s.file->CopyFrom(*from, 8, &copied) && copied == 1;
+         Status ok = s.file->CopyFrom(*from, 8, &copied);
+         if (ok && copied != 1) ok = Status(K::kIoError, "", "wrong count");
+         return ok;
        }},
       {PlatformOp::kDeleteFile, K::kIoError, false,
        [](Rig& s) { return s.faulty.DeleteFile("/d/g"); }},
@@ -83,7 +90,7 @@ std::vector<OpCase> Cases() {
        [](Rig& s) { return s.faulty.RenameNoReplace("/d/g", "/d/h"); }},
       {PlatformOp::kLink, K::kIoError, false, [](Rig& s) { return s.faulty.Link("/d/g", "/d/l"); }},
       {PlatformOp::kStat, K::kIoError, false,
-       [](Rig& s) { return s.faulty.Stat("/d/g").has_value(); }},
+       [](Rig& s) { return s.faulty.Stat("/d/g").status(); }},
       {PlatformOp::kSetAttributes, K::kIoError, false,
        [](Rig& s) { return s.faulty.SetAttributes("/d/g", kAttrReadOnly); }},
       {PlatformOp::kRestoreNativeMode, K::kIoError, false,
@@ -91,11 +98,12 @@ std::vector<OpCase> Cases() {
       {PlatformOp::kSetModifiedTime, K::kIoError, false,
        [](Rig& s) { return s.faulty.SetModifiedTime("/d/g", FileTime{1}); }},
       {PlatformOp::kSameFile, K::kIoError, false,
-       [](Rig& s) { return s.faulty.SameFile("/d/g", "/d/g"); }},
+       [](Rig& s) { return Failed(s.faulty.SameFile("/d/g", "/d/g")); }},
       {PlatformOp::kListDirectory, K::kIoError, false,
        [](Rig& s) {
-         const bool ok = s.faulty.ListDirectory("/d", "*.*", &s.entries);
-         return ok || !s.entries.empty();
+         Status ok = s.faulty.ListDirectory("/d", "*.*", &s.entries);
+         if (!ok && !s.entries.empty()) ok = Status::Ok();
+         return ok;
        }},
       {PlatformOp::kMakeDirectory, K::kIoError, false,
        [](Rig& s) { return s.faulty.MakeDirectory("/n"); }},
@@ -106,11 +114,11 @@ std::vector<OpCase> Cases() {
       {PlatformOp::kSyncFileSystem, K::kIoError, false,
        [](Rig& s) { return s.faulty.SyncFileSystem("/d"); }},
       {PlatformOp::kExecutablePath, K::kIoError, false,
-       [](Rig& s) { return !s.faulty.ExecutablePath().empty(); }},
+       [](Rig& s) { return Failed(!s.faulty.ExecutablePath().empty()); }},
       {PlatformOp::kGetEnvironment, K::kIoError, false,
-       [](Rig& s) { return s.faulty.GetEnvironment("HOME").has_value(); }},
+       [](Rig& s) { return Failed(s.faulty.GetEnvironment("HOME").has_value()); }},
       {PlatformOp::kRunCommandInterpreter, K::kIoError, false,
-       [](Rig& s) { return s.faulty.RunCommandInterpreter(" /C x").started; }},
+       [](Rig& s) { return Failed(s.faulty.RunCommandInterpreter(" /C x").started); }},
   };
 }
 
@@ -129,9 +137,10 @@ TEST(FaultInjectingPlatformTest, EveryOperationFailsLikeTheRealOne) {
     ASSERT_NE(s.file, nullptr);
     const std::vector<std::string> tree = s.disk.ListTree();
     s.faulty.FailCall(c.op, 1);
-    EXPECT_FALSE(c.call(s));
+    const auto why1 = c.call(s);
+    EXPECT_FALSE(why1);
     EXPECT_EQ(s.faulty.Failures(), 1);
-    const Status& error = c.on_file ? s.file->LastError() : s.faulty.LastError();
+    const Status& error = why1;
     EXPECT_EQ(error.kind(), c.kind);
     // The failed call changed nothing.
     EXPECT_EQ(s.disk.ListTree(), tree);
@@ -166,9 +175,10 @@ TEST(FaultInjectingPlatformTest, AShortWriteFailsWithNoSpaceAfterHalfTheBytes) {
   Rig s;
   std::size_t written = 0;
   s.faulty.FailCall(PlatformOp::kShortWrite, 1, FailMode::kOnce);
-  EXPECT_FALSE(s.file->Write("123456", 6, &written));
+  const auto why2 = s.file->Write("123456", 6, &written);
+  EXPECT_FALSE(why2);
   EXPECT_EQ(written, 3u);
-  EXPECT_EQ(s.file->LastError().kind(), StatusKind::kNoSpace);
+  EXPECT_EQ(why2.kind(), StatusKind::kNoSpace);
   EXPECT_EQ(s.disk.ReadFileBytes("/d/f"), "123defgh");
   s.faulty.FailCall(PlatformOp::kShortWriteAt, 1, FailMode::kOnce);
   EXPECT_FALSE(s.file->WriteAt(6, "XYZW", 4, &written));
@@ -206,11 +216,13 @@ TEST(FaultInjectingPlatformTest, AFailedCloseStillClosesAndErrorsOfTheInnerPassT
   EXPECT_FALSE(s.file->Close());
   auto other = s.faulty.OpenFile("/d/f", OpenMode::kRead);
   EXPECT_TRUE(other->TryLock(0, 1));  // the failed close released the lock
-  EXPECT_EQ(s.faulty.OpenFile("/d/missing", OpenMode::kRead), nullptr);
-  EXPECT_EQ(s.faulty.LastError().kind(), StatusKind::kNotFound);
+  const auto why3 = s.faulty.OpenFile("/d/missing", OpenMode::kRead);
+  EXPECT_EQ(why3, nullptr);
+  EXPECT_EQ(why3.status().kind(), StatusKind::kNotFound);
   auto third = s.faulty.OpenFile("/d/f", OpenMode::kRead);
-  EXPECT_FALSE(third->TryLock(0, 1));
-  EXPECT_EQ(third->LastError().kind(), StatusKind::kBusy);
+  const auto why4 = third->TryLock(0, 1);
+  EXPECT_FALSE(why4);
+  EXPECT_EQ(why4.kind(), StatusKind::kBusy);
   EXPECT_EQ(s.faulty.Failures(), 1);
 }
 

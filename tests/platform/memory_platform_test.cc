@@ -37,9 +37,10 @@ TEST(MemoryPlatformTest, ReadsStopAtTheEndAndZeroFillTheRest) {
   ASSERT_TRUE(file->Read(buffer, 1, &got));
   EXPECT_EQ(got, 0u);
   // A read-only handle refuses writes.
-  EXPECT_FALSE(file->Write("x", 1, &got));
+  const auto why1 = file->Write("x", 1, &got);
+  EXPECT_FALSE(why1);
   EXPECT_EQ(got, 0u);
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kIoError);
+  EXPECT_EQ(why1.kind(), StatusKind::kIoError);
 }
 
 TEST(MemoryPlatformTest, WritesFillGapsWithZerosAndPositionalOnesKeepThePosition) {
@@ -70,15 +71,17 @@ TEST(MemoryPlatformTest, AFullDiskGivesAShortWriteWithNoSpace) {
   ASSERT_NE(file, nullptr);
   std::size_t written = 0;
   ASSERT_TRUE(file->Write("abcd", 4, &written));
-  EXPECT_FALSE(file->Write("efgh", 4, &written));
+  const auto why2 = file->Write("efgh", 4, &written);
+  EXPECT_FALSE(why2);
   EXPECT_EQ(written, 2u);
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kNoSpace);
+  EXPECT_EQ(why2.kind(), StatusKind::kNoSpace);
   EXPECT_EQ(disk.ReadFileBytes("/f"), "abcdef");
   EXPECT_EQ(disk.UsedBytes(), 10u);
   // Overwriting needs no space; growing does.
   EXPECT_TRUE(file->WriteAt(0, "AB", 2, &written));
-  EXPECT_FALSE(file->Truncate(7));
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kNoSpace);
+  const auto why3 = file->Truncate(7);
+  EXPECT_FALSE(why3);
+  EXPECT_EQ(why3.kind(), StatusKind::kNoSpace);
   EXPECT_FALSE(file->WriteAt(20, "z", 1, &written));
   EXPECT_EQ(written, 0u);
   // Space freed by a delete can be used again.
@@ -93,8 +96,9 @@ TEST(MemoryPlatformTest, RenameReplacesInOneStepAndNoReplaceRefuses) {
   disk.WriteFileBytes("/c", "third");
   const std::uint64_t identity = disk.Stat("/a")->file_index;
 
-  EXPECT_FALSE(disk.RenameNoReplace("/c", "/b"));
-  EXPECT_EQ(disk.LastError().kind(), StatusKind::kBusy);
+  const auto why4 = disk.RenameNoReplace("/c", "/b");
+  EXPECT_FALSE(why4);
+  EXPECT_EQ(why4.kind(), StatusKind::kBusy);
   EXPECT_EQ(disk.ReadFileBytes("/b"), "old");
   EXPECT_EQ(disk.ReadFileBytes("/c"), "third");
 
@@ -109,8 +113,9 @@ TEST(MemoryPlatformTest, RenameReplacesInOneStepAndNoReplaceRefuses) {
   disk.MakeDirs("/dir/sub");
   EXPECT_FALSE(disk.Rename("/b", "/dir"));  // a file never replaces a directory
   EXPECT_FALSE(disk.Rename("/dir", "/dir/sub/x"));
-  EXPECT_FALSE(disk.Rename("/missing", "/e"));
-  EXPECT_EQ(disk.LastError().kind(), StatusKind::kNotFound);
+  const auto why5 = disk.Rename("/missing", "/e");
+  EXPECT_FALSE(why5);
+  EXPECT_EQ(why5.kind(), StatusKind::kNotFound);
   EXPECT_FALSE(disk.Rename("/b", "/nodir/b"));
   EXPECT_EQ(disk.ReadFileBytes("/b"), "new");
   ASSERT_TRUE(disk.Rename("/dir", "/moved"));
@@ -125,8 +130,9 @@ TEST(MemoryPlatformTest, LocksConflictBetweenHandlesAndDieWithThem) {
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(first->TryLock(0, 1));
-  EXPECT_FALSE(second->TryLock(0, 1));
-  EXPECT_EQ(second->LastError().kind(), StatusKind::kBusy);
+  const auto why6 = second->TryLock(0, 1);
+  EXPECT_FALSE(why6);
+  EXPECT_EQ(why6.kind(), StatusKind::kBusy);
   EXPECT_FALSE(second->TryLock(0, 10));
   EXPECT_TRUE(second->TryLock(1, 1));
   EXPECT_FALSE(second->Unlock(0, 1));  // not its lock
@@ -151,8 +157,9 @@ TEST(MemoryPlatformTest, MandatoryLocksBarOtherHandlesFromTheRange) {
   ASSERT_TRUE(holder->TryLock(0, 1));
   char byte[2] = {};
   std::size_t n = 0;
-  EXPECT_FALSE(other->ReadAt(0, byte, 2, &n));
-  EXPECT_EQ(other->LastError().kind(), StatusKind::kBusy);
+  const auto why7 = other->ReadAt(0, byte, 2, &n);
+  EXPECT_FALSE(why7);
+  EXPECT_EQ(why7.kind(), StatusKind::kBusy);
   EXPECT_FALSE(other->WriteAt(0, "x", 1, &n));
   EXPECT_FALSE(other->Truncate(0));
   EXPECT_TRUE(other->ReadAt(1, byte, 2, &n));  // outside the range
@@ -420,8 +427,9 @@ TEST(MemoryPlatformTest, ACreatedEntryWithoutDataComesBackEmpty) {
 TEST(MemoryPlatformTest, SyncFileSystemCanBeMissing) {
   MemoryPlatform disk;
   disk.SetFileSystemSyncSupported(false);
-  EXPECT_FALSE(disk.SyncFileSystem("/"));
-  EXPECT_EQ(disk.LastError().kind(), StatusKind::kNotSupported);
+  const auto why8 = disk.SyncFileSystem("/");
+  EXPECT_FALSE(why8);
+  EXPECT_EQ(why8.kind(), StatusKind::kNotSupported);
   disk.SetFileSystemSyncSupported(true);
   EXPECT_FALSE(disk.SyncFileSystem("/missing"));
   EXPECT_TRUE(disk.SyncFileSystem("/"));
@@ -461,8 +469,9 @@ TEST(MemoryPlatformTest, AnArmedCrashStopsTheProgramAfterTheChosenCall) {
   // What a dying program still tries does nothing and is not counted.
   const int writes = disk.Calls(PlatformOp::kWriteAt);
   EXPECT_FALSE(file->WriteAt(2, "3", 1, &written));
-  EXPECT_FALSE(file->Sync());
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kIoError);
+  const auto why9 = file->Sync();
+  EXPECT_FALSE(why9);
+  EXPECT_EQ(why9.kind(), StatusKind::kIoError);
   EXPECT_FALSE(disk.SyncFileSystem("/"));
   EXPECT_FALSE(disk.Stat("/f"));
   EXPECT_EQ(disk.OpenFile("/g", OpenMode::kCreate), nullptr);

@@ -127,10 +127,12 @@ TEST(PlatformContractPosixTest, LockHeldByAnotherProcessIsBusyUntilItEnds) {
   auto writer = HostPlatform().OpenFile(path, OpenMode::kReadWrite);
   auto reader = HostPlatform().OpenFile(path, OpenMode::kRead);
   ASSERT_TRUE(writer && reader);
-  EXPECT_FALSE(writer->TryLock(0, 1));
-  EXPECT_EQ(writer->LastError().kind(), StatusKind::kBusy);
-  EXPECT_FALSE(reader->TryLock(0, 1));
-  EXPECT_EQ(reader->LastError().kind(), StatusKind::kBusy);
+  const auto why1 = writer->TryLock(0, 1);
+  EXPECT_FALSE(why1);
+  EXPECT_EQ(why1.kind(), StatusKind::kBusy);
+  const auto why2 = reader->TryLock(0, 1);
+  EXPECT_FALSE(why2);
+  EXPECT_EQ(why2.kind(), StatusKind::kBusy);
   EXPECT_TRUE(writer->TryLock(1, 5));  // outside the other program's byte
 
   // The child ends (closing the pipe is the signal); its lock goes with it.
@@ -138,7 +140,10 @@ TEST(PlatformContractPosixTest, LockHeldByAnotherProcessIsBusyUntilItEnds) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ::close(locked[0]);
-  EXPECT_TRUE(writer->TryLock(0, 1)) << writer->LastError().ToString();
+  {
+    const auto why3 = writer->TryLock(0, 1);
+    EXPECT_TRUE(why3) << why3.ToString();
+  }
 }
 
 // Runs `body` in a child process whose files may not grow beyond `limit`
@@ -170,8 +175,9 @@ TEST(PlatformContractPosixTest, ShortWritesFailWithTheCountThatReachedTheFile) {
         auto file = HostPlatform().OpenFile(p, OpenMode::kCreate);
         const std::string data(100, 'x');
         std::size_t written = 99;
-        return file && !file->Write(data.data(), data.size(), &written) && written == 10 &&
-               file->LastError().kind() == StatusKind::kNoSpace && file->LastError().path() == p;
+        if (!file) return false;
+        const Status wrote = file->Write(data.data(), data.size(), &written);
+        return !wrote && written == 10 && wrote.kind() == StatusKind::kNoSpace && wrote.path() == p;
       },
       path));
   EXPECT_EQ(dir.ReadFile("full"), std::string(10, 'x'));
@@ -182,8 +188,9 @@ TEST(PlatformContractPosixTest, ShortWritesFailWithTheCountThatReachedTheFile) {
       [](const std::string& p) {
         auto file = HostPlatform().OpenFile(p, OpenMode::kCreate);
         std::size_t written = 99;
-        return file && !file->WriteAt(4, "0123456789", 10, &written) && written == 6 &&
-               file->LastError().kind() == StatusKind::kNoSpace;
+        if (!file) return false;
+        const Status wrote = file->WriteAt(4, "0123456789", 10, &written);
+        return !wrote && written == 6 && wrote.kind() == StatusKind::kNoSpace;
       },
       path));
   EXPECT_EQ(dir.ReadFile("full"), std::string("\0\0\0\0"

@@ -41,7 +41,7 @@ constexpr bool kLocksConflictWithinProcess = false;
 
 std::unique_ptr<FileHandle> Open(const std::string& path, OpenMode mode) {
   auto file = HostPlatform().OpenFile(path, mode);
-  EXPECT_NE(file, nullptr) << path << ": " << HostPlatform().LastError().ToString();
+  EXPECT_NE(file, nullptr) << path << ": " << file.status().ToString();
   return file;
 }
 
@@ -62,7 +62,7 @@ TEST(PlatformContractTest, ShortReadsZeroFillAndSucceedAtTheEnd) {
   auto file = Open(dir.Path("f"), OpenMode::kRead);
   ASSERT_NE(file, nullptr);
 
-  using ReadCall = std::function<bool(char*, std::size_t, std::size_t*)>;
+  using ReadCall = std::function<Status(char*, std::size_t, std::size_t*)>;
   struct Case {
     const char* name;
     ReadCall read;
@@ -70,17 +70,20 @@ TEST(PlatformContractTest, ShortReadsZeroFillAndSucceedAtTheEnd) {
   } cases[] = {
       {"Read from 3",
        [&](char* b, std::size_t n, std::size_t* got) {
-         return file->Seek(3) && file->Read(b, n, got);
+         if (Status sought = file->Seek(3); !sought) return sought;
+         return file->Read(b, n, got);
        },
        "de"},
       {"Read at the end",
        [&](char* b, std::size_t n, std::size_t* got) {
-         return file->Seek(5) && file->Read(b, n, got);
+         if (Status sought = file->Seek(5); !sought) return sought;
+         return file->Read(b, n, got);
        },
        ""},
       {"Read past the end",
        [&](char* b, std::size_t n, std::size_t* got) {
-         return file->Seek(50) && file->Read(b, n, got);
+         if (Status sought = file->Seek(50); !sought) return sought;
+         return file->Read(b, n, got);
        },
        ""},
       {"ReadAt 1",
@@ -95,7 +98,10 @@ TEST(PlatformContractTest, ShortReadsZeroFillAndSucceedAtTheEnd) {
     SCOPED_TRACE(c.name);
     std::vector<char> buffer = Dirty(8);
     std::size_t got = 99;
-    ASSERT_TRUE(c.read(buffer.data(), buffer.size(), &got)) << file->LastError().ToString();
+    {
+      const auto why1 = c.read(buffer.data(), buffer.size(), &got);
+      ASSERT_TRUE(why1) << why1.ToString();
+    }
     ASSERT_EQ(got, c.expected.size());
     EXPECT_EQ(std::string(buffer.data(), got), c.expected);
     EXPECT_EQ(std::string(buffer.data() + got, buffer.size() - got),
@@ -133,9 +139,10 @@ TEST(PlatformContractTest, PositionalIoBeyondFourGibibytes) {
   ASSERT_NE(file, nullptr);
   constexpr std::uint64_t kHigh = (std::uint64_t{1} << 32) + 5;  // 5 once cut to 32 bits
   std::size_t written = 0;
-  ASSERT_TRUE(file->WriteAt(5, "low", 3, &written));
+  const auto why2 = file->WriteAt(5, "low", 3, &written);
+  ASSERT_TRUE(why2);
   if (!file->WriteAt(kHigh, "high", 4, &written)) {
-    GTEST_SKIP() << "no large sparse files here: " << file->LastError().ToString();
+    GTEST_SKIP() << "no large sparse files here: " << why2.ToString();
   }
   EXPECT_EQ(written, 4u);
   std::uint64_t size = 0;
@@ -201,8 +208,9 @@ TEST(PlatformContractTest, CopyFromGoesFromPositionToPosition) {
     ASSERT_TRUE(owner->TryLock(0, 1) && owner->Seek(3));
     std::optional<LockedFileRoute> route;
     if (c.view) route.emplace(dir.Path("src"), *owner);
-    auto in = c.view ? Os().OpenFile(dir.Path("src"), OpenMode::kRead)
-                     : Open(dir.Path("src"), OpenMode::kRead);
+    std::unique_ptr<FileHandle> in =
+        c.view ? std::unique_ptr<FileHandle>(Os().OpenFile(dir.Path("src"), OpenMode::kRead))
+               : Open(dir.Path("src"), OpenMode::kRead);
     auto out = Open(dir.Path("dst"), OpenMode::kReadWrite);
     ASSERT_NE(in, nullptr);
     ASSERT_NE(out, nullptr);
@@ -210,7 +218,10 @@ TEST(PlatformContractTest, CopyFromGoesFromPositionToPosition) {
     ASSERT_TRUE(out->Seek(c.dest.size()));
     std::uint64_t copied = 99;
     const long reads = ReadCalls();
-    ASSERT_TRUE(out->CopyFrom(*in, c.n, &copied)) << out->LastError().ToString();
+    {
+      const auto why3 = out->CopyFrom(*in, c.n, &copied);
+      ASSERT_TRUE(why3) << why3.ToString();
+    }
     EXPECT_EQ(copied, c.expected);
 #if defined(__linux__)
     EXPECT_LE(ReadCalls() - reads, 2) << "blocks of 65535 bytes take 4 or 5 reads";
@@ -244,9 +255,10 @@ TEST(PlatformContractTest, CopyFromAClosedFileFailsAndSaysWhy) {
   ASSERT_NE(out, nullptr);
   ASSERT_TRUE(in->Close());
   std::uint64_t copied = 99;
-  EXPECT_FALSE(out->CopyFrom(*in, 3, &copied));
+  const auto why4 = out->CopyFrom(*in, 3, &copied);
+  EXPECT_FALSE(why4);
   EXPECT_EQ(copied, 0u);
-  EXPECT_FALSE(out->LastError().ok());
+  EXPECT_FALSE(why4.ok());
   ASSERT_TRUE(out->Close());
   EXPECT_EQ(dir.ReadFile("dst"), "");
 }
@@ -255,11 +267,11 @@ TEST(PlatformContractTest, RenameReplacesTheTarget) {
   ScratchDir dir;
   dir.WriteFile("target", "old content");
   dir.WriteFile("new", "new content");
-  ASSERT_TRUE(HostPlatform().Rename(dir.Path("new"), dir.Path("target")))
-      << HostPlatform().LastError().ToString();
+  ASSERT_TRUE(HostPlatform().Rename(dir.Path("new"), dir.Path("target")));
   EXPECT_EQ(dir.ReadFile("target"), "new content");
-  EXPECT_FALSE(HostPlatform().Stat(dir.Path("new")).has_value());
-  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kNotFound);
+  const auto why5 = HostPlatform().Stat(dir.Path("new"));
+  EXPECT_FALSE(why5);
+  EXPECT_EQ(why5.status().kind(), StatusKind::kNotFound);
 
   // Onto a free name it is a plain rename.
   ASSERT_TRUE(HostPlatform().Rename(dir.Path("target"), dir.Path("moved")));
@@ -270,14 +282,13 @@ TEST(PlatformContractTest, RenameNoReplaceNeverOverwrites) {
   ScratchDir dir;
   dir.WriteFile("target", "kept");
   dir.WriteFile("source", "moving");
-  EXPECT_FALSE(HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("target")));
-  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy)
-      << HostPlatform().LastError().ToString();
+  const auto why6 = HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("target"));
+  EXPECT_FALSE(why6);
+  EXPECT_EQ(why6.kind(), StatusKind::kBusy) << why6.ToString();
   EXPECT_EQ(dir.ReadFile("target"), "kept");
   EXPECT_EQ(dir.ReadFile("source"), "moving");
 
-  ASSERT_TRUE(HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("free")))
-      << HostPlatform().LastError().ToString();
+  ASSERT_TRUE(HostPlatform().RenameNoReplace(dir.Path("source"), dir.Path("free")));
   EXPECT_EQ(dir.ReadFile("free"), "moving");
   EXPECT_FALSE(HostPlatform().Stat(dir.Path("source")).has_value());
 }
@@ -289,36 +300,36 @@ TEST(PlatformContractTest, FailedCallsSayWhy) {
   Platform& os = HostPlatform();
   struct Case {
     const char* name;
-    std::function<bool()> call;  // true when the call failed
+    std::function<Status()> call;
     StatusKind kind;
     std::string path;
   } cases[] = {
-      {"open to read", [&] { return os.OpenFile(missing, OpenMode::kRead) == nullptr; },
+      {"open to read", [&] { return os.OpenFile(missing, OpenMode::kRead).status(); },
        StatusKind::kNotFound, missing},
-      {"open to update", [&] { return os.OpenFile(missing, OpenMode::kReadWrite) == nullptr; },
+      {"open to update", [&] { return os.OpenFile(missing, OpenMode::kReadWrite).status(); },
        StatusKind::kNotFound, missing},
       {"create in a missing directory",
-       [&] { return os.OpenFile(in_missing_dir, OpenMode::kCreate) == nullptr; },
+       [&] { return os.OpenFile(in_missing_dir, OpenMode::kCreate).status(); },
        StatusKind::kNotFound, in_missing_dir},
-      {"stat", [&] { return !os.Stat(missing).has_value(); }, StatusKind::kNotFound, missing},
-      {"delete", [&] { return !os.DeleteFile(missing); }, StatusKind::kNotFound, missing},
-      {"rename", [&] { return !os.Rename(missing, dir.Path("to")); }, StatusKind::kNotFound,
+      {"stat", [&] { return os.Stat(missing).status(); }, StatusKind::kNotFound, missing},
+      {"delete", [&] { return os.DeleteFile(missing); }, StatusKind::kNotFound, missing},
+      {"rename", [&] { return os.Rename(missing, dir.Path("to")); }, StatusKind::kNotFound,
        missing},
-      {"rename without replacing", [&] { return !os.RenameNoReplace(missing, dir.Path("to")); },
+      {"rename without replacing", [&] { return os.RenameNoReplace(missing, dir.Path("to")); },
        StatusKind::kNotFound, missing},
-      {"remove a directory", [&] { return !os.RemoveDirectory(missing); }, StatusKind::kNotFound,
+      {"remove a directory", [&] { return os.RemoveDirectory(missing); }, StatusKind::kNotFound,
        missing},
       {"list a directory",
        [&] {
          std::vector<DirEntry> entries;
-         return !os.ListDirectory(missing, "*", &entries);
+         return os.ListDirectory(missing, "*", &entries);
        },
        StatusKind::kNotFound, missing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(c.call());
-    const Status& error = os.LastError();
+    const Status error = c.call();
+    ASSERT_FALSE(error.ok());
     EXPECT_EQ(error.kind(), c.kind) << error.ToString();
     EXPECT_EQ(error.path(), c.path);
     EXPECT_FALSE(error.detail().empty());
@@ -330,9 +341,10 @@ TEST(PlatformContractTest, RenameNoReplaceNamesTheExistingTarget) {
   ScratchDir dir;
   dir.WriteFile("a", "1");
   dir.WriteFile("b", "2");
-  ASSERT_FALSE(HostPlatform().RenameNoReplace(dir.Path("a"), dir.Path("b")));
-  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy);
-  EXPECT_EQ(HostPlatform().LastError().path(), dir.Path("b"));
+  const auto why8 = HostPlatform().RenameNoReplace(dir.Path("a"), dir.Path("b"));
+  ASSERT_FALSE(why8);
+  EXPECT_EQ(why8.kind(), StatusKind::kBusy);
+  EXPECT_EQ(why8.path(), dir.Path("b"));
 }
 
 TEST(PlatformContractTest, CloseReportsAndEndsTheHandle) {
@@ -341,7 +353,10 @@ TEST(PlatformContractTest, CloseReportsAndEndsTheHandle) {
   ASSERT_NE(file, nullptr);
   std::size_t written = 0;
   ASSERT_TRUE(file->Write("data", 4, &written));
-  ASSERT_TRUE(file->Close()) << file->LastError().ToString();
+  {
+    const auto why9 = file->Close();
+    ASSERT_TRUE(why9) << why9.ToString();
+  }
   EXPECT_EQ(dir.ReadFile("f"), "data");
 
   // Every later call fails, and says so.
@@ -354,10 +369,12 @@ TEST(PlatformContractTest, CloseReportsAndEndsTheHandle) {
   EXPECT_EQ(got, 0u);
   EXPECT_FALSE(file->ReadAt(0, buffer, sizeof buffer, &got));
   EXPECT_FALSE(file->Size(&size));
-  EXPECT_FALSE(file->TryLock(0, 1));
-  EXPECT_FALSE(file->Close());
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kInvalidArgument);
-  EXPECT_EQ(file->LastError().path(), dir.Path("f"));
+  const auto why11 = file->TryLock(0, 1);
+  EXPECT_FALSE(why11);
+  const auto why10 = file->Close();
+  EXPECT_FALSE(why10);
+  EXPECT_EQ(why10.kind(), StatusKind::kInvalidArgument);
+  EXPECT_EQ(why11.path(), dir.Path("f"));
 }
 
 TEST(PlatformContractTest, LockConflictsBetweenHandlesUntilReleased) {
@@ -371,10 +388,14 @@ TEST(PlatformContractTest, LockConflictsBetweenHandlesUntilReleased) {
     auto holder = Open(path, OpenMode::kReadWrite);
     auto other = Open(path, OpenMode::kReadWrite);
     ASSERT_TRUE(holder && other);
-    ASSERT_TRUE(holder->TryLock(0, 1)) << holder->LastError().ToString();
-    EXPECT_FALSE(other->TryLock(0, 1));
-    EXPECT_EQ(other->LastError().kind(), StatusKind::kBusy) << other->LastError().ToString();
-    EXPECT_EQ(other->LastError().path(), path);
+    {
+      const auto why12 = holder->TryLock(0, 1);
+      ASSERT_TRUE(why12) << why12.ToString();
+    }
+    const auto why13 = other->TryLock(0, 1);
+    EXPECT_FALSE(why13);
+    EXPECT_EQ(why13.kind(), StatusKind::kBusy) << why13.ToString();
+    EXPECT_EQ(why13.path(), path);
     // Another byte is free.
     ASSERT_TRUE(other->TryLock(1, 1));
     ASSERT_TRUE(other->Unlock(1, 1));
@@ -390,7 +411,10 @@ TEST(PlatformContractTest, LockConflictsBetweenHandlesUntilReleased) {
         holder.reset();
         break;
     }
-    EXPECT_TRUE(other->TryLock(0, 1)) << other->LastError().ToString();
+    {
+      const auto why15 = other->TryLock(0, 1);
+      EXPECT_TRUE(why15) << why15.ToString();
+    }
   }
 }
 
@@ -404,17 +428,22 @@ TEST(PlatformContractTest, ReadOnlyHandlesTakeSharedLocks) {
   auto writer = Open(path, OpenMode::kReadWrite);
   ASSERT_TRUE(reader && second_reader && writer);
 
-  ASSERT_TRUE(reader->TryLock(0, 1)) << reader->LastError().ToString();
+  {
+    const auto why16 = reader->TryLock(0, 1);
+    ASSERT_TRUE(why16) << why16.ToString();
+  }
   EXPECT_TRUE(second_reader->TryLock(0, 1));
-  EXPECT_FALSE(writer->TryLock(0, 1));
-  EXPECT_EQ(writer->LastError().kind(), StatusKind::kBusy);
+  const auto why17 = writer->TryLock(0, 1);
+  EXPECT_FALSE(why17);
+  EXPECT_EQ(why17.kind(), StatusKind::kBusy);
   ASSERT_TRUE(reader->Unlock(0, 1));
   ASSERT_TRUE(second_reader->Unlock(0, 1));
 
   // And the other way round: a writer's lock keeps readers out.
   ASSERT_TRUE(writer->TryLock(0, 1));
-  EXPECT_FALSE(reader->TryLock(0, 1));
-  EXPECT_EQ(reader->LastError().kind(), StatusKind::kBusy);
+  const auto why18 = reader->TryLock(0, 1);
+  EXPECT_FALSE(why18);
+  EXPECT_EQ(why18.kind(), StatusKind::kBusy);
 }
 
 TEST(PlatformContractTest, EmptyLockRangeIsRefused) {
@@ -422,22 +451,28 @@ TEST(PlatformContractTest, EmptyLockRangeIsRefused) {
   dir.WriteFile("f", "x");
   auto file = Open(dir.Path("f"), OpenMode::kReadWrite);
   ASSERT_NE(file, nullptr);
-  EXPECT_FALSE(file->TryLock(0, 0));
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kInvalidArgument);
+  const auto why19 = file->TryLock(0, 0);
+  EXPECT_FALSE(why19);
+  EXPECT_EQ(why19.kind(), StatusKind::kInvalidArgument);
 }
 
 TEST(PlatformContractTest, SyncFileSystem) {
   ScratchDir dir;
   dir.WriteFile("f", "x");
 #if defined(__linux__)
-  EXPECT_TRUE(HostPlatform().SyncFileSystem(dir.root())) << HostPlatform().LastError().ToString();
+  {
+    const auto why20 = HostPlatform().SyncFileSystem(dir.root());
+    EXPECT_TRUE(why20) << why20.ToString();
+  }
   EXPECT_TRUE(HostPlatform().SyncFileSystem(dir.Path("f")));
-  EXPECT_FALSE(HostPlatform().SyncFileSystem(dir.Path("missing")));
-  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kNotFound);
+  const auto why21 = HostPlatform().SyncFileSystem(dir.Path("missing"));
+  EXPECT_FALSE(why21);
+  EXPECT_EQ(why21.kind(), StatusKind::kNotFound);
 #else
   // Not available: callers are told so, and sync file by file.
-  EXPECT_FALSE(HostPlatform().SyncFileSystem(dir.root()));
-  EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kNotSupported);
+  const auto why22 = HostPlatform().SyncFileSystem(dir.root());
+  EXPECT_FALSE(why22);
+  EXPECT_EQ(why22.kind(), StatusKind::kNotSupported);
 #endif
 }
 

@@ -312,12 +312,14 @@ TEST(PosixDirectoryTest, NewFilesAndModesNeverGoThroughALink) {
   dir.WriteFile("plain", "kept");
   for (const char* name : {"to-secret", "to-missing", "plain"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(HostPlatform().OpenFile(dir.Path(name), OpenMode::kCreateNew), nullptr);
-    EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kBusy);
+    const auto why1 = HostPlatform().OpenFile(dir.Path(name), OpenMode::kCreateNew);
+    EXPECT_EQ(why1, nullptr);
+    EXPECT_EQ(why1.status().kind(), StatusKind::kBusy);
   }
   for (const char* name : {"to-secret", "to-missing"}) {
-    EXPECT_FALSE(HostPlatform().RestoreNativeMode(dir.Path(name), 0666));
-    EXPECT_EQ(HostPlatform().LastError().kind(), StatusKind::kInvalidArgument);
+    const auto why2 = HostPlatform().RestoreNativeMode(dir.Path(name), 0666);
+    EXPECT_FALSE(why2);
+    EXPECT_EQ(why2.kind(), StatusKind::kInvalidArgument);
   }
   struct stat st;
   ASSERT_EQ(::stat(dir.Path("secret").c_str(), &st), 0);
@@ -349,8 +351,8 @@ TEST(PosixDirectoryTest, EmptyDirectoryMeansTheCurrentOne) {
   ASSERT_NE(::getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(::chdir(dir.root().c_str()), 0);
   std::vector<DirEntry> entries;
-  const bool listed = HostPlatform().ListDirectory("", "*.msg", &entries);
-  const bool synced = HostPlatform().SyncDirectory("");
+  const bool listed = HostPlatform().ListDirectory("", "*.msg", &entries).ok();
+  const bool synced = HostPlatform().SyncDirectory("").ok();
   ASSERT_EQ(::chdir(old), 0);
   EXPECT_TRUE(listed);
   EXPECT_TRUE(synced);
@@ -527,9 +529,10 @@ TEST(FaultInjectingPlatformTest, OnceAndShortWrites) {
   faulty.FailCall(PlatformOp::kShortWrite, 1, FailMode::kOnce);
   faulty.FailCall(PlatformOp::kWrite, 2, FailMode::kOnce);
   // A short write fails, as a full disk does, after half the bytes.
-  EXPECT_FALSE(file->Write("123456", 6, &written));
+  const auto why3 = file->Write("123456", 6, &written);
+  EXPECT_FALSE(why3);
   EXPECT_EQ(written, 3u);
-  EXPECT_EQ(file->LastError().kind(), StatusKind::kNoSpace);
+  EXPECT_EQ(why3.kind(), StatusKind::kNoSpace);
   EXPECT_FALSE(file->Write("xx", 2, &written));
   EXPECT_TRUE(file->Write("789", 3, &written));
   EXPECT_EQ(written, 3u);

@@ -16,130 +16,126 @@ void ZeroFill(void* buffer, std::size_t from, std::size_t n) {
   if (from < n) std::memset(static_cast<char*>(buffer) + from, 0, n - from);
 }
 
-class FaultInjectingFile final : public FileHandle {
+class FaultInjectingFile final : public ForwardingFile {
  public:
   FaultInjectingFile(std::unique_ptr<FileHandle> inner, FaultInjectingPlatform& owner,
                      std::string_view path)
-      : inner_(std::move(inner)), owner_(owner), path_(path) {}
+      : ForwardingFile(std::move(inner)), owner_(owner), path_(path) {}
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
     return DoRead(PlatformOp::kRead, buffer, n, got,
                   [&](std::size_t count) { return inner_->Read(buffer, count, got); });
   }
 
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     return DoRead(PlatformOp::kReadAt, buffer, n, got,
                   [&](std::size_t count) { return inner_->ReadAt(offset, buffer, count, got); });
   }
 
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
     return DoWrite(PlatformOp::kWrite, n, written,
                    [&](std::size_t count) { return inner_->Write(buffer, count, written); });
   }
 
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
     return DoWrite(PlatformOp::kWriteAt, n, written, [&](std::size_t count) {
       return inner_->WriteAt(offset, buffer, count, written);
     });
   }
 
-  bool Seek(std::uint64_t position) override {
-    if (Fails(PlatformOp::kSeek)) return false;
-    return Forward(inner_->Seek(position));
+  Status Seek(std::uint64_t position) override {
+    if (Status injected = Injects(PlatformOp::kSeek); !injected) return injected;
+    return inner_->Seek(position);
   }
 
-  bool Size(std::uint64_t* size) override {
-    if (Fails(PlatformOp::kSize)) return false;
-    return Forward(inner_->Size(size));
+  Status Size(std::uint64_t* size) override {
+    if (Status injected = Injects(PlatformOp::kSize); !injected) return injected;
+    return inner_->Size(size);
   }
 
-  bool Truncate(std::uint64_t size) override {
-    if (Fails(PlatformOp::kTruncate)) return false;
-    return Forward(inner_->Truncate(size));
+  Status Truncate(std::uint64_t size) override {
+    if (Status injected = Injects(PlatformOp::kTruncate); !injected) return injected;
+    return inner_->Truncate(size);
   }
 
-  bool Sync() override {
-    if (Fails(PlatformOp::kSync)) return false;
-    return Forward(inner_->Sync());
+  Status Sync() override {
+    if (Status injected = Injects(PlatformOp::kSync); !injected) return injected;
+    return inner_->Sync();
   }
 
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
-    if (Fails(PlatformOp::kTryLock, StatusKind::kBusy)) return false;
-    return Forward(inner_->TryLock(offset, length));
-  }
-
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
-    if (Fails(PlatformOp::kUnlock)) return false;
-    return Forward(inner_->Unlock(offset, length));
-  }
-
-  bool Close() override {
-    if (Fails(PlatformOp::kClose)) {
-      (void)inner_->Close();
-      return false;
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
+    if (Status injected = Injects(PlatformOp::kTryLock, StatusKind::kBusy); !injected) {
+      return injected;
     }
-    return Forward(inner_->Close());
+    return inner_->TryLock(offset, length);
+  }
+
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
+    if (Status injected = Injects(PlatformOp::kUnlock); !injected) return injected;
+    return inner_->Unlock(offset, length);
+  }
+
+  Status Close() override {
+    if (Status injected = Injects(PlatformOp::kClose); !injected) {
+      (void)inner_->Close();
+      return injected;
+    }
+    return inner_->Close();
   }
 
   // Copies through this file's Read and Write and the source's Read (the
   // source is a file of the injector too), so every block of a copy can
   // fail as well as the copy as a whole.
-  bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
+  Status CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
     *copied = 0;
-    if (Fails(PlatformOp::kCopyFrom)) return false;
+    if (Status injected = Injects(PlatformOp::kCopyFrom); !injected) return injected;
     return FileHandle::CopyFrom(source, n, copied);
   }
 
  private:
-  bool Fails(PlatformOp op, StatusKind kind = StatusKind::kIoError) {
-    if (!owner_.NextCall(op)) return false;
-    Fail(Injected(kind, path_));
-    return true;
-  }
-
-  bool Forward(bool ok) {
-    if (!ok) last_error_ = inner_->LastError();
-    return ok;
+  // The injected failure when a rule fires for this call, else ok.
+  Status Injects(PlatformOp op, StatusKind kind = StatusKind::kIoError) {
+    if (!owner_.NextCall(op)) return Status::Ok();
+    return Injected(kind, path_);
   }
 
   // `read(count)` reads `count` bytes from the wrapped file.
   template <class ReadFn>
-  bool DoRead(PlatformOp op, void* buffer, std::size_t n, std::size_t* got, ReadFn read) {
+  Status DoRead(PlatformOp op, void* buffer, std::size_t n, std::size_t* got, ReadFn read) {
     const auto failure = owner_.NextCall(op);
-    if (!failure) return Forward(read(n));
+    if (!failure) return read(n);
     if (IsShortVariant(*failure)) {
       // The file seems to end halfway, as when it was cut meanwhile.
-      const bool ok = Forward(read(n / 2));
+      Status ok = read(n / 2);
       ZeroFill(buffer, *got, n);
       return ok;
     }
     *got = 0;
     ZeroFill(buffer, 0, n);
-    return Fail(Injected(StatusKind::kIoError, path_));
+    return Injected(StatusKind::kIoError, path_);
   }
 
   template <class WriteFn>
-  bool DoWrite(PlatformOp op, std::size_t n, std::size_t* written, WriteFn write) {
+  Status DoWrite(PlatformOp op, std::size_t n, std::size_t* written, WriteFn write) {
     const auto failure = owner_.NextCall(op);
-    if (!failure) return Forward(write(n));
+    if (!failure) return write(n);
     if (IsShortVariant(*failure)) {
       // Half the bytes really reach the file, as when the disk fills up.
-      if (!Forward(write(n / 2))) return false;
-      return Fail(Injected(StatusKind::kNoSpace, path_));
+      if (Status half = write(n / 2); !half) return half;
+      return Injected(StatusKind::kNoSpace, path_);
     }
     *written = 0;
-    return Fail(Injected(StatusKind::kIoError, path_));
+    return Injected(StatusKind::kIoError, path_);
   }
 
-  std::unique_ptr<FileHandle> inner_;
   FaultInjectingPlatform& owner_;
   std::string path_;
 };
 
 }  // namespace
 
-FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : inner_(inner) {}
+FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : ForwardingPlatform(inner) {}
 
 void FaultInjectingPlatform::FailCall(PlatformOp op, int nth, FailMode mode) {
   rules_.push_back(Rule{op, calls_[Index(op)] + nth, mode});
@@ -166,123 +162,107 @@ std::optional<PlatformOp> FaultInjectingPlatform::NextCall(PlatformOp op) {
   return std::nullopt;
 }
 
-bool FaultInjectingPlatform::Fails(PlatformOp op, std::string_view path) {
-  if (!NextCall(op)) return false;
-  Fail(Injected(StatusKind::kIoError, path));
-  return true;
-}
+bool FaultInjectingPlatform::Fails(PlatformOp op) { return NextCall(op).has_value(); }
 
-bool FaultInjectingPlatform::Forward(bool ok) {
-  if (!ok) last_error_ = inner_.LastError();
-  return ok;
-}
-
-std::unique_ptr<FileHandle> FaultInjectingPlatform::OpenFile(std::string_view path, OpenMode mode) {
-  if (Fails(PlatformOp::kOpenFile, path)) return nullptr;
+Result<std::unique_ptr<FileHandle>> FaultInjectingPlatform::OpenFile(std::string_view path,
+                                                                     OpenMode mode) {
+  if (Fails(PlatformOp::kOpenFile)) return Injected(StatusKind::kIoError, path);
   auto file = inner_.OpenFile(path, mode);
-  if (!file) {
-    last_error_ = inner_.LastError();
-    return nullptr;
-  }
+  if (!file) return file;
   return std::make_unique<FaultInjectingFile>(std::move(file), *this, path);
 }
 
-bool FaultInjectingPlatform::DeleteFile(std::string_view path) {
-  return !Fails(PlatformOp::kDeleteFile, path) && Forward(inner_.DeleteFile(path));
+Status FaultInjectingPlatform::DeleteFile(std::string_view path) {
+  if (Fails(PlatformOp::kDeleteFile)) return Injected(StatusKind::kIoError, path);
+  return inner_.DeleteFile(path);
 }
 
-bool FaultInjectingPlatform::Rename(std::string_view from, std::string_view to) {
-  return !Fails(PlatformOp::kRename, from) && Forward(inner_.Rename(from, to));
+Status FaultInjectingPlatform::Rename(std::string_view from, std::string_view to) {
+  if (Fails(PlatformOp::kRename)) return Injected(StatusKind::kIoError, from);
+  return inner_.Rename(from, to);
 }
 
-bool FaultInjectingPlatform::RenameNoReplace(std::string_view from, std::string_view to) {
-  return !Fails(PlatformOp::kRenameNoReplace, from) && Forward(inner_.RenameNoReplace(from, to));
+Status FaultInjectingPlatform::RenameNoReplace(std::string_view from, std::string_view to) {
+  if (Fails(PlatformOp::kRenameNoReplace)) return Injected(StatusKind::kIoError, from);
+  return inner_.RenameNoReplace(from, to);
 }
 
-bool FaultInjectingPlatform::Link(std::string_view from, std::string_view to) {
-  return !Fails(PlatformOp::kLink, from) && Forward(inner_.Link(from, to));
+Status FaultInjectingPlatform::Link(std::string_view from, std::string_view to) {
+  if (Fails(PlatformOp::kLink)) return Injected(StatusKind::kIoError, from);
+  return inner_.Link(from, to);
 }
 
-std::optional<FileStatus> FaultInjectingPlatform::Stat(std::string_view path) {
-  if (Fails(PlatformOp::kStat, path)) return std::nullopt;
-  auto status = inner_.Stat(path);
-  if (!status) last_error_ = inner_.LastError();
-  return status;
+Result<FileStatus> FaultInjectingPlatform::Stat(std::string_view path) {
+  if (Fails(PlatformOp::kStat)) return Injected(StatusKind::kIoError, path);
+  return inner_.Stat(path);
 }
 
-std::optional<FileStatus> FaultInjectingPlatform::StatLink(std::string_view path) {
-  if (Fails(PlatformOp::kStat, path)) return std::nullopt;
-  auto status = inner_.StatLink(path);
-  if (!status) last_error_ = inner_.LastError();
-  return status;
+Result<FileStatus> FaultInjectingPlatform::StatLink(std::string_view path) {
+  if (Fails(PlatformOp::kStat)) return Injected(StatusKind::kIoError, path);
+  return inner_.StatLink(path);
 }
 
-bool FaultInjectingPlatform::SetAttributes(std::string_view path, std::uint8_t attributes) {
-  return !Fails(PlatformOp::kSetAttributes, path) &&
-         Forward(inner_.SetAttributes(path, attributes));
+Status FaultInjectingPlatform::SetAttributes(std::string_view path, std::uint8_t attributes) {
+  if (Fails(PlatformOp::kSetAttributes)) return Injected(StatusKind::kIoError, path);
+  return inner_.SetAttributes(path, attributes);
 }
 
-bool FaultInjectingPlatform::RestoreNativeMode(std::string_view path, std::uint32_t native_mode) {
-  return !Fails(PlatformOp::kRestoreNativeMode, path) &&
-         Forward(inner_.RestoreNativeMode(path, native_mode));
+Status FaultInjectingPlatform::RestoreNativeMode(std::string_view path, std::uint32_t native_mode) {
+  if (Fails(PlatformOp::kRestoreNativeMode)) return Injected(StatusKind::kIoError, path);
+  return inner_.RestoreNativeMode(path, native_mode);
 }
 
-bool FaultInjectingPlatform::SetModifiedTime(std::string_view path, FileTime time) {
-  return !Fails(PlatformOp::kSetModifiedTime, path) && Forward(inner_.SetModifiedTime(path, time));
+Status FaultInjectingPlatform::SetModifiedTime(std::string_view path, FileTime time) {
+  if (Fails(PlatformOp::kSetModifiedTime)) return Injected(StatusKind::kIoError, path);
+  return inner_.SetModifiedTime(path, time);
 }
 
 bool FaultInjectingPlatform::SameFile(std::string_view a, std::string_view b) {
-  return !Fails(PlatformOp::kSameFile, a) && inner_.SameFile(a, b);
+  return !Fails(PlatformOp::kSameFile) && inner_.SameFile(a, b);
 }
 
-bool FaultInjectingPlatform::ListDirectory(std::string_view directory, std::string_view pattern,
-                                           std::vector<DirEntry>* entries) {
-  if (Fails(PlatformOp::kListDirectory, directory)) {
+Status FaultInjectingPlatform::ListDirectory(std::string_view directory, std::string_view pattern,
+                                             std::vector<DirEntry>* entries) {
+  if (Fails(PlatformOp::kListDirectory)) {
     entries->clear();
-    return false;
+    return Injected(StatusKind::kIoError, directory);
   }
-  return Forward(inner_.ListDirectory(directory, pattern, entries));
+  return inner_.ListDirectory(directory, pattern, entries);
 }
 
-bool FaultInjectingPlatform::MakeDirectory(std::string_view path) {
-  return !Fails(PlatformOp::kMakeDirectory, path) && Forward(inner_.MakeDirectory(path));
+Status FaultInjectingPlatform::MakeDirectory(std::string_view path) {
+  if (Fails(PlatformOp::kMakeDirectory)) return Injected(StatusKind::kIoError, path);
+  return inner_.MakeDirectory(path);
 }
 
-bool FaultInjectingPlatform::RemoveDirectory(std::string_view path) {
-  return !Fails(PlatformOp::kRemoveDirectory, path) && Forward(inner_.RemoveDirectory(path));
+Status FaultInjectingPlatform::RemoveDirectory(std::string_view path) {
+  if (Fails(PlatformOp::kRemoveDirectory)) return Injected(StatusKind::kIoError, path);
+  return inner_.RemoveDirectory(path);
 }
 
-bool FaultInjectingPlatform::SyncDirectory(std::string_view path) {
-  return !Fails(PlatformOp::kSyncDirectory, path) && Forward(inner_.SyncDirectory(path));
+Status FaultInjectingPlatform::SyncDirectory(std::string_view path) {
+  if (Fails(PlatformOp::kSyncDirectory)) return Injected(StatusKind::kIoError, path);
+  return inner_.SyncDirectory(path);
 }
 
-bool FaultInjectingPlatform::SyncFileSystem(std::string_view path) {
-  return !Fails(PlatformOp::kSyncFileSystem, path) && Forward(inner_.SyncFileSystem(path));
+Status FaultInjectingPlatform::SyncFileSystem(std::string_view path) {
+  if (Fails(PlatformOp::kSyncFileSystem)) return Injected(StatusKind::kIoError, path);
+  return inner_.SyncFileSystem(path);
 }
 
 std::string FaultInjectingPlatform::ExecutablePath() {
-  if (Fails(PlatformOp::kExecutablePath, "")) return std::string();
+  if (Fails(PlatformOp::kExecutablePath)) return std::string();
   return inner_.ExecutablePath();
 }
 
 std::optional<std::string> FaultInjectingPlatform::GetEnvironment(std::string_view name) {
-  if (Fails(PlatformOp::kGetEnvironment, name)) return std::nullopt;
+  if (Fails(PlatformOp::kGetEnvironment)) return std::nullopt;
   return inner_.GetEnvironment(name);
 }
 
 ProcessResult FaultInjectingPlatform::RunCommandInterpreter(std::string_view tail) {
-  if (Fails(PlatformOp::kRunCommandInterpreter, "")) return ProcessResult{};
+  if (Fails(PlatformOp::kRunCommandInterpreter)) return ProcessResult{};
   return inner_.RunCommandInterpreter(tail);
 }
-
-void FaultInjectingPlatform::Sleep(int milliseconds) { inner_.Sleep(milliseconds); }
-
-std::uint32_t FaultInjectingPlatform::SetCreationMask(std::uint32_t mask) {
-  return inner_.SetCreationMask(mask);
-}
-
-LocalTime FaultInjectingPlatform::Now() { return inner_.Now(); }
-
-std::uint32_t FaultInjectingPlatform::ProcessId() { return inner_.ProcessId(); }
 
 }  // namespace qlr::testing

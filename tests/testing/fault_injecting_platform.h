@@ -9,8 +9,8 @@
 // files opened through the wrapper. A failed call does nothing: it does not
 // reach the wrapped platform (except Close, which closes the file anyway,
 // as a close that reports a late error does). A failure looks like one of
-// the real implementations: false (or null, nothing, an empty string) with
-// LastError() saying why: kBusy for locks, kNoSpace for short writes,
+// the real implementations: a Status (or an empty Result, an empty string)
+// that says why: kBusy for locks, kNoSpace for short writes,
 // kIoError for everything else (a write that fails outright is an I/O
 // error). Short reads and writes have the real shapes: a
 // short read succeeds with fewer bytes and a zero-filled rest, exactly as
@@ -28,11 +28,12 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "testing/forwarding_platform.h"
 #include "testing/platform_op.h"
 
 namespace qlr::testing {
 
-class FaultInjectingPlatform final : public Platform {
+class FaultInjectingPlatform final : public ForwardingPlatform {
  public:
   explicit FaultInjectingPlatform(Platform& inner = HostPlatform());
 
@@ -56,31 +57,28 @@ class FaultInjectingPlatform final : public Platform {
   // a write). Used by the wrapped files.
   std::optional<PlatformOp> NextCall(PlatformOp op);
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override;
-  bool DeleteFile(std::string_view path) override;
-  bool Rename(std::string_view from, std::string_view to) override;
-  bool RenameNoReplace(std::string_view from, std::string_view to) override;
-  bool Link(std::string_view from, std::string_view to) override;
-  std::optional<FileStatus> Stat(std::string_view path) override;
+  // The calls that can fail; every other call is passed on unchanged.
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override;
+  Status DeleteFile(std::string_view path) override;
+  Status Rename(std::string_view from, std::string_view to) override;
+  Status RenameNoReplace(std::string_view from, std::string_view to) override;
+  Status Link(std::string_view from, std::string_view to) override;
+  Result<FileStatus> Stat(std::string_view path) override;
   // Counted and failed as a Stat.
-  std::optional<FileStatus> StatLink(std::string_view path) override;
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override;
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
-  bool SetModifiedTime(std::string_view path, FileTime time) override;
+  Result<FileStatus> StatLink(std::string_view path) override;
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override;
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
+  Status SetModifiedTime(std::string_view path, FileTime time) override;
   bool SameFile(std::string_view a, std::string_view b) override;
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override;
-  bool MakeDirectory(std::string_view path) override;
-  bool RemoveDirectory(std::string_view path) override;
-  bool SyncDirectory(std::string_view path) override;
-  bool SyncFileSystem(std::string_view path) override;
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override;
+  Status MakeDirectory(std::string_view path) override;
+  Status RemoveDirectory(std::string_view path) override;
+  Status SyncDirectory(std::string_view path) override;
+  Status SyncFileSystem(std::string_view path) override;
   std::string ExecutablePath() override;
   std::optional<std::string> GetEnvironment(std::string_view name) override;
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
-  void Sleep(int milliseconds) override;
-  std::uint32_t SetCreationMask(std::uint32_t mask) override;
-  LocalTime Now() override;
-  std::uint32_t ProcessId() override;
 
  private:
   struct Rule {
@@ -89,13 +87,9 @@ class FaultInjectingPlatform final : public Platform {
     FailMode mode;
   };
 
-  // Counts the call; when a rule fires, records the injected failure of
-  // `path` as LastError() and returns true.
-  bool Fails(PlatformOp op, std::string_view path);
-  // Forwards a result of the wrapped platform, taking over its error.
-  bool Forward(bool ok);
+  // Counts the call and tells whether a rule fires for it.
+  bool Fails(PlatformOp op);
 
-  Platform& inner_;
   std::array<int, kPlatformOpCount> calls_{};
   std::vector<Rule> rules_;
   int failures_ = 0;

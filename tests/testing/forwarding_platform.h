@@ -1,6 +1,7 @@
 // A Platform for tests that passes every call on to another one; a test
 // derives from it and overrides only the calls it wants to change or
-// watch. A failed call of the inner platform fails here with its reason.
+// watch. A failed call of the inner platform fails here with its reason,
+// and a call added to Platform later is passed on, not silently missing.
 //
 //   class Watching : public ForwardingPlatform { ... override Stat ... };
 //   Watching platform;
@@ -23,40 +24,38 @@ class ForwardingFile : public FileHandle {
  public:
   explicit ForwardingFile(std::unique_ptr<FileHandle> inner) : inner_(std::move(inner)) {}
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
-    return Pass(inner_->Read(buffer, n, got));
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
+    return inner_->Read(buffer, n, got);
   }
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
-    return Pass(inner_->Write(buffer, n, written));
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
+    return inner_->Write(buffer, n, written);
   }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
-    return Pass(inner_->ReadAt(offset, buffer, n, got));
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+    return inner_->ReadAt(offset, buffer, n, got);
   }
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
-    return Pass(inner_->WriteAt(offset, buffer, n, written));
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
+    return inner_->WriteAt(offset, buffer, n, written);
   }
-  bool Seek(std::uint64_t position) override { return Pass(inner_->Seek(position)); }
-  bool Size(std::uint64_t* size) override { return Pass(inner_->Size(size)); }
-  bool Truncate(std::uint64_t size) override { return Pass(inner_->Truncate(size)); }
-  bool Sync() override { return Pass(inner_->Sync()); }
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
-    return Pass(inner_->TryLock(offset, length));
+  Status Seek(std::uint64_t position) override { return inner_->Seek(position); }
+  Status Size(std::uint64_t* size) override { return inner_->Size(size); }
+  Status Truncate(std::uint64_t size) override { return inner_->Truncate(size); }
+  Status Sync() override { return inner_->Sync(); }
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
+    return inner_->TryLock(offset, length);
   }
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
-    return Pass(inner_->Unlock(offset, length));
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
+    return inner_->Unlock(offset, length);
   }
-  bool Close() override { return Pass(inner_->Close()); }
+  Status Close() override { return inner_->Close(); }
   // Through this handle's own Read and Write (and the source's), not the
   // inner file's copy: a test that watches or changes them sees every
   // byte of a copy as well.
-  bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
+  Status CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
     return FileHandle::CopyFrom(source, n, copied);
   }
 
  protected:
-  bool Pass(bool ok) { return ok || Fail(inner_->LastError()); }
-
   std::unique_ptr<FileHandle> inner_;
 };
 
@@ -64,45 +63,37 @@ class ForwardingPlatform : public Platform {
  public:
   explicit ForwardingPlatform(Platform& inner = HostPlatform()) : inner_(inner) {}
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    auto file = inner_.OpenFile(path, mode);
-    if (!file) Fail(inner_.LastError());
-    return file;
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
+    return inner_.OpenFile(path, mode);
   }
-  bool DeleteFile(std::string_view path) override { return Pass(inner_.DeleteFile(path)); }
-  bool Rename(std::string_view from, std::string_view to) override {
-    return Pass(inner_.Rename(from, to));
+  Status DeleteFile(std::string_view path) override { return inner_.DeleteFile(path); }
+  Status Rename(std::string_view from, std::string_view to) override {
+    return inner_.Rename(from, to);
   }
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
-    return Pass(inner_.RenameNoReplace(from, to));
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
+    return inner_.RenameNoReplace(from, to);
   }
-  bool Link(std::string_view from, std::string_view to) override {
-    return Pass(inner_.Link(from, to));
+  Status Link(std::string_view from, std::string_view to) override { return inner_.Link(from, to); }
+  Result<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
+  Result<FileStatus> StatLink(std::string_view path) override { return inner_.StatLink(path); }
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override {
+    return inner_.SetAttributes(path, attributes);
   }
-  std::optional<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
-  std::optional<FileStatus> StatLink(std::string_view path) override {
-    return inner_.StatLink(path);
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
+    return inner_.RestoreNativeMode(path, native_mode);
   }
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
-    return Pass(inner_.SetAttributes(path, attributes));
-  }
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
-    return Pass(inner_.RestoreNativeMode(path, native_mode));
-  }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return Pass(inner_.SetModifiedTime(path, time));
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
+    return inner_.SetModifiedTime(path, time);
   }
   bool SameFile(std::string_view a, std::string_view b) override { return inner_.SameFile(a, b); }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
-    return Pass(inner_.ListDirectory(directory, pattern, entries));
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
+    return inner_.ListDirectory(directory, pattern, entries);
   }
-  bool MakeDirectory(std::string_view path) override { return Pass(inner_.MakeDirectory(path)); }
-  bool RemoveDirectory(std::string_view path) override {
-    return Pass(inner_.RemoveDirectory(path));
-  }
-  bool SyncDirectory(std::string_view path) override { return Pass(inner_.SyncDirectory(path)); }
-  bool SyncFileSystem(std::string_view path) override { return Pass(inner_.SyncFileSystem(path)); }
+  Status MakeDirectory(std::string_view path) override { return inner_.MakeDirectory(path); }
+  Status RemoveDirectory(std::string_view path) override { return inner_.RemoveDirectory(path); }
+  Status SyncDirectory(std::string_view path) override { return inner_.SyncDirectory(path); }
+  Status SyncFileSystem(std::string_view path) override { return inner_.SyncFileSystem(path); }
   std::string ExecutablePath() override { return inner_.ExecutablePath(); }
   std::optional<std::string> GetEnvironment(std::string_view name) override {
     return inner_.GetEnvironment(name);
@@ -118,10 +109,6 @@ class ForwardingPlatform : public Platform {
   std::uint32_t ProcessId() override { return inner_.ProcessId(); }
 
  protected:
-  bool Pass(bool ok) { return ok || Fail(inner_.LastError()); }
-  // For overrides that fail a call themselves.
-  bool FailWith(Status status) { return Fail(std::move(status)); }
-
   Platform& inner_;
 };
 

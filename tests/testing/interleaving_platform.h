@@ -38,35 +38,37 @@ class InterleavingPlatform : public ForwardingPlatform {
   // Calls seen since the last Pause.
   int Calls() const { return calls_; }
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     auto file = ForwardingPlatform::OpenFile(path, mode);
     if (file) file = std::make_unique<File>(*this, std::move(file));
     return After(std::move(file));
   }
-  bool DeleteFile(std::string_view p) override { return After(ForwardingPlatform::DeleteFile(p)); }
-  bool Rename(std::string_view from, std::string_view to) override {
+  Status DeleteFile(std::string_view p) override {
+    return After(ForwardingPlatform::DeleteFile(p));
+  }
+  Status Rename(std::string_view from, std::string_view to) override {
     return After(ForwardingPlatform::Rename(from, to));
   }
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
     return After(ForwardingPlatform::RenameNoReplace(from, to));
   }
-  bool Link(std::string_view from, std::string_view to) override {
+  Status Link(std::string_view from, std::string_view to) override {
     return After(ForwardingPlatform::Link(from, to));
   }
-  std::optional<FileStatus> Stat(std::string_view p) override {
+  Result<FileStatus> Stat(std::string_view p) override {
     return After(ForwardingPlatform::Stat(p));
   }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
     return After(ForwardingPlatform::ListDirectory(directory, pattern, entries));
   }
-  bool MakeDirectory(std::string_view p) override {
+  Status MakeDirectory(std::string_view p) override {
     return After(ForwardingPlatform::MakeDirectory(p));
   }
-  bool RemoveDirectory(std::string_view p) override {
+  Status RemoveDirectory(std::string_view p) override {
     return After(ForwardingPlatform::RemoveDirectory(p));
   }
-  bool SyncDirectory(std::string_view p) override {
+  Status SyncDirectory(std::string_view p) override {
     return After(ForwardingPlatform::SyncDirectory(p));
   }
 
@@ -75,38 +77,38 @@ class InterleavingPlatform : public ForwardingPlatform {
    public:
     File(InterleavingPlatform& owner, std::unique_ptr<FileHandle> inner)
         : ForwardingFile(std::move(inner)), owner_(owner) {}
-    bool Read(void* b, std::size_t n, std::size_t* got) override {
+    Status Read(void* b, std::size_t n, std::size_t* got) override {
       return owner_.After(ForwardingFile::Read(b, n, got));
     }
-    bool Write(const void* b, std::size_t n, std::size_t* written) override {
+    Status Write(const void* b, std::size_t n, std::size_t* written) override {
       return owner_.After(ForwardingFile::Write(b, n, written));
     }
-    bool ReadAt(std::uint64_t at, void* b, std::size_t n, std::size_t* got) override {
+    Status ReadAt(std::uint64_t at, void* b, std::size_t n, std::size_t* got) override {
       return owner_.After(ForwardingFile::ReadAt(at, b, n, got));
     }
-    bool WriteAt(std::uint64_t at, const void* b, std::size_t n, std::size_t* written) override {
+    Status WriteAt(std::uint64_t at, const void* b, std::size_t n, std::size_t* written) override {
       return owner_.After(ForwardingFile::WriteAt(at, b, n, written));
     }
-    bool Seek(std::uint64_t at) override { return owner_.After(ForwardingFile::Seek(at)); }
-    bool Size(std::uint64_t* size) override { return owner_.After(ForwardingFile::Size(size)); }
-    bool Truncate(std::uint64_t size) override {
+    Status Seek(std::uint64_t at) override { return owner_.After(ForwardingFile::Seek(at)); }
+    Status Size(std::uint64_t* size) override { return owner_.After(ForwardingFile::Size(size)); }
+    Status Truncate(std::uint64_t size) override {
       return owner_.After(ForwardingFile::Truncate(size));
     }
-    bool Sync() override { return owner_.After(ForwardingFile::Sync()); }
-    bool TryLock(std::uint64_t at, std::uint64_t n) override {
+    Status Sync() override { return owner_.After(ForwardingFile::Sync()); }
+    Status TryLock(std::uint64_t at, std::uint64_t n) override {
       return owner_.After(ForwardingFile::TryLock(at, n));
     }
-    bool Unlock(std::uint64_t at, std::uint64_t n) override {
+    Status Unlock(std::uint64_t at, std::uint64_t n) override {
       return owner_.After(ForwardingFile::Unlock(at, n));
     }
-    bool Close() override { return owner_.After(ForwardingFile::Close()); }
+    Status Close() override { return owner_.After(ForwardingFile::Close()); }
 
    private:
     InterleavingPlatform& owner_;
   };
 
-  // The call has taken effect (and its error is recorded here or in its
-  // file); the other writer acts through the wrapped platform, so that
+  // The call has taken effect (and its result, with its reason, is held
+  // here); the other writer acts through the wrapped platform, so that
   // neither its calls nor its errors reach the code that is paused.
   template <class T>
   T After(T result) {

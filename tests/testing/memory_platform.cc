@@ -114,7 +114,7 @@ class MemoryPlatform::File final : public FileHandle {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
     *got = 0;
     ZeroFill(buffer, 0, n);
     return Run(PlatformOp::kRead, [&] {
@@ -125,7 +125,7 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     *got = 0;
     ZeroFill(buffer, 0, n);
     return Run(PlatformOp::kReadAt, [&] {
@@ -135,7 +135,7 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
     *written = 0;
     return Run(PlatformOp::kWrite, [&] {
       if (!Accessible(position_, n, true)) return false;
@@ -145,14 +145,14 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
     *written = 0;
     return Run(PlatformOp::kWriteAt,
                [&] { return Accessible(offset, n, true) && CopyIn(offset, buffer, n, written); });
   }
 
-  bool Seek(std::uint64_t position) override {
+  Status Seek(std::uint64_t position) override {
     return Run(PlatformOp::kSeek, [&] {
       if (position > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return Fail(Status::Invalid(path_, "position out of range"));
@@ -162,14 +162,14 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool Size(std::uint64_t* size) override {
+  Status Size(std::uint64_t* size) override {
     return Run(PlatformOp::kSize, [&] {
       *size = node_->data.size();
       return true;
     });
   }
 
-  bool Truncate(std::uint64_t size) override {
+  Status Truncate(std::uint64_t size) override {
     return Run(PlatformOp::kTruncate, [&] {
       if (!writable_) return Fail(Error(StatusKind::kIoError, path_, "not open for writing"));
       if (size > kMaxFileSize) return Fail(Error(StatusKind::kNoSpace, path_, "file too large"));
@@ -185,14 +185,14 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool Sync() override {
+  Status Sync() override {
     return Run(PlatformOp::kSync, [&] {
       node_->MakeFileDurable();
       return true;
     });
   }
 
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
     return Run(PlatformOp::kTryLock, [&] {
       for (const Node::Lock& lock : node_->locks) {
         if (lock.handle == handle_ || lock.epoch != owner_.epoch_) continue;
@@ -205,7 +205,7 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
     return Run(PlatformOp::kUnlock, [&] {
       auto& locks = node_->locks;
       const auto it = std::find_if(locks.begin(), locks.end(), [&](const Node::Lock& lock) {
@@ -217,7 +217,7 @@ class MemoryPlatform::File final : public FileHandle {
     });
   }
 
-  bool Close() override {
+  Status Close() override {
     return Run(PlatformOp::kClose, [&] {
       ReleaseLocks();
       closed_ = true;
@@ -228,7 +228,7 @@ class MemoryPlatform::File final : public FileHandle {
   // A copy is block after block of counted reads and writes, as a copy
   // through memory is on a real disk: a crash or a halt may stop it after
   // any block, leaving the blocks before it unsynced.
-  bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
+  Status CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
     return FileHandle::CopyFrom(source, n, copied);
   }
 
@@ -260,9 +260,16 @@ class MemoryPlatform::File final : public FileHandle {
     std::erase_if(locks, [&](const Node::Lock& lock) { return lock.handle == handle_; });
   }
 
+  // The helpers below fail as `return Fail(...)` and leave the reason
+  // here; Run hands it back as the call's Status.
+  bool Fail(Status status) {
+    failure_ = std::move(status);
+    return false;
+  }
+
   template <class Body>
-  bool Run(PlatformOp op, Body body) {
-    if (owner_.halted_) return Fail(owner_.HaltedStatus(path_));
+  Status Run(PlatformOp op, Body body) {
+    if (owner_.halted_) return owner_.HaltedStatus(path_);
     ++owner_.calls_[Index(op)];
     bool ok = false;
     if (closed_) {
@@ -273,7 +280,8 @@ class MemoryPlatform::File final : public FileHandle {
       ok = body();
     }
     owner_.Leave(op);
-    return ok;
+    if (ok) return Status::Ok();
+    return failure_;
   }
 
   void CopyOut(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) const {
@@ -317,6 +325,7 @@ class MemoryPlatform::File final : public FileHandle {
   std::uint64_t epoch_;
   std::uint64_t position_ = 0;
   bool closed_ = false;
+  Status failure_;
 };
 
 // The root is made in the body: NewNode needs the clock, declared after it.
@@ -494,6 +503,17 @@ T MemoryPlatform::Call(PlatformOp op, T on_halt, Body body) {
   return result;
 }
 
+template <class Body>
+Status MemoryPlatform::CallStatus(PlatformOp op, Body body) {
+  if (Call(op, false, body)) return Status::Ok();
+  return failure_;
+}
+
+bool MemoryPlatform::Fail(Status status) {
+  failure_ = std::move(status);
+  return false;
+}
+
 Status MemoryPlatform::HaltedStatus(std::string_view path) const {
   return Error(StatusKind::kIoError, path, "the simulated machine crashed");
 }
@@ -629,44 +649,46 @@ FileStatus MemoryPlatform::StatusOf(const Node& node, std::string_view name) con
 
 // --- Platform: files ---
 
-std::unique_ptr<FileHandle> MemoryPlatform::OpenFile(std::string_view path, OpenMode mode) {
-  return Call(PlatformOp::kOpenFile, std::unique_ptr<FileHandle>(),
-              [&]() -> std::unique_ptr<FileHandle> {
-                const auto location = Locate(path);
-                if (!location) return nullptr;
-                NodePtr node = location->node;
-                if (node && node->is_directory) {
-                  Fail(Error(StatusKind::kIoError, path, "is a directory"));
-                  return nullptr;
-                }
-                const bool writable = mode != OpenMode::kRead;
-                if (node && writable && (node->mode & kOwnerWrite) == 0) {
-                  Fail(Error(StatusKind::kIoError, path, "permission denied"));
-                  return nullptr;
-                }
-                if (node && mode == OpenMode::kCreateNew) {
-                  Fail(Error(StatusKind::kBusy, path, "exists"));
-                  return nullptr;
-                }
-                if (!node) {
-                  const bool creates = mode == OpenMode::kCreate || mode == OpenMode::kCreateNew;
-                  if (!creates || Parse(path)->directory) {
-                    Fail(NotFound(path));
-                    return nullptr;
-                  }
-                  if (!Writable(*location->parent, path)) return nullptr;
-                  node = NewNode(false);
-                  location->parent->entries[location->name] = node;
-                } else if (mode == OpenMode::kCreate) {
-                  node->data.clear();
-                  node->modified = Stamp();
-                }
-                return std::make_unique<File>(*this, node, path, writable);
-              });
+Result<std::unique_ptr<FileHandle>> MemoryPlatform::OpenFile(std::string_view path, OpenMode mode) {
+  auto file = Call(
+      PlatformOp::kOpenFile, std::unique_ptr<FileHandle>(), [&]() -> std::unique_ptr<FileHandle> {
+        const auto location = Locate(path);
+        if (!location) return nullptr;
+        NodePtr node = location->node;
+        if (node && node->is_directory) {
+          Fail(Error(StatusKind::kIoError, path, "is a directory"));
+          return nullptr;
+        }
+        const bool writable = mode != OpenMode::kRead;
+        if (node && writable && (node->mode & kOwnerWrite) == 0) {
+          Fail(Error(StatusKind::kIoError, path, "permission denied"));
+          return nullptr;
+        }
+        if (node && mode == OpenMode::kCreateNew) {
+          Fail(Error(StatusKind::kBusy, path, "exists"));
+          return nullptr;
+        }
+        if (!node) {
+          const bool creates = mode == OpenMode::kCreate || mode == OpenMode::kCreateNew;
+          if (!creates || Parse(path)->directory) {
+            Fail(NotFound(path));
+            return nullptr;
+          }
+          if (!Writable(*location->parent, path)) return nullptr;
+          node = NewNode(false);
+          location->parent->entries[location->name] = node;
+        } else if (mode == OpenMode::kCreate) {
+          node->data.clear();
+          node->modified = Stamp();
+        }
+        return std::make_unique<File>(*this, node, path, writable);
+      });
+  if (!file) return failure_;
+  return file;
 }
 
-bool MemoryPlatform::DeleteFile(std::string_view path) {
-  return Call(PlatformOp::kDeleteFile, false, [&] {
+Status MemoryPlatform::DeleteFile(std::string_view path) {
+  return CallStatus(PlatformOp::kDeleteFile, [&] {
     const auto location = Locate(path);
     if (!location) return false;
     if (!location->node) return Fail(NotFound(path));
@@ -717,16 +739,16 @@ bool MemoryPlatform::DoRename(std::string_view from, std::string_view to, bool r
   return true;
 }
 
-bool MemoryPlatform::Rename(std::string_view from, std::string_view to) {
-  return Call(PlatformOp::kRename, false, [&] { return DoRename(from, to, true); });
+Status MemoryPlatform::Rename(std::string_view from, std::string_view to) {
+  return CallStatus(PlatformOp::kRename, [&] { return DoRename(from, to, true); });
 }
 
-bool MemoryPlatform::RenameNoReplace(std::string_view from, std::string_view to) {
-  return Call(PlatformOp::kRenameNoReplace, false, [&] { return DoRename(from, to, false); });
+Status MemoryPlatform::RenameNoReplace(std::string_view from, std::string_view to) {
+  return CallStatus(PlatformOp::kRenameNoReplace, [&] { return DoRename(from, to, false); });
 }
 
-bool MemoryPlatform::Link(std::string_view from, std::string_view to) {
-  return Call(PlatformOp::kLink, false, [&] {
+Status MemoryPlatform::Link(std::string_view from, std::string_view to) {
+  return CallStatus(PlatformOp::kLink, [&] {
     if (link_refusal_ && link_refusal_(from)) {
       return Fail(Error(StatusKind::kIoError, from, "link refused"));
     }
@@ -749,17 +771,20 @@ bool MemoryPlatform::Link(std::string_view from, std::string_view to) {
   });
 }
 
-std::optional<FileStatus> MemoryPlatform::Stat(std::string_view path) {
-  return Call(PlatformOp::kStat, std::optional<FileStatus>(), [&]() -> std::optional<FileStatus> {
-    const NodePtr node = Find(path);
-    if (!node) return std::nullopt;
-    const auto parsed = Parse(path);
-    return StatusOf(*node, parsed->names.empty() ? "" : parsed->names.back());
-  });
+Result<FileStatus> MemoryPlatform::Stat(std::string_view path) {
+  auto status =
+      Call(PlatformOp::kStat, std::optional<FileStatus>(), [&]() -> std::optional<FileStatus> {
+        const NodePtr node = Find(path);
+        if (!node) return std::nullopt;
+        const auto parsed = Parse(path);
+        return StatusOf(*node, parsed->names.empty() ? "" : parsed->names.back());
+      });
+  if (!status) return failure_;
+  return *status;
 }
 
-bool MemoryPlatform::SetAttributes(std::string_view path, std::uint8_t attributes) {
-  return Call(PlatformOp::kSetAttributes, false, [&] {
+Status MemoryPlatform::SetAttributes(std::string_view path, std::uint8_t attributes) {
+  return CallStatus(PlatformOp::kSetAttributes, [&] {
     const NodePtr node = Find(path);
     if (!node) return false;
     if ((attributes & kAttrReadOnly) != 0) {
@@ -771,8 +796,8 @@ bool MemoryPlatform::SetAttributes(std::string_view path, std::uint8_t attribute
   });
 }
 
-bool MemoryPlatform::RestoreNativeMode(std::string_view path, std::uint32_t native_mode) {
-  return Call(PlatformOp::kRestoreNativeMode, false, [&] {
+Status MemoryPlatform::RestoreNativeMode(std::string_view path, std::uint32_t native_mode) {
+  return CallStatus(PlatformOp::kRestoreNativeMode, [&] {
     const NodePtr node = Find(path);
     if (!node) return false;
     node->mode = native_mode & 07777;
@@ -780,8 +805,8 @@ bool MemoryPlatform::RestoreNativeMode(std::string_view path, std::uint32_t nati
   });
 }
 
-bool MemoryPlatform::SetModifiedTime(std::string_view path, FileTime time) {
-  return Call(PlatformOp::kSetModifiedTime, false, [&] {
+Status MemoryPlatform::SetModifiedTime(std::string_view path, FileTime time) {
+  return CallStatus(PlatformOp::kSetModifiedTime, [&] {
     const NodePtr node = Find(path);
     if (!node) return false;
     node->modified = RoundDown(time.ticks);
@@ -799,10 +824,10 @@ bool MemoryPlatform::SameFile(std::string_view a, std::string_view b) {
 
 // --- Platform: directories ---
 
-bool MemoryPlatform::ListDirectory(std::string_view directory, std::string_view pattern,
-                                   std::vector<DirEntry>* entries) {
+Status MemoryPlatform::ListDirectory(std::string_view directory, std::string_view pattern,
+                                     std::vector<DirEntry>* entries) {
   entries->clear();
-  return Call(PlatformOp::kListDirectory, false, [&] {
+  return CallStatus(PlatformOp::kListDirectory, [&] {
     const NodePtr node = Find(directory.empty() ? std::string_view(".") : directory);
     if (!node) return false;
     if (!node->is_directory) return Fail(Error(StatusKind::kIoError, directory, "not a directory"));
@@ -814,8 +839,8 @@ bool MemoryPlatform::ListDirectory(std::string_view directory, std::string_view 
   });
 }
 
-bool MemoryPlatform::MakeDirectory(std::string_view path) {
-  return Call(PlatformOp::kMakeDirectory, false, [&] {
+Status MemoryPlatform::MakeDirectory(std::string_view path) {
+  return CallStatus(PlatformOp::kMakeDirectory, [&] {
     const auto location = Locate(path);
     if (!location) return false;
     if (location->parent->entries.count(location->name) != 0) {
@@ -827,8 +852,8 @@ bool MemoryPlatform::MakeDirectory(std::string_view path) {
   });
 }
 
-bool MemoryPlatform::RemoveDirectory(std::string_view path) {
-  return Call(PlatformOp::kRemoveDirectory, false, [&] {
+Status MemoryPlatform::RemoveDirectory(std::string_view path) {
+  return CallStatus(PlatformOp::kRemoveDirectory, [&] {
     const auto location = Locate(path);
     if (!location) return false;
     if (!location->node) return Fail(NotFound(path));
@@ -844,8 +869,8 @@ bool MemoryPlatform::RemoveDirectory(std::string_view path) {
   });
 }
 
-bool MemoryPlatform::SyncDirectory(std::string_view path) {
-  return Call(PlatformOp::kSyncDirectory, false, [&] {
+Status MemoryPlatform::SyncDirectory(std::string_view path) {
+  return CallStatus(PlatformOp::kSyncDirectory, [&] {
     const NodePtr node = Find(path.empty() ? std::string_view(".") : path);
     if (!node) return false;
     if (!node->is_directory) return Fail(Error(StatusKind::kIoError, path, "not a directory"));
@@ -854,8 +879,8 @@ bool MemoryPlatform::SyncDirectory(std::string_view path) {
   });
 }
 
-bool MemoryPlatform::SyncFileSystem(std::string_view path) {
-  return Call(PlatformOp::kSyncFileSystem, false, [&] {
+Status MemoryPlatform::SyncFileSystem(std::string_view path) {
+  return CallStatus(PlatformOp::kSyncFileSystem, [&] {
     if (!syncfs_supported_) return Fail(Status::NotSupported(path, "file-system sync"));
     if (!Find(path.empty() ? std::string_view(".") : path)) return false;
     MakeAllDurable();

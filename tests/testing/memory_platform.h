@@ -154,22 +154,22 @@ class MemoryPlatform final : public Platform {
   void MakeAllDurable();
 
   // --- Platform ---
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override;
-  bool DeleteFile(std::string_view path) override;
-  bool Rename(std::string_view from, std::string_view to) override;
-  bool RenameNoReplace(std::string_view from, std::string_view to) override;
-  bool Link(std::string_view from, std::string_view to) override;
-  std::optional<FileStatus> Stat(std::string_view path) override;
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override;
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
-  bool SetModifiedTime(std::string_view path, FileTime time) override;
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override;
+  Status DeleteFile(std::string_view path) override;
+  Status Rename(std::string_view from, std::string_view to) override;
+  Status RenameNoReplace(std::string_view from, std::string_view to) override;
+  Status Link(std::string_view from, std::string_view to) override;
+  Result<FileStatus> Stat(std::string_view path) override;
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override;
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override;
+  Status SetModifiedTime(std::string_view path, FileTime time) override;
   bool SameFile(std::string_view a, std::string_view b) override;
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override;
-  bool MakeDirectory(std::string_view path) override;
-  bool RemoveDirectory(std::string_view path) override;
-  bool SyncDirectory(std::string_view path) override;
-  bool SyncFileSystem(std::string_view path) override;
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override;
+  Status MakeDirectory(std::string_view path) override;
+  Status RemoveDirectory(std::string_view path) override;
+  Status SyncDirectory(std::string_view path) override;
+  Status SyncFileSystem(std::string_view path) override;
   std::string ExecutablePath() override;
   std::optional<std::string> GetEnvironment(std::string_view name) override;
   ProcessResult RunCommandInterpreter(std::string_view tail) override;
@@ -210,13 +210,20 @@ class MemoryPlatform final : public Platform {
   void Leave(PlatformOp op);
   template <class T, class Body>
   T Call(PlatformOp op, T on_halt, Body body);
+  // Call for a body that returns true on success and fails through Fail:
+  // the reason it left, as the call's Status.
+  template <class Body>
+  Status CallStatus(PlatformOp op, Body body);
+  // The helpers below fail as `return Fail(...)` and leave the reason in
+  // failure_, which the public call then returns; nothing reads it later.
+  bool Fail(Status status);
 
   std::optional<Parsed> Parse(std::string_view path) const;
   NodePtr Resolve(const Parsed& parsed) const;
-  // The node of a path; null (with LastError set) when it is missing.
+  // The node of a path; null (with the reason in failure_) when it is missing.
   NodePtr Find(std::string_view path);
-  // The parent directory of a path and its last name; nothing (with
-  // LastError set) when the parent is missing or the path is the root.
+  // The parent directory of a path and its last name; nothing (with the
+  // reason in failure_) when the parent is missing or the path is the root.
   std::optional<Location> Locate(std::string_view path);
   bool Writable(const Node& directory, std::string_view path);
   bool DoRename(std::string_view from, std::string_view to, bool replace);
@@ -253,6 +260,7 @@ class MemoryPlatform final : public Platform {
   int crash_target_ = 0;
   int crash_nth_ = 0;
   bool halted_ = false;
+  Status failure_;
 };
 
 }  // namespace qlr::testing

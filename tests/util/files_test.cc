@@ -408,20 +408,20 @@ TEST(FileByteLockTest, OnlyAMissingLockServiceCountsAsNoLocks) {
   class RefusingLocks final : public testing::ForwardingPlatform {
    public:
     StatusKind refusal = StatusKind::kOk;
-    std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+    Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
       class File final : public testing::ForwardingFile {
        public:
         File(std::unique_ptr<FileHandle> inner, StatusKind refusal)
             : ForwardingFile(std::move(inner)), refusal_(refusal) {}
-        bool TryLock(std::uint64_t, std::uint64_t) override {
-          return Fail(Status(refusal_, "", "refused"));
+        Status TryLock(std::uint64_t, std::uint64_t) override {
+          return Status(refusal_, "", "refused");
         }
 
        private:
         StatusKind refusal_;
       };
       auto inner = ForwardingPlatform::OpenFile(path, mode);
-      if (inner == nullptr) return nullptr;
+      if (!inner) return inner;
       return std::make_unique<File>(std::move(inner), refusal);
     }
   };

@@ -7,16 +7,15 @@ namespace qlr {
 
 bool JamBaseLock::Acquire(std::string_view header_file, int timeout_ms) {
   if (Held()) return false;
-  std::unique_ptr<FileHandle> handle = Os().OpenFile(header_file, OpenMode::kReadWrite);
-  if (handle == nullptr) {
-    last_error_ = Os().LastError();
+  auto handle = Os().OpenFile(header_file, OpenMode::kReadWrite);
+  if (!handle) {
+    last_error_ = handle.status();
     return true;
   }
   // The time waited is the sum of the pauses, not a clock reading: the
   // bound holds however slowly each attempt itself runs.
   int waited = 0;
-  while (!handle->TryLock(0, 1)) {
-    last_error_ = handle->LastError();
+  while (!(last_error_ = handle->TryLock(0, 1))) {
     if (last_error_.kind() != StatusKind::kBusy || waited >= timeout_ms) return true;
     const int pause = std::min(kRetryStepMs, timeout_ms - waited);
     Os().Sleep(pause);
@@ -42,8 +41,8 @@ bool JamBaseLock::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
     return true;
   }
   std::size_t got = 0;
-  if (!handle_->ReadAt(offset, bytes.data(), bytes.size(), &got)) {
-    last_error_ = handle_->LastError();
+  if (const Status read = handle_->ReadAt(offset, bytes.data(), bytes.size(), &got); !read) {
+    last_error_ = read;
     return true;
   }
   if (got < bytes.size()) {
@@ -61,8 +60,9 @@ bool JamBaseLock::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> by
     return true;
   }
   std::size_t written = 0;
-  if (!handle_->WriteAt(offset, bytes.data(), bytes.size(), &written) || written < bytes.size()) {
-    last_error_ = handle_->LastError();
+  const Status wrote = handle_->WriteAt(offset, bytes.data(), bytes.size(), &written);
+  if (!wrote || written < bytes.size()) {
+    last_error_ = wrote.ok() ? Status(StatusKind::kIoError, {}, "short write") : wrote;
     return true;
   }
   return false;
@@ -73,8 +73,8 @@ bool JamBaseLock::Truncate(std::uint64_t size) {
     last_error_ = Status::Invalid({}, "the base is not locked");
     return true;
   }
-  if (!handle_->Truncate(size)) {
-    last_error_ = handle_->LastError();
+  if (const Status cut = handle_->Truncate(size); !cut) {
+    last_error_ = cut;
     return true;
   }
   return false;
@@ -85,8 +85,8 @@ bool JamBaseLock::Sync() {
     last_error_ = Status::Invalid({}, "the base is not locked");
     return true;
   }
-  if (!handle_->Sync()) {
-    last_error_ = handle_->LastError();
+  if (const Status synced = handle_->Sync(); !synced) {
+    last_error_ = synced;
     return true;
   }
   return false;

@@ -76,14 +76,15 @@ std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory
     const std::string name = std::to_string(highest + k) + std::string(kMessageExtension);
     const std::optional<ShortString> path = WholePath({base_directory, name});
     if (!path) return std::nullopt;
-    if (Os().RenameNoReplace(aside_file, *path)) {
+    const Status renamed = Os().RenameNoReplace(aside_file, *path);
+    if (renamed) {
       // Said where the run's causes go, in their form.
       WriteStderr("qlr: [" + std::string(taken_name) +
                   "] was written anew during the erase; the version it replaced is kept as [" +
                   path->str() + "]\r\n");
       return path;
     }
-    if (Os().LastError().kind() != StatusKind::kBusy) return std::nullopt;
+    if (renamed.kind() != StatusKind::kBusy) return std::nullopt;
   }
   return std::nullopt;
 }
@@ -101,8 +102,9 @@ bool PutBackLeftovers(const ShortString& base_directory) {
     const ShortString leftover = base_directory + entry.name;
     // Never over a file of the same name: that is a message written since.
     const ShortString message = MessageNameOf(leftover);
-    if (Os().RenameNoReplace(leftover, message)) continue;
-    const StatusKind why = Os().LastError().kind();
+    const Status renamed = Os().RenameNoReplace(leftover, message);
+    if (renamed) continue;
+    const StatusKind why = renamed.kind();
     if (why == StatusKind::kNotFound) continue;
     if (why != StatusKind::kBusy || !KeepUnderFreeNumber(base_directory, leftover, message)) {
       stays = true;

@@ -99,7 +99,7 @@ bool MsgDirBase::Rescan() {
   // A directory that is not there holds no message. One that cannot be
   // examined may hold them all: counted as empty, every replace in it
   // would become an append.
-  if (!DirExists(BaseDirectory()) && Os().LastError().kind() == StatusKind::kNotFound) {
+  if (DirStatus(BaseDirectory()).kind() == StatusKind::kNotFound) {
     return false;
   }
   const std::optional<std::int64_t> high = HighestNumber(/*messages_only=*/true);

@@ -35,8 +35,8 @@ std::optional<std::int64_t> NumberOfName(std::string_view name) {
 CheckReport CheckMsgDir(std::string_view location) {
   CheckReport report;
   std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(location, kMsgFileMask, &entries)) {
-    report.Add(0, "the directory cannot be listed: " + Os().LastError().ToString());
+  if (const Status listed = Os().ListDirectory(location, kMsgFileMask, &entries); !listed) {
+    report.Add(0, "the directory cannot be listed: " + listed.ToString());
     return report;
   }
   std::sort(entries.begin(), entries.end(),
@@ -47,9 +47,9 @@ CheckReport CheckMsgDir(std::string_view location) {
       report.Add(0, entry.name + ": the name is not a message number");
       continue;
     }
-    const std::optional<FileStatus> status = Os().Stat(std::string(location) + entry.name);
+    const Result<FileStatus> status = Os().Stat(std::string(location) + entry.name);
     if (!status) {
-      report.Add(*number, entry.name + " cannot be examined: " + Os().LastError().ToString());
+      report.Add(*number, entry.name + " cannot be examined: " + status.status().ToString());
     } else if (!status->is_regular) {
       report.Add(*number, entry.name + " is not a regular file");
     } else if (status->size < StoredMsgHeader::kEncodedSize) {

@@ -78,8 +78,9 @@ struct AsideFile {
 // a writer made a new file under that name meanwhile, the version moved
 // aside becomes a message of its own under a free number.
 Outcome PutBack(const ShortString& base_directory, const AsideFile& moved, CopyMatch match) {
-  bool back = Os().RenameNoReplace(moved.aside, moved.file);
-  if (!back && Os().LastError().kind() == StatusKind::kBusy) {
+  const Status renamed = Os().RenameNoReplace(moved.aside, moved.file);
+  bool back = renamed.ok();
+  if (!back && renamed.kind() == StatusKind::kBusy) {
     back = KeepUnderFreeNumber(base_directory, moved.aside, moved.file).has_value();
   }
   if (match == CopyMatch::kDiffers && back) return Outcome::kStays;
@@ -101,9 +102,8 @@ Outcome MoveAsideIfAsCopied(const ShortString& base_directory, const ShortString
   const AsideFile aside{file, AsideNameOf(file), &copied};
   // A leftover under the aside name that could not be put back blocks
   // the move; the file then stays where it is.
-  if (!Os().RenameNoReplace(file, aside.aside)) {
-    return Os().LastError().kind() == StatusKind::kNotFound ? Outcome::kStays
-                                                            : Outcome::kLeftBehind;
+  if (const Status renamed = Os().RenameNoReplace(file, aside.aside); !renamed) {
+    return renamed.kind() == StatusKind::kNotFound ? Outcome::kStays : Outcome::kLeftBehind;
   }
   const CopyMatch match = MatchCopy(copied, aside.aside);
   if (match != CopyMatch::kSame) return PutBack(base_directory, aside, match);
@@ -179,9 +179,9 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     if (!failed) *why = std::move(reason);
     failed = true;
   };
-  const auto platform_reason = [](std::string_view path, std::string_view what) {
-    const Status& last = Os().LastError();
-    return last.ok() ? Status(StatusKind::kIoError, path, what) : last;
+  const auto platform_reason = [](const Status& reported, std::string_view path,
+                                  std::string_view what) {
+    return reported.ok() ? Status(StatusKind::kIoError, path, what) : reported;
   };
   if (DirExists(base_directory)) {
     // Only an erase that checks against a copy puts leftovers back: one
@@ -192,8 +192,8 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
                   "a file an interrupted erase moved aside cannot be put back"));
     }
     std::vector<DirEntry> entries;
-    if (!Os().ListDirectory(base_directory, kMsgFileMask, &entries)) {
-      *why = platform_reason(base_directory, "cannot be listed");
+    if (const Status listed = Os().ListDirectory(base_directory, kMsgFileMask, &entries); !listed) {
+      *why = platform_reason(listed, base_directory, "cannot be listed");
       return nullptr;
     }
     std::vector<AsideFile> moved;
@@ -210,8 +210,9 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
         // judge. (Against a copy, the first look at the file's status
         // below tells a link from the regular file that was copied.)
         if (const auto status = Os().StatLink(file); status && status->is_link) continue;
-        DeleteFileIfExists(file);
-        if (FileExists(file)) fail(platform_reason(file, "cannot be deleted"));
+        if (!FileExists(file)) continue;
+        const Status deleted = Os().DeleteFile(file);
+        if (FileExists(file)) fail(platform_reason(deleted, file, "cannot be deleted"));
         continue;
       }
       // A message that arrived after the copy was made is not in it.
@@ -231,8 +232,8 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     // The deletions and renames, durable before the run says the base was
     // emptied. (Undone by a crash they would bring back copied messages,
     // which is no loss; the report would be wrong.)
-    if (!Os().SyncDirectory(base_directory)) {
-      fail(platform_reason(base_directory, "cannot be flushed"));
+    if (const Status synced = Os().SyncDirectory(base_directory); !synced) {
+      fail(platform_reason(synced, base_directory, "cannot be flushed"));
     }
   } else if (copied != nullptr && !copied->Files().empty()) {
     // The copy found files here: a directory that cannot be seen now is

@@ -197,11 +197,11 @@ bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, b
     }
     const std::optional<ShortString> name = CheckedMsgFileName(static_cast<std::int32_t>(number));
     if (!name) return true;
-    if (Os().RenameNoReplace(temporary, *name)) {
+    const Status why = Os().RenameNoReplace(temporary, *name);
+    if (why) {
       *used = static_cast<std::int32_t>(number);
       return false;
     }
-    const Status why = Os().LastError();
     // Only a taken number moves the message on; any other refusal would
     // repeat for every number.
     if (exact || why.kind() != StatusKind::kBusy || !Os().Stat(*name)) {
@@ -213,14 +213,14 @@ bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, b
 bool MsgDirBase::SyncBaseDirectory(bool whole_file_system) {
   const ShortString directory = BaseDirectory();
   if (whole_file_system) {
-    if (Os().SyncFileSystem(directory)) return false;
-    if (Os().LastError().kind() != StatusKind::kNotSupported) {
-      const Status why = Os().LastError();
+    const Status why = Os().SyncFileSystem(directory);
+    if (why) return false;
+    if (why.kind() != StatusKind::kNotSupported) {
       return Fail(why.ok() ? Status(StatusKind::kIoError, directory, "sync failed") : why);
     }
   }
-  if (Os().SyncDirectory(directory)) return false;
-  const Status why = Os().LastError();
+  const Status why = Os().SyncDirectory(directory);
+  if (why) return false;
   return Fail(why.ok() ? Status(StatusKind::kIoError, directory, "sync failed") : why);
 }
 
@@ -263,16 +263,14 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
   }
 
   if (WriteMessageFile(temporary, message, true)) return true;
-  if (!Os().Rename(temporary, *name)) {
-    const Status why = Os().LastError();
+  if (const Status why = Os().Rename(temporary, *name); !why) {
     (void)Os().DeleteFile(temporary);
     return Fail(why.ok() ? Status(StatusKind::kIoError, temporary, "rename failed") : why);
   }
   // The rename is durable only once the directory is. The new message is
   // in place when this fails, but it may not survive a crash: the write
   // is not reported as done.
-  if (!Os().SyncDirectory(BaseDirectory())) {
-    const Status why = Os().LastError();
+  if (const Status why = Os().SyncDirectory(BaseDirectory()); !why) {
     return Fail(why.ok() ? Status(StatusKind::kIoError, BaseDirectory(), "sync failed") : why);
   }
   message.MsgState = Message::kStateWritten;
@@ -347,16 +345,19 @@ bool MsgDirBase::EndBatch() {
   };
   // The data of every file first, in one step where the platform can.
   const ShortString directory = BaseDirectory();
-  if (!Os().SyncFileSystem(directory)) {
-    if (Os().LastError().kind() != StatusKind::kNotSupported) {
-      Fail(Os().LastError());
+  if (const Status synced = Os().SyncFileSystem(directory); !synced) {
+    if (synced.kind() != StatusKind::kNotSupported) {
+      Fail(synced);
       return fail();
     }
     for (const BatchFile& file : batch_) {
       // Windows flushes a file only through a handle that may write it.
-      std::unique_ptr<FileHandle> handle = Os().OpenFile(file.temporary, OpenMode::kReadWrite);
-      if (!handle || !handle->Sync() || !handle->Close()) {
-        Fail(handle ? handle->LastError() : Os().LastError());
+      auto handle = Os().OpenFile(file.temporary, OpenMode::kReadWrite);
+      Status flushed = handle.status();
+      if (flushed) flushed = handle->Sync();
+      if (flushed) flushed = handle->Close();
+      if (!flushed) {
+        Fail(flushed);
         return fail();
       }
     }
@@ -393,8 +394,7 @@ bool MsgDirBase::DeleteMessage(std::int32_t number) {
   if (!checked) return true;
   const ShortString& name = *checked;
   if (!IsValidMsg(number)) return Fail(Status(StatusKind::kNotFound, name, "no such message"));
-  if (!Os().DeleteFile(name)) {
-    const Status why = Os().LastError();
+  if (const Status why = Os().DeleteFile(name); !why) {
     return Fail(why.ok() ? Status(StatusKind::kIoError, name, "cannot be erased") : why);
   }
   // Like a rename, the removal is durable only once the directory is: a

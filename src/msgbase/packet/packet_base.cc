@@ -405,15 +405,16 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
           } else {
             stream_.reset();
           }
-          replaced = Os().Rename(temp, packet);
-          if (!replaced && lock_.Held() && Os().LastError().kind() == StatusKind::kBusy) {
+          const Status renamed = Os().Rename(temp, packet);
+          replaced = renamed.ok();
+          if (!replaced && lock_.Held() && renamed.kind() == StatusKind::kBusy) {
             // Where an open file cannot be replaced (Windows), the lock's
             // own handle stands in the way and is let go first. A writer
             // that opens the old packet in the moment between keeps the
             // rename from happening, so nothing it appends is lost.
             stream_.reset();
             lock_.Release();
-            replaced = Os().Rename(temp, packet);
+            replaced = Os().Rename(temp, packet).ok();
           }
           if (replaced) {
             // Makes the rename itself durable; the packet is complete

@@ -28,20 +28,22 @@ namespace {
 constexpr std::string_view kEmptyTempSuffix = ".qlr-empty";
 
 // Writes an empty packet (header and terminator) to `path` and makes it
-// durable. True on failure, with the file removed again.
-bool WriteEmptyPacket(const std::string& path) {
+// durable. On failure the file is removed again.
+Status WriteEmptyPacket(const std::string& path) {
   PacketHeader h;
   StampPacketHeader(h, CurrentDateTime());
   std::array<std::uint8_t, kEmptyPacketSize> bytes{};  // the terminator stays 0
   h.EncodeTo(bytes.data());
   RemoveStaleTemporary(path);
-  std::unique_ptr<FileHandle> file = Os().OpenFile(path, OpenMode::kCreateNew);
-  if (!file) return true;
+  auto file = Os().OpenFile(path, OpenMode::kCreateNew);
+  if (!file) return file.status();
   std::size_t written = 0;
-  bool ok = file->Write(bytes.data(), bytes.size(), &written) && file->Sync();
-  ok = file->Close() && ok;
+  Status ok = file->Write(bytes.data(), bytes.size(), &written);
+  if (ok) ok = file->Sync();
+  const Status closed = file->Close();
+  if (ok) ok = closed;
   if (!ok) DeleteFileIfExists(path);
-  return !ok;
+  return ok;
 }
 
 // Replaces the packet after a complete copy by an empty one under the same
@@ -56,22 +58,23 @@ Status ErasePacket(std::string_view location, const CopyManifest* copied,
   const ShortString packet = FileOfSet(location, ".pkt");
   if (Status why; !FileSetUnchangedSinceCopy(PacketFormat(), location, copied, &why)) return why;
   // The platform's reason for the call that failed, or `what` about `path`.
-  const auto failed = [](std::string_view path, std::string_view what) {
-    const Status& last = Os().LastError();
-    return last.ok() ? Status(StatusKind::kIoError, path, what) : last;
+  const auto failed = [](const Status& reported, std::string_view path, std::string_view what) {
+    return reported.ok() ? Status(StatusKind::kIoError, path, what) : reported;
   };
   const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
-  if (WriteEmptyPacket(temp)) return failed(temp, "cannot be written");
+  if (const Status written = WriteEmptyPacket(temp); !written) {
+    return failed(written, temp, "cannot be written");
+  }
   // The empty packet keeps the permissions of the one it replaces.
-  if (const std::optional<FileStatus> status = Os().Stat(packet)) {
-    if (!Os().RestoreNativeMode(temp, status->native_mode)) {
-      const Status why = failed(temp, "cannot take the packet's permissions");
+  if (const auto status = Os().Stat(packet)) {
+    if (const Status moded = Os().RestoreNativeMode(temp, status->native_mode); !moded) {
+      const Status why = failed(moded, temp, "cannot take the packet's permissions");
       DeleteFileIfExists(temp);
       return why;
     }
   }
-  if (!Os().Rename(temp, packet)) {
-    const Status why = failed(packet, "cannot be replaced");
+  if (const Status renamed = Os().Rename(temp, packet); !renamed) {
+    const Status why = failed(renamed, packet, "cannot be replaced");
     DeleteFileIfExists(temp);
     return why;
   }
@@ -79,7 +82,9 @@ Status ErasePacket(std::string_view location, const CopyManifest* copied,
   // that loses nothing, but the erase is not reported as done.
   const ShortString directory = JustPathName(packet);
   const std::string_view dir = directory.empty() ? std::string_view(".") : directory.view();
-  if (!Os().SyncDirectory(dir)) return failed(dir, "cannot be flushed");
+  if (const Status synced = Os().SyncDirectory(dir); !synced) {
+    return failed(synced, dir, "cannot be flushed");
+  }
   auto base = std::make_unique<PacketBase>();
   if (base->Create(packet) || base->State() != BaseState::kCreated) {
     return base->LastError().ok() ? Status(StatusKind::kIoError, packet, "cannot be opened")

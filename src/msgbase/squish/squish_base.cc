@@ -140,8 +140,8 @@ bool SquishBase::Open(std::string_view path) {
     // Where locks are mandatory only the handle that holds the lock may
     // read the locked byte.
     std::size_t got = 0;
-    if (!lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got) || got != bytes.size()) {
-      const Status& why = lock_file_->LastError();
+    const Status why = lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got);
+    if (!why || got != bytes.size()) {
       return FailOpen(why.ok() ? Status(StatusKind::kIoError, *data_name, "cannot be read") : why);
     }
   } else {
@@ -276,14 +276,15 @@ bool SquishBase::LockBase(int timeout_ms) {
     lock_error_ = Status::Invalid(path_, "name too long");
     return true;
   }
-  std::unique_ptr<FileHandle> file = Os().OpenFile(*data_name, OpenMode::kReadWrite);
-  if (file == nullptr) {
-    lock_error_ = Os().LastError();
+  auto file = Os().OpenFile(*data_name, OpenMode::kReadWrite);
+  if (!file) {
+    lock_error_ = file.status();
     return true;
   }
   int waited = 0;
   for (;;) {
-    if (file->TryLock(0, 1)) {
+    lock_error_ = file->TryLock(0, 1);
+    if (lock_error_) {
       lock_file_ = std::move(file);
       lock_error_ = Status::Ok();
       // The writers reach ".sqi" through a handle of their own too, one
@@ -293,7 +294,6 @@ bool SquishBase::LockBase(int timeout_ms) {
       }
       return false;
     }
-    lock_error_ = file->LastError();
     // Only a lock held elsewhere is worth waiting for.
     if (lock_error_.kind() != StatusKind::kBusy || waited >= timeout_ms) return true;
     const int pause = std::min(kLockRetryMs, timeout_ms - waited);

@@ -110,17 +110,16 @@ class PosixFile final : public FileHandle {
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
     // Keep reading until n bytes or the end: callers take got < n as the end.
     auto* out = static_cast<char*>(buffer);
     std::size_t total = 0;
-    bool ok = fd_ >= 0;
-    if (!ok) Fail(ClosedStatus(path_));
+    Status ok = fd_ >= 0 ? Status::Ok() : ClosedStatus(path_);
     while (ok && total < n) {
       const ssize_t r = ::read(fd_, out + total, n - total);
       if (r < 0) {
         if (errno == EINTR) continue;
-        ok = Fail(ErrnoStatus(errno, path_));
+        ok = ErrnoStatus(errno, path_);
         break;
       }
       if (r == 0) break;
@@ -131,37 +130,37 @@ class PosixFile final : public FileHandle {
     return ok;
   }
 
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
     *written = 0;
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
+    if (fd_ < 0) return ClosedStatus(path_);
     const auto* in = static_cast<const char*>(buffer);
     while (*written < n) {
       const ssize_t w = ::write(fd_, in + *written, n - *written);
       if (w < 0) {
         if (errno == EINTR) continue;
-        return Fail(ErrnoStatus(errno, path_));
+        return ErrnoStatus(errno, path_);
       }
       // No progress without an error code: a device that is full.
-      if (w == 0) return Fail(ErrnoStatus(ENOSPC, path_));
+      if (w == 0) return ErrnoStatus(ENOSPC, path_);
       *written += static_cast<std::size_t>(w);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     auto* out = static_cast<char*>(buffer);
     std::size_t total = 0;
-    bool ok = true;
+    Status ok;
     if (fd_ < 0) {
-      ok = Fail(ClosedStatus(path_));
+      ok = ClosedStatus(path_);
     } else if (!FitsOffset(offset, n)) {
-      ok = Fail(Status::Invalid(path_, "read offset out of range"));
+      ok = Status::Invalid(path_, "read offset out of range");
     }
     while (ok && total < n) {
       const ssize_t r = ::pread(fd_, out + total, n - total, static_cast<off_t>(offset + total));
       if (r < 0) {
         if (errno == EINTR) continue;
-        ok = Fail(ErrnoStatus(errno, path_));
+        ok = ErrnoStatus(errno, path_);
         break;
       }
       if (r == 0) break;
@@ -172,58 +171,57 @@ class PosixFile final : public FileHandle {
     return ok;
   }
 
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
     *written = 0;
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
-    if (!FitsOffset(offset, n)) return Fail(Status::Invalid(path_, "write offset out of range"));
+    if (fd_ < 0) return ClosedStatus(path_);
+    if (!FitsOffset(offset, n)) return Status::Invalid(path_, "write offset out of range");
     const auto* in = static_cast<const char*>(buffer);
     while (*written < n) {
       const ssize_t w =
           ::pwrite(fd_, in + *written, n - *written, static_cast<off_t>(offset + *written));
       if (w < 0) {
         if (errno == EINTR) continue;
-        return Fail(ErrnoStatus(errno, path_));
+        return ErrnoStatus(errno, path_);
       }
-      if (w == 0) return Fail(ErrnoStatus(ENOSPC, path_));
+      if (w == 0) return ErrnoStatus(ENOSPC, path_);
       *written += static_cast<std::size_t>(w);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Seek(std::uint64_t position) override {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
-    if (!FitsOffset(position, 0))
-      return Fail(Status::Invalid(path_, "seek beyond the largest offset"));
+  Status Seek(std::uint64_t position) override {
+    if (fd_ < 0) return ClosedStatus(path_);
+    if (!FitsOffset(position, 0)) return Status::Invalid(path_, "seek beyond the largest offset");
     if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1)) {
-      return Fail(ErrnoStatus(errno, path_));
+      return ErrnoStatus(errno, path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Size(std::uint64_t* size) override {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
+  Status Size(std::uint64_t* size) override {
+    if (fd_ < 0) return ClosedStatus(path_);
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return Fail(ErrnoStatus(errno, path_));
+    if (::fstat(fd_, &st) != 0) return ErrnoStatus(errno, path_);
     *size = static_cast<std::uint64_t>(st.st_size);
-    return true;
+    return Status::Ok();
   }
 
-  bool Truncate(std::uint64_t size) override {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
-    if (!FitsOffset(size, 0)) return Fail(Status::Invalid(path_, "size beyond the largest offset"));
+  Status Truncate(std::uint64_t size) override {
+    if (fd_ < 0) return ClosedStatus(path_);
+    if (!FitsOffset(size, 0)) return Status::Invalid(path_, "size beyond the largest offset");
     while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-      if (errno != EINTR) return Fail(ErrnoStatus(errno, path_));
+      if (errno != EINTR) return ErrnoStatus(errno, path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Sync() override {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
+  Status Sync() override {
+    if (fd_ < 0) return ClosedStatus(path_);
     while (::fsync(fd_) != 0) {
-      if (errno != EINTR) return Fail(ErrnoStatus(errno, path_));
+      if (errno != EINTR) return ErrnoStatus(errno, path_);
     }
-    return true;
+    return Status::Ok();
   }
 
   // Linux copies in the kernel: the bytes never pass through this process,
@@ -235,7 +233,7 @@ class PosixFile final : public FileHandle {
   // from where the kernel copy stopped. A source that stands for another
   // handle (the view of a locked file) is copied from the file of that
   // handle, at the view's position, which then moves past the copy.
-  bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
+  Status CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
     *copied = 0;
 #if defined(__linux__)
     std::uint64_t at = 0;
@@ -272,13 +270,15 @@ class PosixFile final : public FileHandle {
         }
         break;
       }
-      if (holder != nullptr && !source.Seek(at + *copied)) return Fail(source.LastError());
-      if (error != 0) return Fail(ErrnoStatus(error, path_));
-      if (done) return true;
+      if (holder != nullptr) {
+        if (Status moved = source.Seek(at + *copied); !moved) return moved;
+      }
+      if (error != 0) return ErrnoStatus(error, path_);
+      if (done) return Status::Ok();
     }
 #endif
     std::uint64_t rest = 0;
-    const bool ok = FileHandle::CopyFrom(source, n - *copied, &rest);
+    Status ok = FileHandle::CopyFrom(source, n - *copied, &rest);
     *copied += rest;
     return ok;
   }
@@ -287,32 +287,32 @@ class PosixFile final : public FileHandle {
   // cannot: the system grants write locks only to descriptors open for
   // writing. It takes a shared (read) lock, which conflicts with every
   // writer's exclusive lock but not with another reader's shared one.
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
     return SetLock(static_cast<short>(writable_ ? F_WRLCK : F_RDLCK), offset, length);
   }
 
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
     return SetLock(static_cast<short>(F_UNLCK), offset, length);
   }
 
-  bool Close() override {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
+  Status Close() override {
+    if (fd_ < 0) return ClosedStatus(path_);
     const int fd = fd_;
     fd_ = -1;
     // Never retried: after close() returns, even with EINTR, the
     // descriptor is gone (and may already belong to another file). An
     // interrupted close may have lost the last write-back, so it fails.
-    if (::close(fd) != 0) return Fail(ErrnoStatus(errno, path_));
-    return true;
+    if (::close(fd) != 0) return ErrnoStatus(errno, path_);
+    return Status::Ok();
   }
 
  private:
-  bool SetLock(short type, std::uint64_t offset, std::uint64_t length) {
-    if (fd_ < 0) return Fail(ClosedStatus(path_));
+  Status SetLock(short type, std::uint64_t offset, std::uint64_t length) {
+    if (fd_ < 0) return ClosedStatus(path_);
     // A length of 0 would mean "to the end of the file, however it grows"
     // here but nothing on Windows; neither is what a caller means.
     if (length == 0 || !FitsOffset(offset, length)) {
-      return Fail(Status::Invalid(path_, "lock range out of range"));
+      return Status::Invalid(path_, "lock range out of range");
     }
     struct flock lock {};
     lock.l_type = type;
@@ -330,9 +330,9 @@ class PosixFile final : public FileHandle {
         command = F_SETLK;
         continue;
       }
-      return Fail(LockErrorStatus(errno, path_));
+      return LockErrorStatus(errno, path_);
     }
-    return true;
+    return Status::Ok();
   }
 
   int fd_;  // -1 once closed
@@ -416,17 +416,18 @@ int FsyncRetrying(int fd) {
 
 class PosixPlatform final : public Platform {
  public:
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     return Open(path, mode, 0);
   }
 
-  std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFileNoFollow(std::string_view path,
+                                                       OpenMode mode) override {
     return Open(path, mode, O_NOFOLLOW);
   }
 
-  std::unique_ptr<FileHandle> Open(std::string_view path, OpenMode mode, int extra_flags) {
+  Result<std::unique_ptr<FileHandle>> Open(std::string_view path, OpenMode mode, int extra_flags) {
     const auto p = CPath(path);
-    if (!p) return NullFile(NulInPath(path));
+    if (!p) return NulInPath(path);
     int flags = O_CLOEXEC | O_NONBLOCK | extra_flags;
     switch (mode) {
       case OpenMode::kCreate:
@@ -451,98 +452,94 @@ class PosixPlatform final : public Platform {
       fd = ::open(p->c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0 && errno == ELOOP && (extra_flags & O_NOFOLLOW) != 0) {
-      return NullFile(Status::Invalid(path, "is a symbolic link"));
+      return Status::Invalid(path, "is a symbolic link");
     }
-    if (fd < 0 && errno == EEXIST) return NullFile(Status(StatusKind::kBusy, path, "exists"));
-    if (fd < 0) return NullFile(ErrnoStatus(errno, path));
+    if (fd < 0 && errno == EEXIST) return Status(StatusKind::kBusy, path, "exists");
+    if (fd < 0) return ErrnoStatus(errno, path);
     auto file = std::make_unique<PosixFile>(fd, path, mode != OpenMode::kRead);
     struct stat st;
-    if (::fstat(fd, &st) != 0) return NullFile(ErrnoStatus(errno, path));
-    if (!S_ISREG(st.st_mode)) return NullFile(Status::Invalid(path, "not a regular file"));
+    if (::fstat(fd, &st) != 0) return ErrnoStatus(errno, path);
+    if (!S_ISREG(st.st_mode)) return Status::Invalid(path, "not a regular file");
     const int status = ::fcntl(fd, F_GETFL);
     if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-      return NullFile(ErrnoStatus(errno, path));
+      return ErrnoStatus(errno, path);
     }
     return file;
   }
 
-  bool DeleteFile(std::string_view path) override {
+  Status DeleteFile(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     // lstat: a symlink to a directory is a link and may be removed.
     struct stat st;
 #if defined(__linux__)
     // Linux never unlinks a directory (EISDIR), so the look comes after,
     // only to say why: one call a file, which a rotation makes per message.
-    if (::unlink(p->c_str()) == 0) return true;
+    if (::unlink(p->c_str()) == 0) return Status::Ok();
     const int error = errno;
     if (error == EISDIR && ::lstat(p->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      return Fail(Status::Invalid(path, "is a directory"));
+      return Status::Invalid(path, "is a directory");
     }
-    return Fail(ErrnoStatus(error, path));
+    return ErrnoStatus(error, path);
 #else
-    if (::lstat(p->c_str(), &st) != 0) return Fail(ErrnoStatus(errno, path));
-    if (S_ISDIR(st.st_mode)) return Fail(Status::Invalid(path, "is a directory"));
-    if (::unlink(p->c_str()) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (::lstat(p->c_str(), &st) != 0) return ErrnoStatus(errno, path);
+    if (S_ISDIR(st.st_mode)) return Status::Invalid(path, "is a directory");
+    if (::unlink(p->c_str()) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
 #endif
   }
 
-  bool Rename(std::string_view from, std::string_view to) override {
+  Status Rename(std::string_view from, std::string_view to) override {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
-    if (::rename(f->c_str(), t->c_str()) != 0) return Fail(ErrnoStatus(errno, from));
-    return true;
+    if (!f || !t) return NulInPath(!f ? from : to);
+    if (::rename(f->c_str(), t->c_str()) != 0) return ErrnoStatus(errno, from);
+    return Status::Ok();
   }
 
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
-    if (RenameExclusive(f->c_str(), t->c_str()) == 0) return true;
+    if (!f || !t) return NulInPath(!f ? from : to);
+    if (RenameExclusive(f->c_str(), t->c_str()) == 0) return Status::Ok();
     // EINVAL: the call exists, but this file system does not take the flag.
-    if (errno != EINVAL && errno != ENOSYS) return Fail(RenameError(errno, from, to));
+    if (errno != EINVAL && errno != ENOSYS) return RenameError(errno, from, to);
     // A link never replaces an existing name; then the old name goes.
-    if (::link(f->c_str(), t->c_str()) != 0) return Fail(RenameError(errno, from, to));
+    if (::link(f->c_str(), t->c_str()) != 0) return RenameError(errno, from, to);
     if (::unlink(f->c_str()) != 0) {
       const int error = errno;
       // Back to the state before: `to` is our own new link.
       (void)::unlink(t->c_str());
-      return Fail(ErrnoStatus(error, from));
+      return ErrnoStatus(error, from);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Link(std::string_view from, std::string_view to) override {
+  Status Link(std::string_view from, std::string_view to) override {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (!f || !t) return NulInPath(!f ? from : to);
     // No AT_SYMLINK_FOLLOW: a symbolic link is linked itself, never what
     // it names.
     if (::linkat(AT_FDCWD, f->c_str(), AT_FDCWD, t->c_str(), 0) != 0) {
-      return Fail(RenameError(errno, from, to));
+      return RenameError(errno, from, to);
     }
-    return true;
+    return Status::Ok();
   }
 
-  std::optional<FileStatus> Stat(std::string_view path) override { return StatOf(path, true); }
+  Result<FileStatus> Stat(std::string_view path) override { return StatOf(path, true); }
 
-  std::optional<FileStatus> StatOf(std::string_view path, bool follow) {
+  Result<FileStatus> StatOf(std::string_view path, bool follow) {
     const auto p = CPath(path);
-    if (!p) {
-      Fail(NulInPath(path));
-      return std::nullopt;
-    }
+    if (!p) return NulInPath(path);
     struct stat st;
     if (follow ? !StatPath(*p, &st) : ::lstat(p->c_str(), &st) != 0) {
-      Fail(ErrnoStatus(errno, path));
-      return std::nullopt;
+      return ErrnoStatus(errno, path);
     }
     return StatusOf(st, path);
   }
 
-  std::optional<FileStatus> StatLink(std::string_view path) override { return StatOf(path, false); }
+  Result<FileStatus> StatLink(std::string_view path) override { return StatOf(path, false); }
 
   static FileStatus StatusOf(const struct stat& st, std::string_view path) {
     FileStatus status;
@@ -558,11 +555,11 @@ class PosixPlatform final : public Platform {
     return status;
   }
 
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     struct stat st;
-    if (!StatPath(*p, &st)) return Fail(ErrnoStatus(errno, path));
+    if (!StatPath(*p, &st)) return ErrnoStatus(errno, path);
     mode_t mode = st.st_mode & 07777;
     // Only read-only has a meaning here: hidden follows the name, archive
     // and directory the file type, system and volume label do not exist.
@@ -571,13 +568,13 @@ class PosixPlatform final : public Platform {
     } else {
       mode |= S_IWUSR;
     }
-    if (::chmod(p->c_str(), mode) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (::chmod(p->c_str(), mode) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
   }
 
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     const mode_t mode = static_cast<mode_t>(native_mode & 07777);
     // Through a descriptor opened without following a link: chmod by name
     // would follow one put in place since the caller looked. A file that
@@ -587,23 +584,23 @@ class PosixPlatform final : public Platform {
     do {
       fd = ::open(p->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno == ELOOP) return Fail(Status::Invalid(path, "is a symbolic link"));
+    if (fd < 0 && errno == ELOOP) return Status::Invalid(path, "is a symbolic link");
     if (fd >= 0) {
       const bool changed = ::fchmod(fd, mode) == 0;
       const int error = errno;
       ::close(fd);
-      return changed || Fail(ErrnoStatus(error, path));
+      return changed ? Status::Ok() : ErrnoStatus(error, path);
     }
     struct stat st;
-    if (::lstat(p->c_str(), &st) != 0) return Fail(ErrnoStatus(errno, path));
-    if (S_ISLNK(st.st_mode)) return Fail(Status::Invalid(path, "is a symbolic link"));
-    if (::chmod(p->c_str(), mode) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (::lstat(p->c_str(), &st) != 0) return ErrnoStatus(errno, path);
+    if (S_ISLNK(st.st_mode)) return Status::Invalid(path, "is a symbolic link");
+    if (::chmod(p->c_str(), mode) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
   }
 
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     // Floor division, so that times before 1970 keep 0 <= tv_nsec < 1e9.
     std::int64_t seconds = time.ticks / kNanosPerSecond;
     std::int64_t nanos = time.ticks % kNanosPerSecond;
@@ -616,35 +613,34 @@ class PosixPlatform final : public Platform {
     times[0].tv_nsec = UTIME_OMIT;  // keep the access time
     times[1].tv_sec = static_cast<time_t>(seconds);
     times[1].tv_nsec = static_cast<long>(nanos);
-    if (::utimensat(AT_FDCWD, p->c_str(), times, 0) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (::utimensat(AT_FDCWD, p->c_str(), times, 0) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
   }
 
   bool SameFile(std::string_view a, std::string_view b) override {
     const auto pa = CPath(a);
     const auto pb = CPath(b);
-    if (!pa || !pb) return Fail(NulInPath(!pa ? a : b));
+    if (!pa || !pb) return false;
     struct stat sa, sb;
-    if (!StatPath(*pa, &sa)) return Fail(ErrnoStatus(errno, a));
-    if (!StatPath(*pb, &sb)) return Fail(ErrnoStatus(errno, b));
+    if (!StatPath(*pa, &sa) || !StatPath(*pb, &sb)) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
 
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
     entries->clear();
     const std::string_view name_of_dir = directory.empty() ? std::string_view(".") : directory;
     const auto p = CPath(name_of_dir);
-    if (!p) return Fail(NulInPath(directory));
+    if (!p) return NulInPath(directory);
     DIR* dir = ::opendir(p->c_str());
-    if (dir == nullptr) return Fail(ErrnoStatus(errno, name_of_dir));
+    if (dir == nullptr) return ErrnoStatus(errno, name_of_dir);
     const std::string prefix = p->back() == '/' ? *p : *p + '/';
-    bool ok = true;
+    Status ok;
     for (;;) {
       errno = 0;
       const struct dirent* entry = ::readdir(dir);
       if (entry == nullptr) {
-        if (errno != 0) ok = Fail(ErrnoStatus(errno, name_of_dir));
+        if (errno != 0) ok = ErrnoStatus(errno, name_of_dir);
         break;
       }
       const std::string_view name(entry->d_name);
@@ -668,57 +664,57 @@ class PosixPlatform final : public Platform {
     return ok;
   }
 
-  bool MakeDirectory(std::string_view path) override {
+  Status MakeDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
-    if (::mkdir(p->c_str(), 0777) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (!p) return NulInPath(path);
+    if (::mkdir(p->c_str(), 0777) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
   }
 
-  bool RemoveDirectory(std::string_view path) override {
+  Status RemoveDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
-    if (::rmdir(p->c_str()) != 0) return Fail(ErrnoStatus(errno, path));
-    return true;
+    if (!p) return NulInPath(path);
+    if (::rmdir(p->c_str()) != 0) return ErrnoStatus(errno, path);
+    return Status::Ok();
   }
 
-  bool SyncDirectory(std::string_view path) override {
+  Status SyncDirectory(std::string_view path) override {
     const std::string_view name = path.empty() ? std::string_view(".") : path;
     const auto p = CPath(name);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     const int fd = ::open(p->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return Fail(ErrnoStatus(errno, name));
+    if (fd < 0) return ErrnoStatus(errno, name);
     const int rc = FsyncRetrying(fd);
     const int error = errno;
     ::close(fd);
     // Some file systems cannot sync a directory at all (EINVAL); their
     // entries are as durable as they will ever be.
-    if (rc != 0 && error != EINVAL) return Fail(ErrnoStatus(error, name));
-    return true;
+    if (rc != 0 && error != EINVAL) return ErrnoStatus(error, name);
+    return Status::Ok();
   }
 
-  bool SyncFileSystem(std::string_view path) override {
+  Status SyncFileSystem(std::string_view path) override {
 #if defined(__linux__)
     const std::string_view name = path.empty() ? std::string_view(".") : path;
     const auto p = CPath(name);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     // Any file or directory of the file system will do. O_NONBLOCK: a FIFO
     // must not hang the open.
     int fd;
     do {
       fd = ::open(p->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return Fail(ErrnoStatus(errno, name));
+    if (fd < 0) return ErrnoStatus(errno, name);
     // Since Linux 5.8 syncfs reports write-back errors of the file system.
     const int rc = ::syncfs(fd);
     const int error = errno;
     ::close(fd);
-    if (rc != 0) return Fail(ErrnoStatus(error, name));
-    return true;
+    if (rc != 0) return ErrnoStatus(error, name);
+    return Status::Ok();
 #else
     // No per-file-system sync (macOS has only the global sync(2), which
     // does not wait for the data): callers sync file by file.
-    return Fail(Status::NotSupported(path, "file-system sync"));
+    return Status::NotSupported(path, "file-system sync");
 #endif
   }
 
@@ -734,10 +730,7 @@ class PosixPlatform final : public Platform {
     std::string path(256, '\0');
     for (;;) {
       const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-      if (n < 0) {
-        Fail(ErrnoStatus(errno, "/proc/self/exe"));
-        return std::string();
-      }
+      if (n < 0) return std::string();
       if (static_cast<std::size_t>(n) < path.size()) {
         path.resize(static_cast<std::size_t>(n));
         return path;
@@ -777,13 +770,9 @@ class PosixPlatform final : public Platform {
     // The child reports a failed exec through this pipe; a successful exec
     // closes it (close-on-exec), so the parent reads end-of-file.
     int report[2];
-    if (!MakeCloseOnExecPipe(report)) {
-      Fail(ErrnoStatus(errno, interpreter));
-      return result;
-    }
+    if (!MakeCloseOnExecPipe(report)) return result;
     const pid_t pid = ::fork();
     if (pid < 0) {
-      Fail(ErrnoStatus(errno, interpreter));
       ::close(report[0]);
       ::close(report[1]);
       return result;
@@ -808,10 +797,7 @@ class PosixPlatform final : public Platform {
     do {
       waited = ::waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    if (exec_failed) {
-      Fail(ErrnoStatus(exec_error, interpreter));
-      return result;
-    }
+    if (exec_failed) return result;  // the interpreter could not be started
     result.started = true;
     if (waited != pid) return result;  // the child's status is lost
     if (WIFEXITED(status)) {
@@ -854,12 +840,6 @@ class PosixPlatform final : public Platform {
   }
 
  private:
-  // Records why an open failed, for `return NullFile(...)`.
-  std::unique_ptr<FileHandle> NullFile(Status status) {
-    Fail(std::move(status));
-    return nullptr;
-  }
-
   static Status NulInPath(std::string_view path) {
     return Status::Invalid(path, "path contains a NUL byte");
   }

@@ -134,87 +134,87 @@ class Win32File final : public FileHandle {
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
     if (handle_ == INVALID_HANDLE_VALUE) {
       *got = 0;
       std::memset(buffer, 0, n);
-      return Fail(ClosedStatus(path_));
+      return ClosedStatus(path_);
     }
     return ReadChunks(nullptr, buffer, n, got);
   }
 
-  bool Write(const void* buffer, std::size_t n, std::size_t* written) override {
+  Status Write(const void* buffer, std::size_t n, std::size_t* written) override {
     *written = 0;
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     return WriteChunks(nullptr, buffer, n, written);
   }
 
   // ReadFile and WriteFile with an OVERLAPPED offset move the file pointer
   // of a synchronous handle to the end of the transfer. The positional
   // calls must leave it where it was: it is read before and set back after.
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     *got = 0;
     LARGE_INTEGER position;
-    if (!PreparePositional(offset, n, &position)) {
+    if (Status prepared = PreparePositional(offset, n, &position); !prepared) {
       std::memset(buffer, 0, n);
-      return false;
+      return prepared;
     }
     OVERLAPPED at = AtOffset(offset);
     return RestorePosition(position, ReadChunks(&at, buffer, n, got));
   }
 
-  bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
-               std::size_t* written) override {
+  Status WriteAt(std::uint64_t offset, const void* buffer, std::size_t n,
+                 std::size_t* written) override {
     *written = 0;
     LARGE_INTEGER position;
-    if (!PreparePositional(offset, n, &position)) return false;
+    if (Status prepared = PreparePositional(offset, n, &position); !prepared) return prepared;
     OVERLAPPED at = AtOffset(offset);
     return RestorePosition(position, WriteChunks(&at, buffer, n, written));
   }
 
-  bool Seek(std::uint64_t position) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+  Status Seek(std::uint64_t position) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     if (!FitsOffset(position, 0)) {
-      return Fail(Status::Invalid(path_, "seek beyond the largest offset"));
+      return Status::Invalid(path_, "seek beyond the largest offset");
     }
     LARGE_INTEGER target;
     target.QuadPart = static_cast<LONGLONG>(position);
     if (!::SetFilePointerEx(handle_, target, nullptr, FILE_BEGIN)) {
-      return Fail(LastWin32ErrorStatus(path_));
+      return LastWin32ErrorStatus(path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Size(std::uint64_t* size) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+  Status Size(std::uint64_t* size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     LARGE_INTEGER value;
-    if (!::GetFileSizeEx(handle_, &value)) return Fail(LastWin32ErrorStatus(path_));
+    if (!::GetFileSizeEx(handle_, &value)) return LastWin32ErrorStatus(path_);
     *size = static_cast<std::uint64_t>(value.QuadPart);
-    return true;
+    return Status::Ok();
   }
 
-  bool Truncate(std::uint64_t size) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+  Status Truncate(std::uint64_t size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     // SetEndOfFile cuts at the file pointer; the caller's position is kept,
     // as ftruncate keeps it.
     LARGE_INTEGER current;
-    if (!CurrentPosition(&current)) return false;
-    if (!Seek(size)) return false;
+    if (Status known = CurrentPosition(&current); !known) return known;
+    if (Status sought = Seek(size); !sought) return sought;
     if (!::SetEndOfFile(handle_)) {
       const DWORD error = ::GetLastError();
       (void)::SetFilePointerEx(handle_, current, nullptr, FILE_BEGIN);
-      return Fail(Win32ErrorStatus(error, path_));
+      return Win32ErrorStatus(error, path_);
     }
     if (!::SetFilePointerEx(handle_, current, nullptr, FILE_BEGIN)) {
-      return Fail(LastWin32ErrorStatus(path_));
+      return LastWin32ErrorStatus(path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Sync() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
-    if (!::FlushFileBuffers(handle_)) return Fail(LastWin32ErrorStatus(path_));
-    return true;
+  Status Sync() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
+    if (!::FlushFileBuffers(handle_)) return LastWin32ErrorStatus(path_);
+    return Status::Ok();
   }
 
   // A read-write handle takes an exclusive lock, a read-only one a shared
@@ -222,70 +222,70 @@ class Win32File final : public FileHandle {
   // exclusive lock but not with another reader's shared one. Windows locks
   // are mandatory: while another handle holds an exclusive lock, reads and
   // writes of the range through this handle fail (kBusy).
-  bool TryLock(std::uint64_t offset, std::uint64_t length) override {
-    if (!CheckLockRange(offset, length)) return false;
+  Status TryLock(std::uint64_t offset, std::uint64_t length) override {
+    if (Status range = CheckLockRange(offset, length); !range) return range;
     DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
     if (writable_) flags |= LOCKFILE_EXCLUSIVE_LOCK;
     OVERLAPPED at = AtOffset(offset);
     if (!::LockFileEx(handle_, flags, 0, Low(length), High(length), &at)) {
-      return Fail(LastWin32ErrorStatus(path_));
+      return LastWin32ErrorStatus(path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Unlock(std::uint64_t offset, std::uint64_t length) override {
-    if (!CheckLockRange(offset, length)) return false;
+  Status Unlock(std::uint64_t offset, std::uint64_t length) override {
+    if (Status range = CheckLockRange(offset, length); !range) return range;
     OVERLAPPED at = AtOffset(offset);
     if (!::UnlockFileEx(handle_, 0, Low(length), High(length), &at)) {
-      return Fail(LastWin32ErrorStatus(path_));
+      return LastWin32ErrorStatus(path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool Close() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+  Status Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
-    if (!::CloseHandle(handle)) return Fail(LastWin32ErrorStatus(path_));
-    return true;
+    if (!::CloseHandle(handle)) return LastWin32ErrorStatus(path_);
+    return Status::Ok();
   }
 
  private:
   static DWORD Low(std::uint64_t value) { return static_cast<DWORD>(value & 0xFFFFFFFFu); }
   static DWORD High(std::uint64_t value) { return static_cast<DWORD>(value >> 32); }
 
-  bool CurrentPosition(LARGE_INTEGER* position) {
+  Status CurrentPosition(LARGE_INTEGER* position) {
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
     if (!::SetFilePointerEx(handle_, zero, position, FILE_CURRENT)) {
-      return Fail(LastWin32ErrorStatus(path_));
+      return LastWin32ErrorStatus(path_);
     }
-    return true;
+    return Status::Ok();
   }
 
-  bool CheckLockRange(std::uint64_t offset, std::uint64_t length) {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
+  Status CheckLockRange(std::uint64_t offset, std::uint64_t length) {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
     // A length of 0 locks nothing here but "to the end" on POSIX; neither
     // is what a caller means.
     if (length == 0 || !FitsOffset(offset, length)) {
-      return Fail(Status::Invalid(path_, "lock range out of range"));
+      return Status::Invalid(path_, "lock range out of range");
     }
-    return true;
+    return Status::Ok();
   }
 
   // Checks a positional request and notes the file pointer to restore.
-  bool PreparePositional(std::uint64_t offset, std::size_t n, LARGE_INTEGER* position) {
-    if (handle_ == INVALID_HANDLE_VALUE) return Fail(ClosedStatus(path_));
-    if (!FitsOffset(offset, n)) return Fail(Status::Invalid(path_, "offset out of range"));
+  Status PreparePositional(std::uint64_t offset, std::size_t n, LARGE_INTEGER* position) {
+    if (handle_ == INVALID_HANDLE_VALUE) return ClosedStatus(path_);
+    if (!FitsOffset(offset, n)) return Status::Invalid(path_, "offset out of range");
     return CurrentPosition(position);
   }
 
   // Sets the file pointer back; `ok` is the transfer's result, whose
   // failure reason is kept when both fail.
-  bool RestorePosition(const LARGE_INTEGER& position, bool ok) {
+  Status RestorePosition(const LARGE_INTEGER& position, Status ok) {
     if (::SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN)) return ok;
-    if (ok) Fail(LastWin32ErrorStatus(path_));
-    return false;
+    if (ok) return LastWin32ErrorStatus(path_);
+    return ok;
   }
 
   // Moves `at` (when positional) past `n` transferred bytes.
@@ -296,17 +296,17 @@ class Win32File final : public FileHandle {
 
   // Reads until n bytes or the end, at the file pointer when `at` is null,
   // else from the OVERLAPPED offset; zero-fills what was not read.
-  bool ReadChunks(OVERLAPPED* at, void* buffer, std::size_t n, std::size_t* got) {
+  Status ReadChunks(OVERLAPPED* at, void* buffer, std::size_t n, std::size_t* got) {
     auto* out = static_cast<char*>(buffer);
     std::size_t total = 0;
-    bool ok = true;
+    Status ok;
     while (total < n) {
       const auto chunk = static_cast<DWORD>(std::min(n - total, kMaxTransfer));
       DWORD read = 0;
       if (!::ReadFile(handle_, out + total, chunk, &read, at)) {
         const DWORD error = ::GetLastError();
         // A positional read at the end fails so instead of reading 0 bytes.
-        if (error != ERROR_HANDLE_EOF) ok = Fail(Win32ErrorStatus(error, path_));
+        if (error != ERROR_HANDLE_EOF) ok = Win32ErrorStatus(error, path_);
         break;
       }
       if (read == 0) break;
@@ -318,20 +318,20 @@ class Win32File final : public FileHandle {
     return ok;
   }
 
-  bool WriteChunks(OVERLAPPED* at, const void* buffer, std::size_t n, std::size_t* written) {
+  Status WriteChunks(OVERLAPPED* at, const void* buffer, std::size_t n, std::size_t* written) {
     const auto* in = static_cast<const char*>(buffer);
     while (*written < n) {
       const auto chunk = static_cast<DWORD>(std::min(n - *written, kMaxTransfer));
       DWORD done = 0;
       if (!::WriteFile(handle_, in + *written, chunk, &done, at)) {
-        return Fail(LastWin32ErrorStatus(path_));
+        return LastWin32ErrorStatus(path_);
       }
       // No progress without an error code: a disk that is full.
-      if (done == 0) return Fail(Win32ErrorStatus(ERROR_DISK_FULL, path_));
+      if (done == 0) return Win32ErrorStatus(ERROR_DISK_FULL, path_);
       *written += done;
       Advance(at, done);
     }
-    return true;
+    return Status::Ok();
   }
 
   HANDLE handle_;  // INVALID_HANDLE_VALUE once closed
@@ -341,27 +341,27 @@ class Win32File final : public FileHandle {
 
 class Win32Platform final : public Platform {
  public:
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override {
     return Open(path, mode, FILE_ATTRIBUTE_NORMAL);
   }
 
   // The reparse point itself is opened, never what it points to, and
   // refused when it is one.
-  std::unique_ptr<FileHandle> OpenFileNoFollow(std::string_view path, OpenMode mode) override {
-    std::unique_ptr<FileHandle> file =
-        Open(path, mode, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  Result<std::unique_ptr<FileHandle>> OpenFileNoFollow(std::string_view path,
+                                                       OpenMode mode) override {
+    auto file = Open(path, mode, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file) return file;
     const auto p = CPath(path);
     const DWORD attributes = ::GetFileAttributesA(p->c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return NullFile(LastWin32ErrorStatus(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastWin32ErrorStatus(path);
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return NullFile(Status::Invalid(path, "is a symbolic link"));
+      return Status::Invalid(path, "is a symbolic link");
     }
     return file;
   }
 
-  std::optional<FileStatus> StatLink(std::string_view path) override {
-    std::optional<FileStatus> status = Stat(path);
+  Result<FileStatus> StatLink(std::string_view path) override {
+    Result<FileStatus> status = Stat(path);
     // The attributes are those of the reparse point itself.
     if (status && (status->native_mode & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       status->is_link = true;
@@ -370,9 +370,9 @@ class Win32Platform final : public Platform {
     return status;
   }
 
-  std::unique_ptr<FileHandle> Open(std::string_view path, OpenMode mode, DWORD flags) {
+  Result<std::unique_ptr<FileHandle>> Open(std::string_view path, OpenMode mode, DWORD flags) {
     const auto p = CPath(path);
-    if (!p) return NullFile(NulInPath(path));
+    if (!p) return NulInPath(path);
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
@@ -400,36 +400,36 @@ class Win32Platform final : public Platform {
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
-        return NullFile(Status(StatusKind::kBusy, path, "exists"));
+        return Status(StatusKind::kBusy, path, "exists");
       }
-      return NullFile(Win32ErrorStatus(error, path));
+      return Win32ErrorStatus(error, path);
     }
     auto file = std::make_unique<Win32File>(handle, path, mode != OpenMode::kRead);
     // The tool reads and writes disk files only: a device name such as
     // NUL or COM1 opens, but is refused here.
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-      return NullFile(Status::Invalid(path, "not a disk file"));
+      return Status::Invalid(path, "not a disk file");
     }
     return file;
   }
 
-  bool DeleteFile(std::string_view path) override {
+  Status DeleteFile(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
-    if (!::DeleteFileA(p->c_str())) return Fail(LastWin32ErrorStatus(path));
-    return true;
+    if (!p) return NulInPath(path);
+    if (!::DeleteFileA(p->c_str())) return LastWin32ErrorStatus(path);
+    return Status::Ok();
   }
 
   // MOVEFILE_REPLACE_EXISTING renames over the target in one step on the
   // same volume. No MOVEFILE_COPY_ALLOWED: across volumes it fails, as
   // rename(2) does, instead of copying non-atomically.
-  bool Rename(std::string_view from, std::string_view to) override {
+  Status Rename(std::string_view from, std::string_view to) override {
     return MoveEntry(from, to, MOVEFILE_REPLACE_EXISTING);
   }
 
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target
   // exists; the check and the move are one step.
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
     return MoveEntry(from, to, 0);
   }
 
@@ -437,48 +437,44 @@ class Win32Platform final : public Platform {
   // or work around is busy: a target that exists (no replace), or, when
   // replacing, one that some handle still holds open, which Windows
   // reports as access denied.
-  bool MoveEntry(std::string_view from, std::string_view to, DWORD flags) {
+  Status MoveEntry(std::string_view from, std::string_view to, DWORD flags) {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
-    if (::MoveFileExA(f->c_str(), t->c_str(), flags)) return true;
+    if (!f || !t) return NulInPath(!f ? from : to);
+    if (::MoveFileExA(f->c_str(), t->c_str(), flags)) return Status::Ok();
     const DWORD error = ::GetLastError();
     const bool replacing = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
     if (replacing && error == ERROR_ACCESS_DENIED) {
-      return Fail(Status(StatusKind::kBusy, to, "the file is open or may not be replaced"));
+      return Status(StatusKind::kBusy, to, "the file is open or may not be replaced");
     }
     if (!replacing && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-      return Fail(Status(StatusKind::kBusy, to, "target already exists"));
+      return Status(StatusKind::kBusy, to, "target already exists");
     }
-    return Fail(Win32ErrorStatus(error, from));
+    return Win32ErrorStatus(error, from);
   }
 
   // NTFS only; FAT and most shares refuse (ERROR_INVALID_FUNCTION,
   // ERROR_NOT_SAME_DEVICE, ERROR_TOO_MANY_LINKS), and the caller copies.
-  bool Link(std::string_view from, std::string_view to) override {
+  Status Link(std::string_view from, std::string_view to) override {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return Fail(NulInPath(!f ? from : to));
+    if (!f || !t) return NulInPath(!f ? from : to);
     if (!::CreateHardLinkA(t->c_str(), f->c_str(), nullptr)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-        return Fail(Status(StatusKind::kBusy, to, "target already exists"));
+        return Status(StatusKind::kBusy, to, "target already exists");
       }
-      return Fail(Win32ErrorStatus(error, from));
+      return Win32ErrorStatus(error, from);
     }
-    return true;
+    return Status::Ok();
   }
 
-  std::optional<FileStatus> Stat(std::string_view path) override {
+  Result<FileStatus> Stat(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) {
-      Fail(NulInPath(path));
-      return std::nullopt;
-    }
+    if (!p) return NulInPath(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(p->c_str(), GetFileExInfoStandard, &data)) {
-      Fail(LastWin32ErrorStatus(path));
-      return std::nullopt;
+      return LastWin32ErrorStatus(path);
     }
     FileStatus status;
     status.attributes = DosAttributes(data.dwFileAttributes);
@@ -502,35 +498,35 @@ class Win32Platform final : public Platform {
     return status;
   }
 
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
+  Status SetAttributes(std::string_view path, std::uint8_t attributes) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     DWORD value = attributes & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileAttributesA(p->c_str(), value)) return Fail(LastWin32ErrorStatus(path));
-    return true;
+    if (!::SetFileAttributesA(p->c_str(), value)) return LastWin32ErrorStatus(path);
+    return Status::Ok();
   }
 
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
+  Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     DWORD value = native_mode & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileAttributesA(p->c_str(), value)) return Fail(LastWin32ErrorStatus(path));
-    return true;
+    if (!::SetFileAttributesA(p->c_str(), value)) return LastWin32ErrorStatus(path);
+    return Status::Ok();
   }
 
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
+  Status SetModifiedTime(std::string_view path, FileTime time) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
+    if (!p) return NulInPath(path);
     // FILE_WRITE_ATTRIBUTES is granted on read-only files too.
     UniqueHandle handle(OpenForMetadata(*p, FILE_WRITE_ATTRIBUTES));
-    if (!handle.valid()) return Fail(LastWin32ErrorStatus(path));
+    if (!handle.valid()) return LastWin32ErrorStatus(path);
     const FILETIME modified = ToFileTime(time.ticks);
     if (!::SetFileTime(handle.get(), nullptr, nullptr, &modified)) {
-      return Fail(LastWin32ErrorStatus(path));
+      return LastWin32ErrorStatus(path);
     }
-    return true;
+    return Status::Ok();
   }
 
   bool SameFile(std::string_view a, std::string_view b) override {
@@ -538,24 +534,24 @@ class Win32Platform final : public Platform {
     // one name (case, short names, "." parts) and links alike.
     const auto pa = CPath(a);
     const auto pb = CPath(b);
-    if (!pa || !pb) return Fail(NulInPath(!pa ? a : b));
+    if (!pa || !pb) return false;
     UniqueHandle ha(OpenForMetadata(*pa, 0));
-    if (!ha.valid()) return Fail(LastWin32ErrorStatus(a));
+    if (!ha.valid()) return false;
     UniqueHandle hb(OpenForMetadata(*pb, 0));
-    if (!hb.valid()) return Fail(LastWin32ErrorStatus(b));
+    if (!hb.valid()) return false;
     BY_HANDLE_FILE_INFORMATION ia;
     BY_HANDLE_FILE_INFORMATION ib;
-    if (!::GetFileInformationByHandle(ha.get(), &ia)) return Fail(LastWin32ErrorStatus(a));
-    if (!::GetFileInformationByHandle(hb.get(), &ib)) return Fail(LastWin32ErrorStatus(b));
+    if (!::GetFileInformationByHandle(ha.get(), &ia)) return false;
+    if (!::GetFileInformationByHandle(hb.get(), &ib)) return false;
     return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
   }
 
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
     entries->clear();
     const auto p = CPath(directory);
-    if (!p) return Fail(NulInPath(directory));
+    if (!p) return NulInPath(directory);
     // Every entry is listed and matched here, so that "*.*" and "?" mean
     // what they mean everywhere else in the program, not the Win32 rules
     // (which also match the generated short names).
@@ -569,7 +565,8 @@ class Win32Platform final : public Platform {
     if (find.get() == INVALID_HANDLE_VALUE) {
       // An empty drive root has not even "." and "..".
       const DWORD error = ::GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || Fail(Win32ErrorStatus(error, directory));
+      if (error == ERROR_FILE_NOT_FOUND) return Status::Ok();
+      return Win32ErrorStatus(error, directory);
     }
     do {
       const std::string_view name(data.cFileName);
@@ -579,42 +576,40 @@ class Win32Platform final : public Platform {
                                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (::FindNextFileA(find.get(), &data));
     const DWORD error = ::GetLastError();
-    return error == ERROR_NO_MORE_FILES || Fail(Win32ErrorStatus(error, directory));
+    if (error == ERROR_NO_MORE_FILES) return Status::Ok();
+    return Win32ErrorStatus(error, directory);
   }
 
-  bool MakeDirectory(std::string_view path) override {
+  Status MakeDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
-    if (!::CreateDirectoryA(p->c_str(), nullptr)) return Fail(LastWin32ErrorStatus(path));
-    return true;
+    if (!p) return NulInPath(path);
+    if (!::CreateDirectoryA(p->c_str(), nullptr)) return LastWin32ErrorStatus(path);
+    return Status::Ok();
   }
 
-  bool RemoveDirectory(std::string_view path) override {
+  Status RemoveDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return Fail(NulInPath(path));
-    if (!::RemoveDirectoryA(p->c_str())) return Fail(LastWin32ErrorStatus(path));
-    return true;
+    if (!p) return NulInPath(path);
+    if (!::RemoveDirectoryA(p->c_str())) return LastWin32ErrorStatus(path);
+    return Status::Ok();
   }
 
   // NTFS makes directory entries durable with the file system's own
   // journal; there is no handle-level call for it.
-  bool SyncDirectory(std::string_view) override { return true; }
+  Status SyncDirectory(std::string_view) override { return Status::Ok(); }
 
   // Flushing a whole volume (FlushFileBuffers on a volume handle) needs
   // administrator rights, and nothing cheaper exists: callers sync file by
   // file instead.
-  bool SyncFileSystem(std::string_view path) override {
-    return Fail(Status::NotSupported(path, "file-system sync"));
+  Status SyncFileSystem(std::string_view path) override {
+    return Status::NotSupported(path, "file-system sync");
   }
 
   std::string ExecutablePath() override {
     std::string path(MAX_PATH, '\0');
     for (;;) {
       const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-      if (n == 0) {
-        Fail(LastWin32ErrorStatus(""));
-        return std::string();
-      }
+      if (n == 0) return std::string();
       if (n < path.size()) {
         path.resize(n);
         return path;
@@ -665,7 +660,7 @@ class Win32Platform final : public Platform {
     PROCESS_INFORMATION process{};
     if (!::CreateProcessA(nullptr, command_line.data(), nullptr, nullptr,
                           /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      Fail(LastWin32ErrorStatus(*comspec));
+      LastWin32ErrorStatus(*comspec);
       return result;
     }
     UniqueHandle process_handle(process.hProcess);
@@ -700,11 +695,6 @@ class Win32Platform final : public Platform {
   }
 
  private:
-  // Records why an open failed, for `return NullFile(...)`.
-  std::unique_ptr<FileHandle> NullFile(Status status) {
-    Fail(std::move(status));
-    return nullptr;
-  }
 };
 
 }  // namespace

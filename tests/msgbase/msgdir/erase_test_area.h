@@ -228,29 +228,29 @@ class WriterHookPlatform : public ForwardingPlatform {
     }
   }
 
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override;
-  bool DeleteFile(std::string_view path) override {
+  Result<std::unique_ptr<FileHandle>> OpenFile(std::string_view path, OpenMode mode) override;
+  Status DeleteFile(std::string_view path) override {
     Step(PlatformOp::kDeleteFile);
     return ForwardingPlatform::DeleteFile(path);
   }
-  bool Rename(std::string_view from, std::string_view to) override {
+  Status Rename(std::string_view from, std::string_view to) override {
     Step(PlatformOp::kRename);
     return ForwardingPlatform::Rename(from, to);
   }
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
+  Status RenameNoReplace(std::string_view from, std::string_view to) override {
     Step(PlatformOp::kRenameNoReplace);
     return ForwardingPlatform::RenameNoReplace(from, to);
   }
-  std::optional<FileStatus> Stat(std::string_view path) override {
+  Result<FileStatus> Stat(std::string_view path) override {
     Step(PlatformOp::kStat);
     return ForwardingPlatform::Stat(path);
   }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
+  Status ListDirectory(std::string_view directory, std::string_view pattern,
+                       std::vector<DirEntry>* entries) override {
     Step(PlatformOp::kListDirectory);
     return ForwardingPlatform::ListDirectory(directory, pattern, entries);
   }
-  bool SyncDirectory(std::string_view path) override {
+  Status SyncDirectory(std::string_view path) override {
     Step(PlatformOp::kSyncDirectory);
     return ForwardingPlatform::SyncDirectory(path);
   }
@@ -274,15 +274,15 @@ class WriterHookFile : public ForwardingFile {
  public:
   WriterHookFile(std::unique_ptr<FileHandle> inner, WriterHookPlatform& owner)
       : ForwardingFile(std::move(inner)), owner_(owner) {}
-  bool Read(void* buffer, std::size_t n, std::size_t* got) override {
+  Status Read(void* buffer, std::size_t n, std::size_t* got) override {
     owner_.Step(PlatformOp::kRead);
     return ForwardingFile::Read(buffer, n, got);
   }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
+  Status ReadAt(std::uint64_t offset, void* buffer, std::size_t n, std::size_t* got) override {
     owner_.Step(PlatformOp::kReadAt);
     return ForwardingFile::ReadAt(offset, buffer, n, got);
   }
-  bool Close() override {
+  Status Close() override {
     owner_.Step(PlatformOp::kClose);
     return ForwardingFile::Close();
   }
@@ -291,11 +291,11 @@ class WriterHookFile : public ForwardingFile {
   WriterHookPlatform& owner_;
 };
 
-inline std::unique_ptr<FileHandle> WriterHookPlatform::OpenFile(std::string_view path,
-                                                                OpenMode mode) {
+inline Result<std::unique_ptr<FileHandle>> WriterHookPlatform::OpenFile(std::string_view path,
+                                                                        OpenMode mode) {
   Step(PlatformOp::kOpenFile);
   auto file = ForwardingPlatform::OpenFile(path, mode);
-  if (!file) return nullptr;
+  if (!file) return file;
   return std::make_unique<WriterHookFile>(std::move(file), *this);
 }
 

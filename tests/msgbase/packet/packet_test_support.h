@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "testing/forwarding_platform.h"
 
 namespace qlr::testing {
 
@@ -76,11 +77,11 @@ inline ::testing::AssertionResult SameBytes(const std::string& actual,
 }
 
 // Forwards to another platform, with two changes: Now is a fixed time,
-// and Rename is done here (with std::filesystem), may be made to fail, and
-// calls `on_rename` first so a test can see how far the caller got.
-class PacketTestPlatform final : public Platform {
+// and Rename may be made to fail, and calls `on_rename` first so a test
+// can see how far the caller got.
+class PacketTestPlatform final : public ForwardingPlatform {
  public:
-  explicit PacketTestPlatform(Platform& inner) : inner_(inner) {}
+  explicit PacketTestPlatform(Platform& inner) : ForwardingPlatform(inner) {}
 
   LocalTime now{2024, 2, 29, 23, 58, 7, 0};
   bool fail_rename = false;
@@ -89,52 +90,13 @@ class PacketTestPlatform final : public Platform {
 
   [[nodiscard]] ScopedPlatform Install() { return ScopedPlatform(*this); }
 
-  bool Rename(std::string_view from, std::string_view to) override {
+  Status Rename(std::string_view from, std::string_view to) override {
     ++renames;
     if (on_rename) on_rename();
-    if (fail_rename) return false;
-    // The host's error goes along: a purge reads it.
-    return inner_.Rename(from, to) || Fail(inner_.LastError());
+    if (fail_rename) return Status(StatusKind::kIoError, from, "rename refused");
+    return inner_.Rename(from, to);
   }
   LocalTime Now() override { return now; }
-
-  std::unique_ptr<FileHandle> OpenFile(std::string_view path, OpenMode mode) override {
-    return inner_.OpenFile(path, mode);
-  }
-  bool DeleteFile(std::string_view path) override { return inner_.DeleteFile(path); }
-  bool RenameNoReplace(std::string_view from, std::string_view to) override {
-    return inner_.RenameNoReplace(from, to);
-  }
-  std::optional<FileStatus> Stat(std::string_view path) override { return inner_.Stat(path); }
-  bool SetAttributes(std::string_view path, std::uint8_t attributes) override {
-    return inner_.SetAttributes(path, attributes);
-  }
-  bool RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
-    return inner_.RestoreNativeMode(path, native_mode);
-  }
-  bool SetModifiedTime(std::string_view path, FileTime time) override {
-    return inner_.SetModifiedTime(path, time);
-  }
-  bool SameFile(std::string_view a, std::string_view b) override { return inner_.SameFile(a, b); }
-  bool ListDirectory(std::string_view directory, std::string_view pattern,
-                     std::vector<DirEntry>* entries) override {
-    return inner_.ListDirectory(directory, pattern, entries);
-  }
-  bool MakeDirectory(std::string_view path) override { return inner_.MakeDirectory(path); }
-  bool RemoveDirectory(std::string_view path) override { return inner_.RemoveDirectory(path); }
-  bool SyncDirectory(std::string_view path) override { return inner_.SyncDirectory(path); }
-  bool SyncFileSystem(std::string_view path) override { return inner_.SyncFileSystem(path); }
-  std::string ExecutablePath() override { return inner_.ExecutablePath(); }
-  std::optional<std::string> GetEnvironment(std::string_view name) override {
-    return inner_.GetEnvironment(name);
-  }
-  ProcessResult RunCommandInterpreter(std::string_view tail) override {
-    return inner_.RunCommandInterpreter(tail);
-  }
-  void Sleep(int milliseconds) override { inner_.Sleep(milliseconds); }
-
- private:
-  Platform& inner_;
 };
 
 }  // namespace qlr::testing

@@ -13,6 +13,7 @@
 
 #include "support/coding.h"
 #include "testing/fault_injecting_platform.h"
+#include "testing/forwarding_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
