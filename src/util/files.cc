@@ -423,6 +423,17 @@ void RemoveTree(std::string_view dir, bool recurse) {
 
 namespace qlr {
 
+Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt) {
+  int waited = 0;
+  for (;;) {
+    Status status = attempt();
+    if (status.kind() != StatusKind::kBusy || waited >= timeout_ms) return status;
+    const int pause = std::min(kLockRetryStepMs, timeout_ms - waited);
+    Os().Sleep(pause);
+    waited += pause;
+  }
+}
+
 FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms,
                                             bool follow_links) {
   if (Held()) return Outcome::kLocked;
@@ -448,21 +459,20 @@ FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, 
     if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, path, "cannot be opened");
     return Outcome::kFailed;
   }
-  // The time waited is the sum of the pauses, not a clock reading: the
-  // bound holds however slowly each attempt itself runs.
-  int waited = 0;
-  while (!handle->TryLock(0, 1)) {
-    last_error_ = handle->LastError();
-    if (last_error_.kind() == StatusKind::kNotSupported) return Outcome::kNoLocks;
-    if (last_error_.kind() != StatusKind::kBusy) return Outcome::kFailed;
-    if (waited >= timeout_ms) return Outcome::kBusy;
-    const int pause = std::min(kRetryStepMs, timeout_ms - waited);
-    Os().Sleep(pause);
-    waited += pause;
+  last_error_ = RetryWhileBusy(
+      timeout_ms, [&handle] { return handle->TryLock(0, 1) ? Status::Ok() : handle->LastError(); });
+  if (last_error_.ok()) {
+    handle_ = std::move(handle);
+    return Outcome::kLocked;
   }
-  handle_ = std::move(handle);
-  last_error_ = Status::Ok();
-  return Outcome::kLocked;
+  switch (last_error_.kind()) {
+    case StatusKind::kNotSupported:
+      return Outcome::kNoLocks;
+    case StatusKind::kBusy:
+      return Outcome::kBusy;
+    default:
+      return Outcome::kFailed;
+  }
 }
 
 void FileByteLock::Release() {
@@ -472,6 +482,53 @@ void FileByteLock::Release() {
   static_cast<void>(handle_->Unlock(0, 1));
   static_cast<void>(handle_->Close());
   handle_.reset();
+}
+
+FileHandle* FileByteLock::HeldHandle() {
+  if (handle_ == nullptr) last_error_ = Status::Invalid({}, "the base is not locked");
+  return handle_.get();
+}
+
+bool FileByteLock::HandleFailed(std::string_view fallback) {
+  last_error_ = handle_->LastError();
+  if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, {}, fallback);
+  return true;
+}
+
+bool FileByteLock::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  std::size_t got = 0;
+  if (!file->ReadAt(offset, bytes.data(), bytes.size(), &got)) return HandleFailed("read error");
+  if (got < bytes.size()) {
+    last_error_ = Status(StatusKind::kIoError, {},
+                         "short read: " + std::to_string(got) + " of " +
+                             std::to_string(bytes.size()) + " bytes at " + std::to_string(offset));
+    return true;
+  }
+  return false;
+}
+
+bool FileByteLock::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  std::size_t written = 0;
+  if (!file->WriteAt(offset, bytes.data(), bytes.size(), &written) || written < bytes.size()) {
+    return HandleFailed("short write");
+  }
+  return false;
+}
+
+bool FileByteLock::Truncate(std::uint64_t size) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  return !file->Truncate(size) && HandleFailed("cannot be cut");
+}
+
+bool FileByteLock::Sync() {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  return !file->Sync() && HandleFailed("cannot be flushed");
 }
 
 }  // namespace qlr

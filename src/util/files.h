@@ -4,7 +4,10 @@
 // results. Paths are in the host's style.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,6 +108,17 @@ struct CopyOptions {
 // the root and a symbolic link are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
 
+// The pause between two attempts of every writers' lock.
+inline constexpr int kLockRetryStepMs = 100;
+
+// The one waiting rule of the writers' locks: `attempt` runs until it
+// succeeds or fails for another reason than kBusy; while it is busy the
+// next try follows a pause of kLockRetryStepMs (the last pause cut to what
+// is left), for at most `timeout_ms` in all (0: one try). The time waited
+// is the sum of the pauses, not a clock reading: the bound holds however
+// slowly each attempt itself runs. Returns the last attempt's Status.
+Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt);
+
 // A lock on the first byte of a file, the way FTN programs announce that
 // they write a base, held on a handle of its own from Acquire until Release
 // or destruction: the lock belongs to that open file, and closing it is
@@ -118,8 +132,6 @@ class FileByteLock {
     kBusy,     // another holder kept it for the whole wait
     kFailed,   // the file could not be opened (or made)
   };
-  // The pause between two attempts.
-  static constexpr int kRetryStepMs = 100;
 
   FileByteLock() = default;
   ~FileByteLock() { Release(); }
@@ -127,12 +139,13 @@ class FileByteLock {
   FileByteLock& operator=(const FileByteLock&) = delete;
 
   // Opens `path` for reading and writing (creating it, empty, when it is
-  // missing and `create` is set) and locks its first byte, trying again
-  // every kRetryStepMs for at most `timeout_ms` in all while another holder
-  // has it. Acquiring while held does nothing. A symbolic link is refused
-  // unless `follow_links`: a base's lock file lies in an area others can
-  // write, while the run lock beside the program may be the installation's
-  // own link into a writable directory.
+  // missing and `create` is set) and locks its first byte, waiting by
+  // RetryWhileBusy for at most `timeout_ms` while another holder has it.
+  // Acquiring while held does nothing. A symbolic link is refused unless
+  // `follow_links`: a base's lock file lies in an area others can write,
+  // while the run lock beside the program may be the installation's own
+  // link into a writable directory, and a format's own writers open its
+  // data file by its name.
   Outcome Acquire(std::string_view path, bool create, int timeout_ms, bool follow_links = false);
   void Release();
   bool Held() const { return handle_ != nullptr; }
@@ -140,12 +153,63 @@ class FileByteLock {
   // that enforce locks (Windows) the locked range can be read and written
   // through this handle alone.
   FileHandle* Handle() const { return handle_.get(); }
-  // Why the last Acquire did not lock.
+  // Why the last Acquire did not lock, or the last transfer below failed.
   const Status& LastError() const { return last_error_; }
 
+  // Positional transfers through the handle that holds the lock: a read
+  // sees what is on disk now, not what a stream's buffer kept. True on
+  // FAILURE: no lock is held, the call failed, or fewer than all bytes
+  // were transferred (LastError says which).
+  [[nodiscard]] bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes);
+  [[nodiscard]] bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+  [[nodiscard]] bool Sync();
+  // Cuts the locked file to `size` bytes through the same handle.
+  [[nodiscard]] bool Truncate(std::uint64_t size);
+
  private:
+  // The held handle, or null with LastError set.
+  FileHandle* HeldHandle();
+  // Records the handle's error (or `fallback` when it gave none); true.
+  bool HandleFailed(std::string_view fallback);
+
   std::unique_ptr<FileHandle> handle_;
   Status last_error_;
+};
+
+// Holds an owner's writers' lock for one operation: taken here unless the
+// owner holds it already (a rotation or a batch in progress), and then
+// released at the end only when taken here. The owner has Locked(),
+// LockBase(timeout_ms) (true on failure) and UnlockBase().
+template <typename Owner>
+class WriteLockScope {
+ public:
+  WriteLockScope(Owner& owner, int timeout_ms) : owner_(owner) {
+    if (owner_.Locked()) {
+      held_ = true;
+      return;
+    }
+    taken_ = held_ = !owner_.LockBase(timeout_ms);
+  }
+  ~WriteLockScope() {
+    if (taken_) owner_.UnlockBase();
+  }
+  WriteLockScope(const WriteLockScope&) = delete;
+  WriteLockScope& operator=(const WriteLockScope&) = delete;
+
+  // False when the lock could not be had: the operation must not write.
+  bool Held() const { return held_; }
+  // Leaves the lock held past the scope (a batch holds it until its end);
+  // true when this scope had taken it, and its release is the caller's.
+  bool Keep() {
+    const bool taken = taken_;
+    taken_ = false;
+    return taken;
+  }
+
+ private:
+  Owner& owner_;
+  bool held_ = false;
+  bool taken_ = false;
 };
 
 }  // namespace qlr

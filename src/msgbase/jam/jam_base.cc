@@ -279,7 +279,11 @@ void JamBase::ResetStreams() {
 bool JamBase::LockBase(int timeout_ms) {
   if (!Usable() || header_file_.empty()) return true;
   if (lock_.Held()) return false;
-  if (lock_.Acquire(header_file_, timeout_ms)) return true;
+  // Opened as the other writers open it, by its name.
+  if (lock_.Acquire(header_file_, /*create=*/false, timeout_ms, /*follow_links=*/true) !=
+      FileByteLock::Outcome::kLocked) {
+    return true;
+  }
   locked_file_ = header_file_;
   // A base made by a program that left it out gets one before we write.
   (void)MakeEmptyFileIfMissing(LastReadFileName(header_file_));

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "msgbase/jam/jam_lock.h"
 #include "msgbase/jam/jam_records.h"
 #include "msgbase/message_base.h"
+#include "util/files.h"
 
 namespace qlr {
 
@@ -159,8 +159,6 @@ class JamBase : public MessageBase {
   ShortString header_file_;                            // ".jhr" as found on disk
 
  private:
-  class WriteScope;
-
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
   // Whether this object's lock is the one on `header_file`.
@@ -202,7 +200,10 @@ class JamBase : public MessageBase {
   // Writes BaseHeader at offset 0 of ".jhr" through the lock and syncs it.
   [[nodiscard]] bool WriteBaseHeader();
 
-  JamBaseLock lock_;
+  // Byte 0 of ".jhr". The handle that holds it also reads and writes the
+  // base header at offset 0: where locks are mandatory (Windows) no other
+  // handle may touch the locked byte.
+  FileByteLock lock_;
   // The ".jhr" that lock_ locks, for Open and Create of the same base.
   ShortString locked_file_;
   int lock_timeout_ms_ = kDefaultLockTimeoutMs;

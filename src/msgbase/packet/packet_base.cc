@@ -381,7 +381,8 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
     // bounded pieces: any packet the streams can address can be purged.
     // The lock is held through the rename: a writer let in before it would
     // append to the file that the rename then drops.
-    failed = LockPacket();
+    const WriteLockScope lock(*this, kWriteLockTimeoutMs);
+    failed = !lock.Held();
     if (!failed) {
       stream_->ClearError();
       const std::int32_t size = stream_->Size();
@@ -427,7 +428,6 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
         DeleteFileIfExists(temp);
         failed = true;
       }
-      UnlockPacket();
     }
   }
   // Also when nothing could be removed: the deletions are not retried.
@@ -450,7 +450,8 @@ void PacketBase::Discard() {
   stream_.reset();
   unlocked_stream_.reset();
   lock_.Release();
-  lock_depth_ = 0;
+  locked_ = false;
+  batch_took_lock_ = false;
   batching_ = false;
   batch_start_.reset();
   boundaries_.clear();

@@ -203,14 +203,16 @@ class PacketBase : public FtnTextBase {
   // packet are its terminator whatever they hold. Nothing on a read error.
   std::optional<bool> EndsInTerminator(std::int32_t size);
 
-  // The writers' lock (packet_lock.cc). LockPacket takes byte 0 of the
-  // file the packet's name leads to now and, while it is held, puts a
-  // stream over the locking handle in place of the buffered one. A packet
-  // replaced since it was scanned is scanned anew through it (and its
-  // pending deletions found again). Nested calls (inside a batch) only
-  // count. True on failure: nothing is then held.
-  [[nodiscard]] bool LockPacket();
-  void UnlockPacket();
+  // The writers' lock (packet_lock.cc), taken for one operation through a
+  // WriteLockScope. LockBase takes byte 0 of the file the packet's name
+  // leads to now and, while it is held, puts a stream over the locking
+  // handle in place of the buffered one. A packet replaced since it was
+  // scanned is scanned anew through it (and its pending deletions found
+  // again). True on failure: nothing is then held.
+  friend class WriteLockScope<PacketBase>;
+  [[nodiscard]] bool LockBase(int timeout_ms);
+  void UnlockBase();
+  bool Locked() const { return locked_; }
   // Under the lock, after the packet was found replaced: reads the header
   // and the boundaries of the new content. True when it cannot be used.
   [[nodiscard]] bool ReloadLocked();
@@ -299,9 +301,11 @@ class PacketBase : public FtnTextBase {
   std::optional<BatchStart> batch_start_;
 
   FileByteLock lock_;
-  // How many callers hold the lock (0: none); with no lock support on the
-  // system the count still runs, with nothing held.
-  int lock_depth_ = 0;
+  // Whether the writers' section is entered; with no lock support on the
+  // system it is, with nothing held.
+  bool locked_ = false;
+  // Whether BeginBatch took the lock, which EndBatch then lets go.
+  bool batch_took_lock_ = false;
   // The buffered stream, kept aside while stream_ works through the lock.
   std::unique_ptr<Stream> unlocked_stream_;
 };

@@ -114,10 +114,8 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
 }
 
 bool PacketBase::AppendPacked(const std::string& packed) {
-  if (LockPacket()) return true;
-  const bool failed = AppendPackedLocked(packed);
-  UnlockPacket();
-  return failed;
+  const WriteLockScope lock(*this, kWriteLockTimeoutMs);
+  return !lock.Held() || AppendPackedLocked(packed);
 }
 
 bool PacketBase::AppendPackedLocked(const std::string& packed) {
@@ -210,7 +208,9 @@ bool PacketBase::BeginBatch() {
   if (batching_ || stream_ == nullptr) return true;
   // The lock is held from here to EndBatch, so the batch's appends follow
   // each other with nothing of another writer's between them.
-  if (LockPacket()) return true;
+  WriteLockScope lock(*this, kWriteLockTimeoutMs);
+  if (!lock.Held()) return true;
+  batch_took_lock_ = lock.Keep();
   batching_ = true;
   batch_start_.reset();
   return false;
@@ -221,7 +221,7 @@ bool PacketBase::EndBatch() {
   batching_ = false;
   bool rescan = false;
   const bool failed = EndBatchLocked(&rescan);
-  UnlockPacket();
+  if (batch_took_lock_) UnlockBase();
   if (rescan) {
     // Read anew once the lock is let go: the open reads the header, which
     // only the locking handle may touch while the lock is held.

@@ -1,4 +1,4 @@
-#include "msgbase/jam/jam_lock.h"
+#include "msgbase/jam/jam_base.h"
 
 #include <gtest/gtest.h>
 
@@ -163,11 +163,13 @@ TEST_F(JamLockTest, FreeBaseIsLockedAtOnceAndShutsOthersOut) {
 
 TEST_F(JamLockTest, WaitIsBoundedByTheTimeout) {
   const auto other = OtherHolder();
-  EXPECT_TRUE(base_.LockBase(175));
+  // Three whole pauses and a half one: the last pause is cut to what is
+  // left.
+  const int timeout_ms = 3 * kLockRetryStepMs + kLockRetryStepMs / 2;
+  EXPECT_TRUE(base_.LockBase(timeout_ms));
   EXPECT_FALSE(base_.Locked());
   EXPECT_EQ(base_.LockError().kind(), StatusKind::kBusy);
-  // 50 + 50 + 50 + 25: the last pause is cut to what is left.
-  EXPECT_EQ(platform_.slept_ms(), 175);
+  EXPECT_EQ(platform_.slept_ms(), timeout_ms);
   EXPECT_EQ(platform_.pauses(), 4);
 }
 
