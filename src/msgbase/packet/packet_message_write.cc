@@ -268,7 +268,7 @@ bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) 
   std::vector<RangeItem> pending;
   for (const auto& item : pending_deletes_) pending.push_back(*item);
   if (DeleteMessage(number)) return true;
-  const bool failed = ApplyPendingDeletes(&packed);
+  const bool failed = !ApplyPendingDeletes(&packed).ok();
   // Rescan what the file holds now: the new content, or, where the purge
   // let go of the file, the old one. A purge refused before it began (the
   // lock was busy) keeps the scan it had: the header cannot be read while
