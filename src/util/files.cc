@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "support/short_string.h"
+#include "util/file_name_case.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -422,6 +423,12 @@ void RemoveTree(std::string_view dir, bool recurse) {
 }  // namespace qlr
 
 namespace qlr {
+
+std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension) {
+  const std::optional<ShortString> name = WholePath({location, extension});
+  if (!name) return std::nullopt;
+  return ResolveFileNameCase(*name);
+}
 
 Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt) {
   int waited = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -107,6 +108,14 @@ struct CopyOptions {
 // separator. A directory that is not empty by then stays. The empty path,
 // the root and a symbolic link are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
+
+// The name of one file of a base: the base's location and one of its
+// format's extensions, under the name the file exists by (a name differing
+// only in case is found on POSIX). Nothing when the whole name would not
+// fit a short string: cut, it would name another file (the files of one
+// base cut to a single name, or a file of another base), so a base whose
+// files cannot be named is refused, never cut.
+std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension);
 
 // The pause between two attempts of every writers' lock.
 inline constexpr int kLockRetryStepMs = 100;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -117,6 +118,7 @@ class JamBase : public MessageBase {
   static bool AnyFileExists(std::string_view base_path);
   // The file of `base_path` with `extension`, under the name it has on
   // disk (AREA.JHR for area + ".jhr" when only that exists).
+  // Empty when the name cannot be formed whole (see qlr::BaseFileName).
   static ShortString BaseFileName(std::string_view base_path, std::string_view extension);
   // The readers' last-read file (".jlr"). It holds none of the messages,
   // but every writer makes sure it exists: a tosser that finds it missing
@@ -161,6 +163,9 @@ class JamBase : public MessageBase {
  private:
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
+  // Why a file of the base at `path` cannot be named whole, if it cannot:
+  // such a base is refused, never opened or made under cut names.
+  static std::optional<Status> UnnamableFile(std::string_view path);
   // Whether this object's lock is the one on `header_file`.
   bool HoldsLockOn(std::string_view header_file) const;
 

@@ -16,17 +16,6 @@ constexpr std::string_view kIndexExtension = SquishBase::kExtensions[1];
 
 constexpr std::uint64_t kIndexRecordBytes = SquishIndexRecord::kEncodedSize;
 
-// The name of one of the base's files, under the case it exists in.
-// Nothing when the base path and extension do not fit a short string: cut
-// at 255 characters, ".sqd" and ".sqi" could become the same file name, or
-// the name of a file of another base.
-std::optional<ShortString> BaseFileName(std::string_view base_path, std::string_view extension) {
-  if (base_path.size() + extension.size() > ShortString::kMax) return std::nullopt;
-  std::string name(base_path);
-  name += extension;
-  return ResolveFileNameCase(name);
-}
-
 }  // namespace
 
 SquishBase::SquishBase() { SquishBase::SetBaseDefaults(); }
