@@ -430,6 +430,13 @@ std::optional<ShortString> BaseFileName(std::string_view location, std::string_v
   return ResolveFileNameCase(*name);
 }
 
+Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,
+                    bool sync) {
+  bool failed = sync && file.SyncToDisk();
+  failed = file.Close() || failed;
+  return failed ? StreamFailure(file, path, what) : Status::Ok();
+}
+
 Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt) {
   int waited = 0;
   for (;;) {

@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "support/short_string.h"
+#include "support/stream.h"
 
 namespace qlr {
 
@@ -116,6 +117,15 @@ void RemoveTree(std::string_view dir, bool recurse);
 // base cut to a single name, or a file of another base), so a base whose
 // files cannot be named is refused, never cut.
 std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension);
+
+// Ends the writing of a file this program made: its buffer written out,
+// the file flushed to stable storage (unless `sync` is unset, for a caller
+// that syncs many files at once), and closed, each step checked. A late
+// write error may show only at the close. Not ok: why the first failing
+// step failed (the stream's reason, else `path` and `what`). The file is
+// closed either way.
+Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,
+                    bool sync = true);
 
 // The pause between two attempts of every writers' lock.
 inline constexpr int kLockRetryStepMs = 100;

@@ -331,10 +331,6 @@ std::optional<bool> PacketBase::StartsMessage(std::int32_t start) {
 
 Status PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size,
                                    const std::string* tail) {
-  // The stream's own reason, or `what` about `path` where it gave none.
-  const auto failed = [](const Stream& stream, std::string_view path, std::string_view what) {
-    return stream.LastError().ok() ? Status(StatusKind::kIoError, path, what) : stream.LastError();
-  };
   // With a tail the old terminator is not copied: the new message takes
   // its place. A packet without one keeps all its bytes, and the NUL that
   // closes its last text comes before the new message.
@@ -345,7 +341,7 @@ Status PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t si
   bool needs_nul = false;
   if (tail != nullptr) {
     const std::optional<bool> terminated = EndsInTerminator(size);
-    if (!terminated.has_value()) return failed(*stream_, path_, "cannot be read");
+    if (!terminated.has_value()) return StreamFailure(*stream_, path_, "cannot be read");
     if (*terminated) {
       kept_end = size - 2;
     } else {
@@ -354,7 +350,7 @@ Status PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t si
   }
   RemoveStaleTemporary(temp_path);
   BufferedFileStream out(temp_path, FileMode::kCreateNew);
-  if (!out.Ok()) return failed(out, temp_path, "cannot be created");
+  if (!out.Ok()) return StreamFailure(out, temp_path, "cannot be created");
   std::int32_t pos = 0;
   for (const auto& item : pending_deletes_) {
     const RangeItem& range = *item;
@@ -371,16 +367,14 @@ Status PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t si
     stream_->Seek(pos);
     out.CopyFromStream(*stream_, kept_end - pos);
   }
-  if (!stream_->Ok()) return failed(*stream_, path_, "cannot be read");
+  if (!stream_->Ok()) return StreamFailure(*stream_, path_, "cannot be read");
   if (tail != nullptr) {
     if (needs_nul) out.Write("\0", 1);
     out.Write(tail->data(), tail->size());
     out.Write("\0\0", 2);
   }
-  // Durable before it replaces the packet; a sync that succeeded leaves
-  // nothing for the close to lose.
-  if (out.SyncToDisk()) return failed(out, temp_path, "cannot be written");
-  return Status::Ok();
+  // Durable before it replaces the packet.
+  return CloseDurably(out, temp_path, "cannot be written");
 }
 
 Status PacketBase::ApplyPendingDeletes(const std::string* tail) {

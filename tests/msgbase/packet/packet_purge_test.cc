@@ -183,13 +183,13 @@ TEST_F(PacketPurgeTest, FailedRenameLeavesThePacket) {
   EXPECT_EQ(base.Count(), 4);
 }
 
-// Every open, read, write and sync that the purge makes before its rename
+// Every open, read, write, sync and close that the purge makes before its rename
 // is failed in turn; each time the packet must stay byte for byte as it
 // was and no temporary file may be left.
 TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
   const std::string before = Content();
   for (const PlatformOp op : {PlatformOp::kOpenFile, PlatformOp::kReadAt, PlatformOp::kWrite,
-                              PlatformOp::kShortWrite, PlatformOp::kSync}) {
+                              PlatformOp::kShortWrite, PlatformOp::kSync, PlatformOp::kClose}) {
     // A clean run tells how many such calls come before the rename.
     int calls_before_rename = -1;
     {
