@@ -50,6 +50,13 @@ class LockedFileView final : public FileHandle {
     if (closed_) return Closed(nullptr);
     return Pass(owner_.Sync());
   }
+  // The owner holds the open file: a copy from this view is made from it,
+  // at this view's position (the kernel copy, see FileHandle::CopyFrom).
+  FileHandle* HolderOfFile(std::uint64_t* position) override {
+    if (closed_) return nullptr;
+    *position = position_;
+    return &owner_;
+  }
   // The range the owner holds stays its own: whoever else in this process
   // asks for it finds it busy, as another handle would.
   bool TryLock(std::uint64_t offset, std::uint64_t length) override {

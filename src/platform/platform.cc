@@ -80,6 +80,8 @@ bool FileHandle::CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* co
   return true;
 }
 
+FileHandle* FileHandle::HolderOfFile(std::uint64_t*) { return nullptr; }
+
 bool FileHandle::TryLock(std::uint64_t, std::uint64_t) {
   return Fail(Status::NotSupported("", "locks"));
 }

@@ -132,6 +132,13 @@ class FileHandle {
   // the kernel copy where the file system can (copy_file_range), without
   // the bytes passing through this process.
   [[nodiscard]] virtual bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied);
+  // A handle that only stands for another one over the same open file (a
+  // view of the handle that holds a lock) returns that handle and sets
+  // *position to its own current position, so that a copy from it can be
+  // made by the system from the real file at that offset (it then Seeks
+  // this handle past what it copied). Every other handle returns nullptr:
+  // it is its own file.
+  virtual FileHandle* HolderOfFile(std::uint64_t* position);
 
   // Byte-range locks, the kind other FTN programs take to announce a write
   // (JAM: the first byte of .jhr; Squish: the first byte of .sqd). They

@@ -217,6 +217,13 @@ class WriteLockScope {
 
   // False when the lock could not be had: the operation must not write.
   bool Held() const { return held_; }
+  // Lets go now of a lock taken here, in the operation's normal flow: an
+  // owner whose release does more than close the lock's handle (a packet
+  // opens its buffered stream anew) does it there, not while unwinding.
+  void Release() {
+    if (taken_) owner_.UnlockBase();
+    taken_ = false;
+  }
   // Leaves the lock held past the scope (a batch holds it until its end);
   // true when this scope had taken it, and its release is the caller's.
   bool Keep() {

@@ -386,7 +386,7 @@ Status PacketBase::ApplyPendingDeletes(const std::string* tail) {
     // bounded pieces: any packet the streams can address can be purged.
     // The lock is held through the rename: a writer let in before it would
     // append to the file that the rename then drops.
-    const WriteLockScope lock(*this, kWriteLockTimeoutMs);
+    WriteLockScope lock(*this, kWriteLockTimeoutMs);
     if (!lock.Held()) {
       why = lock_.LastError().ok() ? Status(StatusKind::kBusy, path_, "cannot be locked")
                                    : lock_.LastError();
@@ -439,6 +439,7 @@ Status PacketBase::ApplyPendingDeletes(const std::string* tail) {
         DeleteFileIfExists(temp);
         if (why.ok()) why = Status(StatusKind::kIoError, packet, "cannot be replaced");
       }
+      lock.Release();
     }
   }
   // Also when nothing could be removed: the deletions are not retried.

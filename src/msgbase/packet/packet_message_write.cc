@@ -114,8 +114,11 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
 }
 
 bool PacketBase::AppendPacked(const std::string& packed) {
-  const WriteLockScope lock(*this, kWriteLockTimeoutMs);
-  return !lock.Held() || AppendPackedLocked(packed);
+  WriteLockScope lock(*this, kWriteLockTimeoutMs);
+  if (!lock.Held()) return true;
+  const bool failed = AppendPackedLocked(packed);
+  lock.Release();
+  return failed;
 }
 
 bool PacketBase::AppendPackedLocked(const std::string& packed) {

@@ -227,33 +227,54 @@ class PosixFile final : public FileHandle {
   }
 
   // Linux copies in the kernel: the bytes never pass through this process,
-  // and one call moves up to a gigabyte. A kernel or file system without
-  // the call (ENOSYS, EXDEV before 5.3, EINVAL, EOPNOTSUPP) or a
-  // descriptor it refuses (EBADF: an append-only file) falls back to the
-  // copy through memory, from where the kernel copy stopped.
+  // and one call moves up to a gigabyte (on a file system with shared
+  // extents, XFS with reflink or btrfs, it shares the blocks instead of
+  // copying them). A kernel or file system without the call (ENOSYS,
+  // EXDEV before 5.3, EINVAL, EOPNOTSUPP) or a descriptor it refuses
+  // (EBADF: an append-only file) falls back to the copy through memory,
+  // from where the kernel copy stopped. A source that stands for another
+  // handle (the view of a locked file) is copied from the file of that
+  // handle, at the view's position, which then moves past the copy.
   bool CopyFrom(FileHandle& source, std::uint64_t n, std::uint64_t* copied) override {
     *copied = 0;
 #if defined(__linux__)
-    auto* const from = dynamic_cast<PosixFile*>(&source);
-    if (from != nullptr && from->fd_ >= 0 && fd_ >= 0) {
+    std::uint64_t at = 0;
+    FileHandle* const holder = source.HolderOfFile(&at);
+    auto* const from = dynamic_cast<PosixFile*>(holder != nullptr ? holder : &source);
+    if (from != nullptr && from->fd_ >= 0 && fd_ >= 0 && (holder == nullptr || FitsOffset(at, 0))) {
       constexpr std::uint64_t kStep = std::uint64_t{1} << 30;
-      while (*copied < n) {
+      loff_t offset = static_cast<loff_t>(at);
+      loff_t* const from_offset = holder != nullptr ? &offset : nullptr;
+      // Done: the whole count, or the end of the source. Otherwise the
+      // system cannot copy these files, or failed (then `error` says why).
+      bool done = false;
+      int error = 0;
+      while (true) {
+        if (*copied == n) {
+          done = true;
+          break;
+        }
         const ssize_t r =
-            ::copy_file_range(from->fd_, nullptr, fd_, nullptr,
+            ::copy_file_range(from->fd_, from_offset, fd_, nullptr,
                               static_cast<std::size_t>(std::min(kStep, n - *copied)), 0);
         if (r > 0) {
           *copied += static_cast<std::uint64_t>(r);
           continue;
         }
-        if (r == 0) return true;  // the end of the source
+        if (r == 0) {
+          done = true;  // the end of the source
+          break;
+        }
         if (errno == EINTR) continue;
         if (errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP &&
             errno != EBADF) {
-          return Fail(ErrnoStatus(errno, path_));
+          error = errno;
         }
         break;
       }
-      if (*copied == n) return true;
+      if (holder != nullptr && !source.Seek(at + *copied)) return Fail(source.LastError());
+      if (error != 0) return Fail(ErrnoStatus(error, path_));
+      if (done) return true;
     }
 #endif
     std::uint64_t rest = 0;

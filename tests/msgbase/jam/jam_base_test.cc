@@ -11,7 +11,6 @@
 
 #include "msgbase/ftn_date.h"
 #include "support/coding.h"
-#include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
 
@@ -133,33 +132,6 @@ TEST(JamBaseTest, CreateTruncatesAnExistingBase) {
   EXPECT_EQ(fresh.BaseHeader().ModCounter, 11u);
 }
 
-TEST(JamBaseTest, CreateThenOpenLeavesAnOpenedEmptyBase) {
-  testing::ScratchDir dir;
-  JamBase base;
-  ASSERT_FALSE(base.Create(dir.Path("area")));
-  ASSERT_FALSE(base.Open(dir.Path("area")));
-  EXPECT_EQ(base.State(), BaseState::kOpened);
-  EXPECT_EQ(base.Count(), 0);
-}
-
-TEST(JamBaseTest, CreateReportsFilesItCouldNotMake) {
-  testing::ScratchDir dir;
-  for (const testing::PlatformOp op :
-       {testing::PlatformOp::kOpenFile, testing::PlatformOp::kWrite}) {
-    testing::FaultInjectingPlatform faulty;
-    const auto installed = faulty.Install();
-    // The index is created first and the header written last: failing the
-    // first open or the only write covers both ends.
-    faulty.FailCall(op, 1);
-    JamBase base;
-    EXPECT_TRUE(base.Create(dir.Path("area"))) << static_cast<int>(op);
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.Count(), 0);
-    EXPECT_FALSE(base.IsValidMsg(1));
-    EXPECT_TRUE(base.LockBase(0));
-  }
-}
-
 struct OpenCase {
   const char* name;
   std::optional<std::string> jhr, jdt, jdx;  // nullopt: the file is missing
@@ -268,23 +240,6 @@ TEST(JamBaseTest, ShrunkIndexFailsOnlyTheMissingRecords) {
   EXPECT_EQ(base.IndexRecord().ToCrc, 0u);
   EXPECT_TRUE(base.IsValidMsg(1));
   EXPECT_EQ(base.IndexRecord().ToCrc, 0x11u);
-}
-
-TEST(JamBaseTest, FilesBeyondTheStreamRangeAreRefused) {
-  for (const std::string_view extension : JamBase::kExtensions) {
-    testing::ScratchDir dir;
-    dir.WriteFile("area.jhr", BaseHeaderFile(0));
-    dir.WriteFile("area.jdt", "");
-    dir.WriteFile("area.jdx", "");
-    // Sparse: no disk space is used.
-    std::error_code ec;
-    fs::resize_file(dir.Path("area" + std::string(extension)), 0x80000000ull, ec);
-    if (ec) GTEST_SKIP() << "cannot make a 2 GiB file here: " << ec.message();
-    JamBase base;
-    EXPECT_TRUE(base.Open(dir.Path("area"))) << extension;
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.Count(), 0);
-  }
 }
 
 TEST(JamBaseTest, AnyFileExists) {

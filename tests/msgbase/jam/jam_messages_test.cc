@@ -287,28 +287,18 @@ TEST_F(JamMessagesTest, RoundTripKeepsFieldsAttributesAndControlLines) {
   EXPECT_EQ(base.MsgHeader().Attribute,
             kJamAttrFileAttach | kJamAttrArchiveSent | kJamAttrTypeEcho);
 
+  // The fields every format carries are the round-trip matrix's; here
+  // what JAM keeps in its own way.
   Message back;
   ASSERT_FALSE(base.ReadMessage(1, back));
   EXPECT_EQ(back.MsgState, 2);
-  EXPECT_EQ(back.From, "Ann Author");
-  EXPECT_EQ(back.To, "Bob");
-  EXPECT_EQ(back.Subject, "files.zip");
-  EXPECT_EQ(back.MsgId, "2:5020/1 12345678");
-  EXPECT_EQ(back.ReplyId, "2:5020/9 abcdef01");
-  EXPECT_EQ(back.Pid, "QLR 1");
+  EXPECT_EQ(back.Subject, "files.zip");  // a file name, by its attribute
   EXPECT_EQ(back.Date, "31 Dec 99  23:59:58");
-  EXPECT_EQ(back.DateWritten, m.DateWritten);
-  EXPECT_EQ(back.DateArrived, m.DateArrived);
-  EXPECT_EQ(back.OrigAddressText(), "2:5020/1");
-  EXPECT_EQ(back.DestAddressText(), "2:5020/2.3");
   EXPECT_TRUE(back.TestAttr(kAttrFileAttached));
   EXPECT_TRUE(back.ExtFlags[kExtArchiveSent]);
   EXPECT_TRUE(back.ExtFlags[kExtZoneGate]);
   EXPECT_EQ(back.OtherFlags, "");
-  EXPECT_EQ(testing::TextOf(back), "Line one\rLine two\r");
-  EXPECT_EQ(back.TearLine, "qlr 1.0");
   EXPECT_EQ(back.Origin, "Somewhere BBS ");  // the address goes into the fields
-  EXPECT_EQ(testing::LinesOf(back.Kludges), "\001|TZUTC: 0300;");
   EXPECT_EQ(testing::LinesOf(back.TrailLines), "\001Via |2:5020/1 @20000101.000000;");
 
   // Written back, the same JAM attribute bits come out. A JAM message does

@@ -338,20 +338,13 @@ TEST_F(MsgDirMessagesTest, RoundTripKeepsEveryFieldTheFormatCarries) {
   ASSERT_FALSE(reader.Open(P("area/*.msg")));
   Message r;
   ASSERT_FALSE(reader.ReadMessage(1, r)) << reader.LastError().ToString();
-  EXPECT_EQ(r.From, m.From);
-  EXPECT_EQ(r.To, m.To);
-  EXPECT_EQ(r.Subject, m.Subject);
-  EXPECT_EQ(r.Date, m.Date);
+  // The fields every format carries are the round-trip matrix's; here
+  // what the *.MSG header and its kludges keep in their own way.
   EXPECT_EQ(r.TimesRead, 2);
   EXPECT_EQ(r.OrigAddressText(), "2:5020/1042.7");
   EXPECT_EQ(r.DestAddressText(), "1:2/3.4");
   EXPECT_EQ(r.OrigDomain, "fidonet");
   EXPECT_EQ(r.DestDomain, "fidonet");
-  EXPECT_EQ(r.Intl, m.Intl);
-  EXPECT_EQ(r.MsgId, m.MsgId);
-  EXPECT_EQ(r.ReplyId, m.ReplyId);
-  EXPECT_EQ(r.Pid, m.Pid);
-  EXPECT_EQ(r.Tid, m.Tid);
   EXPECT_TRUE(r.HadMsgId);
   EXPECT_TRUE(r.HadIntl);
   EXPECT_EQ(r.Attr, 0x0101u);
@@ -359,8 +352,6 @@ TEST_F(MsgDirMessagesTest, RoundTripKeepsEveryFieldTheFormatCarries) {
   EXPECT_EQ(r.ExtFlags, m.ExtFlags);
   EXPECT_EQ(r.Flags, "");
   EXPECT_EQ(r.OtherFlags, "");
-  EXPECT_EQ(Lines(r.Kludges), Lines(m.Kludges));
-  EXPECT_EQ(ReadAll(r.Text), ReadAll(m.Text));
   EXPECT_EQ(r.TearLine, "Editor 3");
   EXPECT_EQ(r.Origin, "My BBS ");
   EXPECT_EQ(Lines(r.TrailLines), Lines(m.TrailLines));

@@ -132,19 +132,6 @@ TEST_F(PacketCreateTest, CreateThatCannotMakeTheFileFails) {
   EXPECT_EQ(base.PacketStream(), nullptr);
 }
 
-TEST(PacketCreateFaultTest, FailedOpenOrHeaderWriteIsAFailure) {
-  for (const testing::PlatformOp op : {testing::PlatformOp::kOpenFile, testing::PlatformOp::kWrite,
-                                       testing::PlatformOp::kShortWrite}) {
-    ScratchDir dir;
-    testing::FaultInjectingPlatform faulty;
-    auto installed = faulty.Install();
-    faulty.FailCall(op, 1);
-    PacketBase base;
-    EXPECT_TRUE(base.Create(dir.Path("f.pkt"))) << static_cast<int>(op);
-    EXPECT_NE(base.State(), BaseState::kCreated) << static_cast<int>(op);
-  }
-}
-
 // ---- Open ----
 
 struct OpenCase {
