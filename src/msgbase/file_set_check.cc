@@ -1,12 +1,13 @@
 #include "msgbase/file_set_check.h"
 
-#include "util/file_name_case.h"
 #include "util/files.h"
 
 namespace qlr {
 
 ShortString FileOfSet(std::string_view location, std::string_view extension) {
-  return ResolveFileNameCase(location + ShortString(extension));
+  // Empty, naming nothing, where the name cannot be formed whole; a base
+  // spec whose files cannot be named is refused before it gets here.
+  return BaseFileName(location, extension).value_or(ShortString());
 }
 
 int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location) {

@@ -1,6 +1,7 @@
 #include "support/coding.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace qlr {
@@ -155,6 +156,14 @@ void SpanWriter::Bytes(std::span<const std::uint8_t> bytes) {
 void SpanWriter::FixedText(std::size_t width, std::string_view text) {
   std::uint8_t* p = Take(width);
   if (!failed_) EncodeFixedText(p, width, text);
+}
+
+// ---- Records ----
+
+void CheckEncodedSize(const SpanWriter& writer, std::size_t size) {
+  // Always on: the check costs two comparisons per record, and a record of
+  // the wrong size must never reach a file.
+  if (writer.failed() || writer.position() != size) std::abort();
 }
 
 }  // namespace qlr

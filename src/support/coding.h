@@ -16,32 +16,44 @@
 //   ByteWriter / SpanWriter    cursor that appends to a vector, or that
 //                              overwrites fields inside an existing buffer.
 //
-// How a record type uses this:
+// How a record type uses this: it lists its fields once, in the order they
+// are stored, and the record helpers at the end of this file write and read
+// it by that one list.
 //
 //   struct IndexEntry {
 //     static constexpr std::size_t kEncodedSize = 8;
 //     std::uint32_t offset = 0;
 //     std::uint32_t hash = 0;
 //
-//     void EncodeTo(std::uint8_t* dst) const;          // kEncodedSize bytes
-//     void AppendTo(std::vector<std::uint8_t>* out) const;
-//     static std::optional<IndexEntry> DecodeFrom(std::span<const std::uint8_t> in);
+//     template <typename Self, typename Io>
+//     static void Fields(Self& self, Io& io) { io.Fields(self.offset, self.hash); }
+//     void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+//     void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+//     static std::optional<IndexEntry> DecodeFrom(std::span<const std::uint8_t> in) {
+//       return DecodeRecord<IndexEntry>(in);
+//     }
 //   };
 //
-// DecodeFrom returns std::nullopt when the input is too short or a field is
-// out of range, and otherwise the record; it reads the first kEncodedSize
-// bytes and ignores any that follow. It returns an optional rather than a
-// bool so that it cannot be confused with the message-base operations,
-// whose bool results are true on failure. A decoder reads every field with
-// one ByteReader and checks failed() once at the end: a short input leaves
-// the later fields 0 and is rejected by that single check.
+// A field is an integer of its own width, a std::array of such fields (a
+// run of u16 or u32, or raw bytes), a fixed-width text (TextField) or
+// a nested record with its own Fields.
+//
+// DecodeFrom returns std::nullopt when the input is shorter than the record,
+// and otherwise the record; it reads the first kEncodedSize bytes and
+// ignores any that follow. It returns an optional rather than a bool so
+// that it cannot be confused with the message-base operations, whose bool
+// results are true on failure.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qlr {
@@ -138,6 +150,26 @@ void EncodeFixedText(std::uint8_t* field, std::size_t width, std::string_view te
 // Appends a `width`-byte text field; the bytes after the NUL are zeros.
 void PutFixedText(std::vector<std::uint8_t>* dst, std::size_t width, std::string_view text);
 
+// A fixed-width text field of a record's field list: `text` stored in
+// `width` bytes (see EncodeFixedText and DecodeFixedText).
+template <typename Text>
+struct FixedTextField {
+  Text& text;
+  std::size_t width;
+};
+template <typename Text>
+FixedTextField<Text> TextField(Text& text, std::size_t width) {
+  return {text, width};
+}
+
+class ByteReader;
+
+// A record type that lists its fields (see the top of this file).
+template <typename Record>
+concept ListsFields = requires(Record& record, ByteReader& reader) {
+  Record::Fields(record, reader);
+};
+
 // ---- Checked reading of untrusted bytes. ----
 //
 // Getters return the value and advance. A getter that would read past the
@@ -165,6 +197,11 @@ class ByteReader {
   void Skip(std::size_t n) { (void)Take(n); }
   // A fixed-width text field; see DecodeFixedText.
   [[nodiscard]] std::string FixedText(std::size_t width);
+  // Reads each field of a record's field list in turn.
+  template <typename... Field>
+  void Fields(Field&&... fields) {
+    (Get(std::forward<Field>(fields)), ...);
+  }
 
   // True once any read ran past the end.
   [[nodiscard]] bool failed() const { return failed_; }
@@ -176,6 +213,23 @@ class ByteReader {
   // latches failed() instead (callers test failed_, as an empty span may
   // have no data pointer).
   const std::uint8_t* Take(std::size_t n);
+
+  void Get(std::uint8_t& v) { v = U8(); }
+  void Get(std::uint16_t& v) { v = U16(); }
+  void Get(std::uint32_t& v) { v = U32(); }
+  void Get(std::uint64_t& v) { v = U64(); }
+  void Get(std::int8_t& v) { v = S8(); }
+  void Get(std::int16_t& v) { v = S16(); }
+  void Get(std::int32_t& v) { v = S32(); }
+  template <typename T, std::size_t N>
+  void Get(std::array<T, N>& run) {
+    for (T& v : run) Get(v);
+  }
+  void Get(FixedTextField<std::string> field) { field.text = FixedText(field.width); }
+  template <ListsFields Record>
+  void Get(Record& record) {
+    Record::Fields(record, *this);
+  }
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
@@ -223,6 +277,11 @@ class SpanWriter {
   void Skip(std::size_t n) { (void)Take(n); }
   // Keeps the buffer's bytes after the NUL; see EncodeFixedText.
   void FixedText(std::size_t width, std::string_view text);
+  // Writes each field of a record's field list in turn.
+  template <typename... Field>
+  void Fields(const Field&... fields) {
+    (Put(fields), ...);
+  }
 
   [[nodiscard]] bool failed() const { return failed_; }
   std::size_t position() const { return pos_; }
@@ -232,9 +291,63 @@ class SpanWriter {
   // As ByteReader::Take.
   std::uint8_t* Take(std::size_t n);
 
+  void Put(std::uint8_t v) { U8(v); }
+  void Put(std::uint16_t v) { U16(v); }
+  void Put(std::uint32_t v) { U32(v); }
+  void Put(std::uint64_t v) { U64(v); }
+  void Put(std::int8_t v) { S8(v); }
+  void Put(std::int16_t v) { S16(v); }
+  void Put(std::int32_t v) { S32(v); }
+  template <typename T, std::size_t N>
+  void Put(const std::array<T, N>& run) {
+    for (const T& v : run) Put(v);
+  }
+  void Put(const FixedTextField<const std::string>& field) { FixedText(field.width, field.text); }
+  template <typename Record>
+  requires ListsFields<Record>
+  void Put(const Record& record) { Record::Fields(record, *this); }
+
   std::span<std::uint8_t> data_;
   std::size_t pos_;
   bool failed_;
 };
+
+// ---- Fixed-size records. ----
+
+// Stops the program when an encoder did not fill exactly `size` bytes: a
+// field list that disagrees with its record's kEncodedSize would write
+// records other programs cannot read, and is a defect of this program, not
+// of any data.
+void CheckEncodedSize(const SpanWriter& writer, std::size_t size);
+
+// Writes `record` into the kEncodedSize bytes at `dst` by its field list;
+// the bytes after a text field's NUL are zeros.
+template <typename Record>
+void EncodeRecord(const Record& record, std::uint8_t* dst) {
+  std::fill_n(dst, Record::kEncodedSize, std::uint8_t{0});
+  SpanWriter writer(std::span<std::uint8_t>(dst, Record::kEncodedSize));
+  Record::Fields(record, writer);
+  CheckEncodedSize(writer, Record::kEncodedSize);
+}
+
+// Appends the kEncodedSize bytes of `record` to `out`.
+template <typename Record>
+void AppendRecord(const Record& record, std::vector<std::uint8_t>* out) {
+  const std::size_t start = out->size();
+  out->resize(start + Record::kEncodedSize);
+  EncodeRecord(record, out->data() + start);
+}
+
+// Reads a record from the first kEncodedSize bytes of `in` by its field
+// list (the same list that wrote it); nothing when `in` is shorter.
+template <typename Record>
+std::optional<Record> DecodeRecord(std::span<const std::uint8_t> in) {
+  if (in.size() < Record::kEncodedSize) return std::nullopt;
+  ByteReader reader(in.first(Record::kEncodedSize));
+  Record record;
+  Record::Fields(record, reader);
+  if (reader.failed()) return std::nullopt;
+  return record;
+}
 
 }  // namespace qlr

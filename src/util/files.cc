@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "support/short_string.h"
+#include "util/file_name_case.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -444,6 +445,30 @@ void RemoveTree(std::string_view dir, bool recurse) {
 
 namespace qlr {
 
+std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension) {
+  const std::optional<ShortString> name = WholePath({location, extension});
+  if (!name) return std::nullopt;
+  return ResolveFileNameCase(*name);
+}
+
+Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,
+                    bool sync) {
+  bool failed = sync && file.SyncToDisk();
+  failed = file.Close() || failed;
+  return failed ? StreamFailure(file, path, what) : Status::Ok();
+}
+
+Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt) {
+  int waited = 0;
+  for (;;) {
+    Status status = attempt();
+    if (status.kind() != StatusKind::kBusy || waited >= timeout_ms) return status;
+    const int pause = std::min(kLockRetryStepMs, timeout_ms - waited);
+    Os().Sleep(pause);
+    waited += pause;
+  }
+}
+
 FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, int timeout_ms,
                                             bool follow_links) {
   if (Held()) return Outcome::kLocked;
@@ -469,22 +494,19 @@ FileByteLock::Outcome FileByteLock::Acquire(std::string_view path, bool create, 
     if (last_error_.ok()) last_error_ = Status(StatusKind::kIoError, path, "cannot be opened");
     return Outcome::kFailed;
   }
-  // The time waited is the sum of the pauses, not a clock reading: the
-  // bound holds however slowly each attempt itself runs.
-  int waited = 0;
-  while (true) {
-    last_error_ = handle->TryLock(0, 1);
-    if (last_error_.ok()) break;
-    if (last_error_.kind() == StatusKind::kNotSupported) return Outcome::kNoLocks;
-    if (last_error_.kind() != StatusKind::kBusy) return Outcome::kFailed;
-    if (waited >= timeout_ms) return Outcome::kBusy;
-    const int pause = std::min(kRetryStepMs, timeout_ms - waited);
-    Os().Sleep(pause);
-    waited += pause;
+  last_error_ = RetryWhileBusy(timeout_ms, [&handle] { return handle->TryLock(0, 1); });
+  if (last_error_.ok()) {
+    handle_ = std::move(handle);
+    return Outcome::kLocked;
   }
-  handle_ = std::move(handle);
-  last_error_ = Status::Ok();
-  return Outcome::kLocked;
+  switch (last_error_.kind()) {
+    case StatusKind::kNotSupported:
+      return Outcome::kNoLocks;
+    case StatusKind::kBusy:
+      return Outcome::kBusy;
+    default:
+      return Outcome::kFailed;
+  }
 }
 
 void FileByteLock::Release() {
@@ -494,6 +516,55 @@ void FileByteLock::Release() {
   static_cast<void>(handle_->Unlock(0, 1));
   static_cast<void>(handle_->Close());
   handle_.reset();
+}
+
+FileHandle* FileByteLock::HeldHandle() {
+  if (handle_ == nullptr) last_error_ = Status::Invalid({}, "the base is not locked");
+  return handle_.get();
+}
+
+bool FileByteLock::HandleFailed(const Status& why, std::string_view fallback) {
+  last_error_ = why.ok() ? Status(StatusKind::kIoError, {}, fallback) : why;
+  return true;
+}
+
+bool FileByteLock::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  std::size_t got = 0;
+  if (Status read = file->ReadAt(offset, bytes.data(), bytes.size(), &got); !read) {
+    return HandleFailed(read, "read error");
+  }
+  if (got < bytes.size()) {
+    last_error_ = Status(StatusKind::kIoError, {},
+                         "short read: " + std::to_string(got) + " of " +
+                             std::to_string(bytes.size()) + " bytes at " + std::to_string(offset));
+    return true;
+  }
+  return false;
+}
+
+bool FileByteLock::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  std::size_t written = 0;
+  const Status wrote = file->WriteAt(offset, bytes.data(), bytes.size(), &written);
+  if (!wrote || written < bytes.size()) return HandleFailed(wrote, "short write");
+  return false;
+}
+
+bool FileByteLock::Truncate(std::uint64_t size) {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  const Status cut = file->Truncate(size);
+  return !cut && HandleFailed(cut, "cannot be cut");
+}
+
+bool FileByteLock::Sync() {
+  FileHandle* file = HeldHandle();
+  if (file == nullptr) return true;
+  const Status synced = file->Sync();
+  return !synced && HandleFailed(synced, "cannot be flushed");
 }
 
 }  // namespace qlr

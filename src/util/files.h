@@ -4,13 +4,18 @@
 // results. Paths are in the host's style.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
 #include "support/short_string.h"
+#include "support/stream.h"
 
 namespace qlr {
 
@@ -109,6 +114,34 @@ struct CopyOptions {
 // the root and a symbolic link are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
 
+// The name of one file of a base: the base's location and one of its
+// format's extensions, under the name the file exists by (a name differing
+// only in case is found on POSIX). Nothing when the whole name would not
+// fit a short string: cut, it would name another file (the files of one
+// base cut to a single name, or a file of another base), so a base whose
+// files cannot be named is refused, never cut.
+std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension);
+
+// Ends the writing of a file this program made: its buffer written out,
+// the file flushed to stable storage (unless `sync` is unset, for a caller
+// that syncs many files at once), and closed, each step checked. A late
+// write error may show only at the close. Not ok: why the first failing
+// step failed (the stream's reason, else `path` and `what`). The file is
+// closed either way.
+Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,
+                    bool sync = true);
+
+// The pause between two attempts of every writers' lock.
+inline constexpr int kLockRetryStepMs = 100;
+
+// The one waiting rule of the writers' locks: `attempt` runs until it
+// succeeds or fails for another reason than kBusy; while it is busy the
+// next try follows a pause of kLockRetryStepMs (the last pause cut to what
+// is left), for at most `timeout_ms` in all (0: one try). The time waited
+// is the sum of the pauses, not a clock reading: the bound holds however
+// slowly each attempt itself runs. Returns the last attempt's Status.
+Status RetryWhileBusy(int timeout_ms, const std::function<Status()>& attempt);
+
 // A lock on the first byte of a file, the way FTN programs announce that
 // they write a base, held on a handle of its own from Acquire until Release
 // or destruction: the lock belongs to that open file, and closing it is
@@ -122,8 +155,6 @@ class FileByteLock {
     kBusy,     // another holder kept it for the whole wait
     kFailed,   // the file could not be opened (or made)
   };
-  // The pause between two attempts.
-  static constexpr int kRetryStepMs = 100;
 
   FileByteLock() = default;
   ~FileByteLock() { Release(); }
@@ -131,12 +162,13 @@ class FileByteLock {
   FileByteLock& operator=(const FileByteLock&) = delete;
 
   // Opens `path` for reading and writing (creating it, empty, when it is
-  // missing and `create` is set) and locks its first byte, trying again
-  // every kRetryStepMs for at most `timeout_ms` in all while another holder
-  // has it. Acquiring while held does nothing. A symbolic link is refused
-  // unless `follow_links`: a base's lock file lies in an area others can
-  // write, while the run lock beside the program may be the installation's
-  // own link into a writable directory.
+  // missing and `create` is set) and locks its first byte, waiting by
+  // RetryWhileBusy for at most `timeout_ms` while another holder has it.
+  // Acquiring while held does nothing. A symbolic link is refused unless
+  // `follow_links`: a base's lock file lies in an area others can write,
+  // while the run lock beside the program may be the installation's own
+  // link into a writable directory, and a format's own writers open its
+  // data file by its name.
   Outcome Acquire(std::string_view path, bool create, int timeout_ms, bool follow_links = false);
   void Release();
   bool Held() const { return handle_ != nullptr; }
@@ -144,12 +176,71 @@ class FileByteLock {
   // that enforce locks (Windows) the locked range can be read and written
   // through this handle alone.
   FileHandle* Handle() const { return handle_.get(); }
-  // Why the last Acquire did not lock.
+  // Why the last Acquire did not lock, or the last transfer below failed.
   const Status& LastError() const { return last_error_; }
 
+  // Positional transfers through the handle that holds the lock: a read
+  // sees what is on disk now, not what a stream's buffer kept. True on
+  // FAILURE: no lock is held, the call failed, or fewer than all bytes
+  // were transferred (LastError says which).
+  [[nodiscard]] bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes);
+  [[nodiscard]] bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+  [[nodiscard]] bool Sync();
+  // Cuts the locked file to `size` bytes through the same handle.
+  [[nodiscard]] bool Truncate(std::uint64_t size);
+
  private:
+  // The held handle, or null with LastError set.
+  FileHandle* HeldHandle();
+  // Records why the handle failed (or `fallback` when it gave no reason);
+  // true.
+  bool HandleFailed(const Status& why, std::string_view fallback);
+
   std::unique_ptr<FileHandle> handle_;
   Status last_error_;
+};
+
+// Holds an owner's writers' lock for one operation: taken here unless the
+// owner holds it already (a rotation or a batch in progress), and then
+// released at the end only when taken here. The owner has Locked(),
+// LockBase(timeout_ms) (true on failure) and UnlockBase().
+template <typename Owner>
+class WriteLockScope {
+ public:
+  WriteLockScope(Owner& owner, int timeout_ms) : owner_(owner) {
+    if (owner_.Locked()) {
+      held_ = true;
+      return;
+    }
+    taken_ = held_ = !owner_.LockBase(timeout_ms);
+  }
+  ~WriteLockScope() {
+    if (taken_) owner_.UnlockBase();
+  }
+  WriteLockScope(const WriteLockScope&) = delete;
+  WriteLockScope& operator=(const WriteLockScope&) = delete;
+
+  // False when the lock could not be had: the operation must not write.
+  bool Held() const { return held_; }
+  // Lets go now of a lock taken here, in the operation's normal flow: an
+  // owner whose release does more than close the lock's handle (a packet
+  // opens its buffered stream anew) does it there, not while unwinding.
+  void Release() {
+    if (taken_) owner_.UnlockBase();
+    taken_ = false;
+  }
+  // Leaves the lock held past the scope (a batch holds it until its end);
+  // true when this scope had taken it, and its release is the caller's.
+  bool Keep() {
+    const bool taken = taken_;
+    taken_ = false;
+    return taken;
+  }
+
+ private:
+  Owner& owner_;
+  bool held_ = false;
+  bool taken_ = false;
 };
 
 }  // namespace qlr

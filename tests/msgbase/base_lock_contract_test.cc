@@ -239,8 +239,8 @@ TEST_P(BaseLockContractTest, OnTheHostTwoObjectsConflictOrLocksAreRefusedAtOnce)
   EXPECT_FALSE(F().lock(*b, 0));
 }
 
-const LockTraits kFormats[] = {Traits<JamBase>("Jam", ".jhr", 50),
-                               Traits<SquishBase>("Squish", ".sqd", 100)};
+const LockTraits kFormats[] = {Traits<JamBase>("Jam", ".jhr", kLockRetryStepMs),
+                               Traits<SquishBase>("Squish", ".sqd", kLockRetryStepMs)};
 
 INSTANTIATE_TEST_SUITE_P(Formats, BaseLockContractTest, ::testing::ValuesIn(kFormats),
                          [](const auto& named) { return std::string(named.param.name); });

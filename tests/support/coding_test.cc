@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -403,6 +404,61 @@ TEST(CodingTest, SpanWriterRefusesFieldsThatDoNotFit) {
   SpanWriter at_end(buffer, 5);
   at_end.Bytes({});
   EXPECT_FALSE(at_end.failed());
+}
+
+// ---- Records by their field list ----
+
+struct Point {
+  std::uint16_t x = 0;
+  std::int16_t y = 0;
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.x, s.y);
+  }
+};
+
+// A nested record, a u32 run and a text field; `Size` is what it claims.
+template <std::size_t Size>
+struct ListedRecord {
+  static constexpr std::size_t kEncodedSize = Size;
+  Point at;
+  std::array<std::uint32_t, 2> run{};
+  std::string name;
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.at, s.run, TextField(s.name, 4));
+  }
+};
+
+TEST(CodingTest, OneFieldListWritesAndReadsARecord) {
+  using Record = ListedRecord<16>;
+  const Bytes golden = {0x01, 0x02, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01,
+                        0x08, 0x07, 0x06, 0x05, 0x61, 0x62, 0x00, 0x00};
+  Record rec;
+  rec.at = {0x0201, -1};
+  rec.run = {0x01020304, 0x05060708};
+  rec.name = "ab";
+  Bytes appended = {0x55};
+  AppendRecord(rec, &appended);
+  EXPECT_EQ(Bytes(appended.begin() + 1, appended.end()), golden);
+  // The encoder zeroes what it does not write: no stale byte after a NUL.
+  Bytes in_place(Record::kEncodedSize, 0xCC);
+  EncodeRecord(rec, in_place.data());
+  EXPECT_EQ(in_place, golden);
+
+  const std::optional<Record> back = DecodeRecord<Record>(golden);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->at.x, rec.at.x);
+  EXPECT_EQ(back->at.y, rec.at.y);
+  EXPECT_EQ(back->run, rec.run);
+  EXPECT_EQ(back->name, rec.name);
+  EXPECT_FALSE(DecodeRecord<Record>(std::span(golden).first(15)).has_value());
+}
+
+TEST(CodingDeathTest, AnEncoderThatMissesItsSizeStopsTheProgram) {
+  std::vector<std::uint8_t> buffer(32);
+  EXPECT_DEATH(EncodeRecord(ListedRecord<17>(), buffer.data()), "");  // one byte left out
+  EXPECT_DEATH(EncodeRecord(ListedRecord<15>(), buffer.data()), "");  // one byte too many
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "util/file_name_case.h"
 #include "util/files.h"
+#include "util/paths.h"
 
 namespace qlr {
 namespace {
@@ -63,7 +64,14 @@ void JamBase::InitHeaders() {
 }
 
 ShortString JamBase::BaseFileName(std::string_view base_path, std::string_view extension) {
-  return ResolveFileNameCase(ShortString(base_path) + extension);
+  return qlr::BaseFileName(base_path, extension).value_or(ShortString());
+}
+
+std::optional<Status> JamBase::UnnamableFile(std::string_view path) {
+  for (const std::string_view extension : kExtensions) {
+    if (!qlr::BaseFileName(path, extension)) return LongPathError({path, extension});
+  }
+  return std::nullopt;
 }
 
 ShortString JamBase::LastReadFileName(std::string_view header_file) {
@@ -123,6 +131,7 @@ bool JamBase::Open(std::string_view path) {
     DisposeStreams();
     return Fail(std::move(why));
   };
+  if (std::optional<Status> why = UnnamableFile(path)) return fail(std::move(*why));
   for (const std::string_view extension : kExtensions) {
     const ShortString file = BaseFileName(path, extension);
     if (TooLargeForStreams(file)) return fail(Status::Invalid(file, "larger than 2 GiB"));
@@ -175,6 +184,11 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
   DropBatch();
   DisposeStreams();
+  if (std::optional<Status> why = UnnamableFile(path)) {
+    state_ = BaseState::kOpenError;
+    count_ = 0;
+    return Fail(std::move(*why));
+  }
   // Readers that cache a base notice changes by its ModCounter: the empty
   // base counts one more than the header it replaces, where that header
   // is readable (read now: Create truncates the file as it opens it).
@@ -279,7 +293,11 @@ void JamBase::ResetStreams() {
 bool JamBase::LockBase(int timeout_ms) {
   if (!Usable() || header_file_.empty()) return true;
   if (lock_.Held()) return false;
-  if (lock_.Acquire(header_file_, timeout_ms)) return true;
+  // Opened as the other writers open it, by its name.
+  if (lock_.Acquire(header_file_, /*create=*/false, timeout_ms, /*follow_links=*/true) !=
+      FileByteLock::Outcome::kLocked) {
+    return true;
+  }
   locked_file_ = header_file_;
   // A base made by a program that left it out gets one before we write.
   (void)MakeEmptyFileIfMissing(LastReadFileName(header_file_));

@@ -11,14 +11,15 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "msgbase/jam/jam_lock.h"
 #include "msgbase/jam/jam_records.h"
 #include "msgbase/message_base.h"
+#include "util/files.h"
 
 namespace qlr {
 
@@ -117,6 +118,7 @@ class JamBase : public MessageBase {
   static bool AnyFileExists(std::string_view base_path);
   // The file of `base_path` with `extension`, under the name it has on
   // disk (AREA.JHR for area + ".jhr" when only that exists).
+  // Empty when the name cannot be formed whole (see qlr::BaseFileName).
   static ShortString BaseFileName(std::string_view base_path, std::string_view extension);
   // The readers' last-read file (".jlr"). It holds none of the messages,
   // but every writer makes sure it exists: a tosser that finds it missing
@@ -159,10 +161,11 @@ class JamBase : public MessageBase {
   ShortString header_file_;                            // ".jhr" as found on disk
 
  private:
-  class WriteScope;
-
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
+  // Why a file of the base at `path` cannot be named whole, if it cannot:
+  // such a base is refused, never opened or made under cut names.
+  static std::optional<Status> UnnamableFile(std::string_view path);
   // Whether this object's lock is the one on `header_file`.
   bool HoldsLockOn(std::string_view header_file) const;
 
@@ -202,7 +205,10 @@ class JamBase : public MessageBase {
   // Writes BaseHeader at offset 0 of ".jhr" through the lock and syncs it.
   [[nodiscard]] bool WriteBaseHeader();
 
-  JamBaseLock lock_;
+  // Byte 0 of ".jhr". The handle that holds it also reads and writes the
+  // base header at offset 0: where locks are mandatory (Windows) no other
+  // handle may touch the locked byte.
+  FileByteLock lock_;
   // The ".jhr" that lock_ locks, for Open and Create of the same base.
   ShortString locked_file_;
   int lock_timeout_ms_ = kDefaultLockTimeoutMs;

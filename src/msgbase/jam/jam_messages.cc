@@ -142,32 +142,6 @@ std::vector<std::uint8_t> Encode(const Record& record) {
 
 }  // namespace
 
-// Holds the base lock for one write or delete: taken here unless the base
-// already holds it (a rotation in progress), released at the end only
-// when taken here.
-class JamBase::WriteScope {
- public:
-  explicit WriteScope(JamBase& base) : base_(base) {
-    if (base_.Locked()) {
-      held_ = true;
-      return;
-    }
-    taken_ = held_ = !base_.LockBase(base_.lock_timeout_ms_);
-  }
-  ~WriteScope() {
-    if (taken_) base_.UnlockBase();
-  }
-  WriteScope(const WriteScope&) = delete;
-  WriteScope& operator=(const WriteScope&) = delete;
-
-  bool Held() const { return held_; }
-
- private:
-  JamBase& base_;
-  bool held_ = false;
-  bool taken_ = false;
-};
-
 void JamBase::TransferHeader(bool to_message, Message& message) {
   MessageBase::TransferHeader(to_message, message);
   JamMsgHeader& h = msg_header_;
@@ -427,7 +401,7 @@ bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
       header_stream_ == nullptr || index_stream_ == nullptr) {
     return true;
   }
-  WriteScope scope(*this);
+  const WriteLockScope scope(*this, lock_timeout_ms_);
   if (!scope.Held()) return true;
   // Another program may have written since Open: its messages and counts
   // are the ones to build on, and a base that is not sound is not touched.
@@ -515,7 +489,7 @@ bool JamBase::DeleteMessage(std::int32_t number) {
   if (!Usable() || batch_ != nullptr || header_stream_ == nullptr || index_stream_ == nullptr) {
     return true;
   }
-  WriteScope scope(*this);
+  const WriteLockScope scope(*this, lock_timeout_ms_);
   if (!scope.Held()) return true;
   if (RefreshFromDisk() || !IsValidMsg(number)) {
     ResetStreams();
@@ -561,10 +535,9 @@ bool JamBase::BeginBatch() {
     return true;
   }
   auto batch = std::make_unique<Batch>();
-  if (!Locked()) {
-    if (LockBase(lock_timeout_ms_)) return true;
-    batch->took_lock = true;
-  }
+  WriteLockScope scope(*this, lock_timeout_ms_);
+  if (!scope.Held()) return true;
+  batch->took_lock = scope.Keep();
   const auto fail = [&] {
     if (batch->took_lock) UnlockBase();
     ResetStreams();

@@ -17,6 +17,7 @@
 #include <span>
 #include <vector>
 
+#include "support/coding.h"
 namespace qlr {
 
 // "JAM" and NUL, at the start of the base header and of every message header.
@@ -77,9 +78,16 @@ struct JamBaseHeader {
   std::uint32_t BaseMsgNum = 0;
   std::array<std::uint8_t, kReservedSize> Reserved{};
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<JamBaseHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.Signature, s.DateCreated, s.ModCounter, s.ActiveMsgs, s.PasswordCrc, s.BaseMsgNum,
+              s.Reserved);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<JamBaseHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<JamBaseHeader>(in);
+  }
 
   friend bool operator==(const JamBaseHeader&, const JamBaseHeader&) = default;
 };
@@ -130,9 +138,18 @@ struct JamMsgHeader {
   std::uint32_t PasswordCrc = 0;
   std::uint32_t Cost = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<JamMsgHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.Signature, s.Revision, s.ReservedWord, s.SubfieldLen, s.TimesRead, s.MsgIdCrc,
+              s.ReplyCrc, s.ReplyTo, s.Reply1st, s.ReplyNext, s.DateWritten, s.DateReceived,
+              s.DateProcessed, s.MessageNumber, s.Attribute, s.Attribute2, s.TxtOffset, s.TxtLen,
+              s.PasswordCrc, s.Cost);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<JamMsgHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<JamMsgHeader>(in);
+  }
 
   friend bool operator==(const JamMsgHeader&, const JamMsgHeader&) = default;
 };
@@ -171,9 +188,15 @@ struct JamSubfieldHeader {
   std::uint32_t Id = 0;
   std::uint32_t DatLen = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<JamSubfieldHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.Id, s.DatLen);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<JamSubfieldHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<JamSubfieldHeader>(in);
+  }
 
   friend bool operator==(const JamSubfieldHeader&, const JamSubfieldHeader&) = default;
 };
@@ -192,9 +215,15 @@ struct JamIndexRecord {
   static JamIndexRecord Deleted() { return JamIndexRecord{0xFFFFFFFF, 0xFFFFFFFF}; }
   bool IsDeleted() const { return ToCrc == 0xFFFFFFFF && HdrOffset == 0xFFFFFFFF; }
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<JamIndexRecord> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.ToCrc, s.HdrOffset);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<JamIndexRecord> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<JamIndexRecord>(in);
+  }
 
   friend bool operator==(const JamIndexRecord&, const JamIndexRecord&) = default;
 };

@@ -177,10 +177,7 @@ bool MsgDirBase::WriteMessageFile(const std::string& file_name, Message& message
   // Synced before the file gets its number, so the name never reaches a
   // file whose bytes a crash could still lose; Close reports what only
   // closing reveals.
-  bool failed = sync && file.SyncToDisk();
-  failed = file.Close() || failed;
-  if (failed) {
-    const Status why = StreamFailure(file, file_name, "cannot be written");
+  if (Status why = CloseDurably(file, file_name, "cannot be written", sync); !why.ok()) {
     stream_.reset();
     if (Os().Stat(file_name)) (void)Os().DeleteFile(file_name);
     return Fail(why);

@@ -32,6 +32,7 @@
 #include <span>
 #include <vector>
 
+#include "support/coding.h"
 namespace qlr {
 
 struct StoredMsgHeader {
@@ -56,11 +57,19 @@ struct StoredMsgHeader {
   std::uint16_t attribute = 0;
   std::uint16_t next_reply = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;  // kEncodedSize bytes
-  void AppendTo(std::vector<std::uint8_t>* out) const;
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.from_user_name, s.to_user_name, s.subject, s.date_time, s.times_read, s.dest_node,
+              s.orig_node, s.cost, s.orig_net, s.dest_net, s.date_written, s.date_arrived,
+              s.reply_to, s.attribute, s.next_reply);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
   // Nothing when `in` is shorter than kEncodedSize; bytes after the header
   // are ignored.
-  static std::optional<StoredMsgHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  static std::optional<StoredMsgHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<StoredMsgHeader>(in);
+  }
 
   friend bool operator==(const StoredMsgHeader&, const StoredMsgHeader&) = default;
 };

@@ -52,9 +52,15 @@ std::size_t FindSeam(const std::uint8_t* data, std::size_t n) {
 PacketBase::PacketBase() = default;
 
 PacketBase::~PacketBase() {
-  // Purge without the reopen that follows it there: nothing reads the
-  // rescanned packet any more, and nobody to tell of a failure.
-  (void)ApplyPendingDeletes();
+  // The last resort for an owner that deleted messages and did not call
+  // Purge: the deletions are made all the same, without the reopen (nothing
+  // reads the packet any more). Nobody is left to hear of a failure, so it
+  // is kept where it harms least: the packet stays whole, with every
+  // message in it, and the reason stays in LastError until the object is
+  // gone. An owner that must report calls Purge and reports its result.
+  if (pending_deletes_.ItemCount() > 0) {
+    if (Status why = ApplyPendingDeletes(); !why.ok()) Fail(std::move(why));
+  }
 }
 
 // ---- header ----
@@ -323,8 +329,8 @@ std::optional<bool> PacketBase::StartsMessage(std::int32_t start) {
   return (first || seam[0] == 0) && seam[1] == kPackedMsgType && seam[2] == 0;
 }
 
-bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size,
-                                 const std::string* tail) {
+Status PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size,
+                                   const std::string* tail) {
   // With a tail the old terminator is not copied: the new message takes
   // its place. A packet without one keeps all its bytes, and the NUL that
   // closes its last text comes before the new message.
@@ -335,7 +341,7 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
   bool needs_nul = false;
   if (tail != nullptr) {
     const std::optional<bool> terminated = EndsInTerminator(size);
-    if (!terminated.has_value()) return true;
+    if (!terminated.has_value()) return StreamFailure(*stream_, path_, "cannot be read");
     if (*terminated) {
       kept_end = size - 2;
     } else {
@@ -344,7 +350,7 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
   }
   RemoveStaleTemporary(temp_path);
   BufferedFileStream out(temp_path, FileMode::kCreateNew);
-  if (!out.Ok()) return true;
+  if (!out.Ok()) return StreamFailure(out, temp_path, "cannot be created");
   std::int32_t pos = 0;
   for (const auto& item : pending_deletes_) {
     const RangeItem& range = *item;
@@ -361,19 +367,18 @@ bool PacketBase::WritePurgedCopy(const std::string& temp_path, std::int32_t size
     stream_->Seek(pos);
     out.CopyFromStream(*stream_, kept_end - pos);
   }
-  if (!stream_->Ok()) return true;
+  if (!stream_->Ok()) return StreamFailure(*stream_, path_, "cannot be read");
   if (tail != nullptr) {
     if (needs_nul) out.Write("\0", 1);
     out.Write(tail->data(), tail->size());
     out.Write("\0\0", 2);
   }
-  // Durable before it replaces the packet; a sync that succeeded leaves
-  // nothing for the close to lose.
-  return out.SyncToDisk();
+  // Durable before it replaces the packet.
+  return CloseDurably(out, temp_path, "cannot be written");
 }
 
-bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
-  bool failed = false;
+Status PacketBase::ApplyPendingDeletes(const std::string* tail) {
+  Status why;
   if (stream_ != nullptr && pending_deletes_.ItemCount() > 0) {
     // The new content goes to a temporary file that replaces the packet in
     // one rename, so at every moment the packet's name holds either the
@@ -381,8 +386,11 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
     // bounded pieces: any packet the streams can address can be purged.
     // The lock is held through the rename: a writer let in before it would
     // append to the file that the rename then drops.
-    failed = LockPacket();
-    if (!failed) {
+    WriteLockScope lock(*this, kWriteLockTimeoutMs);
+    if (!lock.Held()) {
+      why = lock_.LastError().ok() ? Status(StatusKind::kBusy, path_, "cannot be locked")
+                                   : lock_.LastError();
+    } else {
       stream_->ClearError();
       const std::int32_t size = stream_->Size();
       const std::string packet(path_.view());
@@ -394,12 +402,16 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
       if (usable && pending_deletes_.ItemCount() == 0 && tail == nullptr) {
         // Every message to remove is gone already.
         replaced = true;
-      } else if (usable && !WritePurgedCopy(temp, size, tail)) {
+      } else if (!usable) {
+        why = Status::Corruption(packet, "changed, and the messages to delete are not found");
+      } else if (why = WritePurgedCopy(temp, size, tail); why.ok()) {
         // The copy takes the packet's permissions. The buffered stream is
         // closed before the rename, which some systems refuse for an open
         // file.
         const std::optional<FileStatus> status = Os().Stat(packet);
-        if (status.has_value() && Os().RestoreNativeMode(temp, status->native_mode)) {
+        if (!status.has_value() || !Os().RestoreNativeMode(temp, status->native_mode)) {
+          why = Status(StatusKind::kIoError, temp, "cannot take the packet's permissions");
+        } else {
           if (lock_.Held()) {
             unlocked_stream_.reset();
           } else {
@@ -426,24 +438,26 @@ bool PacketBase::ApplyPendingDeletes(const std::string* tail) {
       }
       if (!replaced) {
         DeleteFileIfExists(temp);
-        failed = true;
+        if (why.ok()) why = Status(StatusKind::kIoError, packet, "cannot be replaced");
       }
-      UnlockPacket();
+      lock.Release();
     }
   }
   // Also when nothing could be removed: the deletions are not retried.
   pending_deletes_.DisposeAll();
-  return failed;
+  return why;
 }
 
-void PacketBase::Purge() {
+Status PacketBase::Purge() {
   // A purge that failed leaves the packet as it was; the rescan shows it.
-  (void)ApplyPendingDeletes();
+  Status why = ApplyPendingDeletes();
   // Rescan what the file holds now. Its result is not needed: the state
   // tells what was found.
-  if (path_.empty()) return;
-  const ShortString path = path_;
-  (void)Open(path);
+  if (!path_.empty()) {
+    const ShortString path = path_;
+    (void)Open(path);
+  }
+  return why;
 }
 
 void PacketBase::Discard() {
@@ -451,7 +465,8 @@ void PacketBase::Discard() {
   stream_.reset();
   unlocked_stream_.reset();
   lock_.Release();
-  lock_depth_ = 0;
+  locked_ = false;
+  batch_took_lock_ = false;
   batching_ = false;
   batch_start_.reset();
   boundaries_.clear();

@@ -86,7 +86,8 @@ class PacketBase : public FtnTextBase {
   };
 
   PacketBase();
-  // Purges the pending deletions, then closes the file.
+  // Purges deletions still pending (a last resort, see the definition),
+  // then closes the file.
   ~PacketBase() override;
 
   // Copies the fixed part of the packed message (PktMsgBuffer) into the
@@ -142,8 +143,10 @@ class PacketBase : public FtnTextBase {
   // The kept bytes are copied in bounded pieces into a temporary file,
   // which is synced and renamed over the packet. If any step before the
   // rename fails, the temporary file is removed and the packet stays as it
-  // was; the pending deletions are dropped either way.
-  void Purge();
+  // was; the pending deletions are dropped either way. Returns why the
+  // deletions could not be made (ok when they were, or when none were
+  // pending); a caller that deleted messages calls it and reports that.
+  Status Purge();
 
   // Releases the object without Purge: the pending deletions are dropped,
   // the file is closed as it stands and the object is back in state Closed,
@@ -190,27 +193,29 @@ class PacketBase : public FtnTextBase {
   // Purge without the reopen: removes the pending ranges from the file
   // through a temporary file and forgets them. With `tail` (a composed
   // message, type word through closing NUL) the new content ends with that
-  // message and a terminator. True when there was something to do and the
-  // packet could not be replaced.
-  [[nodiscard]] bool ApplyPendingDeletes(const std::string* tail = nullptr);
+  // message and a terminator. Not ok when there was something to do and
+  // the packet could not be replaced: why.
+  [[nodiscard]] Status ApplyPendingDeletes(const std::string* tail = nullptr);
   // Writes the kept bytes of the packet (of `size` bytes), and `tail` when
-  // given, into the temporary file and makes it durable. True on failure.
-  [[nodiscard]] bool WritePurgedCopy(const std::string& temp_path, std::int32_t size,
-                                     const std::string* tail);
+  // given, into the temporary file and makes it durable. Not ok: why not.
+  [[nodiscard]] Status WritePurgedCopy(const std::string& temp_path, std::int32_t size,
+                                       const std::string* tail);
   // Whether the last two bytes of the packet (of `size` bytes, at least
   // 60) are its terminator: 00 00, or 02 00 left by an append that stopped
   // after its first step. The two bytes after the header of a 60-byte
   // packet are its terminator whatever they hold. Nothing on a read error.
   std::optional<bool> EndsInTerminator(std::int32_t size);
 
-  // The writers' lock (packet_lock.cc). LockPacket takes byte 0 of the
-  // file the packet's name leads to now and, while it is held, puts a
-  // stream over the locking handle in place of the buffered one. A packet
-  // replaced since it was scanned is scanned anew through it (and its
-  // pending deletions found again). Nested calls (inside a batch) only
-  // count. True on failure: nothing is then held.
-  [[nodiscard]] bool LockPacket();
-  void UnlockPacket();
+  // The writers' lock (packet_lock.cc), taken for one operation through a
+  // WriteLockScope. LockBase takes byte 0 of the file the packet's name
+  // leads to now and, while it is held, puts a stream over the locking
+  // handle in place of the buffered one. A packet replaced since it was
+  // scanned is scanned anew through it (and its pending deletions found
+  // again). True on failure: nothing is then held.
+  friend class WriteLockScope<PacketBase>;
+  [[nodiscard]] bool LockBase(int timeout_ms);
+  void UnlockBase();
+  bool Locked() const { return locked_; }
   // Under the lock, after the packet was found replaced: reads the header
   // and the boundaries of the new content. True when it cannot be used.
   [[nodiscard]] bool ReloadLocked();
@@ -299,9 +304,11 @@ class PacketBase : public FtnTextBase {
   std::optional<BatchStart> batch_start_;
 
   FileByteLock lock_;
-  // How many callers hold the lock (0: none); with no lock support on the
-  // system the count still runs, with nothing held.
-  int lock_depth_ = 0;
+  // Whether the writers' section is entered; with no lock support on the
+  // system it is, with nothing held.
+  bool locked_ = false;
+  // Whether BeginBatch took the lock, which EndBatch then lets go.
+  bool batch_took_lock_ = false;
   // The buffered stream, kept aside while stream_ works through the lock.
   std::unique_ptr<Stream> unlocked_stream_;
 };

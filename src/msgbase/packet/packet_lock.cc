@@ -40,23 +40,20 @@ constexpr std::uint64_t kDigestPrime = 0x100000001b3ULL;
 
 }  // namespace
 
-bool PacketBase::LockPacket() {
-  if (lock_depth_ > 0) {
-    ++lock_depth_;
-    return false;
-  }
+bool PacketBase::LockBase(int timeout_ms) {
+  if (locked_) return false;
   if (path_.empty() || stream_ == nullptr) return true;
   const std::string_view path = path_.view();
   bool locked = false;
   for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
     const std::optional<Identity> before = IdentityOf(path);
-    switch (lock_.Acquire(path, false, kWriteLockTimeoutMs, true)) {
+    switch (lock_.Acquire(path, false, timeout_ms, true)) {
       case FileByteLock::Outcome::kLocked:
         break;
       case FileByteLock::Outcome::kNoLocks:
         // Nothing to hold: the writes go through the buffered stream, as
         // on a system without byte locks they always did.
-        lock_depth_ = 1;
+        locked_ = true;
         return false;
       case FileByteLock::Outcome::kBusy:
       case FileByteLock::Outcome::kFailed:
@@ -67,18 +64,19 @@ bool PacketBase::LockPacket() {
     if (!locked) lock_.Release();
   }
   if (!locked) return true;
-  lock_depth_ = 1;
+  locked_ = true;
   unlocked_stream_ = std::move(stream_);
   stream_ = std::make_unique<HandleStream>(*lock_.Handle(), path);
   if (!StillTheOpenedFile() && ReloadLocked()) {
-    UnlockPacket();
+    UnlockBase();
     return true;
   }
   return false;
 }
 
-void PacketBase::UnlockPacket() {
-  if (lock_depth_ == 0 || --lock_depth_ > 0) return;
+void PacketBase::UnlockBase() {
+  if (!locked_) return;
+  locked_ = false;
   if (!lock_.Held()) return;
   // The buffered stream may hold bytes read before the writes that went
   // through the lock: it is opened anew, while the name still leads to the

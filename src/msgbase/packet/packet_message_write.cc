@@ -114,9 +114,10 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
 }
 
 bool PacketBase::AppendPacked(const std::string& packed) {
-  if (LockPacket()) return true;
+  WriteLockScope lock(*this, kWriteLockTimeoutMs);
+  if (!lock.Held()) return true;
   const bool failed = AppendPackedLocked(packed);
-  UnlockPacket();
+  lock.Release();
   return failed;
 }
 
@@ -210,7 +211,9 @@ bool PacketBase::BeginBatch() {
   if (batching_ || stream_ == nullptr) return true;
   // The lock is held from here to EndBatch, so the batch's appends follow
   // each other with nothing of another writer's between them.
-  if (LockPacket()) return true;
+  WriteLockScope lock(*this, kWriteLockTimeoutMs);
+  if (!lock.Held()) return true;
+  batch_took_lock_ = lock.Keep();
   batching_ = true;
   batch_start_.reset();
   return false;
@@ -221,7 +224,7 @@ bool PacketBase::EndBatch() {
   batching_ = false;
   bool rescan = false;
   const bool failed = EndBatchLocked(&rescan);
-  UnlockPacket();
+  if (batch_took_lock_) UnlockBase();
   if (rescan) {
     // Read anew once the lock is let go: the open reads the header, which
     // only the locking handle may touch while the lock is held.
@@ -268,7 +271,7 @@ bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) 
   std::vector<RangeItem> pending;
   for (const auto& item : pending_deletes_) pending.push_back(*item);
   if (DeleteMessage(number)) return true;
-  const bool failed = ApplyPendingDeletes(&packed);
+  const bool failed = !ApplyPendingDeletes(&packed).ok();
   // Rescan what the file holds now: the new content, or, where the purge
   // let go of the file, the old one. A purge refused before it began (the
   // lock was busy) keeps the scan it had: the header cannot be read while

@@ -63,6 +63,7 @@
 
 #include "msgbase/ftn_date.h"
 
+#include "support/coding.h"
 namespace qlr {
 
 // Offsets and sizes of the packet file layout.
@@ -109,12 +110,23 @@ struct PacketHeader {
   std::uint16_t dest_point = 0;
   std::uint32_t product_data = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;  // kEncodedSize bytes
-  void AppendTo(std::vector<std::uint8_t>* out) const;
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.orig_node, s.dest_node, s.year, s.month, s.day, s.hour, s.minute, s.second, s.baud,
+              s.packet_version, s.orig_net, s.dest_net, s.product_code_low,
+              s.product_revision_major, s.password, s.orig_zone_copy, s.dest_zone_copy, s.aux_net,
+              s.capability_validation, s.product_code_high, s.product_revision_minor,
+              s.capability_word, s.orig_zone, s.dest_zone, s.orig_point, s.dest_point,
+              s.product_data);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
   // Nothing when `in` is shorter than kEncodedSize. The version is not
   // checked here: a packet of another version is a format decision of the
   // reader, not a broken record.
-  static std::optional<PacketHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  static std::optional<PacketHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<PacketHeader>(in);
+  }
 
   friend bool operator==(const PacketHeader&, const PacketHeader&) = default;
 };
@@ -132,10 +144,17 @@ struct PackedMsgHeader {
   std::uint16_t cost = 0;
   std::array<std::uint8_t, kDateWidth> date_time{};
 
-  void EncodeTo(std::uint8_t* dst) const;  // kEncodedSize bytes
-  void AppendTo(std::vector<std::uint8_t>* out) const;
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.message_type, s.orig_node, s.dest_node, s.orig_net, s.dest_net, s.attribute, s.cost,
+              s.date_time);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
   // Nothing when `in` is shorter than kEncodedSize.
-  static std::optional<PackedMsgHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  static std::optional<PackedMsgHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<PackedMsgHeader>(in);
+  }
 
   friend bool operator==(const PackedMsgHeader&, const PackedMsgHeader&) = default;
 };

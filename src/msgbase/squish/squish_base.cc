@@ -14,21 +14,7 @@ namespace {
 constexpr std::string_view kDataExtension = SquishBase::kExtensions[0];
 constexpr std::string_view kIndexExtension = SquishBase::kExtensions[1];
 
-// How long one wait for a lock held elsewhere lasts before the next try.
-constexpr int kLockRetryMs = 100;
-
 constexpr std::uint64_t kIndexRecordBytes = SquishIndexRecord::kEncodedSize;
-
-// The name of one of the base's files, under the case it exists in.
-// Nothing when the base path and extension do not fit a short string: cut
-// at 255 characters, ".sqd" and ".sqi" could become the same file name, or
-// the name of a file of another base.
-std::optional<ShortString> BaseFileName(std::string_view base_path, std::string_view extension) {
-  if (base_path.size() + extension.size() > ShortString::kMax) return std::nullopt;
-  std::string name(base_path);
-  name += extension;
-  return ResolveFileNameCase(name);
-}
 
 }  // namespace
 
@@ -136,27 +122,21 @@ bool SquishBase::Open(std::string_view path) {
   }
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
-  if (lock_file_ != nullptr) {
+  if (lock_.Held()) {
     // Where locks are mandatory only the handle that holds the lock may
     // read the locked byte.
-    std::size_t got = 0;
-    const Status why = lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got);
-    if (!why || got != bytes.size()) {
-      return FailOpen(why.ok() ? Status(StatusKind::kIoError, *data_name, "cannot be read") : why);
-    }
+    if (lock_.ReadAt(0, bytes)) return FailOpen(lock_.LastError());
   } else {
     // Where locks are mandatory the header cannot be read while a writer
     // holds the lock on its first byte: wait for it as a writer would.
-    for (int waited = 0;; waited += kLockRetryMs) {
+    bool retry = false;
+    (void)RetryWhileBusy(kMessageLockTimeoutMs, [&] {
+      if (retry) stream_->ClearError();
+      retry = true;
       stream_->Seek(0);
       stream_->Read(bytes.data(), bytes.size());
-      if (stream_->Ok() || stream_->LastError().kind() != StatusKind::kBusy ||
-          waited >= kMessageLockTimeoutMs) {
-        break;
-      }
-      stream_->ClearError();
-      Os().Sleep(kLockRetryMs);
-    }
+      return stream_->Ok() ? Status::Ok() : stream_->LastError();
+    });
   }
   const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
   if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be read"));
@@ -248,13 +228,9 @@ bool SquishBase::WriteEmptyHeader() {
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
-  if (lock_file_ != nullptr) {
+  if (lock_.Held()) {
     // Only the handle that holds the lock may write the locked byte.
-    std::size_t written = 0;
-    if (!lock_file_->WriteAt(0, bytes.data(), bytes.size(), &written) || written != bytes.size() ||
-        !lock_file_->Sync()) {
-      return true;
-    }
+    if (lock_.WriteAt(0, bytes) || lock_.Sync()) return true;
     return !index_stream_->Ok();
   }
   stream_->Seek(0);
@@ -266,7 +242,7 @@ bool SquishBase::WriteEmptyHeader() {
 }
 
 bool SquishBase::LockBase(int timeout_ms) {
-  if (lock_file_ != nullptr) return false;
+  if (lock_.Held()) return false;
   if (!Usable()) {
     lock_error_ = Status::Invalid(path_, "base not open");
     return true;
@@ -276,30 +252,20 @@ bool SquishBase::LockBase(int timeout_ms) {
     lock_error_ = Status::Invalid(path_, "name too long");
     return true;
   }
-  auto file = Os().OpenFile(*data_name, OpenMode::kReadWrite);
-  if (!file) {
-    lock_error_ = file.status();
+  // Opened as the other writers open it, by its name; a system without
+  // byte-range locks leaves nothing that keeps them out: no write then.
+  if (lock_.Acquire(*data_name, /*create=*/false, timeout_ms, /*follow_links=*/true) !=
+      FileByteLock::Outcome::kLocked) {
+    lock_error_ = lock_.LastError();
     return true;
   }
-  int waited = 0;
-  for (;;) {
-    lock_error_ = file->TryLock(0, 1);
-    if (lock_error_) {
-      lock_file_ = std::move(file);
-      lock_error_ = Status::Ok();
-      // The writers reach ".sqi" through a handle of their own too, one
-      // without a buffer. A missing index leaves none, and writes refuse.
-      if (const std::optional<ShortString> index_name = BaseFileName(path_, kIndexExtension)) {
-        index_file_ = Os().OpenFile(*index_name, OpenMode::kReadWrite);
-      }
-      return false;
-    }
-    // Only a lock held elsewhere is worth waiting for.
-    if (lock_error_.kind() != StatusKind::kBusy || waited >= timeout_ms) return true;
-    const int pause = std::min(kLockRetryMs, timeout_ms - waited);
-    Os().Sleep(pause);
-    waited += pause;
+  lock_error_ = Status::Ok();
+  // The writers reach ".sqi" through a handle of their own too, one
+  // without a buffer. A missing index leaves none, and writes refuse.
+  if (const std::optional<ShortString> index_name = BaseFileName(path_, kIndexExtension)) {
+    index_file_ = Os().OpenFile(*index_name, OpenMode::kReadWrite);
   }
+  return false;
 }
 
 void SquishBase::UnlockBase() {
@@ -308,12 +274,7 @@ void SquishBase::UnlockBase() {
   batch_records_.clear();
   if (index_file_ != nullptr) (void)index_file_->Close();
   index_file_.reset();
-  if (lock_file_ == nullptr) return;
-  // Closing the handle releases the lock even when Unlock fails, and
-  // nothing was written through it.
-  (void)lock_file_->Unlock(0, 1);
-  (void)lock_file_->Close();
-  lock_file_.reset();
+  lock_.Release();
 }
 
 }  // namespace qlr

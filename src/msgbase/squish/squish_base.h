@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/status.h"
 #include "support/stream.h"
+#include "util/files.h"
 
 namespace qlr {
 
@@ -92,7 +93,7 @@ class SquishBase : public MessageBase {
   // UnlockBase or destruction, across Open and Create.
   [[nodiscard]] bool LockBase(int timeout_ms);
   void UnlockBase();
-  bool Locked() const { return lock_file_ != nullptr; }
+  bool Locked() const { return lock_.Held(); }
   const Status& LockError() const { return lock_error_; }
 
   const SquishBaseHeader& BaseHeader() const { return base_header_; }
@@ -148,10 +149,10 @@ class SquishBase : public MessageBase {
   bool RemoveMessage(std::int32_t number);
   bool CommitBatch();
 
-  // A handle of its own on ".sqd" that holds the lock; the streams do not
-  // expose theirs. Under the lock every read and write of ".sqd" goes
-  // through it, and those of ".sqi" through `index_file_`.
-  std::unique_ptr<FileHandle> lock_file_;
+  // Byte 0 of ".sqd", on a handle of its own; the streams do not expose
+  // theirs. Under the lock every read and write of ".sqd" goes through
+  // that handle, and those of ".sqi" through `index_file_`.
+  FileByteLock lock_;
   std::unique_ptr<FileHandle> index_file_;
   Status lock_error_;
   Status damage_;

@@ -57,26 +57,6 @@ std::int32_t IndexPosition(std::int32_t number) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(number - 1) * kIndexRecordSize);
 }
 
-// Takes the base's lock for one operation unless the caller holds it.
-class OperationLock {
- public:
-  explicit OperationLock(SquishBase& base) : base_(base), taken_(!base.Locked()) {
-    failed_ = taken_ && base.LockBase(SquishBase::kMessageLockTimeoutMs);
-    if (failed_) taken_ = false;
-  }
-  ~OperationLock() {
-    if (taken_) base_.UnlockBase();
-  }
-  OperationLock(const OperationLock&) = delete;
-  OperationLock& operator=(const OperationLock&) = delete;
-  bool failed() const { return failed_; }
-
- private:
-  SquishBase& base_;
-  bool taken_;
-  bool failed_ = false;
-};
-
 // Takes frame F out of the message chain and puts it into the free chain
 // (marked free), changing `h` and the frames of `frames`. True when a
 // link leads to where no frame is.
@@ -147,18 +127,14 @@ bool SquishBase::ReadIndexRecord(std::int32_t number, SquishIndexRecord* record)
 bool SquishBase::WriteBaseHeader(const SquishBaseHeader& header) {
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
   header.EncodeTo(bytes.data());
-  std::size_t written = 0;
-  return !lock_file_->WriteAt(0, bytes.data(), bytes.size(), &written) || written != bytes.size();
+  return lock_.WriteAt(0, bytes);
 }
 
-bool SquishBase::SyncBaseHeader() { return !lock_file_->Sync(); }
+bool SquishBase::SyncBaseHeader() { return lock_.Sync(); }
 
 std::optional<SquishBaseHeader> SquishBase::ReadBackHeader() {
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
-  std::size_t got = 0;
-  if (!lock_file_->ReadAt(0, bytes.data(), bytes.size(), &got) || got != bytes.size()) {
-    return std::nullopt;
-  }
+  if (lock_.ReadAt(0, bytes)) return std::nullopt;
   return SquishBaseHeader::DecodeFrom(bytes);
 }
 
@@ -383,10 +359,10 @@ bool HeaderInconsistent(const SquishBaseHeader& h, std::uint64_t data_size, std:
 }  // namespace
 
 bool SquishBase::LoadForWrite() {
-  if (lock_file_ == nullptr || index_file_ == nullptr) return true;
+  if (!lock_.Held() || index_file_ == nullptr) return true;
   std::uint64_t data_size = 0;
   std::uint64_t index_size = 0;
-  if (!lock_file_->Size(&data_size) || !index_file_->Size(&index_size)) return true;
+  if (!lock_.Handle()->Size(&data_size) || !index_file_->Size(&index_size)) return true;
   const std::optional<SquishBaseHeader> header = ReadBackHeader();
   if (!header) return true;
   const std::uint64_t records = index_size / kIndexRecordSize;
@@ -411,7 +387,7 @@ bool SquishBase::LoadForWrite() {
   // write plans anything on the header.
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   if (!data_name) return true;
-  HandleStream data(*lock_file_, *data_name);
+  HandleStream data(*lock_.Handle(), *data_name);
   SquishBaseHeader h = base_header_;
   SquishFrames frames(data, h.end_frame);
   SettleCutReplace(h, frames, first.offset);
@@ -427,7 +403,7 @@ bool SquishBase::FinishCutDeletion() {
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   const std::optional<ShortString> index_name = FileName(kExtensions[1]);
   if (!data_name || !index_name) return true;
-  HandleStream data(*lock_file_, *data_name);
+  HandleStream data(*lock_.Handle(), *data_name);
   HandleStream index(*index_file_, *index_name);
   SquishIndexRecord last;
   SquishIndexRecord before;
@@ -474,8 +450,8 @@ bool SquishBase::WriteMessage(std::int32_t number, Message& message) {
     if (number <= batch_first_ + static_cast<std::int32_t>(batch_records_.size())) return true;
     return AppendMessage(message);
   }
-  const OperationLock lock(*this);
-  if (lock.failed()) return true;
+  const WriteLockScope lock(*this, kMessageLockTimeoutMs);
+  if (!lock.Held()) return true;
   // Every failure is reported (the first writers always said success),
   // and the object is put back in step with what reached the files.
   if (LoadForWrite() || StoreMessage(number, message)) {
@@ -497,8 +473,8 @@ bool SquishBase::AppendMessage(Message& message) {
     }
     return false;
   }
-  const OperationLock lock(*this);
-  if (lock.failed()) return true;
+  const WriteLockScope lock(*this, kMessageLockTimeoutMs);
+  if (!lock.Held()) return true;
   // The number is taken from the header just read under the lock, so a
   // message another program appended a moment ago is never replaced.
   if (LoadForWrite() || StoreMessage(count_ + 1, message)) {
@@ -528,7 +504,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   const std::optional<ShortString> index_name = FileName(kExtensions[1]);
   if (!data_name || !index_name) return true;
-  HandleStream data(*lock_file_, *data_name);
+  HandleStream data(*lock_.Handle(), *data_name);
   HandleStream index(*index_file_, *index_name);
 
   const std::uint32_t offset = h.end_frame;
@@ -660,8 +636,9 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
 bool SquishBase::BeginBatch() {
   ResetStreams();
   if (!Usable() || !stream_ || !index_stream_ || in_batch_) return true;
-  batch_took_lock_ = !Locked();
-  if (batch_took_lock_ && LockBase(kMessageLockTimeoutMs)) return true;
+  WriteLockScope lock(*this, kMessageLockTimeoutMs);
+  if (!lock.Held()) return true;
+  batch_took_lock_ = lock.Keep();
   if (LoadForWrite()) {
     ReloadAfterFailure();
     if (batch_took_lock_) UnlockBase();
@@ -690,7 +667,7 @@ bool SquishBase::CommitBatch() {
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   const std::optional<ShortString> index_name = FileName(kExtensions[1]);
   if (!data_name || !index_name) return true;
-  HandleStream data(*lock_file_, *data_name);
+  HandleStream data(*lock_.Handle(), *data_name);
   HandleStream index(*index_file_, *index_name);
   // 1. Every frame of the batch, and the link to the first, at once.
   if (data.Sync()) return true;
@@ -722,8 +699,8 @@ bool SquishBase::DeleteMessage(std::int32_t number) {
   // The number is checked against the count once the lock is held: the
   // count this object saw before may be out of date either way.
   if (!Usable() || number < 1 || !stream_ || !index_stream_ || in_batch_) return true;
-  const OperationLock lock(*this);
-  if (lock.failed()) return true;
+  const WriteLockScope lock(*this, kMessageLockTimeoutMs);
+  if (!lock.Held()) return true;
   // The number is taken as it stands now: a message that another program
   // deleted since is not there to delete.
   if (LoadForWrite() || number > count_ || RemoveMessage(number)) {
@@ -737,7 +714,7 @@ bool SquishBase::RemoveMessage(std::int32_t number) {
   const std::optional<ShortString> data_name = FileName(kExtensions[0]);
   const std::optional<ShortString> index_name = FileName(kExtensions[1]);
   if (!data_name || !index_name) return true;
-  HandleStream data(*lock_file_, *data_name);
+  HandleStream data(*lock_.Handle(), *data_name);
   HandleStream index(*index_file_, *index_name);
 
   SquishBaseHeader h = base_header_;

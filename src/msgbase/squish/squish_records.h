@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/coding.h"
 namespace qlr {
 
 inline constexpr std::uint32_t kSquishFrameId = 0xAFAE4453;  // bytes 53 44 AE AF
@@ -75,9 +76,17 @@ struct SquishBaseHeader {
   std::uint16_t sz_frame_header = 0;
   std::array<std::uint8_t, kReservedTailWidth> reserved_tail{};
 
-  void EncodeTo(std::uint8_t* dst) const;  // kEncodedSize bytes
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<SquishBaseHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.len, s.reserved, s.num_msg, s.high_msg, s.skip_msg, s.high_water, s.uid,
+              s.base_name, s.begin_frame, s.last_frame, s.free_frame, s.last_free_frame,
+              s.end_frame, s.max_msg, s.keep_days, s.sz_frame_header, s.reserved_tail);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<SquishBaseHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<SquishBaseHeader>(in);
+  }
   friend bool operator==(const SquishBaseHeader&, const SquishBaseHeader&) = default;
 };
 
@@ -102,9 +111,16 @@ struct SquishFrameHeader {
   std::uint16_t frame_type = 0;
   std::uint16_t reserved = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<SquishFrameHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.frame_id, s.next_frame, s.prev_frame, s.frame_length, s.msg_length, s.ctrl_length,
+              s.frame_type, s.reserved);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<SquishFrameHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<SquishFrameHeader>(in);
+  }
   friend bool operator==(const SquishFrameHeader&, const SquishFrameHeader&) = default;
 };
 
@@ -115,6 +131,11 @@ struct SquishAddress {
   std::uint16_t net = 0;
   std::uint16_t node = 0;
   std::uint16_t point = 0;
+
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.zone, s.net, s.node, s.point);
+  }
   friend bool operator==(const SquishAddress&, const SquishAddress&) = default;
 };
 
@@ -146,9 +167,18 @@ struct SquishMsgHeader {
   std::uint32_t umsg_id = 0;
   std::string ftsc_date;
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<SquishMsgHeader> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.attr, TextField(s.from, kSquishNameWidth), TextField(s.to, kSquishNameWidth),
+              TextField(s.subj, kSquishSubjectWidth), s.orig, s.dest, s.date_written,
+              s.date_arrived, s.utc_ofs, s.reply_to, s.replies, s.umsg_id,
+              TextField(s.ftsc_date, kSquishDateWidth));
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<SquishMsgHeader> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<SquishMsgHeader>(in);
+  }
   friend bool operator==(const SquishMsgHeader&, const SquishMsgHeader&) = default;
 };
 
@@ -163,9 +193,15 @@ struct SquishIndexRecord {
   std::uint32_t umsg_id = 0;
   std::uint32_t hash = 0;
 
-  void EncodeTo(std::uint8_t* dst) const;
-  void AppendTo(std::vector<std::uint8_t>* out) const;
-  static std::optional<SquishIndexRecord> DecodeFrom(std::span<const std::uint8_t> in);
+  template <typename Self, typename Io>
+  static void Fields(Self& s, Io& io) {
+    io.Fields(s.offset, s.umsg_id, s.hash);
+  }
+  void EncodeTo(std::uint8_t* dst) const { EncodeRecord(*this, dst); }
+  void AppendTo(std::vector<std::uint8_t>* out) const { AppendRecord(*this, out); }
+  static std::optional<SquishIndexRecord> DecodeFrom(std::span<const std::uint8_t> in) {
+    return DecodeRecord<SquishIndexRecord>(in);
+  }
   friend bool operator==(const SquishIndexRecord&, const SquishIndexRecord&) = default;
 };
 

@@ -297,5 +297,20 @@ TEST_F(JamUpperCaseNamesTest, CreateEmptiesThemUnderTheirOwnNames) {
   EXPECT_EQ(fs::file_size(dir_.Path("AREA.JLR")), 16u);
 }
 
+// A base path of 253 characters leaves no room for ".jhr": cut to 255
+// characters the names would be "<path>.j" for all three files.
+TEST(JamLongNameTest, ABaseWhoseFilesCannotBeNamedWholeIsRefused) {
+  testing::ScratchDir dir;
+  std::string path = dir.Path("a");
+  path.resize(ShortString::kMax - 2, 'a');
+  for (const bool create : {false, true}) {
+    JamBase base;
+    EXPECT_TRUE(create ? base.Create(path) : base.Open(path)) << create;
+    EXPECT_EQ(base.State(), BaseState::kOpenError);
+    EXPECT_EQ(base.LastError().kind(), StatusKind::kInvalidArgument) << base.LastError().ToString();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path(""))) << "a file was made under a cut name";
+}
+
 }  // namespace
 }  // namespace qlr

@@ -174,20 +174,22 @@ TEST_F(PacketPurgeTest, FailedRenameLeavesThePacket) {
   PacketBase base;
   ASSERT_FALSE(base.Open(PacketPath()));
   DeleteFirstAndThird(base);
-  base.Purge();
+  // The caller learns that the deletions were not made, and why.
+  const Status why = base.Purge();
+  EXPECT_EQ(why.kind(), StatusKind::kIoError) << why.ToString();
   EXPECT_TRUE(SameBytes(Content(), before));
   EXPECT_FALSE(std::filesystem::exists(TempPath()));
   EXPECT_EQ(base.PendingDeleteCount(), 0);  // dropped, not retried
   EXPECT_EQ(base.Count(), 4);
 }
 
-// Every open, read, write and sync that the purge makes before its rename
+// Every open, read, write, sync and close that the purge makes before its rename
 // is failed in turn; each time the packet must stay byte for byte as it
 // was and no temporary file may be left.
 TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
   const std::string before = Content();
   for (const PlatformOp op : {PlatformOp::kOpenFile, PlatformOp::kReadAt, PlatformOp::kWrite,
-                              PlatformOp::kShortWrite, PlatformOp::kSync}) {
+                              PlatformOp::kShortWrite, PlatformOp::kSync, PlatformOp::kClose}) {
     // A clean run tells how many such calls come before the rename.
     int calls_before_rename = -1;
     {
@@ -197,7 +199,7 @@ TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
       DeleteFirstAndThird(base);
       const int at_start = faulty_.Calls(op);
       platform_.on_rename = [&] { calls_before_rename = faulty_.Calls(op) - at_start; };
-      base.Purge();
+      EXPECT_TRUE(base.Purge().ok());
       platform_.on_rename = nullptr;
       ASSERT_TRUE(SameBytes(Content(), WithoutFirstAndThird()));
     }
@@ -210,7 +212,7 @@ TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
         ASSERT_FALSE(base.Open(PacketPath()));
         DeleteFirstAndThird(base);
         faulty_.FailCall(op, nth, testing::FailMode::kOnce);
-        base.Purge();
+        EXPECT_FALSE(base.Purge().ok()) << static_cast<int>(op) << " call " << nth;
         faulty_.Reset();
         EXPECT_EQ(base.PendingDeleteCount(), 0);
       }
