@@ -1,5 +1,6 @@
 #include "msgbase/file_set_check.h"
 
+#include "platform/platform.h"
 #include "util/files.h"
 
 namespace qlr {
@@ -23,7 +24,17 @@ bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view 
   if (copied == nullptr) return true;
   for (std::string_view extension : format.extensions) {
     const ShortString file = FileOfSet(location, extension);
-    if (FileExists(file) && !copied->Unchanged(file)) {
+    // Only a file that is really not there has nothing to lose. One whose
+    // status cannot be read may hold a message written after the copy.
+    const Result<FileStatus> now = Os().StatLink(file);
+    if (!now) {
+      if (now.status().kind() == StatusKind::kNotFound) continue;
+      if (why != nullptr) *why = now.status();
+      return false;
+    }
+    if ((now->attributes & kAttrDirectory) != 0 && !now->is_link) continue;
+    const CopiedFile* record = copied->Find(file);
+    if (record == nullptr || !SameStatusAsCopied(*record, *now)) {
       if (why != nullptr) *why = Status(StatusKind::kBusy, file, "changed since it was copied");
       return false;
     }

@@ -55,10 +55,6 @@ struct EraseTraits {
   // rotation then copies them again); null: it is durable. The checks of
   // durability are skipped with this text, so every run keeps saying so.
   const char* erase_not_yet_durable = nullptr;
-  // Why a failing Stat is not yet safe for a base that changed after its
-  // copy: those sweeps are skipped with this text, so every run keeps
-  // saying so.
-  const char* stat_faults_not_yet_safe = nullptr;
   // Faults and crashes that reached a call, over every kind of call: far
   // fewer mean the sweeps missed the erase.
   int min_fired_faults = 0;
@@ -217,10 +213,6 @@ TEST_P(EraseInPlaceContractTest, AFailedCallLosesNoMessageAndIsReported) {
     SCOPED_TRACE(scenario.name);
     const Expected e = Expect(scenario);
     for (const PlatformOp call : testing::AllPlatformOps()) {
-      if (call == PlatformOp::kStat && e.late && F().stat_faults_not_yet_safe != nullptr) {
-        RecordProperty("not_yet_safe", F().stat_faults_not_yet_safe);
-        continue;
-      }
       for (const FailMode mode : {FailMode::kOnce, FailMode::kFromThenOn}) {
         const testing::SweepReport report = testing::SweepFaults<Env>(
             call, mode, [&] { return MakeEnv(scenario); }, [&](Env& env) { Erase(env); },
@@ -300,21 +292,9 @@ EraseTraits MsgDir(const char* name, bool links, int faults, int crashes) {
   return f;
 }
 
-// The check that the files are as copied takes a file whose Stat fails
-// for a missing one, and passes over it.
-constexpr const char* kStatReadsAsMissing =
-    "a failing Stat reads as a missing file: the check that the base is as copied passes over "
-    "it, and a message written after the copy is emptied with the base";
-
-EraseTraits FileSet(const char* name, char type, bool mandatory, int faults, int crashes) {
-  EraseTraits f = Format(name, type, mandatory, faults, crashes);
-  f.stat_faults_not_yet_safe = kStatReadsAsMissing;
-  return f;
-}
-
 // JAM and Squish flush the emptied files but never sync them.
 EraseTraits InPlace(const char* name, char type, bool mandatory, int faults, int crashes) {
-  EraseTraits f = FileSet(name, type, mandatory, faults, crashes);
+  EraseTraits f = Format(name, type, mandatory, faults, crashes);
   f.erase_not_yet_durable = "the emptied files are flushed, not synced, before the erase reports";
   return f;
 }
@@ -324,7 +304,7 @@ const EraseTraits kFormats[] = {
     InPlace("JamWindowsLocks", '!', true, 60, 60),
     InPlace("Squish", '$', false, 30, 32),
     InPlace("SquishWindowsLocks", '$', true, 30, 32),
-    FileSet("Packet", 'P', false, 40, 40),
+    Format("Packet", 'P', false, 40, 40),
     // Copied, a file per message is read and compared; linked, it is given
     // up to the copy.
     MsgDir("MsgDirCopied", false, 200, 150),
