@@ -50,11 +50,6 @@ struct EraseTraits {
   bool directory = false;  // the base is a directory of message files
   bool links = false;      // the platform lets the copy link the base's files
   bool mandatory_locks = false;
-  // Why an erase reported done is not yet durable (a crash right after
-  // it may bring the copied messages back: nothing is lost, but the
-  // rotation then copies them again); null: it is durable. The checks of
-  // durability are skipped with this text, so every run keeps saying so.
-  const char* erase_not_yet_durable = nullptr;
   // Faults and crashes that reached a call, over every kind of call: far
   // fewer mean the sweeps missed the erase.
   int min_fired_faults = 0;
@@ -172,15 +167,8 @@ class EraseInPlaceContractTest : public ::testing::TestWithParam<EraseTraits> {
     return e;
   }
 
-  bool ExpectDurable() {
-    if (F().erase_not_yet_durable == nullptr) return true;
-    RecordProperty("not_yet_durable", F().erase_not_yet_durable);
-    return false;
-  }
-
-  // The rules that hold after any fault or any crash and recovery (a
-  // crash may undo an erase that is not yet durable).
-  void ExpectNothingLost(const Env& env, const Expected& e, bool crashed) {
+  // The rules that hold after any fault or any crash and recovery.
+  void ExpectNothingLost(const Env& env, const Expected& e) {
     EXPECT_EQ(Read(CopySpec(F())), e.copied) << "the copy changed";
     for (const std::string& path : e.files) EXPECT_TRUE(env.disk.Exists(path)) << path;
     const std::vector<std::string> left = Read(BaseSpec(F()));
@@ -201,7 +189,7 @@ class EraseInPlaceContractTest : public ::testing::TestWithParam<EraseTraits> {
       EXPECT_NE(std::find(left.begin(), left.end(), kLate), left.end())
           << "the message written after the copy is lost" << Show(left);
     }
-    if (env.erased && (!crashed || ExpectDurable())) {
+    if (env.erased) {
       EXPECT_EQ(left, e.after) << "reported erased, but the base holds" << Show(left);
     }
   }
@@ -218,14 +206,14 @@ TEST_P(EraseInPlaceContractTest, AFailedCallLosesNoMessageAndIsReported) {
             call, mode, [&] { return MakeEnv(scenario); }, [&](Env& env) { Erase(env); },
             [&](Env& env, const FaultRun& run) {
               fired += run.fired ? 1 : 0;
-              ExpectNothingLost(env, e, /*crashed=*/false);
+              ExpectNothingLost(env, e);
               if (!run.fired) {
                 EXPECT_EQ(env.erased, e.erased);
                 EXPECT_EQ(Read(BaseSpec(F())), e.after);
               }
               // A fault the erase did not depend on may pass; one it did
               // must be reported: a reported erase survives a crash.
-              if (env.erased && ExpectDurable()) {
+              if (env.erased) {
                 env.disk.Crash();
                 EXPECT_EQ(Read(BaseSpec(F())), e.after)
                     << "a fault that undid the erase was not reported";
@@ -258,14 +246,12 @@ TEST_P(EraseInPlaceContractTest, ACrashAtAnyCallLeavesEachMessageInTheBaseOrTheC
               fired += run.fired ? 1 : 0;
               // The next run puts back what the killed one left aside.
               const bool aside = !RecoverInterruptedErase(BaseSpec(F())).ok();
-              ExpectNothingLost(env, e, /*crashed=*/true);
+              ExpectNothingLost(env, e);
               if (!run.fired) {
                 EXPECT_FALSE(aside);
                 EXPECT_EQ(env.erased, e.erased);
-                if (ExpectDurable()) {
-                  EXPECT_EQ(Read(BaseSpec(F())), e.after)
-                      << "an erase that ran to its end is durable";
-                }
+                EXPECT_EQ(Read(BaseSpec(F())), e.after)
+                    << "an erase that ran to its end is durable";
               }
             },
             keeps);
@@ -292,18 +278,11 @@ EraseTraits MsgDir(const char* name, bool links, int faults, int crashes) {
   return f;
 }
 
-// JAM and Squish flush the emptied files but never sync them.
-EraseTraits InPlace(const char* name, char type, bool mandatory, int faults, int crashes) {
-  EraseTraits f = Format(name, type, mandatory, faults, crashes);
-  f.erase_not_yet_durable = "the emptied files are flushed, not synced, before the erase reports";
-  return f;
-}
-
 const EraseTraits kFormats[] = {
-    InPlace("Jam", '!', false, 60, 60),
-    InPlace("JamWindowsLocks", '!', true, 60, 60),
-    InPlace("Squish", '$', false, 30, 32),
-    InPlace("SquishWindowsLocks", '$', true, 30, 32),
+    Format("Jam", '!', false, 60, 60),
+    Format("JamWindowsLocks", '!', true, 60, 60),
+    Format("Squish", '$', false, 30, 32),
+    Format("SquishWindowsLocks", '$', true, 30, 32),
     Format("Packet", 'P', false, 40, 40),
     // Copied, a file per message is read and compared; linked, it is given
     // up to the copy.

@@ -217,7 +217,7 @@ TEST(PlatformContractTest, CopyFromGoesFromPositionToPosition) {
     ASSERT_TRUE(in->Seek(c.from));
     ASSERT_TRUE(out->Seek(c.dest.size()));
     std::uint64_t copied = 99;
-    const long reads = ReadCalls();
+    [[maybe_unused]] const long reads = ReadCalls();
     {
       const auto why3 = out->CopyFrom(*in, c.n, &copied);
       ASSERT_TRUE(why3) << why3.ToString();

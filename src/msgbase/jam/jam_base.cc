@@ -222,14 +222,19 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   bool header_failed = false;
   if (HoldsLockOn(header_file_)) {
     // Byte 0 is ours only through the handle that locks it.
-    header_failed = lock_.WriteAt(0, bytes) || lock_.Truncate(bytes.size());
+    header_failed = lock_.WriteAt(0, bytes) || lock_.Truncate(bytes.size()) || lock_.Sync();
   } else {
     header_stream_->Write(bytes.data(), bytes.size());
     header_stream_->Truncate();
     header_stream_->Flush();
+    static_cast<void>(header_stream_->SyncToDisk());
   }
   stream_->Truncate();
   stream_->Flush();
+  // An erase is reported only once it is durable: a crash after the
+  // report must not bring back messages that the next run copies again.
+  static_cast<void>(index_stream_->SyncToDisk());
+  static_cast<void>(text_file_->SyncToDisk());
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
   if (header_failed || !index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {

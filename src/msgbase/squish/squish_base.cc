@@ -189,8 +189,12 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
                             ? FileMode::kOpenWrite
                             : FileMode::kCreate;
   // Unbuffered, as Open has them.
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, mode, 0);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, mode, 0);
+  auto data_file = std::make_unique<BufferedFileStream>(*data_name, mode, 0);
+  auto index_file = std::make_unique<BufferedFileStream>(*index_name, mode, 0);
+  BufferedFileStream& data = *data_file;
+  BufferedFileStream& index = *index_file;
+  stream_ = std::move(data_file);
+  index_stream_ = std::move(index_file);
   // The header first: from here on the base counts no message, whatever
   // the files still hold.
   if (WriteEmptyHeader()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
@@ -200,6 +204,10 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   stream_->Seek(static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize));
   stream_->Truncate();
   stream_->Flush();
+  // Emptied is reported only once it is durable: a crash after the report
+  // must not bring back messages that the next rotation copies again.
+  static_cast<void>(index.SyncToDisk());
+  static_cast<void>(data.SyncToDisk());
   if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
   if (!index_stream_->Ok()) {
     return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be written"));
