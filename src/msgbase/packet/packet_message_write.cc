@@ -278,7 +278,12 @@ bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) 
   // another writer holds the lock where locks are mandatory.
   if (!failed || stream_ == nullptr) {
     const ShortString path = path_;
-    (void)Open(path);
+    // After a replacement the packet holds at least that message: a scan
+    // that finds none could not read it, and must not pass for success.
+    const bool rescanned = !Open(path) && state_ == BaseState::kOpened;
+    if (!failed && !rescanned) {
+      return Fail(Status(StatusKind::kIoError, path, "replaced, but cannot be read again"));
+    }
   }
   if (!failed) return false;
   for (const RangeItem& range : pending) AddPendingDelete(range.start, range.end, range.digest);
