@@ -51,7 +51,8 @@ struct EraseTraits {
   bool links = false;      // the platform lets the copy link the base's files
   bool mandatory_locks = false;
   // Faults and crashes that reached a call, over every kind of call: far
-  // fewer mean the sweeps missed the erase.
+  // fewer mean the sweeps missed the erase. The erase makes fewer calls on
+  // Windows than on POSIX: the floors fit both hosts.
   int min_fired_faults = 0;
   int min_fired_crashes = 0;
 };
@@ -153,8 +154,11 @@ class EraseInPlaceContractTest : public ::testing::TestWithParam<EraseTraits> {
     Expected e;
     e.late = scenario.late_message;
     e.copied = Read(CopySpec(F()));
+    // The disk lists its paths with '/' between names on every host.
+    std::string prefix = kPath;
+    std::replace(prefix.begin(), prefix.end(), PathSeparator(), '/');
     for (const std::string& path : env->disk.ListTree())
-      if (!F().directory && path.starts_with(kPath)) e.files.push_back(path);
+      if (!F().directory && path.starts_with(prefix)) e.files.push_back(path);
     EXPECT_EQ(e.files.empty(), F().directory);
     EXPECT_EQ(e.copied.size(), 3u) << Show(e.copied);
     Erase(*env);
@@ -279,11 +283,11 @@ EraseTraits MsgDir(const char* name, bool links, int faults, int crashes) {
 }
 
 const EraseTraits kFormats[] = {
-    Format("Jam", '!', false, 60, 60),
-    Format("JamWindowsLocks", '!', true, 60, 60),
-    Format("Squish", '$', false, 30, 32),
-    Format("SquishWindowsLocks", '$', true, 30, 32),
-    Format("Packet", 'P', false, 40, 40),
+    Format("Jam", '!', false, 50, 45),
+    Format("JamWindowsLocks", '!', true, 50, 45),
+    Format("Squish", '$', false, 30, 26),
+    Format("SquishWindowsLocks", '$', true, 30, 26),
+    Format("Packet", 'P', false, 40, 34),
     // Copied, a file per message is read and compared; linked, it is given
     // up to the copy.
     MsgDir("MsgDirCopied", false, 200, 150),
