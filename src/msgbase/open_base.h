@@ -38,8 +38,8 @@ struct ParsedBaseSpec {
 ParsedBaseSpec ParseBaseSpec(std::string_view spec);
 
 // What OpenBase would do with the base of `spec`, told without opening or
-// creating anything (kNotOpened: the spec names no format this build can
-// open; kUnreadable also for a spec whose files cannot be named whole).
+// creating anything (kNotOpened: the base line names no format this build
+// can open; kUnreadable also for a base whose files cannot be named whole).
 OpenCourse ForeseeOpenBase(std::string_view spec);
 // The directory OpenBase makes for a missing base of `spec` (known format).
 ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view path);
@@ -48,10 +48,10 @@ ShortString BaseDirectoryOf(const FormatDescriptor& format, std::string_view pat
 // its format's Open contract (see BaseOpener). On failure *base is null
 // and the kind says what the caller faces:
 //   kCorruption       the base may be there but cannot be read, so its
-//                     messages cannot be counted; also a spec whose files
+//                     messages cannot be counted; also a base whose files
 //                     cannot be named whole
-//   kInvalidArgument  the spec is empty or names no format this build can
-//                     open
+//   kInvalidArgument  the base line is empty or names no format this build
+//                     can open
 //   any other         the base is missing and could not be made
 // The path and detail are the reason, both empty when none was given
 // (see HasReason).
