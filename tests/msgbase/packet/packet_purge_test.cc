@@ -204,7 +204,12 @@ TEST_F(PacketPurgeTest, AnyFailureBeforeTheRenameLeavesThePacket) {
       ASSERT_TRUE(SameBytes(Content(), WithoutFirstAndThird()));
     }
     ASSERT_GT(calls_before_rename, 0) << static_cast<int>(op);
-    for (int nth = 1; nth <= calls_before_rename; ++nth) {
+    // The first close is the copy's. Where an open file cannot be replaced
+    // (Windows), the packet's read handles are closed after it, before the
+    // rename; a failing close of a file only read from loses nothing, so
+    // the purge goes on.
+    const int last = op == PlatformOp::kClose ? 1 : calls_before_rename;
+    for (int nth = 1; nth <= last; ++nth) {
       dir_.WriteFile("p.pkt", before);
       const int renames = platform_.renames;
       {
