@@ -48,6 +48,14 @@ CheckReport CheckPacket(std::string_view location) {
                       Num(packet.size()) + " bytes)");
     return report;
   }
+  // Readers refuse a packet of another version: its messages are none of
+  // theirs, however sound they look.
+  std::array<std::uint8_t, 2> version{};
+  if (!packet.Read(18, version)) return report;
+  if (const std::uint16_t found = DecodeFixed16(version.data()); found != kPacketVersion) {
+    report.Add(0, "the packet header gives version " + Num(found) + ", not " + Num(kPacketVersion));
+    return report;
+  }
   std::uint64_t at = kPacketHeaderSize;
   for (std::int64_t number = 1;; ++number) {
     std::array<std::uint8_t, 2> word{};
