@@ -468,6 +468,7 @@ void PacketBase::Discard() {
   locked_ = false;
   batch_took_lock_ = false;
   batching_ = false;
+  batch_failed_ = false;
   batch_start_.reset();
   boundaries_.clear();
   path_ = ShortString();

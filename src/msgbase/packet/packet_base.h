@@ -110,7 +110,8 @@ class PacketBase : public FtnTextBase {
   // first one still makes its type word durable over the old terminator
   // before the rest, so the packet reads as before until EndBatch makes
   // the whole batch durable with one sync. A failed EndBatch cuts the
-  // packet back to where the batch began.
+  // packet back to where the batch began; so does the EndBatch of a batch
+  // in which an append failed, and it reports the failure.
   [[nodiscard]] bool BeginBatch() override;
   [[nodiscard]] bool EndBatch() override;
   // Records the bytes of message `number` for removal at the next Purge;
@@ -301,6 +302,8 @@ class PacketBase : public FtnTextBase {
     std::int32_t count = 0;
   };
   bool batching_ = false;
+  // An append of the open batch failed: EndBatch cuts the batch off.
+  bool batch_failed_ = false;
   std::optional<BatchStart> batch_start_;
 
   FileByteLock lock_;

@@ -114,10 +114,14 @@ bool PacketBase::UndoAppend(std::int32_t size, const std::array<std::uint8_t, 2>
 }
 
 bool PacketBase::AppendPacked(const std::string& packed) {
+  // A batch with a failed append is not kept in part: it ends cut back to
+  // where it began, so nothing after the failure is written either.
+  if (batching_ && batch_failed_) return true;
   WriteLockScope lock(*this, kWriteLockTimeoutMs);
   if (!lock.Held()) return true;
   const bool failed = AppendPackedLocked(packed);
   lock.Release();
+  if (failed && batching_) batch_failed_ = true;
   return failed;
 }
 
@@ -215,6 +219,7 @@ bool PacketBase::BeginBatch() {
   if (!lock.Held()) return true;
   batch_took_lock_ = lock.Keep();
   batching_ = true;
+  batch_failed_ = false;
   batch_start_.reset();
   return false;
 }
@@ -238,7 +243,7 @@ bool PacketBase::EndBatchLocked(bool* rescan) {
   if (!batch_start_) return false;
   const BatchStart start = *batch_start_;
   batch_start_.reset();
-  if (!SyncPacket()) return false;
+  if (!batch_failed_ && !SyncPacket()) return false;
   // Nothing of the batch counts: the packet goes back to where it began.
   (void)UndoAppend(start.size, start.last_two);
   if (boundaries_.size() < start.boundary_count || start.boundary_count == 0) {
