@@ -73,8 +73,13 @@ target_compile_features(qlr_library INTERFACE cxx_std_20)
 
 # Installed name of each library target, in link order (a library before
 # those it needs), as pkg-config lists them.
-set(QLR_LIBRARY_TARGETS
-  qlr_formats:formats qlr_msgdir:msgdir qlr_jam:jam qlr_squish:squish qlr_packet:packet
+# The formats are those CMakeLists.txt found among the directories.
+set(QLR_LIBRARY_TARGETS qlr_formats:formats)
+foreach(qlr_format_target IN LISTS QLR_FORMAT_LIBRARIES)
+  string(REGEX REPLACE "^qlr_" "" qlr_format_export ${qlr_format_target})
+  list(APPEND QLR_LIBRARY_TARGETS ${qlr_format_target}:${qlr_format_export})
+endforeach()
+list(APPEND QLR_LIBRARY_TARGETS
   qlr_msgbase:msgbase_core qlr_util:util qlr_support:support qlr_platform:platform)
 set(qlr_targets qlr_library)
 set(QLR_PC_LIBS)

@@ -31,7 +31,9 @@ int FuzzJamBase(const std::uint8_t* data, std::size_t size);
 int FuzzSquishBase(const std::uint8_t* data, std::size_t size);
 int FuzzPacketBase(const std::uint8_t* data, std::size_t size);
 
-// Every harness, in a fixed order.
+// Every harness, in a fixed order. Harness NAME lives in NAME_harness.cc:
+// the build makes one libFuzzer program per such file and finds the entry
+// here by that name.
 std::span<const Harness> AllHarnesses();
 
 }  // namespace qlr::fuzz

@@ -2,17 +2,21 @@
 # Checks the include directions of a source tree (default: src/ beside this
 # script) and exits non-zero, naming each offending file and include, when
 #   - a file includes a header of a layer above its own,
-#   - one message format includes a header of another format, or
+#   - one message format includes a header of another format,
+#   - a program of tools/ includes the application (app/) or the reverse, or
 #   - system-specific code (an #ifdef _WIN32, a compiler __builtin_)
 #     appears outside platform/. (Warning pragmas for one compiler are
 #     not system-specific and stay where the warning is.)
 #
 # Layers, each allowed to include itself and those before it:
-#   platform  support  util  msgbase (core)  one format  formats  app  tools
+#   platform  support  util  msgbase (core)  one format  formats  plan
+#   app | tools
 # The formats are the directories of msgbase/ (msgdir, jam, squish,
 # packet); none may include another. msgbase/formats assembles them
-# and may include them all. tools/ holds programs beside qlr that build on
-# every layer; nothing includes them.
+# and may include them all. plan/ reads the control file and foresees a
+# run, writing nothing. app/ is the rotation run and qlr itself; tools/
+# holds the programs beside qlr (qlrmsg). Both build on plan/ and below,
+# never on each other, and nothing includes tools/.
 #
 #   bash tools/check-layers.sh [SOURCE_ROOT]
 set -uo pipefail
@@ -40,6 +44,7 @@ layer_of() {
     platform/*) echo platform ;;
     support/*) echo support ;;
     util/*) echo util ;;
+    plan/*) echo plan ;;
     app/*) echo app ;;
     tools/*) echo tools ;;
     msgbase/formats/*) echo formats ;;
@@ -53,7 +58,8 @@ layer_of() {
   esac
 }
 
-# The rank of a layer; the formats share one rank and formats comes above.
+# The rank of a layer; the formats share one rank and formats comes above;
+# app and tools share the top rank.
 rank_of() {
   case $1 in
     platform) echo 0 ;;
@@ -62,8 +68,8 @@ rank_of() {
     msgbase) echo 3 ;;
     format:*) echo 4 ;;
     formats) echo 5 ;;
-    app) echo 6 ;;
-    tools) echo 7 ;;
+    plan) echo 6 ;;
+    app | tools) echo 7 ;;
     *) echo -1 ;;
   esac
 }
@@ -78,6 +84,8 @@ refusal() {
     echo "$from may not depend on $to (a layer above)"
   elif [[ $from == format:* && $to == format:* && $from != "$to" ]]; then
     echo "format ${from#format:} may not depend on format ${to#format:}"
+  elif ((from_rank == to_rank)) && [[ $from != "$to" ]]; then
+    echo "$from may not depend on $to (a layer beside it)"
   fi
 }
 

@@ -1,22 +1,15 @@
 // Console lines: plain 8-bit text on standard output, each line ended by
-// CR LF on every platform.
+// CR LF on every platform. Text() joins their pieces (plan/run_texts.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "plan/run_texts.h"
+
 namespace qlr {
 
 inline constexpr std::string_view kLineEnd = "\r\n";
-
-// Joins the pieces of a console text. Console lines are not short
-// strings: a long path must never cut the end off a line.
-template <typename... Pieces>
-std::string Text(const Pieces&... pieces) {
-  std::string out;
-  (out.append(std::string_view(pieces)), ...);
-  return out;
-}
 
 // A partial line, continued by the next write.
 void Write(std::string_view text);

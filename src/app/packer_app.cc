@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/console_output.h"
-#include "app/run_settings.h"
+#include "plan/run_settings.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "util/files.h"
@@ -16,8 +16,6 @@
 namespace qlr {
 namespace {
 
-// The run lock is named beside the control file, and fits where it does.
-static_assert(kControlFileName.size() == kRunLockFileName.size());
 constexpr int kWrongLinePauseMs = 3000;
 
 void WriteBanner() {
@@ -60,19 +58,19 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   const ShortString& control_path = *whole_control;
   RunLockPath = *RunLockBeside(control_path);
   if (!FileExists(control_path)) {
-    ExitWithMessage(Text("[", control_path, "]", " is not found!"));
+    ExitWithMessage(ControlFileMissingText(control_path));
   }
 
   RunSettings settings;
   if (LoadRunSettings(control_path, &settings)) {
-    ExitWithMessage(Text("cannot load [", control_path, "]"));
+    ExitWithMessage(ControlFileUnreadableText(control_path));
   }
   MaxMessages = settings.MaxMessages;
   BaseLines = std::move(settings.BaseLines);
   ArcExtension = std::move(settings.ArcExtension);
   ArcAddCommand = std::move(settings.ArcAddCommand);
   for (const std::int32_t line : settings.WrongLines) {
-    WriteLine(Text("wrong line #[", LongToStr(line), "] in [", control_path, "]"));
+    WriteLine(WrongLineText(line, control_path));
   }
   if (!settings.WrongLines.empty()) {
     WriteLine("pause (3 seconds)...");

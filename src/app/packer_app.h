@@ -16,12 +16,6 @@ namespace qlr {
 
 class PackingPlace;
 
-// Where fault reports ask the operator to write.
-inline constexpr const char* kMaintainerContact = "the quillor maintainers";
-// The run lock's file, beside the control file: one lock per installation.
-// It stays in place after the run; removing it would race with the next
-// run's open of it.
-inline constexpr std::string_view kRunLockFileName = "qlr.lck";
 // How long a run waits for an earlier one to end before it gives up.
 inline constexpr int kRunLockWaitMs = 10000;
 

@@ -29,36 +29,28 @@
 
 #include "app/console_output.h"
 #include "app/packer_app.h"
-#include "app/rotation_plan.h"
-#include "app/rotation_target.h"
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
 #include "msgbase/copy_manifest.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
+#include "plan/pack_names.h"
+#include "plan/rotation_target.h"
+#include "plan/run_settings.h"
 #include "platform/console.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/strings.h"
-#include "util/template_expander.h"
 
 namespace qlr {
 namespace {
 
-constexpr std::string_view kPackingPrefix = "qlr-packing.";
 // The marker's extension, after the copy's number.
 constexpr std::string_view kMarkerExtension = "qlr-started";
-// Private directories tried before giving up: more than any run leaves.
-constexpr std::uint32_t kPackingAttempts = 4096;
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kOwnerBits = 0700;
-
-// The name of the k-th private directory a pack may use in `target_dir`.
-ShortString PackingPlaceName(const ShortString& target_dir, std::uint32_t k) {
-  return target_dir + kPackingPrefix + HexLong(k);
-}
 
 // The program the platform starts as the command interpreter, for a cause
 // line that must say which one could not be started.
@@ -221,36 +213,8 @@ Status CopyIntoTarget(RotationTarget& target, const ShortString& spec, CopyManif
 
 }  // namespace
 
-std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
-                                               std::string_view archive_stem,
-                                               std::string_view copy_name) {
-  constexpr std::string_view kSwitch = " /C ";
-  if (kSwitch.size() + arc_add.size() > ShortString::kMax) return std::nullopt;
-  ShortString tail = ShortString(kSwitch) + arc_add;
-  TemplateExpander expander;
-  expander.Define("@ArcName", archive_stem, false);
-  expander.Define("@FileName", copy_name, false);
-  expander.Expand(tail);
-  // A full-length result cannot be told from one that was cut.
-  if (tail.size() >= ShortString::kMax) return std::nullopt;
-  return tail;
-}
-
-ShortString ForeseePackingPlace(const ShortString& target_dir, bool owns_leftovers) {
-  for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
-    const ShortString path = PackingPlaceName(target_dir, k);
-    const std::optional<FileStatus> status = Os().StatLink(path);
-    if (!status) return path;
-    // ReportInterruptedPacks removes the run's own directories first.
-    if (owns_leftovers && !status->is_link && (status->attributes & kAttrDirectory) != 0) {
-      return path;
-    }
-  }
-  return PackingPlaceName(target_dir, kPackingAttempts);
-}
-
 void PackerApp::Run() {
-  if (BaseLines.empty()) ExitWithMessage("nothing to archiving...");
+  if (BaseLines.empty()) ExitWithMessage(kNothingToRotate);
 
   const ShortString lock_path =
       !RunLockPath.empty() ? RunLockPath
@@ -268,14 +232,14 @@ void PackerApp::Run() {
     case FileByteLock::Outcome::kBusy:
       // An earlier run (a scheduler that started us again, an operator)
       // is still at work: touching any base now could share its copies.
-      WriteLine(Text("[", lock_path, "] is held by another run!"));
+      WriteLine(RunLockHeldText(lock_path));
       WriteLine("exiting...");
       WriteCause(Text("waited ", LongToStr(kRunLockWaitMs / 1000), " seconds for the run lock [",
                       lock_path, "]"));
       exit_code_ = 1;
       return;
     case FileByteLock::Outcome::kFailed:
-      WriteLine(Text("cannot lock [", lock_path, "]!"));
+      WriteLine(RunLockFailedText(lock_path));
       WriteLine("exiting...");
       WriteCause(Text("run lock: ", Describe(run_lock.LastError(), lock_path)));
       exit_code_ = 1;

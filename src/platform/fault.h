@@ -22,6 +22,10 @@ inline constexpr int kRunErrorAbstractCall = 211;
 inline constexpr int kRunErrorRangeCheck = 213;
 inline constexpr int kRunErrorCollectionOverflow = 214;
 
+// Where the fault reports of every program of this build ask the operator
+// to write.
+inline constexpr const char* kMaintainerContact = "the quillor maintainers";
+
 // Installs the handlers that turn hardware faults (access violation,
 // divide by zero, stack overflow, Ctrl-C...) into the fault report.
 // `contact` must stay valid for the life of the process.

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "app/rotation_plan.h"
-#include "app/run_settings.h"
+#include "plan/rotation_plan.h"
+#include "plan/run_settings.h"
 #include "platform/console.h"
 #include "platform/platform.h"
 #include "tools/qlrmsg/message_listing.h"

@@ -22,18 +22,16 @@
 namespace qlr::qlrmsg {
 namespace {
 
-constexpr std::string_view kUsage =
+// The help before and after the paragraph on base specs, which names the
+// installed formats (SpecHelp).
+constexpr std::string_view kUsageCommands =
     "usage: qlrmsg list SPEC\n"
     "       qlrmsg show SPEC N\n"
     "       qlrmsg copy SRC DST\n"
     "       qlrmsg check SPEC\n"
     "       qlrmsg plan [/c|/p] [CTL]\n"
-    "       qlrmsg --help\n"
-    "\n"
-    "SPEC names a message base: a type character and a path (#PATH for a\n"
-    "directory of *.msg files, $PATH Squish, !PATH JAM, PPATH packet), or a\n"
-    "path whose extension or lack of one implies the type. A path that\n"
-    "starts with F, J, P or S is read as typed by that letter: write #PATH.\n"
+    "       qlrmsg --help\n";
+constexpr std::string_view kUsageDetails =
     "\n"
     "list  prints one line per message that can be read, in number order:\n"
     "      number, From, To, Subject and Date separated by TABs (a TAB, CR\n"
@@ -73,6 +71,34 @@ constexpr std::string_view kUsage =
     "for failures go to standard error as \"qlrmsg: ...\" lines.\n"
     "Exit codes: 0 done; 1 a base could not be opened, a message could not\n"
     "be shown or a copy could not be written; 2 wrong command line.\n";
+
+// The help's lines are at most this long.
+constexpr std::size_t kHelpWidth = 70;
+
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// `text` cut into lines of at most kHelpWidth between words, each ended
+// by a line end.
+std::string WrapHelp(std::string_view text) {
+  std::string out;
+  std::size_t line_size = 0;
+  while (!text.empty()) {
+    const std::size_t blank = text.find(' ');
+    const std::string_view word = text.substr(0, blank);
+    text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+    if (line_size > 0 && line_size + 1 + word.size() > kHelpWidth) {
+      out += kLineEnd;
+      line_size = 0;
+    } else if (line_size > 0) {
+      out += ' ';
+      ++line_size;
+    }
+    out += word;
+    line_size += word.size();
+  }
+  if (line_size > 0) out += kLineEnd;
+  return out;
+}
 
 // Copies of more messages than this show progress on a terminal.
 constexpr std::int32_t kProgressThreshold = 5000;
@@ -344,13 +370,63 @@ int Check(std::string_view spec) {
 
 }  // namespace
 
-std::string_view UsageText() { return kUsage; }
+std::string SpecHelp(std::span<const FormatDescriptor* const> formats) {
+  // The formats typed by a sign come first: a letter is also how a path
+  // may start, which the last sentence warns about.
+  std::vector<const FormatDescriptor*> listed;
+  std::string letters;
+  for (const FormatDescriptor* format : formats) {
+    if (format->type_characters.empty()) continue;
+    if (!IsLetter(format->type_characters.front())) listed.push_back(format);
+    for (char c : format->type_characters) {
+      if (IsLetter(c)) letters += c;
+    }
+  }
+  for (const FormatDescriptor* format : formats) {
+    if (!format->type_characters.empty() && IsLetter(format->type_characters.front())) {
+      listed.push_back(format);
+    }
+  }
+  std::sort(letters.begin(), letters.end());
+  letters.erase(std::unique(letters.begin(), letters.end()), letters.end());
+
+  std::string text = "SPEC names a message base: a type character and a path (";
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const FormatDescriptor& format = *listed[i];
+    if (i > 0) text += ", ";
+    text += format.type_characters.front();
+    text += i == 0 ? "PATH for " : "PATH ";
+    if (format.layout == FileLayout::kDirectory) {
+      text += "a directory of " + std::string(format.message_mask) + " files";
+    } else {
+      text += format.name;
+    }
+  }
+  text += "), or a path whose extension or lack of one implies the type.";
+  if (!letters.empty() && !listed.empty()) {
+    text += " A path that starts with ";
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+      if (i > 0) text += i + 1 == letters.size() ? " or " : ", ";
+      text += letters[i];
+    }
+    text += " is read as typed by that letter: write ";
+    text += listed.front()->type_characters.front();
+    text += "PATH.";
+  }
+  return WrapHelp(text);
+}
+
+std::string_view UsageText() {
+  static const std::string kUsage =
+      std::string(kUsageCommands) + "\n" + SpecHelp(AllFormats()) + std::string(kUsageDetails);
+  return kUsage;
+}
 
 int Run(const std::vector<std::string_view>& args) {
   if (args.empty()) return UsageError("no command given");
   const std::string_view command = args[0];
   if (command == "--help" || command == "-h" || command == "help") {
-    WriteStdout(kUsage);
+    WriteStdout(UsageText());
     return kExitOk;
   }
   const std::size_t operands = args.size() - 1;

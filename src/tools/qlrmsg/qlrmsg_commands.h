@@ -2,8 +2,12 @@
 // copies single messages of a base through the message-base library.
 #pragma once
 
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "msgbase/format_registry.h"
 
 namespace qlr::qlrmsg {
 
@@ -17,7 +21,10 @@ inline constexpr int kExitUsage = 2;   // the command line is wrong
 // error. The formats must be installed first.
 int Run(const std::vector<std::string_view>& args);
 
-// The text of --help.
+// The text of --help, with the installed formats.
 std::string_view UsageText();
+// The paragraph of the help on base specs: the type character of each of
+// `formats` and the letters a path must not start with.
+std::string SpecHelp(std::span<const FormatDescriptor* const> formats);
 
 }  // namespace qlr::qlrmsg

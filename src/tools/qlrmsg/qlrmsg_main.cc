@@ -4,7 +4,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/packer_app.h"
 #include "msgbase/formats/all_formats.h"
 #include "platform/console.h"
 #include "platform/fault.h"

@@ -1,4 +1,4 @@
-#include "app/rotation_target.h"
+#include "plan/rotation_target.h"
 
 #include <vector>
 

@@ -1,16 +1,16 @@
-#include "app/rotation_plan.h"
+#include "plan/rotation_plan.h"
 
 #include <map>
 #include <set>
 
-#include "app/console_output.h"
-#include "app/packer_app.h"
-#include "app/rotation_target.h"
-#include "app/run_settings.h"
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
+#include "plan/pack_names.h"
+#include "plan/rotation_target.h"
+#include "plan/run_settings.h"
+#include "plan/run_texts.h"
 #include "platform/platform.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -37,11 +37,11 @@ std::optional<std::string> ProbeRunLock(const ShortString& lock_path, bool* owns
       *owns_leftovers = false;
       return std::nullopt;
     case FileByteLock::Outcome::kBusy:
-      return Text("[", lock_path, "] is held by another run!");
+      return RunLockHeldText(lock_path);
     case FileByteLock::Outcome::kFailed:
       break;
   }
-  return Text("cannot lock [", lock_path, "]!");
+  return RunLockFailedText(lock_path);
 }
 
 // Counts the base as the run does before it decides; false when the run
@@ -180,20 +180,20 @@ std::string_view VerdictText(PlannedBase::Verdict verdict) {
 RunPlan PlanRun(const ShortString& control_path, bool pack_mode) {
   RunPlan plan;
   if (!FileExists(control_path)) {
-    plan.fatal = Text("[", control_path, "] is not found!");
+    plan.fatal = ControlFileMissingText(control_path);
     return plan;
   }
   RunSettings settings;
   if (LoadRunSettings(control_path, &settings)) {
-    plan.fatal = Text("cannot load [", control_path, "]");
+    plan.fatal = ControlFileUnreadableText(control_path);
     return plan;
   }
   for (const std::int32_t line : settings.WrongLines) {
-    plan.warnings.push_back(Text("wrong line #[", LongToStr(line), "] in [", control_path, "]"));
+    plan.warnings.push_back(WrongLineText(line, control_path));
   }
   plan.limit = settings.MaxMessages;
   if (settings.BaseLines.empty()) {
-    plan.fatal = "nothing to archiving...";
+    plan.fatal = kNothingToRotate;
     return plan;
   }
   const std::optional<ShortString> lock_path = RunLockBeside(control_path);

@@ -19,18 +19,6 @@
 
 namespace qlr {
 
-// The interpreter's command tail of a pack: " /C " and Arc.Add with
-// @ArcName and @FileName replaced. Nothing when the command had to be cut
-// to fit 255 characters: a cut command may archive the wrong files and
-// still exit 0.
-std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
-                                               std::string_view archive_stem,
-                                               std::string_view copy_name);
-// The private directory a pack of a copy in `target_dir` would be made in
-// now: the first of its names that nothing holds, once the run has
-// removed its own leftovers (`owns_leftovers`: it holds the run lock).
-ShortString ForeseePackingPlace(const ShortString& target_dir, bool owns_leftovers);
-
 // What the run would do with one base line.
 struct PlannedBase {
   enum class Verdict {

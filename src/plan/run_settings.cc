@@ -1,6 +1,5 @@
-#include "app/run_settings.h"
+#include "plan/run_settings.h"
 
-#include "app/packer_app.h"
 #include "util/control_file.h"
 #include "util/paths.h"
 

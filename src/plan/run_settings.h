@@ -15,6 +15,12 @@
 namespace qlr {
 
 inline constexpr std::string_view kControlFileName = "qlr.ctl";
+// The run lock's file, beside the control file: one lock per installation.
+// It stays in place after the run; removing it would race with the next
+// run's open of it.
+inline constexpr std::string_view kRunLockFileName = "qlr.lck";
+// The run lock is named beside the control file, and fits where it does.
+static_assert(kControlFileName.size() == kRunLockFileName.size());
 
 struct RunSettings {
   std::int32_t MaxMessages = 0;

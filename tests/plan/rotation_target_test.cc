@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/packer_app.h"
-#include "app/rotation_target.h"
+#include "plan/rotation_target.h"
 #include "testing/fault_injecting_platform.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
