@@ -24,8 +24,12 @@ fi
 seconds=$1
 shift
 build=build-fuzz
-all=(control_file template_expander ftn_date ftn_address read_text
-     msgdir_base jam_base squish_base packet_base)
+# Every fuzz/NAME_harness.cc is the harness NAME.
+all=()
+for f in fuzz/*_harness.cc; do
+  name=${f#fuzz/}
+  all+=("${name%_harness.cc}")
+done
 if [ $# -gt 0 ]; then harnesses=("$@"); else harnesses=("${all[@]}"); fi
 
 cxx=${CXX:-clang++}
