@@ -173,27 +173,16 @@ TEST_F(SquishMessagesTest, WritesOneNetmailMessageByteForByte) {
   Put32(index, 8, SquishHash("Bob"));
   EXPECT_EQ(Sqi(), index);
 
-  // And back: the reader gives the fields, the next id and the read bit.
+  // And back: the fields only Squish keeps, the next id and the read bit
+  // (the others are the round-trip matrix's).
   Message r;
   ASSERT_FALSE(base.ReadMessage(1, r));
-  EXPECT_EQ(r.MsgState, 2);
-  EXPECT_EQ(r.From, "Alice");
-  EXPECT_EQ(r.To, "Bob");
-  EXPECT_EQ(r.Subject, "Hi");
-  EXPECT_EQ(r.Date, "01 Jan 20  12:00:00");
-  EXPECT_EQ(r.OrigPoint, 3);
-  EXPECT_EQ(r.DestNode, 2);
   EXPECT_EQ(r.DateWritten, 0x50216000u);
   EXPECT_EQ(r.DateArrived, 0x0000ABCDu);
   EXPECT_EQ(r.UtcOffset, -60);
   EXPECT_EQ(r.Replies[0], 9u);
   EXPECT_EQ(r.TimesRead, 1);
   EXPECT_EQ(r.UMsgId, 3u);
-  EXPECT_TRUE(r.AttrFlags[0]);
-  EXPECT_TRUE(r.AttrFlags[8]);
-  EXPECT_EQ(r.MsgId, "2:5020/1.3 0000abcd");
-  EXPECT_EQ(r.TearLine, "x");
-  EXPECT_EQ(r.Text.Size(), 6);
 }
 
 TEST_F(SquishMessagesTest, ReadBitFollowsTheLowByteOfTimesRead) {
@@ -215,35 +204,6 @@ TEST_F(SquishMessagesTest, ReadBitFollowsTheLowByteOfTimesRead) {
     ASSERT_FALSE(base.ReadMessage(1, r));
     EXPECT_EQ(r.TimesRead, c.bit ? 1 : 0) << c.times_read;
   }
-}
-
-TEST_F(SquishMessagesTest, AFullWidthSenderHasNoNulAndReadsBackWhole) {
-  SquishBase base;
-  ASSERT_FALSE(base.Create(kSquishPath));
-  auto m = TaggedMessage("w");
-  const std::string name(36, 'N');
-  m->From = name;
-  ASSERT_FALSE(base.WriteMessage(1, *m));
-  EXPECT_EQ(Sqd().substr(256 + 28 + 4, 36), name);
-  Message r;
-  ASSERT_FALSE(base.ReadMessage(1, r));
-  EXPECT_EQ(r.From, name);
-}
-
-TEST_F(SquishMessagesTest, EchomailCarriesNoNetmailKludgesButAnOrigin) {
-  SquishBase base;
-  ASSERT_FALSE(base.Create(kSquishPath));
-  auto m = TaggedMessage("e");
-  m->OrigPoint = 4;
-  m->Intl = "2:5020/2 2:5020/1";
-  m->Tid = "tool 1";
-  ASSERT_FALSE(base.WriteMessage(1, *m));
-  const std::string sqd = Sqd();
-  const std::uint32_t ctrl = Get32(sqd, 256 + 20);
-  EXPECT_EQ(sqd.substr(256 + 28 + 238, ctrl),
-            "\x01MSGID: 2:5020/1 e\x01TID: tool 1" + std::string(1, '\0'));
-  EXPECT_EQ(sqd.substr(256 + 28 + 238 + ctrl),
-            "Body of e\r * Origin: (2:5020/1.4)\r" + std::string(1, '\0'));
 }
 
 // ---- chains and index after write, replace and delete ----
@@ -380,20 +340,6 @@ TEST_F(SquishMessagesTest, UniqueIdsOfIndexRecordsAndBase) {
     ASSERT_FALSE(base.ReadMessage(1, r));
     EXPECT_EQ(r.UMsgId, c.uid);
   }
-}
-
-TEST_F(SquishMessagesTest, ReplacingKeepsTheCountAndReadsTheNewText) {
-  testing::MakeSquishBase(disk_, 3);
-  {
-    SquishBase base;
-    ASSERT_FALSE(base.Open(kSquishPath));
-    ASSERT_FALSE(base.WriteMessage(2, *TaggedMessage("new")));
-    EXPECT_EQ(base.Count(), 3);
-  }
-  EXPECT_EQ(testing::SquishSummary(),
-            (std::vector<std::string>{"count 3", "From m1|Subject m1|Body of m1\r",
-                                      "From new|Subject new|Body of new\r",
-                                      "From m3|Subject m3|Body of m3\r"}));
 }
 
 // ---- frames from elsewhere ----
