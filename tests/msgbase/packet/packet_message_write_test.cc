@@ -16,7 +16,6 @@
 namespace qlr {
 namespace {
 
-using testing::ExpectedBoundaries;
 using testing::FillNetmail;
 using testing::FixedPart;
 using testing::PackedMessage;
@@ -159,32 +158,6 @@ TEST_F(PacketWriteTest, APacketChangedSinceItsScanIsNotCutApart) {
     stale.Purge();
     EXPECT_TRUE(SameBytes(Content(), expected));
   }
-}
-
-TEST_F(PacketWriteTest, AppendsBeyondCountAndReplacesAnExistingMessage) {
-  const auto old = ThreeMessages();
-  dir_.WriteFile("p.pkt", PacketBytes(old));
-  PacketBase base;
-  ASSERT_FALSE(base.Open(PacketPath()));
-  Message m;
-  FillNetmail(m, "new", "me", "s", "fresh\r");
-  const std::string packed = PackedNetmail("new", "me", "s", "fresh\r");
-
-  // 7 is no message: nothing removed, the new one becomes number 4.
-  ASSERT_FALSE(base.WriteMessage(7, m));
-  EXPECT_EQ(base.Count(), 4);
-  EXPECT_TRUE(SameBytes(Content(), PacketBytes({old[0], old[1], old[2], packed})));
-  EXPECT_EQ(base.Boundaries(), ExpectedBoundaries({old[0], old[1], old[2], packed}));
-
-  // Replacing 1: the old first message leaves, the new one is last.
-  FillNetmail(m, "repl", "me", "s", "again\r");
-  const std::string replacement = PackedNetmail("repl", "me", "s", "again\r");
-  ASSERT_FALSE(base.WriteMessage(1, m));
-  EXPECT_EQ(base.State(), BaseState::kOpened);
-  EXPECT_EQ(base.Count(), 4);
-  const std::vector<std::string> now = {old[1], old[2], packed, replacement};
-  EXPECT_TRUE(SameBytes(Content(), PacketBytes(now)));
-  EXPECT_EQ(base.Boundaries(), ExpectedBoundaries(now));
 }
 
 TEST_F(PacketWriteTest, ReplaceAppliesThePendingDeletionsTooAndTheLastMessageCanGo) {
