@@ -2,7 +2,6 @@
 // stored header, its buffer, and the numbers a write may take.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,15 +54,6 @@ std::string HeaderBytes(const std::string& from = std::string("Bob") + '\0' + "G
   h += std::string("\x11\x22\x33\x44\x55\x66\x77\x08", 8);                // both dates
   h += U16(0x0909) + U16(0x0103) + U16(0x0A0A);  // replyTo, attribute, nextReply
   return h;
-}
-
-std::string ReadAll(Stream& s) {
-  s.ClearError();
-  const std::int32_t size = s.Size();
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  s.Seek(0);
-  if (!out.empty()) s.Read(out.data(), out.size());
-  return out;
 }
 
 class MsgDirMessagesTest : public ::testing::Test {
@@ -175,7 +165,7 @@ TEST_F(MsgDirMessagesTest, ReadRefusesWhatIsNoStoredMessage) {
   // Exactly the header: a message with an empty text.
   disk_->WriteFileBytes(P("area/3.msg"), header);
   ASSERT_FALSE(base_.ReadMessage(3, m));
-  EXPECT_EQ(ReadAll(m.Text), "");
+  EXPECT_EQ(testing::TextOf(m), "");
 }
 
 TEST_F(MsgDirMessagesTest, AWriteBeyondCountNeverReplacesAndTheTextEndsInANul) {

@@ -66,17 +66,13 @@ class SquishMessagesTest : public ::testing::Test {
     for (const std::uint32_t offset : offsets) labels.push_back(LabelAt(offset));
     return labels;
   }
-  std::vector<std::uint32_t> IndexOffsets() const {
+  // Field `at` (0: the frame offset, 4: the id) of every index record.
+  std::vector<std::uint32_t> IndexField(std::size_t field) const {
     const std::string sqi = Sqi();
-    std::vector<std::uint32_t> offsets;
-    for (std::size_t at = 0; at + 12 <= sqi.size(); at += 12) offsets.push_back(Get32(sqi, at));
-    return offsets;
-  }
-  std::vector<std::uint32_t> IndexIds() const {
-    const std::string sqi = Sqi();
-    std::vector<std::uint32_t> ids;
-    for (std::size_t at = 0; at + 12 <= sqi.size(); at += 12) ids.push_back(Get32(sqi, at + 4));
-    return ids;
+    std::vector<std::uint32_t> values;
+    for (std::size_t at = 0; at + 12 <= sqi.size(); at += 12)
+      values.push_back(Get32(sqi, at + field));
+    return values;
   }
   std::uint16_t FrameTypeAt(std::uint32_t offset) const {
     const std::string sqd = Sqd();
@@ -262,7 +258,7 @@ TEST_P(SquishOperationsTest, ChainsAndIndexFollowEveryOperation) {
     ASSERT_FALSE(base.FreeChain(&free));
     EXPECT_EQ(Labels(chain), c.chain);
     EXPECT_EQ(Labels(free), c.free);
-    EXPECT_EQ(IndexOffsets(), chain);
+    EXPECT_EQ(IndexField(0), chain);
     const SquishBaseHeader& h = base.BaseHeader();
     EXPECT_EQ(h.num_msg, c.chain.size());
     EXPECT_EQ(h.high_msg, c.chain.size());
@@ -327,10 +323,10 @@ TEST_F(SquishMessagesTest, UniqueIdsOfIndexRecordsAndBase) {
     SquishBase base;
     ASSERT_FALSE(base.Open(kSquishPath));
     c.ops(base);
-    EXPECT_EQ(IndexIds(), c.ids);
+    EXPECT_EQ(IndexField(4), c.ids);
     EXPECT_EQ(base.BaseHeader().uid, c.uid);
     // Every frame carries its record's id, and no write moved HighWater.
-    const std::vector<std::uint32_t> offsets = IndexOffsets();
+    const std::vector<std::uint32_t> offsets = IndexField(0);
     for (std::size_t i = 0; i < offsets.size(); ++i) {
       EXPECT_EQ(Get32(Sqd(), offsets[i] + 28 + 214), c.ids[i]) << i;
     }
@@ -486,7 +482,7 @@ TEST_F(SquishMessagesTest, RefusesToWriteWhereTheHeaderPointsWrong) {
 TEST_F(SquishMessagesTest, RefusesToFollowLinksToNoFrame) {
   testing::MakeSquishBase(disk_, 3);
   std::string sqd = Sqd();
-  const std::uint32_t second = IndexOffsets()[1];
+  const std::uint32_t second = IndexField(0)[1];
   Put32(sqd, second + 4, 260);  // NextFrame into the first frame's header
   disk_.WriteFileBytes(kSqd, sqd);
   SquishBase base;
@@ -512,7 +508,7 @@ TEST_F(SquishMessagesTest, DetectsChainsThatLoop) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::MakeSquishBase(disk_, 3);
-    const std::vector<std::uint32_t> offsets = IndexOffsets();
+    const std::vector<std::uint32_t> offsets = IndexField(0);
     std::string sqd = Sqd();
     Put32(sqd, offsets[static_cast<std::size_t>(c.frame)] + 4,
           offsets[static_cast<std::size_t>(c.target)]);
