@@ -1,9 +1,9 @@
 // What every format does with single messages: where a write past the
 // last message goes, what a replacement and a deletion leave for the next
 // reader, a write after another program's, how long names read back, what
-// an echomail stores, an empty message and an empty base, and a read under
-// a failing call. Where the formats differ, their traits give the
-// format's own answer and the case checks that one.
+// an echomail stores, an empty message and an empty base, a read under a
+// failing call, and a copy into each format. Where the formats differ,
+// their traits give the format's own answer and the case checks that one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -207,7 +207,7 @@ class MessageContractTest : public ::testing::TestWithParam<MessageTraits> {
 
   std::string Read(MessageBase& base, std::int32_t number) {
     Message m;
-    if (base.ReadMessage(number, m)) return "-";
+    EXPECT_FALSE(base.ReadMessage(number, m)) << number;
     EXPECT_EQ(m.MsgState, 2);
     return testing::Describe(m);
   }
@@ -428,12 +428,13 @@ TEST_P(MessageContractTest, EveryFieldBothFormatsHoldSurvivesACopy) {
   Message original;
   FillEveryField(original);
   const Fields want = FieldsOf(original);
-  const auto copy = [](const std::string& spec, Message& m, Message& back) {
-    std::unique_ptr<MessageBase> base = OpenBase(spec);
+  // Appends `m` to the base a base line names and reads it back.
+  const auto copy = [](const std::string& base_line, Message& m, Message& back) {
+    std::unique_ptr<MessageBase> base = OpenBase(base_line);
     ASSERT_NE(base, nullptr);
     ASSERT_FALSE(base->AppendMessage(m));
     const std::int32_t number = base->Count();
-    base = OpenBase(spec);
+    base = OpenBase(base_line);
     ASSERT_NE(base, nullptr);
     back.KeepRouting = true;
     ASSERT_FALSE(base->ReadMessage(number, back));
