@@ -13,16 +13,14 @@
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "contract_formats.h"
-#include "msgbase/jam/jam_records.h"
+#include "message_contract.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
-#include "msgbase/squish/squish_records.h"
 #include "platform/host.h"
 #include "testing/interleaving_platform.h"
 #include "testing/memory_platform.h"
@@ -35,49 +33,13 @@ using testing::InterleavingPlatform;
 using testing::MemoryPlatform;
 using testing::Tagged;
 
-// What the header of a base of the format says that a reader does not
-// check: lines naming each disagreement with the `live` messages found.
-using HeaderCheck = std::vector<std::string> (*)(const MemoryPlatform& disk,
-                                                 const std::string& base, std::size_t live);
-
-std::vector<std::string> CheckJam(const MemoryPlatform& disk, const std::string& base,
-                                  std::size_t live) {
-  const std::string jhr = disk.ReadFileBytes(base + ".jhr").value_or("");
-  const auto header = JamBaseHeader::DecodeFrom(
-      std::span(reinterpret_cast<const std::uint8_t*>(jhr.data()), jhr.size()));
-  if (!header) return {"no JAM base header"};
-  if (header->ActiveMsgs == live) return {};
-  return {"ActiveMsgs " + std::to_string(header->ActiveMsgs)};
-}
-
-std::vector<std::string> CheckSquish(const MemoryPlatform& disk, const std::string& base,
-                                     std::size_t live) {
-  const std::string sqd = disk.ReadFileBytes(base + ".sqd").value_or("");
-  const std::size_t sqi = disk.ReadFileBytes(base + ".sqi").value_or("").size();
-  const auto header = SquishBaseHeader::DecodeFrom(
-      std::span(reinterpret_cast<const std::uint8_t*>(sqd.data()), sqd.size()));
-  if (!header) return {"no Squish base header"};
-  std::vector<std::string> wrong;
-  if (header->num_msg != live || header->high_msg != live) {
-    wrong.push_back("NumMsg " + std::to_string(header->num_msg) + " HighMsg " +
-                    std::to_string(header->high_msg));
-  }
-  if (sqi != live * SquishIndexRecord::kEncodedSize)
-    wrong.push_back("index of " + std::to_string(sqi) + " bytes");
-  if (header->end_frame != sqd.size()) {
-    wrong.push_back("EndFrame " + std::to_string(header->end_frame) + " in a file of " +
-                    std::to_string(sqd.size()) + " bytes");
-  }
-  return wrong;
-}
-
 struct FormatCase {
   const char* name;
   char type;
   // Count is the number of live messages (not the highest number or slot).
   bool count_is_live;
   bool mandatory_locks;
-  HeaderCheck check_header;  // null: nothing beyond what a reader sees
+  testing::HeaderCheck check_header;  // null: nothing beyond what a reader sees
   // An object opened before another one rewrote the base under a new file
   // refuses to write through the old one: its caller opens the base anew.
   bool reopens_after_refusal = false;
@@ -86,12 +48,12 @@ struct FormatCase {
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 const FormatCase kFormats[] = {
-    {"Jam", '!', false, false, CheckJam},
-    {"Squish", '$', true, false, CheckSquish},
+    {"Jam", '!', false, false, testing::CheckJamHeader},
+    {"Squish", '$', true, false, testing::CheckSquishHeader},
     {"MsgDir", '#', false, false, nullptr},
     {"Packet", 'P', true, false, nullptr, true},
-    {"JamWindowsLocks", '!', false, true, CheckJam},
-    {"SquishWindowsLocks", '$', true, true, CheckSquish},
+    {"JamWindowsLocks", '!', false, true, testing::CheckJamHeader},
+    {"SquishWindowsLocks", '$', true, true, testing::CheckSquishHeader},
     {"PacketWindowsLocks", 'P', true, true, nullptr, true},
 };
 

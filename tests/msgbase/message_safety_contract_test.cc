@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "contract_formats.h"
+#include "message_contract.h"
 #include "msgbase/ftn_date.h"
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/message.h"
@@ -39,10 +40,13 @@
 namespace qlr {
 namespace {
 
+using testing::AddLine;
+using testing::Describe;
 using testing::FailMode;
 using testing::FaultRun;
 using testing::MemoryPlatform;
 using testing::PlatformOp;
+using testing::TextOf;
 
 const std::string& kPath = testing::kContractPath;
 
@@ -144,13 +148,6 @@ void PrintTo(const FormatTraits& f, std::ostream* os) { *os << f.name; }
 
 std::string Spec(const FormatTraits& f) { return std::string(1, f.type) + kPath; }
 
-void AddLine(Collection<KludgeLine>& list, std::string_view prefix, std::string_view value) {
-  auto line = std::make_unique<KludgeLine>();
-  line->Prefix = NewStr(prefix);
-  line->Value = NewStr(value);
-  list.Insert(std::move(line));
-}
-
 // A netmail with kludges, tear and origin lines, attributes and a routing
 // line, so that a fault can hit every part of a stored message.
 void FillMessage(Message& m, const std::string& tag) {
@@ -176,29 +173,6 @@ void FillMessage(Message& m, const std::string& tag) {
   AddLine(m.TrailLines, "\001Via ", "2:5020/1 @20210305.102030");
   const std::string body = "Body of " + tag + "\rsecond line\r";
   m.Text.Write(body.data(), body.size());
-}
-
-std::string TextOf(Message& m) {
-  m.Text.ClearError();
-  std::string text(static_cast<std::size_t>(std::max(m.Text.Size(), 0)), '\0');
-  m.Text.Seek(0);
-  if (!text.empty()) m.Text.Read(text.data(), text.size());
-  return text;
-}
-
-std::string LinesOf(const Collection<KludgeLine>& lines) {
-  std::string out;
-  for (const auto& line : lines)
-    out += std::string(line->Prefix.view()) + "|" + std::string(line->Value.view()) + ";";
-  return out;
-}
-
-std::string Describe(Message& m) {
-  return m.From.str() + "/" + m.To.str() + "/" + m.Subject.str() + "/" + m.Date.str() + "/" +
-         m.MsgId.str() + "/" + m.OrigAddressText().str() + "/" + m.DestAddressText().str() +
-         "/attr " + std::to_string(m.Attr) + "/text " + TextOf(m) + "/tear " + m.TearLine.str() +
-         "/origin " + m.Origin.str() + "/kludges " + LinesOf(m.Kludges) + "/trail " +
-         LinesOf(m.TrailLines);
 }
 
 bool IsTemporary(const FormatTraits& f, const std::string& path) {
@@ -818,6 +792,22 @@ FormatTraits Packet(const char* name, bool mandatory) {
   f.abandon = [](MessageBase& base) { static_cast<PacketBase&>(base).Discard(); };
   f.writes_append_at_free_numbers = true;
   f.crash_reach = {{PlatformOp::kSync, 1}};
+  // What a crash left after the last message (a type word, a message cut
+  // short) the next writer takes for the terminator it stands for; its
+  // scan then agrees with a fresh one.
+  f.after_crash = [](MemoryPlatform&) {
+    PacketBase writer;
+    ASSERT_FALSE(writer.Open(kPath + ".pkt"));
+    const std::int32_t count = writer.Count();
+    Message m;
+    m.From = "next";
+    ASSERT_FALSE(writer.AppendMessage(m));
+    EXPECT_EQ(writer.Count(), count + 1);
+    PacketBase fresh;
+    ASSERT_FALSE(fresh.Open(kPath + ".pkt"));
+    EXPECT_EQ(fresh.Boundaries(), writer.Boundaries());
+    fresh.Discard(), writer.Discard();
+  };
   f.files = {".pkt"};
   // The packet header holds nothing a message needs, but its version.
   f.check_cut = [](std::size_t, std::uint64_t length, const View& seen, const View& whole) {

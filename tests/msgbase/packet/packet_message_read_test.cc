@@ -160,47 +160,5 @@ TEST_F(PacketReadTest, ALastMessageCountsOnlyWithItsClosingNul) {
   EXPECT_EQ(base_.Count(), 0);
 }
 
-TEST_F(PacketReadTest, RefusesNumbersOutsideTheMessagesAndEmptyPackets) {
-  const std::string two = PacketBytes({PackedMessage("a"), PackedMessage("b")});
-  for (const std::int32_t n : {-1, 0, 3}) {
-    SCOPED_TRACE(n);
-    message_.To = "kept";
-    EXPECT_TRUE(ReadFrom(two, n));
-    EXPECT_EQ(message_.To, "kept");
-  }
-  dir_.WriteFile("p.pkt", PacketHeaderBytes() + U16(0));
-  PacketBase empty;
-  EXPECT_FALSE(empty.Open(PacketPath()));
-  EXPECT_EQ(empty.State(), BaseState::kOpenError);
-  EXPECT_TRUE(empty.ReadMessage(1, message_));
-  EXPECT_TRUE(empty.DeleteMessage(1));
-}
-
-class PacketDeleteTest : public PacketReadTest {};
-
-TEST_F(PacketDeleteTest, DeletionWaitsForThePurge) {
-  const std::vector<std::string> three = {PackedMessage("one\r"), PackedMessage("two\r", 'g'),
-                                          PackedMessage("three\r", 'h')};
-  dir_.WriteFile("p.pkt", PacketBytes(three));
-  {
-    PacketBase base;
-    ASSERT_FALSE(base.Open(PacketPath()));
-    EXPECT_FALSE(base.DeleteMessage(2));
-    // Twice is once.
-    EXPECT_FALSE(base.DeleteMessage(2));
-    EXPECT_EQ(base.PendingDeleteCount(), 1);
-    EXPECT_EQ(base.Count(), 3);
-    Message m;
-    ASSERT_FALSE(base.ReadMessage(2, m));
-    EXPECT_EQ(TextOf(m), "two\r");
-    for (const std::int32_t n : {0, 4}) EXPECT_TRUE(base.DeleteMessage(n));
-  }
-  EXPECT_TRUE(testing::SameBytes(dir_.ReadFile("p.pkt"), PacketBytes({three[0], three[2]})));
-  PacketBase again;
-  ASSERT_FALSE(again.Open(PacketPath()));
-  EXPECT_EQ(again.Count(), 2);
-  EXPECT_EQ(again.Boundaries(), testing::ExpectedBoundaries({three[0], three[2]}));
-}
-
 }  // namespace
 }  // namespace qlr
