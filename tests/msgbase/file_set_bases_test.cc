@@ -1,6 +1,6 @@
-// JAM, Squish and packet bases through the registry: OpenBase creates what
-// is missing and refuses what would be destroyed, the copy holds the exact
-// files and the erase empties only what the copy holds.
+// JAM, Squish and packet bases through the registry: OpenBase refuses what
+// would be destroyed, the copy holds the exact files and the erase empties
+// only what the copy holds.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -53,17 +53,6 @@ class FileSetBaseTest : public ::testing::TestWithParam<FileSetCase> {
 
   testing::ScratchDir dir_;
 };
-
-TEST_P(FileSetBaseTest, OpenBaseCreatesAMissingBaseWithItsDirectory) {
-  std::unique_ptr<MessageBase> base;
-  const Status opened = OpenBase(Spec(), &base);
-  EXPECT_TRUE(opened.ok()) << opened.ToString();
-  ASSERT_NE(base, nullptr);
-  EXPECT_EQ(base->Count(), 0);
-  for (const std::string& extension : GetParam().extensions) {
-    EXPECT_TRUE(fs::is_regular_file(File(extension))) << extension;
-  }
-}
 
 TEST_P(FileSetBaseTest, MissingKeyFileBesideOthersIsLeftAlone) {
   const auto& extensions = GetParam().extensions;
@@ -158,24 +147,6 @@ TEST_P(FileSetBaseTest, EraseStoppedAtAnyCallLeavesABaseThatOpens) {
     }
   }
   EXPECT_GT(stopped, 0);
-}
-
-TEST_P(FileSetBaseTest, UpperCaseFilesFromDosAreUsedUnderTheirOwnNames) {
-  if (fs::path::preferred_separator == '\\') GTEST_SKIP() << "Windows ignores case itself";
-  MakeBase();
-  for (const std::string& extension : GetParam().extensions) {
-    std::string upper = extension;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    fs::rename(File(extension), File(upper, "area/NET"));
-  }
-  auto base = OpenBase(Spec());
-  ASSERT_NE(base, nullptr);
-  EXPECT_EQ(base->Count(), 0);
-  base.reset();
-  // Nothing was made under the lower-case names beside them.
-  for (const std::string& extension : GetParam().extensions) {
-    EXPECT_FALSE(fs::exists(File(extension))) << extension;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FileSetBaseTest, ::testing::ValuesIn(kCases),
