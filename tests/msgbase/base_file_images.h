@@ -1,18 +1,34 @@
 // Hand-built files of JAM and Squish bases, as another program leaves
-// them, for the open contract and the formats' own suites.
+// them, and a snapshot of a tree of files, for the base contracts and the
+// formats' own suites.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "msgbase/jam/jam_base.h"
 #include "support/coding.h"
+#include "testing/corruption.h"
 
 namespace qlr::testing {
 
 inline std::string Bytes(const std::vector<std::uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
+}
+
+// Every name under `root` with the content of each file: equal
+// snapshots taken around a step show that it wrote nothing.
+inline std::vector<std::string> Snapshot(const std::string& root) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = e.path().string();
+    names.push_back(name + ":" + (e.is_regular_file() ? ReadWholeFile(name).value_or("") : "/"));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // ---- JAM ----

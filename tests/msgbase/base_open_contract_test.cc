@@ -3,8 +3,9 @@
 // count, and an Open never writes; a missing base is made with its
 // directories; a base that cannot be made or named whole is refused with
 // nothing made; files named in upper case (as DOS tools leave them) are
-// used under their own names. Where a format answers otherwise its traits
-// say so and the case checks that answer.
+// used under their own names; a file set is copied and emptied whole or
+// not at all. Where a format answers otherwise its traits say so and the
+// case checks that answer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "msgbase/base_file_images.h"
+#include "msgbase/base_files.h"
+#include "msgbase/copy_manifest.h"
 #include "msgbase/jam/jam_base.h"
 #include "msgbase/message.h"
 #include "msgbase/msgdir/msgdir_base.h"
@@ -23,7 +26,6 @@
 #include "msgbase/packet/packet_base.h"
 #include "msgbase/packet/packet_test_support.h"
 #include "msgbase/squish/squish_base.h"
-#include "testing/corruption.h"
 #include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 #include "util/paths.h"
@@ -100,15 +102,8 @@ const FormatTraits kMsgDir = {"MsgDir", '#', "area/*.msg", Make<MsgDirBase>, NoO
 
 const FormatTraits kAllFormats[] = {kJam, kSquish, kPacket, kMsgDir};
 
-// Every name under `root` with the content of each file.
-std::vector<std::string> Snapshot(const std::string& root) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string name = e.path().string();
-    names.push_back(name + ":" + (e.is_regular_file() ? ReadWholeFile(name).value_or("") : "/"));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+std::string FormatName(const ::testing::TestParamInfo<FormatTraits>& param_info) {
+  return param_info.param.name;
 }
 
 class BaseOpenContractTest : public ::testing::TestWithParam<FormatTraits> {
@@ -257,9 +252,105 @@ TEST_P(BaseOpenContractTest, UpperCaseFilesAreUsedUnderTheirOwnNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, BaseOpenContractTest, ::testing::ValuesIn(kAllFormats),
-                         [](const ::testing::TestParamInfo<FormatTraits>& param_info) {
-                           return std::string(param_info.param.name);
-                         });
+                         FormatName);
+
+// ---- The file sets through the registry: a base whose key file is lost
+// is refused untouched, the copy holds the exact files and the erase
+// empties only what the copy holds ----
+
+class FileSetBaseTest : public BaseOpenContractTest {
+ protected:
+  // In handling order, the key file first.
+  std::vector<std::string> Extensions() const {
+    if (F().type == '!') return {".jhr", ".jdt", ".jdx"};
+    if (F().type == '$') return {".sqd", ".sqi"};
+    return {".pkt"};
+  }
+  std::vector<std::string> Files(const std::string& where = "area") const {
+    std::vector<std::string> bytes;
+    for (const std::string& e : Extensions()) bytes.push_back(dir_.ReadFile(where + e));
+    return bytes;
+  }
+};
+
+TEST_P(FileSetBaseTest, MissingKeyFileBesideOthersIsLeftAlone) {
+  const std::vector<std::string> extensions = Extensions();
+  if (extensions.size() < 2) GTEST_SKIP() << "a one-file base has no other files";
+  for (std::size_t i = 1; i < extensions.size(); ++i) {
+    dir_.WriteFile("area" + extensions[i], "texts of messages");
+  }
+  std::unique_ptr<MessageBase> base;
+  EXPECT_EQ(OpenBase(Spec(), &base).kind(), StatusKind::kCorruption);
+  EXPECT_EQ(base, nullptr);
+  EXPECT_FALSE(fs::exists(dir_.Path("area" + extensions[0])));
+  for (std::size_t i = 1; i < extensions.size(); ++i) {
+    EXPECT_EQ(dir_.ReadFile("area" + extensions[i]), "texts of messages");
+  }
+}
+
+TEST_P(FileSetBaseTest, CopyThenEraseEmptiesTheBaseTheCopyHolds) {
+  MakeBaseOf(0);
+  const std::vector<std::string> before = Files();
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+  EXPECT_EQ(Files("copy/area"), before);
+  auto erased = EraseBase(Spec(), &copied);
+  ASSERT_NE(erased, nullptr);
+  EXPECT_EQ(erased->State(), BaseState::kCreated);
+  erased.reset();
+  auto reopened = OpenBase(Spec());
+  ASSERT_NE(reopened, nullptr);
+  EXPECT_EQ(reopened->Count(), 0);
+}
+
+TEST_P(FileSetBaseTest, EraseLeavesABaseThatChangedAfterItsCopy) {
+  MakeBaseOf(0);
+  CopyManifest copied;
+  ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+  // A writer that ignores the lock convention appends after the copy.
+  const std::string key = "area" + Extensions().front();
+  const std::string changed = dir_.ReadFile(key) + "late";
+  dir_.WriteFile(key, changed);
+  EXPECT_EQ(EraseBase(Spec(), &copied), nullptr);
+  EXPECT_EQ(dir_.ReadFile(key), changed);
+}
+
+// A run killed while it empties a base (here: every call of one kind
+// failing from some call on, the state a kill leaves) must leave a base
+// that every reader still opens, with all of its messages or none. A base
+// that no longer opens is one no tosser can write to.
+TEST_P(FileSetBaseTest, EraseStoppedAtAnyCallLeavesABaseThatOpens) {
+  constexpr int kMessages = 3;
+  int stopped = 0;
+  for (const PlatformOp op :
+       {PlatformOp::kOpenFile, PlatformOp::kWrite, PlatformOp::kWriteAt, PlatformOp::kTruncate}) {
+    SCOPED_TRACE(std::string(OpName(op)));
+    for (int nth = 1;; ++nth) {
+      for (const auto& e : fs::directory_iterator(dir_.root())) fs::remove_all(e.path());
+      MakeBaseOf(kMessages);
+      CopyManifest copied;
+      ASSERT_FALSE(CopyBaseFiles(Spec(), dir_.Path("copy"), &copied));
+      FaultInjectingPlatform faulty;
+      bool fired = false;
+      {
+        auto installed = faulty.Install();
+        faulty.FailCall(op, nth, FailMode::kFromThenOn);
+        (void)EraseBase(Spec(), &copied);
+        fired = faulty.Failures() > 0;
+      }
+      SCOPED_TRACE("stopped at call " + std::to_string(nth));
+      auto reopened = OpenBase(Spec());
+      ASSERT_NE(reopened, nullptr);
+      EXPECT_TRUE(reopened->Count() == 0 || reopened->Count() == kMessages) << reopened->Count();
+      if (!fired) break;
+      ++stopped;
+    }
+  }
+  EXPECT_GT(stopped, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FileSetBaseTest, ::testing::Values(kJam, kSquish, kPacket),
+                         FormatName);
 
 // A base path that leaves no room for a file's extension: cut to 255
 // characters, the names of a JAM base would all be "<path>.j". Open and
@@ -282,10 +373,7 @@ TEST_P(LongBasePathTest, ABaseWhoseFilesCannotBeNamedWholeIsRefused) {
   EXPECT_TRUE(fs::is_empty(dir.root())) << "a file was made under a cut name";
 }
 
-INSTANTIATE_TEST_SUITE_P(FileSets, LongBasePathTest, ::testing::Values(kJam, kSquish),
-                         [](const ::testing::TestParamInfo<FormatTraits>& param_info) {
-                           return std::string(param_info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(FileSets, LongBasePathTest, ::testing::Values(kJam, kSquish), FormatName);
 
 // ---- What the files hold decides Open's answer, the state and the count ----
 
@@ -339,177 +427,122 @@ TEST_P(BaseOpenFilesTest, CountAndStateFollowTheFiles) {
   EXPECT_EQ(Snapshot(dir.root()), before);
 }
 
-const std::string kJamHeader = JamHeaderFile(0);
+// Stands for a file that is missing.
+const std::string kNo = "<missing>";
 
+// The files of a base at "area", in the order of the extensions.
+std::vector<FileImage> Set(std::vector<std::string> extensions, std::vector<std::string> bytes) {
+  std::vector<FileImage> files;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != kNo) files.push_back({"area" + extensions[i], bytes[i]});
+  }
+  return files;
+}
+std::vector<FileImage> Jam(std::string jhr, std::string jdt, std::string jdx) {
+  return Set({".jhr", ".jdt", ".jdx"}, {jhr, jdt, jdx});
+}
+std::vector<FileImage> Sq(std::string sqd, std::string sqi) {
+  return Set({".sqd", ".sqi"}, {sqd, sqi});
+}
+std::vector<FileImage> Pkt(std::string bytes) { return Set({".pkt"}, {bytes}); }
+std::vector<FileImage> Dir(std::vector<std::string> names) {
+  std::vector<FileImage> files = {{"area/", ""}};
+  for (const std::string& name : names) files.push_back({"area/" + name, "x"});
+  return files;
+}
+
+// A Squish header of `num_msg` in a data file of `frames` smallest frames.
+std::string Sqd(std::uint32_t num_msg, std::size_t frames) {
+  return SquishHeaderWithNumMsg(num_msg, SquishFramesOf(frames));
+}
 std::string SquishGarbled() {
-  std::string h = SquishHeaderWithNumMsg(3, SquishFramesOf(3));
+  std::string h = Sqd(3, 3);
   h[0] = '\x12';              // Len
   h[130] = '\x00';            // SzFrameHeader
   Put32(h, 104, 0xFFFFFFF0);  // BeginFrame
   return h;
 }
 
-std::vector<FileImage> Squish(std::string sqd, std::string sqi) {
-  return {{"area.sqd", std::move(sqd)}, {"area.sqi", std::move(sqi)}};
-}
-std::vector<FileImage> Packet(std::string bytes) { return {{"area.pkt", std::move(bytes)}}; }
-std::vector<FileImage> MsgDir(std::vector<std::string> names) {
-  std::vector<FileImage> files = {{"area/", ""}};
-  for (const std::string& name : names) files.push_back({"area/" + name, "x"});
-  return files;
-}
-
 std::vector<OpenRow> OpenRows() {
+  const std::string jhr = JamHeaderFile(0);
   const std::string one = PackedMessage("hello");
-  const std::string header = PacketHeaderBytes();
-  const std::vector<JamIndexRecord> deleted(5, JamIndexRecord::Deleted());
+  const std::string pkt = PacketHeaderBytes();
+  const std::string z8(8, '\0'), z16(16, '\0');
+  const auto sqi = SquishRecords;
+  const auto sqd = SquishHeaderWithNumMsg;
+  // clang-format off
   return {
       // JAM: the count is the index records; the base header must be whole.
-      {&kJam,
-       "EmptyBase",
-       {{"area.jhr", kJamHeader}, {"area.jdt", ""}, {"area.jdx", ""}},
-       false,
-       kOpened,
-       0},
-      {&kJam,
-       "TwentyByteIndexCountsTwo",
-       {{"area.jhr", kJamHeader}, {"area.jdt", ""}, {"area.jdx", std::string(20, '\0')}},
-       false,
-       kOpened,
-       2},
-      {&kJam,
-       "PartialRecordIsNotCounted",
-       {{"area.jhr", kJamHeader}, {"area.jdt", ""}, {"area.jdx", std::string(7, '\0')}},
-       false,
-       kOpened,
-       0},
-      {&kJam,
-       "DeletedRecordsAreCounted",
-       {{"area.jhr", JamHeaderFile(3)}, {"area.jdt", ""}, {"area.jdx", JamIndexFile(deleted)}},
-       false,
-       kOpened,
-       5},
-      {&kJam,
-       "SignatureIsNotChecked",
-       {{"area.jhr", "XYZ!" + kJamHeader.substr(4)},
-        {"area.jdt", ""},
-        {"area.jdx", std::string(8, '\0')}},
-       false,
-       kOpened,
-       1},
-      {&kJam,
-       "MissingIndexCountsNone",
-       {{"area.jhr", kJamHeader}, {"area.jdt", ""}},
-       false,
-       kOpened,
-       0},
-      {&kJam,
-       "MissingTextIsNoFailure",
-       {{"area.jhr", kJamHeader}, {"area.jdx", std::string(16, '\xFF')}},
-       false,
-       kOpened,
-       2},
-      {&kJam,
-       "MissingHeaderFile",
-       {{"area.jdt", ""}, {"area.jdx", std::string(16, '\0')}},
-       true,
-       kOpenError,
-       0},
-      {&kJam,
-       "EmptyHeaderFile",
-       {{"area.jhr", ""}, {"area.jdt", ""}, {"area.jdx", ""}},
-       true,
-       kOpenError,
-       0},
-      {&kJam,
-       "ShortHeaderFile",
-       {{"area.jhr", kJamHeader.substr(0, 1023)},
-        {"area.jdt", ""},
-        {"area.jdx", std::string(8, 0)}},
-       true,
-       kOpenError,
-       0},
+      {&kJam, "EmptyBase", Jam(jhr, "", ""), false, kOpened, 0},
+      {&kJam, "TwentyByteIndexCountsTwo", Jam(jhr, "", std::string(20, '\0')), false, kOpened, 2},
+      {&kJam, "PartialRecordIsNotCounted", Jam(jhr, "", std::string(7, '\0')), false, kOpened, 0},
+      {&kJam, "DeletedRecordsAreCounted",
+       Jam(JamHeaderFile(3), "", JamIndexFile(std::vector(5, JamIndexRecord::Deleted()))), false,
+       kOpened, 5},
+      {&kJam, "SignatureIsNotChecked", Jam("XYZ!" + jhr.substr(4), "", z8), false, kOpened, 1},
+      {&kJam, "MissingIndexCountsNone", Jam(jhr, "", kNo), false, kOpened, 0},
+      {&kJam, "MissingTextIsNoFailure", Jam(jhr, kNo, std::string(16, '\xFF')), false, kOpened, 2},
+      {&kJam, "MissingHeaderFile", Jam(kNo, "", z16), true, kOpenError, 0},
+      {&kJam, "EmptyHeaderFile", Jam("", "", ""), true, kOpenError, 0},
+      {&kJam, "ShortHeaderFile", Jam(jhr.substr(0, 1023), "", z8), true, kOpenError, 0},
       {&kJam, "NothingAtAll", {}, true, kOpenError, 0},
-      {&kJam,
-       "OneMessage",
-       {{"area.jhr", JamHeaderFile(1) + JamMsgHeaders(1)},
-        {"area.jdt", ""},
-        {"area.jdx", JamIndexFile({{0x11, 1024}})}},
-       false,
-       kOpened,
-       1,
-       false,
-       true},
+      {&kJam, "OneMessage", Jam(JamHeaderFile(1) + JamMsgHeaders(1), "",
+                                JamIndexFile({{0x11, 1024}})), false, kOpened, 1, false, true},
       // Squish: the count is what the index can hold, a record for every
-      // message, never more than the header's NumMsg.
-      {&kSquish, "EmptyBase", Squish(SquishEmptyHeader(), ""), false, kOpened, 0},
-      {&kSquish, "CountFromHeader",
-       Squish(SquishHeaderWithNumMsg(3, SquishFramesOf(3)), SquishRecords(3)), false, kOpened, 3,
-       false, true},
-      {&kSquish, "HeaderBeyondAnEmptyIndex",
-       Squish(SquishHeaderWithNumMsg(7, SquishFramesOf(7)), ""), false, kOpened, 0, true},
-      {&kSquish,
-       "HeaderBeyondAMissingIndex",
-       {{"area.sqd", SquishHeaderWithNumMsg(7, SquishFramesOf(7))}},
-       false,
-       kOpened,
-       0,
+      // message, never more than the header's NumMsg; message numbers in
+      // that range are valid.
+      {&kSquish, "EmptyBase", Sq(SquishEmptyHeader(), ""), false, kOpened, 0},
+      {&kSquish, "CountFromHeader", Sq(Sqd(3, 3), sqi(3, false)), false, kOpened, 3, false, true},
+      {&kSquish, "HeaderBeyondAnEmptyIndex", Sq(Sqd(7, 7), ""), false, kOpened, 0, true},
+      {&kSquish, "HeaderBeyondAMissingIndex", Sq(Sqd(7, 7), kNo), false, kOpened, 0, true},
+      {&kSquish, "HeaderBeyondTheIndex", Sq(Sqd(7, 7), sqi(2, false)), false, kOpened, 2, true,
        true},
-      {&kSquish, "HeaderBeyondTheIndex",
-       Squish(SquishHeaderWithNumMsg(7, SquishFramesOf(7)), SquishRecords(2)), false, kOpened, 2,
-       true, true},
-      {&kSquish, "IndexHoldsMoreRecords",
-       Squish(SquishHeaderWithNumMsg(1, SquishFramesOf(3)), SquishRecords(3)), false, kOpened, 1,
-       false, true},
-      {&kSquish, "DeletionCutShort",
-       Squish(SquishHeaderWithNumMsg(3, SquishFramesOf(3)), SquishRecords(3, true)), false, kOpened,
-       2, false, true},
-      {&kSquish, "HeaderFieldsAreNotChecked", Squish(SquishGarbled(), SquishRecords(3)), false,
-       kOpened, 3, false, true},
-      {&kSquish, "HostileCount", Squish(SquishHeaderWithNumMsg(0x7FFFFFFF), SquishRecords(1)),
-       false, kOpened, 1, true, true},
-      {&kSquish, "CountBeyondASigned32Bit", Squish(SquishHeaderWithNumMsg(0x80000000), ""), false,
-       kOpened, 0, true},
-      {&kSquish, "CountAllOnes", Squish(SquishHeaderWithNumMsg(0xFFFFFFFF), ""), false, kOpened, 0,
+      {&kSquish, "IndexHoldsMoreRecords", Sq(Sqd(1, 3), sqi(3, false)), false, kOpened, 1, false,
        true},
-      {&kSquish, "HeaderOf255Bytes", Squish(SquishHeaderWithNumMsg(7, 255), ""), true, kOpenError,
-       0},
-      {&kSquish, "HeaderOf8Bytes", Squish(SquishHeaderWithNumMsg(7, 8), ""), true, kOpenError, 0},
-      {&kSquish, "EmptyDataFile", Squish("", ""), true, kOpenError, 0},
-      {&kSquish, "NoDataFile", {{"area.sqi", ""}}, true, kOpenError, 0},
+      {&kSquish, "DeletionCutShort", Sq(Sqd(3, 3), sqi(3, true)), false, kOpened, 2, false, true},
+      {&kSquish, "HeaderFieldsAreNotChecked", Sq(SquishGarbled(), sqi(3, false)), false, kOpened,
+       3, false, true},
+      {&kSquish, "HostileCount", Sq(sqd(0x7FFFFFFF, 256), sqi(1, false)), false, kOpened, 1, true,
+       true},
+      {&kSquish, "CountBeyondASigned32Bit", Sq(sqd(0x80000000, 256), ""), false, kOpened, 0, true},
+      {&kSquish, "CountAllOnes", Sq(sqd(0xFFFFFFFF, 256), ""), false, kOpened, 0, true},
+      {&kSquish, "HeaderOf255Bytes", Sq(sqd(7, 255), ""), true, kOpenError, 0},
+      {&kSquish, "HeaderOf8Bytes", Sq(sqd(7, 8), ""), true, kOpenError, 0},
+      {&kSquish, "EmptyDataFile", Sq("", ""), true, kOpenError, 0},
+      {&kSquish, "NoDataFile", Sq(kNo, ""), true, kOpenError, 0},
       {&kSquish, "NoFilesAtAll", {}, true, kOpenError, 0},
       // Packets: a packet without messages is no base to read; one of a
       // version other than 2 is refused whole.
       {&kPacket, "Missing", {}, false, kOpenError, 0},
-      {&kPacket, "ZeroBytes", Packet(""), false, kOpenError, 0},
-      {&kPacket, "FortyBytes", Packet(std::string(40, '\x02')), false, kOpenError, 0},
-      {&kPacket, "FiftyNineBytes", Packet(header + std::string(1, '\0')), false, kOpenError, 0},
-      {&kPacket, "EmptyPacket", Packet(header + kTerminator), false, kOpenError, 0},
-      {&kPacket, "Version1", Packet(PacketHeaderBytes(1) + one + kTerminator), true,
+      {&kPacket, "ZeroBytes", Pkt(""), false, kOpenError, 0},
+      {&kPacket, "FortyBytes", Pkt(std::string(40, '\x02')), false, kOpenError, 0},
+      {&kPacket, "FiftyNineBytes", Pkt(pkt + std::string(1, '\0')), false, kOpenError, 0},
+      {&kPacket, "EmptyPacket", Pkt(pkt + kTerminator), false, kOpenError, 0},
+      {&kPacket, "Version1", Pkt(PacketHeaderBytes(1) + one + kTerminator), true,
        BaseState::kBadFormat, 0},
-      {&kPacket, "Version1EmptyIsJustEmpty", Packet(PacketHeaderBytes(1) + kTerminator), false,
+      {&kPacket, "Version1EmptyIsJustEmpty", Pkt(PacketHeaderBytes(1) + kTerminator), false,
        kOpenError, 0},
-      {&kPacket, "OneMessage", Packet(header + one + kTerminator), false, kOpened, 1, false, true},
-      {&kPacket, "ThreeMessages",
-       Packet(header + one + PackedMessage("two") + PackedMessage("") + kTerminator), false,
-       kOpened, 3, false, true},
+      {&kPacket, "OneMessage", Pkt(pkt + one + kTerminator), false, kOpened, 1, false, true},
+      {&kPacket, "ThreeMessages", Pkt(pkt + one + PackedMessage("two") + PackedMessage("") +
+                                      kTerminator), false, kOpened, 3, false, true},
       // A terminator and a stray byte: no message.
-      {&kPacket, "SixtyOneBytes", Packet(header + std::string(3, '\0')), false, kOpened, 0},
+      {&kPacket, "SixtyOneBytes", Pkt(pkt + std::string(3, '\0')), false, kOpened, 0},
       // *.MSG: the count is the highest number a message file is named by.
-      {&kMsgDir, "Empty", MsgDir({}), false, kOpened, 0},
-      {&kMsgDir, "LeadingZeros", MsgDir({"1.msg", "0003.msg", "x.msg"}), false, kOpened, 3, false,
+      {&kMsgDir, "Empty", Dir({}), false, kOpened, 0},
+      {&kMsgDir, "LeadingZeros", Dir({"1.msg", "0003.msg", "x.msg"}), false, kOpened, 3, false,
        true},
-      {&kMsgDir, "NumbersNotNames", MsgDir({"2.msg", "10.msg"}), false, kOpened, 10},
-      {&kMsgDir, "DotsInTheName", MsgDir({"7.old.msg"}), false, kOpened, 7},
-      {&kMsgDir, "DirectoryIsCounted", MsgDir({"3.msg", "5.msg/"}), false, kOpened, 5},
-      {&kMsgDir, "NoNumbers", MsgDir({"notes.msg", "readme.txt"}), false, kOpened, 0},
-      {&kMsgDir, "NegativeNumber", MsgDir({"-4.msg", "1.msg"}), false, kOpened, 1, false, true},
-      {&kMsgDir, "LargestNumber", MsgDir({"2147483647.msg"}), false, kOpened, 2147483647},
+      {&kMsgDir, "NumbersNotNames", Dir({"2.msg", "10.msg"}), false, kOpened, 10},
+      {&kMsgDir, "DotsInTheName", Dir({"7.old.msg"}), false, kOpened, 7},
+      {&kMsgDir, "DirectoryIsCounted", Dir({"3.msg", "5.msg/"}), false, kOpened, 5},
+      {&kMsgDir, "NoNumbers", Dir({"notes.msg", "readme.txt"}), false, kOpened, 0},
+      {&kMsgDir, "NegativeNumber", Dir({"-4.msg", "1.msg"}), false, kOpened, 1, false, true},
+      {&kMsgDir, "LargestNumber", Dir({"2147483647.msg"}), false, kOpened, 2147483647},
       // Listed with a lower-case mask, which only a DOS host widens.
-      {&kMsgDir, "UpperCaseName", MsgDir({"12.MSG"}), false, kOpened,
+      {&kMsgDir, "UpperCaseName", Dir({"12.MSG"}), false, kOpened,
        kHostPathStyle == PathStyle::kDos ? 12 : 0},
-      {&kMsgDir, "NumberTooLarge", MsgDir({"99999999999.msg", "4.msg"}), false, kOpened, 4},
+      {&kMsgDir, "NumberTooLarge", Dir({"99999999999.msg", "4.msg"}), false, kOpened, 4},
   };
+  // clang-format on
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BaseOpenFilesTest, ::testing::ValuesIn(OpenRows()),
