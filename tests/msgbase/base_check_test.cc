@@ -3,7 +3,6 @@
 // the right message, without touching the base.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "msgbase/base_file_images.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/message.h"
 #include "msgbase/open_base.h"
@@ -70,17 +70,6 @@ struct CheckCase {
 };
 
 void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
-
-// Every name under `root` with the content of each file.
-std::vector<std::string> Snapshot(const std::string& root) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
-    const std::string name = e.path().string();
-    names.push_back(name + ":" + (e.is_regular_file() ? ReadWholeFile(name).value_or("") : ""));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 const auto kIntact = [](const Files&) {};
 
@@ -206,7 +195,7 @@ TEST_P(BaseCheckTest, FindsWhatIsBroken) {
   ASSERT_NE(parsed.format->check, nullptr);
   const std::string location(BaseLocation(*parsed.format, parsed.path).view());
   c.damage(Files(location));
-  const std::vector<std::string> before = Snapshot(dir_.root());
+  const std::vector<std::string> before = testing::Snapshot(dir_.root());
 
   const CheckReport report = parsed.format->check(location);
   std::string all;
@@ -221,7 +210,7 @@ TEST_P(BaseCheckTest, FindsWhatIsBroken) {
     }
     EXPECT_TRUE(found) << "wanted " << c.number << "\t" << c.finding << "\ngot:\n" << all;
   }
-  EXPECT_EQ(Snapshot(dir_.root()), before) << "the check changed the base";
+  EXPECT_EQ(testing::Snapshot(dir_.root()), before) << "the check changed the base";
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, BaseCheckTest, ::testing::ValuesIn(kCases),

@@ -2,19 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "msgbase/message.h"
-#include "testing/fault_injecting_platform.h"
-#include "testing/scratch_dir.h"
 #include "util/paths.h"
 
 namespace qlr {
 namespace {
-
-const std::string kSep(1, PathSeparator());
 
 struct SpecCase {
   const char* spec;
@@ -83,82 +77,6 @@ TEST(OpenBaseTest, RefusesEmptyAndUnknownSpecs) {
   EXPECT_EQ(OpenBase(""), nullptr);
   // "C" is no type character.
   EXPECT_EQ(OpenBase("C:\\X.DAT"), nullptr);
-}
-
-TEST(OpenBaseTest, MsgDirBaseIsCreatedWithItsParents) {
-  testing::ScratchDir dir;
-  const std::string area = dir.Path("fido/mail/net");
-  auto base = OpenBase("#" + area);
-  ASSERT_NE(base, nullptr);
-  EXPECT_TRUE(std::filesystem::is_directory(area));
-  EXPECT_EQ(base->State(), BaseState::kOpened);
-  EXPECT_EQ(base->Count(), 0);
-  EXPECT_EQ(base->Path(), area + kSep + "*.msg");
-}
-
-TEST(OpenBaseTest, BaseWhoseDirectoryCannotBeMadeIsNotOpened) {
-  testing::ScratchDir dir;
-  dir.WriteFile("plain", "a file where a directory should be");
-  EXPECT_EQ(OpenBase("#" + dir.Path("plain/net")), nullptr);
-}
-
-// A base file that exists but cannot be opened or measured is no empty
-// index: an Open that then counted 0 would let the next append overwrite
-// message 1. Whatever single call fails, Open fails or counts right.
-TEST(OpenBaseTest, AnIndexThatCannotBeReadIsNeverCountedEmpty) {
-  for (const char* type : {"!", "$"}) {
-    for (const testing::PlatformOp op :
-         {testing::PlatformOp::kOpenFile, testing::PlatformOp::kSize}) {
-      for (int nth = 1; nth <= 6; ++nth) {
-        SCOPED_TRACE(std::string(type) + " " + std::string(testing::OpName(op)) + " " +
-                     std::to_string(nth));
-        testing::ScratchDir dir;
-        const std::string spec = type + dir.Path("area");
-        {
-          auto base = OpenBase(spec);
-          ASSERT_NE(base, nullptr);
-          Message m;
-          m.Subject = "one";
-          ASSERT_FALSE(base->AppendMessage(m));
-        }
-        testing::FaultInjectingPlatform faulty;
-        auto installed = faulty.Install();
-        faulty.FailCall(op, nth, testing::FailMode::kOnce);
-        auto base = OpenBase(spec);
-        if (base != nullptr && base->State() == BaseState::kOpened) {
-          EXPECT_EQ(base->Count(), 1);
-        }
-      }
-    }
-  }
-}
-
-// The Open contract, for every installed format: a missing base is made
-// and counts 0, the empty base it left opens again, and a base whose
-// directory cannot be made is refused.
-TEST(OpenContractTest, EveryFormatKeepsIt) {
-  for (const FormatDescriptor* format : AllFormats()) {
-    if (format->open == nullptr) continue;
-    SCOPED_TRACE(std::string(format->name));
-    testing::ScratchDir dir;
-    const std::string spec =
-        std::string(format->type_characters.substr(0, 1)) + dir.Path("area/net");
-    EXPECT_EQ(ForeseeOpenBase(spec), OpenCourse::kCreate);
-    for (int pass = 0; pass < 2; ++pass) {
-      std::unique_ptr<MessageBase> base;
-      const Status opened = OpenBase(spec, &base);
-      ASSERT_TRUE(opened.ok()) << opened.ToString();
-      ASSERT_NE(base, nullptr);
-      EXPECT_EQ(base->Count(), 0);
-      EXPECT_EQ(ForeseeOpenBase(spec), OpenCourse::kOpen);
-    }
-    dir.WriteFile("plain", "a file where a directory should be");
-    std::unique_ptr<MessageBase> base;
-    const Status refused =
-        OpenBase(std::string(format->type_characters.substr(0, 1)) + dir.Path("plain/net"), &base);
-    EXPECT_FALSE(refused.ok());
-    EXPECT_EQ(base, nullptr);
-  }
 }
 
 TEST(OpenContractTest, SpecsWithoutABaseSayWhy) {

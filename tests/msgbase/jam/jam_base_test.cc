@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "msgbase/base_file_images.h"
 #include "msgbase/ftn_date.h"
 #include "support/coding.h"
 #include "testing/scratch_dir.h"
@@ -19,35 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Bytes(const std::vector<std::uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
-// The 1024-byte base header of an existing base, as another program left it.
-std::string BaseHeaderFile(std::uint32_t active_msgs, std::uint32_t mod_counter = 7) {
-  JamBaseHeader header;
-  header.Signature = kJamSignature;
-  header.DateCreated = 0x386D4380;
-  header.ModCounter = mod_counter;
-  header.ActiveMsgs = active_msgs;
-  header.PasswordCrc = kJamNoPassword;
-  header.BaseMsgNum = 1;
-  std::vector<std::uint8_t> bytes;
-  header.AppendTo(&bytes);
-  return Bytes(bytes);
-}
-
-std::string IndexFile(const std::vector<JamIndexRecord>& records) {
-  std::vector<std::uint8_t> bytes;
-  for (const JamIndexRecord& record : records) record.AppendTo(&bytes);
-  return Bytes(bytes);
-}
-
-std::string MsgHeaders(int count) {
-  std::vector<std::uint8_t> bytes;
-  for (int i = 0; i < count; ++i) JamMsgHeader().AppendTo(&bytes);
-  return Bytes(bytes);
-}
+using testing::JamHeaderFile;
+using testing::JamIndexFile;
+using testing::JamMsgHeaders;
 
 std::uint32_t Now() { return static_cast<std::uint32_t>(DateTimeToUnix(CurrentDateTime())); }
 
@@ -106,9 +79,9 @@ TEST(JamBaseTest, CreateWritesTheEmptyBaseLayout) {
 
 TEST(JamBaseTest, CreateTruncatesAnExistingBase) {
   testing::ScratchDir dir;
-  dir.WriteFile("area.jhr", BaseHeaderFile(3, 9) + MsgHeaders(3));
+  dir.WriteFile("area.jhr", JamHeaderFile(3, 9) + JamMsgHeaders(3));
   dir.WriteFile("area.jdt", std::string(500, 't'));
-  dir.WriteFile("area.jdx", IndexFile({{1, 1024}, {2, 1100}, {3, 1176}}));
+  dir.WriteFile("area.jdx", JamIndexFile({{1, 1024}, {2, 1100}, {3, 1176}}));
   JamBase base;
   ASSERT_FALSE(base.Open(dir.Path("area")));
   ASSERT_EQ(base.Count(), 3);
@@ -132,59 +105,14 @@ TEST(JamBaseTest, CreateTruncatesAnExistingBase) {
   EXPECT_EQ(fresh.BaseHeader().ModCounter, 11u);
 }
 
-struct OpenCase {
-  const char* name;
-  std::optional<std::string> jhr, jdt, jdx;  // nullopt: the file is missing
-  bool fails;
-  std::int32_t count;
-};
-
-void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
-
-class JamOpenTest : public ::testing::TestWithParam<OpenCase> {};
-
-TEST_P(JamOpenTest, CountAndStateFollowTheFiles) {
-  const OpenCase& c = GetParam();
-  testing::ScratchDir dir;
-  if (c.jhr) dir.WriteFile("area.jhr", *c.jhr);
-  if (c.jdt) dir.WriteFile("area.jdt", *c.jdt);
-  if (c.jdx) dir.WriteFile("area.jdx", *c.jdx);
-  JamBase base;
-  EXPECT_EQ(base.Open(dir.Path("area")), c.fails);
-  EXPECT_EQ(base.State(), c.fails ? BaseState::kOpenError : BaseState::kOpened);
-  EXPECT_EQ(base.Count(), c.count);
-  EXPECT_FALSE(base.IsValidMsg(1)) << "no case holds a readable message";
-}
-
-const std::string kHeader = BaseHeaderFile(0);
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, JamOpenTest,
-    ::testing::Values(
-        OpenCase{"EmptyBase", kHeader, "", "", false, 0},
-        OpenCase{"TwentyByteIndexCountsTwo", kHeader, "", std::string(20, '\0'), false, 2},
-        OpenCase{"PartialRecordIsNotCounted", kHeader, "", std::string(7, '\0'), false, 0},
-        OpenCase{"DeletedRecordsAreCounted", BaseHeaderFile(3), "",
-                 IndexFile(std::vector<JamIndexRecord>(5, JamIndexRecord::Deleted())), false, 5},
-        OpenCase{"SignatureIsNotChecked", "XYZ!" + kHeader.substr(4), "", std::string(8, '\0'),
-                 false, 1},
-        OpenCase{"MissingIndexCountsNone", kHeader, "", std::nullopt, false, 0},
-        OpenCase{"MissingTextIsNoFailure", kHeader, std::nullopt, std::string(16, '\xFF'), false,
-                 2},
-        OpenCase{"MissingHeaderFile", std::nullopt, "", std::string(16, '\0'), true, 0},
-        OpenCase{"EmptyHeaderFile", "", "", "", true, 0},
-        OpenCase{"ShortHeaderFile", kHeader.substr(0, 1023), "", std::string(8, '\0'), true, 0},
-        OpenCase{"NothingAtAll", std::nullopt, std::nullopt, std::nullopt, true, 0}),
-    [](const ::testing::TestParamInfo<OpenCase>& param) { return std::string(param.param.name); });
-
 TEST(JamBaseTest, OpenReadsTheBaseHeaderAsStored) {
   testing::ScratchDir dir;
   // 5 index records, 2 of them deleted: Count is 5, ActiveMsgs reads 3.
-  dir.WriteFile("area.jhr", BaseHeaderFile(3, 41) + MsgHeaders(3));
+  dir.WriteFile("area.jhr", JamHeaderFile(3, 41) + JamMsgHeaders(3));
   dir.WriteFile("area.jdt", "");
   dir.WriteFile(
       "area.jdx",
-      IndexFile(
+      JamIndexFile(
           {{1, 1024}, JamIndexRecord::Deleted(), {2, 1100}, JamIndexRecord::Deleted(), {3, 1176}}));
   JamBase base;
   ASSERT_FALSE(base.Open(dir.Path("area")));
@@ -197,9 +125,9 @@ TEST(JamBaseTest, OpenReadsTheBaseHeaderAsStored) {
 TEST(JamBaseTest, IsValidMsgChecksTheIndexRecordAgainstTheHeaderFile) {
   testing::ScratchDir dir;
   // A base header and two message headers: 1176 bytes.
-  dir.WriteFile("area.jhr", BaseHeaderFile(2) + MsgHeaders(2));
+  dir.WriteFile("area.jhr", JamHeaderFile(2) + JamMsgHeaders(2));
   dir.WriteFile("area.jdt", "");
-  dir.WriteFile("area.jdx", IndexFile({
+  dir.WriteFile("area.jdx", JamIndexFile({
                                 {0x11, 1024},               // 1: first header
                                 {0x22, 1100},               // 2: second header
                                 JamIndexRecord::Deleted(),  // 3
@@ -227,8 +155,8 @@ TEST(JamBaseTest, IsValidMsgChecksTheIndexRecordAgainstTheHeaderFile) {
 
 TEST(JamBaseTest, ShrunkIndexFailsOnlyTheMissingRecords) {
   testing::ScratchDir dir;
-  dir.WriteFile("area.jhr", BaseHeaderFile(2) + MsgHeaders(2));
-  dir.WriteFile("area.jdx", IndexFile({{0x11, 1024}, {0x22, 1100}}));
+  dir.WriteFile("area.jhr", JamHeaderFile(2) + JamMsgHeaders(2));
+  dir.WriteFile("area.jdx", JamIndexFile({{0x11, 1024}, {0x22, 1100}}));
   JamBase base;
   ASSERT_FALSE(base.Open(dir.Path("area")));
   ASSERT_EQ(base.Count(), 2);
@@ -251,65 +179,34 @@ TEST(JamBaseTest, AnyFileExists) {
     EXPECT_TRUE(JamBase::AnyFileExists(one.Path("area"))) << extension;
     EXPECT_FALSE(JamBase::AnyFileExists(one.Path("other"))) << extension;
   }
+  if (kHostPathStyle == PathStyle::kDos) return;  // the host ignores case itself
+  dir.WriteFile("AREA.JDT", "");
+  EXPECT_TRUE(JamBase::AnyFileExists(dir.Path("area")));
+  EXPECT_EQ(JamBase::BaseFileName(dir.Path("area"), ".jdt").view(), dir.Path("AREA.JDT"));
 }
 
-class JamUpperCaseNamesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (kHostPathStyle == PathStyle::kDos) GTEST_SKIP() << "the host ignores case itself";
-    dir_.WriteFile("AREA.JHR", BaseHeaderFile(1) + MsgHeaders(1));
-    dir_.WriteFile("AREA.JDT", "text");
-    dir_.WriteFile("AREA.JDX", IndexFile({{0x11, 1024}}));
-  }
-
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_.root())) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  testing::ScratchDir dir_;
-};
-
-TEST_F(JamUpperCaseNamesTest, OpenFindsThem) {
-  JamBase base;
-  ASSERT_FALSE(base.Open(dir_.Path("area")));
-  EXPECT_EQ(base.Count(), 1);
-  EXPECT_TRUE(base.IsValidMsg(1));
-  EXPECT_TRUE(JamBase::AnyFileExists(dir_.Path("area")));
-  EXPECT_EQ(JamBase::BaseFileName(dir_.Path("area"), ".jdt").view(), dir_.Path("AREA.JDT"));
-}
-
-TEST_F(JamUpperCaseNamesTest, CreateEmptiesThemUnderTheirOwnNames) {
-  JamBase base;
-  ASSERT_FALSE(base.Create(dir_.Path("area")));
-  // A missing last-read file is made, in the case of the others.
-  EXPECT_EQ(Names(), (std::vector<std::string>{"AREA.JDT", "AREA.JDX", "AREA.JHR", "AREA.JLR"}));
-  EXPECT_EQ(fs::file_size(dir_.Path("AREA.JHR")), 1024u);
-  EXPECT_EQ(fs::file_size(dir_.Path("AREA.JDT")), 0u);
-  EXPECT_EQ(fs::file_size(dir_.Path("AREA.JDX")), 0u);
-  // An existing one holds the readers' pointers and is never emptied.
-  dir_.WriteFile("AREA.JLR", "last-read record");
-  ASSERT_FALSE(base.Create(dir_.Path("area")));
-  EXPECT_EQ(fs::file_size(dir_.Path("AREA.JLR")), 16u);
-}
-
-// A base path of 253 characters leaves no room for ".jhr": cut to 255
-// characters the names would be "<path>.j" for all three files.
-TEST(JamLongNameTest, ABaseWhoseFilesCannotBeNamedWholeIsRefused) {
+// The last-read file of a base of upper-case names (the contract covers
+// the others) is made in their case, and an existing one is never emptied.
+TEST(JamBaseTest, CreateOfUpperCaseFilesKeepsTheirCaseForTheLastReadFile) {
+  if (kHostPathStyle == PathStyle::kDos) GTEST_SKIP() << "the host ignores case itself";
   testing::ScratchDir dir;
-  std::string path = dir.Path("a");
-  path.resize(ShortString::kMax - 2, 'a');
-  for (const bool create : {false, true}) {
-    JamBase base;
-    EXPECT_TRUE(create ? base.Create(path) : base.Open(path)) << create;
-    EXPECT_EQ(base.State(), BaseState::kOpenError);
-    EXPECT_EQ(base.LastError().kind(), StatusKind::kInvalidArgument) << base.LastError().ToString();
+  dir.WriteFile("AREA.JHR", JamHeaderFile(1) + JamMsgHeaders(1));
+  dir.WriteFile("AREA.JDT", "text");
+  dir.WriteFile("AREA.JDX", JamIndexFile({{0x11, 1024}}));
+  JamBase base;
+  ASSERT_FALSE(base.Create(dir.Path("area")));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.root())) {
+    names.push_back(entry.path().filename().string());
   }
-  EXPECT_TRUE(std::filesystem::is_empty(dir.Path(""))) << "a file was made under a cut name";
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"AREA.JDT", "AREA.JDX", "AREA.JHR", "AREA.JLR"}));
+  EXPECT_EQ(fs::file_size(dir.Path("AREA.JHR")), 1024u);
+  EXPECT_EQ(fs::file_size(dir.Path("AREA.JDT")), 0u);
+  EXPECT_EQ(fs::file_size(dir.Path("AREA.JDX")), 0u);
+  dir.WriteFile("AREA.JLR", "last-read record");
+  ASSERT_FALSE(base.Create(dir.Path("area")));
+  EXPECT_EQ(fs::file_size(dir.Path("AREA.JLR")), 16u);
 }
 
 }  // namespace
