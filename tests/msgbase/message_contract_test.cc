@@ -76,9 +76,6 @@ struct MessageTraits {
   std::size_t name_width = 36, subject_width = 72;
   // An echomail's point is read back from its origin line.
   bool echomail_point_read_back = false;
-  // Why a read that a failing call cut short is not yet refused: the
-  // sweep records this instead of checking what such a read delivers.
-  const char* reads_not_yet_whole = nullptr;
   // A write at the number after the last one counted at Open, which
   // another writer has taken since, replaces that writer's message (else
   // it goes after it).
@@ -378,7 +375,6 @@ TEST_P(MessageContractTest, AReadUnderAFailingCallIsWholeOrRefused) {
   };
   const std::string body = std::string(10000, 'b') + "\r";
   int fired = 0;
-  if (F().reads_not_yet_whole != nullptr) RecordProperty("not_yet_safe", F().reads_not_yet_whole);
   for (const PlatformOp op :
        {PlatformOp::kOpenFile, PlatformOp::kRead, PlatformOp::kShortRead, PlatformOp::kReadAt,
         PlatformOp::kShortReadAt, PlatformOp::kSeek, PlatformOp::kSize, PlatformOp::kStat}) {
@@ -407,7 +403,7 @@ TEST_P(MessageContractTest, AReadUnderAFailingCallIsWholeOrRefused) {
                      run.op != PlatformOp::kShortReadAt && run.op != PlatformOp::kStat) {
             EXPECT_TRUE(env.failed);
           }
-          if (!env.failed && F().reads_not_yet_whole == nullptr) {
+          if (!env.failed) {
             EXPECT_EQ(env.message.Subject, "long");
             EXPECT_EQ(TextOf(env.message), "Body of long\r" + body);
           }
@@ -465,8 +461,6 @@ MessageTraits Format(const char* name, char type, Deletion deletion, bool mandat
 MessageTraits Jam(const char* name, bool mandatory) {
   MessageTraits f = Format<JamBase>(name, '!', Deletion::kLeavesAGap, mandatory);
   f.stale_number_replaces = f.echomail_point_read_back = true;
-  f.reads_not_yet_whole =
-      "a text or subfield read that fails still delivers the message, without that part";
   f.check_header = testing::CheckJamHeader;
   // The attributes without a JAM bit (audit and update request, is-a-
   // receipt, the two carried bits).

@@ -208,11 +208,17 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
   TransferHeader(true, message);
 
   // A text the file does not hold (offset or length beyond it) is read as
-  // no text; the rest of the message still is.
+  // no text; the rest of the message still is. A text the file holds but
+  // that cannot be read fails the read: a copy must not take the message
+  // without its text.
   const std::int64_t text_end = static_cast<std::int64_t>(header.TxtOffset) + header.TxtLen;
-  if (header.TxtLen > 0 && text_end <= kMaxStreamOffset) {
-    static_cast<void>(ReadText(message, static_cast<std::int32_t>(header.TxtOffset),
-                               static_cast<std::int32_t>(text_end)));
+  if (header.TxtLen > 0 && text_end <= kMaxStreamOffset &&
+      ReadText(message, static_cast<std::int32_t>(header.TxtOffset),
+               static_cast<std::int32_t>(text_end)) &&
+      !stream_->Ok()) {
+    Fail(StreamFailure(*stream_, path_.view(), "cannot be read"));
+    ResetStreams();
+    return true;
   }
   ResetStreams();
 
@@ -225,10 +231,21 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
   const std::int64_t available = std::max<std::int64_t>(0, file_size - block_start);
   std::vector<std::uint8_t> block(
       static_cast<std::size_t>(std::min<std::int64_t>(header.SubfieldLen, available)));
+  if (file_size < 0) {
+    Fail(StreamFailure(*header_stream_, header_file_.view(), "cannot be read"));
+    ResetStreams();
+    return true;
+  }
   if (!block.empty()) {
     header_stream_->Seek(static_cast<std::int32_t>(block_start));
     header_stream_->Read(block.data(), block.size());
-    if (!header_stream_->Ok()) block.clear();
+    // The block lies within the file: a read that fails is an error of
+    // the file, not a short subfield list.
+    if (!header_stream_->Ok()) {
+      Fail(StreamFailure(*header_stream_, header_file_.view(), "cannot be read"));
+      ResetStreams();
+      return true;
+    }
   }
   ApplySubfields(block, message);
   ResetStreams();
