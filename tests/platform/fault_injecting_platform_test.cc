@@ -191,12 +191,15 @@ TEST(FaultInjectingPlatformTest, AShortWriteFailsWithNoSpaceAfterHalfTheBytes) {
 
 TEST(FaultInjectingPlatformTest, CountsFromNowAndFailsOnceOrFromThenOn) {
   Rig s;
+  auto installed = s.faulty.Install();
+  ASSERT_EQ(&Os(), &s.faulty);
   std::size_t written = 0;
   ASSERT_TRUE(s.file->Write("0", 1, &written));
   s.faulty.FailCall(PlatformOp::kWrite, 2, FailMode::kOnce);
   s.faulty.FailCall(PlatformOp::kSync, 2);
   EXPECT_TRUE(s.file->Write("1", 1, &written));
   EXPECT_FALSE(s.file->Write("2", 1, &written));
+  EXPECT_EQ(written, 0u);  // nothing reached the file
   EXPECT_TRUE(s.file->Write("3", 1, &written));
   EXPECT_TRUE(s.file->Sync());
   EXPECT_FALSE(s.file->Sync());
@@ -219,7 +222,7 @@ TEST(FaultInjectingPlatformTest, AFailedCloseStillClosesAndErrorsOfTheInnerPassT
   const auto why3 = s.faulty.OpenFile("/d/missing", OpenMode::kRead);
   EXPECT_EQ(why3, nullptr);
   EXPECT_EQ(why3.status().kind(), StatusKind::kNotFound);
-  auto third = s.faulty.OpenFile("/d/f", OpenMode::kRead);
+  auto third = s.faulty.OpenFile("/d/f", OpenMode::kReadWrite);
   const auto why4 = third->TryLock(0, 1);
   EXPECT_FALSE(why4);
   EXPECT_EQ(why4.kind(), StatusKind::kBusy);

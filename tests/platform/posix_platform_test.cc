@@ -14,15 +14,11 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "testing/fault_injecting_platform.h"
 #include "testing/scratch_dir.h"
 
 namespace qlr {
 namespace {
 
-using testing::FailMode;
-using testing::FaultInjectingPlatform;
-using testing::PlatformOp;
 using testing::ScratchDir;
 
 // Sets (or, with nullopt, removes) an environment variable for one scope.
@@ -49,12 +45,6 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-mode_t ModeOf(const std::string& path) {
-  struct stat st;
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
 std::vector<std::string> Names(const std::vector<DirEntry>& entries) {
   std::vector<std::string> names;
   for (const auto& e : entries) names.push_back(e.name);
@@ -70,72 +60,9 @@ std::uint8_t AttributesOf(const std::vector<DirEntry>& entries, const std::strin
   return 0;
 }
 
-TEST(PosixFileTest, WriteSeekReadSizeTruncateRoundTrip) {
+// A FIFO is not a file to open (and must not hang).
+TEST(PosixFileTest, AFifoIsNotAFileToOpen) {
   ScratchDir dir;
-  const std::string path = dir.Path("data.bin");
-  auto file = HostPlatform().OpenFile(path, OpenMode::kCreate);
-  ASSERT_NE(file, nullptr);
-  std::size_t written = 0;
-  ASSERT_TRUE(file->Write("hello world", 11, &written));
-  EXPECT_EQ(written, 11u);
-
-  char buffer[16] = {};
-  std::size_t got = 0;
-  ASSERT_TRUE(file->Seek(6));
-  ASSERT_TRUE(file->Read(buffer, 5, &got));
-  EXPECT_EQ(std::string(buffer, got), "world");
-
-  // At the end a read succeeds with nothing; near it, with fewer bytes.
-  ASSERT_TRUE(file->Read(buffer, 4, &got));
-  EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(file->Seek(8));
-  ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got));
-  EXPECT_EQ(std::string(buffer, got), "rld");
-
-  std::uint64_t size = 0;
-  ASSERT_TRUE(file->Size(&size));
-  EXPECT_EQ(size, 11u);
-  ASSERT_TRUE(file->Truncate(5));
-  ASSERT_TRUE(file->Size(&size));
-  EXPECT_EQ(size, 5u);
-  // Extending fills with zero bytes.
-  ASSERT_TRUE(file->Truncate(7));
-  ASSERT_TRUE(file->Seek(0));
-  ASSERT_TRUE(file->Read(buffer, sizeof buffer, &got));
-  EXPECT_EQ(std::string(buffer, got), std::string("hello\0\0", 7));
-  // Writing past the end after a seek.
-  ASSERT_TRUE(file->Seek(9));
-  ASSERT_TRUE(file->Write("!", 1, &written));
-  EXPECT_TRUE(file->Sync());
-  file.reset();
-  EXPECT_EQ(dir.ReadFile("data.bin"), std::string("hello\0\0\0\0!", 10));
-}
-
-TEST(PosixFileTest, OpenModes) {
-  ScratchDir dir;
-  dir.WriteFile("old.txt", "previous content");
-  EXPECT_EQ(HostPlatform().OpenFile(dir.Path("missing"), OpenMode::kRead), nullptr);
-  EXPECT_EQ(HostPlatform().OpenFile(dir.Path("missing"), OpenMode::kReadWrite), nullptr);
-  EXPECT_FALSE(HostPlatform().Stat(dir.Path("missing")).has_value());
-
-  // Read-only handles refuse writes.
-  auto reader = HostPlatform().OpenFile(dir.Path("old.txt"), OpenMode::kRead);
-  ASSERT_NE(reader, nullptr);
-  std::size_t written = 0;
-  EXPECT_FALSE(reader->Write("x", 1, &written));
-  reader.reset();
-
-  // Read-write keeps the content; create truncates it.
-  auto updater = HostPlatform().OpenFile(dir.Path("old.txt"), OpenMode::kReadWrite);
-  ASSERT_NE(updater, nullptr);
-  ASSERT_TRUE(updater->Write("P", 1, &written));
-  updater.reset();
-  EXPECT_EQ(dir.ReadFile("old.txt"), "Previous content");
-  ASSERT_NE(HostPlatform().OpenFile(dir.Path("old.txt"), OpenMode::kCreate), nullptr);
-  EXPECT_EQ(dir.ReadFile("old.txt"), "");
-
-  // A directory or a FIFO is not a file to open (and must not hang).
-  EXPECT_EQ(HostPlatform().OpenFile(dir.root(), OpenMode::kRead), nullptr);
   ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0644), 0);
   EXPECT_EQ(HostPlatform().OpenFile(dir.Path("fifo"), OpenMode::kRead), nullptr);
 }
@@ -155,135 +82,43 @@ TEST(PosixFileTest, HandlesAreNotInheritedByChildren) {
   EXPECT_EQ(fds.find("held.bin"), std::string::npos) << fds;
 }
 
-TEST(PosixStatTest, AttributeMapping) {
+// Only the owner's write bit decides read-only; the mode is kept whole.
+TEST(PosixStatTest, ModesMapToAttributes) {
   ScratchDir dir;
-  dir.WriteFile("plain.txt", "12345");
-  dir.WriteFile("locked.txt", "");
-  dir.WriteFile(".lock", "");
-  dir.WriteFile(".cfg/inside", "");
-  ASSERT_EQ(::chmod(dir.Path("plain.txt").c_str(), 0644), 0);
-  // Only the owner's write bit decides read-only.
-  ASSERT_EQ(::chmod(dir.Path("locked.txt").c_str(), 0466), 0);
-  ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0755), 0);
-
   struct Case {
-    std::string path;
+    mode_t mode;
     std::uint8_t attributes;
-    bool is_regular;
-  } cases[] = {
-      {dir.Path("plain.txt"), kAttrArchive, true},
-      {dir.Path("locked.txt"), kAttrReadOnly | kAttrArchive, true},
-      {dir.Path(".lock"), kAttrHidden | kAttrArchive, true},
-      {dir.Path(".cfg"), kAttrHidden | kAttrDirectory, false},
-      {dir.Path(".cfg/inside"), kAttrArchive, true},  // only the last name counts
-      {dir.Path("sub"), kAttrDirectory, false},
-      {dir.Path("sub/"), kAttrDirectory, false},
-      {dir.Path("sub/."), kAttrDirectory, false},
-      {dir.Path("sub/.."), kAttrDirectory, false},
-  };
+  } cases[] = {{0644, kAttrArchive}, {0466, kAttrReadOnly | kAttrArchive}, {0200, kAttrArchive}};
   for (const auto& c : cases) {
-    const auto status = HostPlatform().Stat(c.path);
-    ASSERT_TRUE(status.has_value()) << c.path;
-    EXPECT_EQ(status->attributes, c.attributes) << c.path;
-    EXPECT_EQ(status->is_regular, c.is_regular) << c.path;
+    dir.WriteFile("f", "");
+    ASSERT_EQ(::chmod(dir.Path("f").c_str(), c.mode), 0);
+    const auto status = HostPlatform().Stat(dir.Path("f"));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->attributes, c.attributes) << c.mode;
+    EXPECT_EQ(status->native_mode, c.mode);
   }
-  const auto plain = HostPlatform().Stat(dir.Path("plain.txt"));
-  EXPECT_EQ(plain->size, 5u);
-  EXPECT_EQ(plain->native_mode, 0644u);
-  EXPECT_EQ(HostPlatform().Stat(dir.Path("locked.txt"))->native_mode, 0466u);
 }
 
-TEST(PosixStatTest, SetAttributesAndRestoreNativeMode) {
-  ScratchDir dir;
-  dir.WriteFile("f", "x");
-  const std::string path = dir.Path("f");
-  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
-
-  // Read-only removes every write permission, not only the owner's.
-  ASSERT_TRUE(HostPlatform().SetAttributes(path, kAttrReadOnly | kAttrArchive));
-  EXPECT_EQ(ModeOf(path), 0444u);
-  EXPECT_EQ(HostPlatform().Stat(path)->attributes, kAttrReadOnly | kAttrArchive);
-  // Archive alone gives the owner write permission back, nothing more.
-  ASSERT_TRUE(HostPlatform().SetAttributes(path, kAttrArchive));
-  EXPECT_EQ(ModeOf(path), 0644u);
-
-  for (std::uint32_t mode : {0751u, 0400u, 0606u}) {
-    ASSERT_TRUE(HostPlatform().RestoreNativeMode(path, mode));
-    EXPECT_EQ(ModeOf(path), mode);
-    EXPECT_EQ(HostPlatform().Stat(path)->native_mode, mode);
-  }
-  EXPECT_FALSE(HostPlatform().SetAttributes(dir.Path("missing"), kAttrArchive));
-  EXPECT_FALSE(HostPlatform().RestoreNativeMode(dir.Path("missing"), 0644));
-}
-
-TEST(PosixStatTest, ModifiedTimeKeepsNanosecondsAndAccessTime) {
+TEST(PosixStatTest, SettingTheModifiedTimeKeepsTheAccessTime) {
   ScratchDir dir;
   dir.WriteFile("f", "x");
   const std::string path = dir.Path("f");
   struct stat before;
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
-
-  // Odd nanoseconds, and a time before 1970 (negative ticks).
-  for (std::int64_t ticks : {INT64_C(1234567890123456789), INT64_C(-1500000001)}) {
-    ASSERT_TRUE(HostPlatform().SetModifiedTime(path, FileTime{ticks})) << ticks;
-    EXPECT_EQ(HostPlatform().Stat(path)->modified.ticks, ticks);
-  }
+  ASSERT_TRUE(HostPlatform().SetModifiedTime(path, FileTime{INT64_C(1234567890123456789)}));
   struct stat after;
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_atim.tv_sec, before.st_atim.tv_sec);
   EXPECT_EQ(after.st_atim.tv_nsec, before.st_atim.tv_nsec);
-  EXPECT_FALSE(HostPlatform().SetModifiedTime(dir.Path("missing"), FileTime{0}));
 }
 
-TEST(PosixStatTest, SameFileIsFileIdentity) {
+TEST(PosixStatTest, SameFileFollowsSymbolicLinks) {
   ScratchDir dir;
   dir.WriteFile("X", "upper");
-  dir.WriteFile("x", "lower");
   ASSERT_EQ(::symlink(dir.Path("X").c_str(), dir.Path("link").c_str()), 0);
-  ASSERT_EQ(::link(dir.Path("X").c_str(), dir.Path("hard").c_str()), 0);
-  ASSERT_EQ(::mkdir(dir.Path("d").c_str(), 0755), 0);
-
-  struct Case {
-    std::string a, b;
-    bool same;
-  } cases[] = {
-      {dir.Path("X"), dir.Path("X"), true},
-      {dir.Path("X"), dir.Path("link"), true},
-      {dir.Path("hard"), dir.Path("X"), true},
-      {dir.Path("X"), dir.Path("d/../X"), true},
-      {dir.Path("X"), dir.Path("x"), false},  // names differing in case only
-      {dir.Path("X"), dir.Path("missing"), false},
-      {dir.Path("missing"), dir.Path("missing"), false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(HostPlatform().SameFile(c.a, c.b), c.same) << c.a << " vs " << c.b;
-  }
-}
-
-TEST(PosixDirectoryTest, ListDirectoryMatchesNamesCaseSensitively) {
-  ScratchDir dir;
-  dir.WriteFile("one.msg", "");
-  dir.WriteFile("TWO.MSG", "");
-  dir.WriteFile("noext", "");
-  dir.WriteFile(".lock", "");
-  ASSERT_EQ(::mkdir(dir.Path("sub").c_str(), 0755), 0);
-
-  std::vector<DirEntry> entries;
-  ASSERT_TRUE(HostPlatform().ListDirectory(dir.root(), "*.*", &entries));
-  EXPECT_EQ(Names(entries),
-            (std::vector<std::string>{".lock", "TWO.MSG", "noext", "one.msg", "sub"}));
-  EXPECT_EQ(AttributesOf(entries, "sub"), kAttrDirectory);
-  EXPECT_EQ(AttributesOf(entries, ".lock"), kAttrHidden | kAttrArchive);
-  EXPECT_EQ(AttributesOf(entries, "noext"), kAttrArchive);
-
-  // A trailing separator changes nothing; the list is replaced, not extended.
-  ASSERT_TRUE(HostPlatform().ListDirectory(dir.root() + "/", "*.msg", &entries));
-  EXPECT_EQ(Names(entries), std::vector<std::string>{"one.msg"});
-  ASSERT_TRUE(HostPlatform().ListDirectory(dir.root(), "*.MSG", &entries));
-  EXPECT_EQ(Names(entries), std::vector<std::string>{"TWO.MSG"});
-
-  EXPECT_FALSE(HostPlatform().ListDirectory(dir.Path("missing"), "*.*", &entries));
-  EXPECT_FALSE(HostPlatform().ListDirectory(dir.Path("noext"), "*.*", &entries));
+  ASSERT_EQ(::symlink(dir.Path("gone").c_str(), dir.Path("dangling").c_str()), 0);
+  EXPECT_TRUE(HostPlatform().SameFile(dir.Path("X"), dir.Path("link")));
+  EXPECT_FALSE(HostPlatform().SameFile(dir.Path("dangling"), dir.Path("dangling")));
 }
 
 TEST(PosixDirectoryTest, ListDirectoryDescribesLinksByTarget) {
@@ -310,7 +145,7 @@ TEST(PosixDirectoryTest, NewFilesAndModesNeverGoThroughALink) {
   ASSERT_EQ(::symlink(dir.Path("secret").c_str(), dir.Path("to-secret").c_str()), 0);
   ASSERT_EQ(::symlink(dir.Path("made").c_str(), dir.Path("to-missing").c_str()), 0);
   dir.WriteFile("plain", "kept");
-  for (const char* name : {"to-secret", "to-missing", "plain"}) {
+  for (const char* name : {"to-secret", "to-missing"}) {
     SCOPED_TRACE(name);
     const auto why1 = HostPlatform().OpenFile(dir.Path(name), OpenMode::kCreateNew);
     EXPECT_EQ(why1, nullptr);
@@ -359,27 +194,9 @@ TEST(PosixDirectoryTest, EmptyDirectoryMeansTheCurrentOne) {
   EXPECT_EQ(Names(entries), std::vector<std::string>{"here.msg"});
 }
 
-TEST(PosixDirectoryTest, MakeRemoveDeleteAndSync) {
+// A symlink to a directory is removed as a link; the directory stays.
+TEST(PosixDirectoryTest, DeletingALinkToADirectoryKeepsTheDirectory) {
   ScratchDir dir;
-  const std::string sub = dir.Path("sub");
-  ASSERT_TRUE(HostPlatform().MakeDirectory(sub));
-  EXPECT_FALSE(HostPlatform().MakeDirectory(sub));  // exists already
-  EXPECT_FALSE(HostPlatform().MakeDirectory(dir.Path("no/such/parent")));
-  EXPECT_TRUE(HostPlatform().SyncDirectory(sub));
-  EXPECT_FALSE(HostPlatform().SyncDirectory(dir.Path("missing")));
-
-  // DeleteFile never removes a directory, even an empty one.
-  EXPECT_FALSE(HostPlatform().DeleteFile(sub));
-  EXPECT_TRUE(HostPlatform().Stat(sub).has_value());
-
-  dir.WriteFile("sub/f", "x");
-  EXPECT_FALSE(HostPlatform().RemoveDirectory(sub));  // not empty
-  EXPECT_TRUE(HostPlatform().DeleteFile(dir.Path("sub/f")));
-  EXPECT_FALSE(HostPlatform().DeleteFile(dir.Path("sub/f")));
-  EXPECT_TRUE(HostPlatform().RemoveDirectory(sub));
-  EXPECT_FALSE(HostPlatform().Stat(sub).has_value());
-
-  // A symlink to a directory is removed as a link; the directory stays.
   ASSERT_TRUE(HostPlatform().MakeDirectory(dir.Path("real")));
   ASSERT_EQ(::symlink(dir.Path("real").c_str(), dir.Path("alias").c_str()), 0);
   EXPECT_TRUE(HostPlatform().DeleteFile(dir.Path("alias")));
@@ -496,72 +313,6 @@ TEST(PosixClockTest, SleepWaitsAndNowIsTheLocalTime) {
   EXPECT_LE(back, after);
   EXPECT_GE(now.hundredths, 0);
   EXPECT_LE(now.hundredths, 99);
-}
-
-TEST(FaultInjectingPlatformTest, FailsTheNthWriteFromThenOn) {
-  ScratchDir dir;
-  FaultInjectingPlatform faulty;
-  auto installed = faulty.Install();
-  ASSERT_EQ(&Os(), &faulty);
-  auto file = Os().OpenFile(dir.Path("f"), OpenMode::kCreate);
-  ASSERT_NE(file, nullptr);
-  faulty.FailCall(PlatformOp::kWrite, 3);
-  std::size_t written = 0;
-  EXPECT_TRUE(file->Write("ab", 2, &written));
-  EXPECT_TRUE(file->Write("cd", 2, &written));
-  EXPECT_FALSE(file->Write("ef", 2, &written));
-  EXPECT_EQ(written, 0u);
-  EXPECT_FALSE(file->Write("gh", 2, &written));
-  file.reset();
-  EXPECT_EQ(dir.ReadFile("f"), "abcd");
-  EXPECT_EQ(faulty.Calls(PlatformOp::kWrite), 4);
-  EXPECT_EQ(faulty.Failures(), 2);
-}
-
-TEST(FaultInjectingPlatformTest, OnceAndShortWrites) {
-  ScratchDir dir;
-  FaultInjectingPlatform faulty;
-  auto file = faulty.OpenFile(dir.Path("f"), OpenMode::kCreate);
-  ASSERT_NE(file, nullptr);
-  std::size_t written = 0;
-  ASSERT_TRUE(file->Write("0", 1, &written));
-  // Counted from now: the next write is short, the one after it fails once.
-  faulty.FailCall(PlatformOp::kShortWrite, 1, FailMode::kOnce);
-  faulty.FailCall(PlatformOp::kWrite, 2, FailMode::kOnce);
-  // A short write fails, as a full disk does, after half the bytes.
-  const auto why3 = file->Write("123456", 6, &written);
-  EXPECT_FALSE(why3);
-  EXPECT_EQ(written, 3u);
-  EXPECT_EQ(why3.kind(), StatusKind::kNoSpace);
-  EXPECT_FALSE(file->Write("xx", 2, &written));
-  EXPECT_TRUE(file->Write("789", 3, &written));
-  EXPECT_EQ(written, 3u);
-  file.reset();
-  EXPECT_EQ(dir.ReadFile("f"), "0123789");
-}
-
-TEST(FaultInjectingPlatformTest, FailedCallsDoNotReachTheFileSystem) {
-  ScratchDir dir;
-  dir.WriteFile("keep", "x");
-  FaultInjectingPlatform faulty;
-  faulty.FailCall(PlatformOp::kDeleteFile, 1);
-  faulty.FailCall(PlatformOp::kMakeDirectory, 1);
-  faulty.FailCall(PlatformOp::kOpenFile, 2);
-  faulty.FailCall(PlatformOp::kListDirectory, 1, FailMode::kOnce);
-  faulty.FailCall(PlatformOp::kRunCommandInterpreter, 1);
-  EXPECT_FALSE(faulty.DeleteFile(dir.Path("keep")));
-  EXPECT_FALSE(faulty.MakeDirectory(dir.Path("new")));
-  EXPECT_TRUE(faulty.Stat(dir.Path("keep")).has_value());
-  EXPECT_FALSE(faulty.Stat(dir.Path("new")).has_value());
-  EXPECT_NE(faulty.OpenFile(dir.Path("keep"), OpenMode::kRead), nullptr);
-  EXPECT_EQ(faulty.OpenFile(dir.Path("keep"), OpenMode::kRead), nullptr);
-  std::vector<DirEntry> entries;
-  EXPECT_FALSE(faulty.ListDirectory(dir.root(), "*.*", &entries));
-  EXPECT_TRUE(faulty.ListDirectory(dir.root(), "*.*", &entries));
-  EXPECT_EQ(entries.size(), 1u);
-  EXPECT_FALSE(faulty.RunCommandInterpreter(" /C exit 0").started);
-  faulty.Reset();
-  EXPECT_TRUE(faulty.RunCommandInterpreter(" /C exit 0").started);
 }
 
 }  // namespace

@@ -194,9 +194,11 @@ class MemoryPlatform::File final : public FileHandle {
 
   Status TryLock(std::uint64_t offset, std::uint64_t length) override {
     return Run(PlatformOp::kTryLock, [&] {
+      if (length == 0) return Fail(Status::Invalid(path_, "empty lock range"));
       for (const Node::Lock& lock : node_->locks) {
         if (lock.handle == handle_ || lock.epoch != owner_.epoch_) continue;
-        if (Overlap(lock.offset, lock.length, offset, length)) {
+        // Shared locks (of read-only handles) only conflict with exclusive ones.
+        if ((writable_ || lock.exclusive) && Overlap(lock.offset, lock.length, offset, length)) {
           return Fail(Error(StatusKind::kBusy, path_, "range locked by another handle"));
         }
       }
