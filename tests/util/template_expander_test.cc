@@ -132,28 +132,67 @@ TEST(TemplateExpanderTest, FunctionsOffPassCallsThroughButStillReplaceMacros) {
   EXPECT_EQ(Expanded(expander, "@@PAD{LEFT|0|W|1}"), "@@PAD{LEFT|0|8|1}");
 }
 
-TEST(TemplateExpanderTest, MacrosAreReplacedBeforeFunctionsAreEvaluated) {
+// One expander with `macros` defined in order, expanding `input`.
+struct Macro {
+  const char* name;
+  std::string value;
+  bool case_sensitive = false;
+};
+struct MacroCase {
+  const char* name;
+  std::vector<Macro> macros;
+  const char* input;
+  std::string expected;
+};
+
+class MacroTest : public ::testing::TestWithParam<MacroCase> {};
+
+TEST_P(MacroTest, Expands) {
   TemplateExpander expander;
-  expander.Define("@Width", "8", false);
-  EXPECT_EQ(Expanded(expander, "@PAD{LEFT|0|@width|1}"), "00000001");
+  for (const Macro& m : GetParam().macros) expander.Define(m.name, m.value, m.case_sensitive);
+  EXPECT_EQ(Expanded(expander, GetParam().input), GetParam().expected);
 }
 
-TEST(TemplateExpanderTest, ArchiverTailWithMacros) {
-  TemplateExpander expander;
-  expander.Define("@ArcName", "C:\\OLD\\00000000", false);
-  expander.Define("@FileName", "C:\\OLD\\00000000", false);
-  EXPECT_EQ(Expanded(expander, "/C zip -m @arcname.zip x"), "/C zip -m C:\\OLD\\00000000.zip x");
-  EXPECT_EQ(Expanded(expander, "/C echo @@ArcName"), "/C echo @ArcName");
-  EXPECT_EQ(Expanded(expander, " /C zip -mj @ArcName.zip @FileName\\*.*"),
-            " /C zip -mj C:\\OLD\\00000000.zip C:\\OLD\\00000000\\*.*");
-}
+const Macro kFileName{"@FileName", "V"};
+const Macro kRoot{"ROOT", "C:\\FIDO"};
+const Macro kEmptyRoot{"ROOT", ""};
+const std::vector<Macro> kArchiver = {{"@ArcName", "C:\\OLD\\00000000"},
+                                      {"@FileName", "C:\\OLD\\00000000"}};
 
-TEST(TemplateExpanderTest, EscapedOccurrenceStaysLiteralAndLaterOnesAreReplaced) {
-  TemplateExpander expander;
-  expander.Define("@FileName", "V", false);
-  EXPECT_EQ(Expanded(expander, "x @@FileName @FileName"), "x @FileName V");
-  EXPECT_EQ(Expanded(expander, "@FileName @@FileName @filename"), "V @FileName V");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Macros, MacroTest,
+    ::testing::Values(
+        // An escaped occurrence stays literal and later ones are replaced.
+        MacroCase{"EscapeThenName", {kFileName}, "x @@FileName @FileName", "x @FileName V"},
+        MacroCase{
+            "EscapeBetweenNames", {kFileName}, "@FileName @@FileName @filename", "V @FileName V"},
+        // Names match inside words, and the escape keeps them.
+        MacroCase{"InsideAWord", {kRoot}, "GROOTS", "GC:\\FIDOS"},
+        MacroCase{"EscapedInsideAWord", {kRoot}, "G@ROOTS", "GROOTS"},
+        MacroCase{"LowerCase", {kRoot}, "root\\root", "C:\\FIDO\\C:\\FIDO"},
+        MacroCase{"CaseSensitive", {{"ABC", "1", true}}, "ABC abc Abc", "1 abc Abc"},
+        MacroCase{"CaseInsensitive", {{"ABC", "1"}}, "ABC abc Abc", "1 1 1"},
+        // An empty value deletes every occurrence; an "@" before one still
+        // escapes it.
+        MacroCase{"EmptyValue", {kEmptyRoot}, "a ROOT b rootROOT", "a  b "},
+        MacroCase{"EscapeBeforeEmptyValue", {kEmptyRoot}, "ROOT@ROOT", "ROOT"},
+        MacroCase{"ValueHoldsItsName", {{"A", "AA"}}, "xAyA", "xAAyAA"},
+        // An "@" that a replacement put there is no escape.
+        MacroCase{"ValueIsAnAt", {{"X", "@", true}}, "XX", "@@"},
+        MacroCase{"AtBeforeAValueOfAt", {{"X", "@", true}}, "@X", "X"},
+        MacroCase{"ValueEndsInAnAt", {{"N", "a@", true}}, "NN", "a@a@"},
+        MacroCase{"EmptyName", {{"", "zzz"}}, "abc", "abc"},
+        MacroCase{"CutAt255Characters",
+                  {{"V", std::string(200, 'v')}},
+                  "V-V-V",
+                  std::string(200, 'v') + "-" + std::string(54, 'v')},
+        MacroCase{"BeforeFunctions", {{"@Width", "8"}}, "@PAD{LEFT|0|@width|1}", "00000001"},
+        MacroCase{"ArchiverTail", kArchiver, "/C zip -m @arcname.zip x",
+                  "/C zip -m C:\\OLD\\00000000.zip x"},
+        MacroCase{"ArchiverTailEscaped", kArchiver, "/C echo @@ArcName", "/C echo @ArcName"},
+        MacroCase{"ArchiverTailTwoMacros", kArchiver, " /C zip -mj @ArcName.zip @FileName\\*.*",
+                  " /C zip -mj C:\\OLD\\00000000.zip C:\\OLD\\00000000\\*.*"}),
+    [](const ::testing::TestParamInfo<MacroCase>& row) { return std::string(row.param.name); });
 
 TEST(TemplateExpanderTest, MacrosAreKeptInDescendingOrderOfUpperCasedNames) {
   TemplateExpander expander;
@@ -168,24 +207,6 @@ TEST(TemplateExpanderTest, MacrosAreKeptInDescendingOrderOfUpperCasedNames) {
   EXPECT_EQ(Expanded(expander, "@ArcNameX @ArcName @FileName"), "X A F");
 }
 
-TEST(TemplateExpanderTest, NamesMatchInsideWordsAndTheEscapeKeepsThem) {
-  TemplateExpander expander;
-  expander.Define("ROOT", "C:\\FIDO", false);
-  EXPECT_EQ(Expanded(expander, "GROOTS"), "GC:\\FIDOS");
-  EXPECT_EQ(Expanded(expander, "G@ROOTS"), "GROOTS");
-  EXPECT_EQ(Expanded(expander, "root\\root"), "C:\\FIDO\\C:\\FIDO");
-}
-
-TEST(TemplateExpanderTest, CaseRule) {
-  TemplateExpander sensitive;
-  sensitive.Define("ABC", "1", true);
-  EXPECT_EQ(Expanded(sensitive, "ABC abc Abc"), "1 abc Abc");
-
-  TemplateExpander insensitive;
-  insensitive.Define("ABC", "1", false);
-  EXPECT_EQ(Expanded(insensitive, "ABC abc Abc"), "1 1 1");
-}
-
 TEST(TemplateExpanderTest, RedefiningIgnoresCaseAndKeepsTheFirstName) {
   TemplateExpander expander;
   expander.Define("@ArcName", "old", true);
@@ -194,45 +215,6 @@ TEST(TemplateExpanderTest, RedefiningIgnoresCaseAndKeepsTheFirstName) {
   EXPECT_EQ(expander.MacroAt(0).name, "@ArcName");
   // The case rule was replaced too.
   EXPECT_EQ(Expanded(expander, "@ARCNAME"), "new");
-}
-
-TEST(TemplateExpanderTest, EmptyValueDeletesEveryOccurrence) {
-  TemplateExpander expander;
-  expander.Define("ROOT", "", false);
-  EXPECT_EQ(Expanded(expander, "a ROOT b rootROOT"), "a  b ");
-  // An "@" before an occurrence still escapes it after an empty value.
-  EXPECT_EQ(Expanded(expander, "ROOT@ROOT"), "ROOT");
-}
-
-TEST(TemplateExpanderTest, ValueContainingItsOwnNameIsReplacedOnce) {
-  TemplateExpander expander;
-  expander.Define("A", "AA", false);
-  EXPECT_EQ(Expanded(expander, "xAyA"), "xAAyAA");
-}
-
-TEST(TemplateExpanderTest, AtPutThereByAReplacementIsNotAnEscape) {
-  TemplateExpander at;
-  at.Define("X", "@", true);
-  EXPECT_EQ(Expanded(at, "XX"), "@@");
-  EXPECT_EQ(Expanded(at, "@X"), "X");
-
-  TemplateExpander ends_in_at;
-  ends_in_at.Define("N", "a@", true);
-  EXPECT_EQ(Expanded(ends_in_at, "NN"), "a@a@");
-}
-
-TEST(TemplateExpanderTest, EmptyNameDoesNothing) {
-  TemplateExpander expander;
-  expander.Define("", "zzz", false);
-  EXPECT_EQ(Expanded(expander, "abc"), "abc");
-}
-
-TEST(TemplateExpanderTest, InsertionsAreCutAt255Characters) {
-  TemplateExpander expander;
-  expander.Define("V", std::string(200, 'v'), false);
-  const std::string result = Expanded(expander, "V-V-V");
-  ASSERT_EQ(result.size(), 255u);
-  EXPECT_EQ(result, std::string(200, 'v') + "-" + std::string(54, 'v'));
 }
 
 }  // namespace
