@@ -216,9 +216,10 @@ Status CopyIntoTarget(RotationTarget& target, const ShortString& spec, CopyManif
 void PackerApp::Run() {
   if (BaseLines.empty()) ExitWithMessage(kNothingToRotate);
 
-  const ShortString lock_path =
-      !RunLockPath.empty() ? RunLockPath
-                           : AddBackslash(JustPathName(Os().ExecutablePath())) + kRunLockFileName;
+  const std::string lock_path =
+      !RunLockPath.empty() ? std::string(RunLockPath)
+                           : AddBackslash(JustPathName(Os().ExecutablePath())) +
+                                 std::string(kRunLockFileName);
   FileByteLock run_lock;
   bool owns_leftovers = false;
   switch (run_lock.Acquire(lock_path, /*create=*/true, kRunLockWaitMs, /*follow_links=*/true)) {

@@ -1,4 +1,4 @@
-// Path helpers: splitting and composing short-string paths.
+// Path helpers: splitting and composing paths.
 //
 // DOS style: "\" separates directories and a drive prefix ends in ":", so
 // both end a directory part. POSIX style: only "/" does; ":" is an
@@ -31,48 +31,48 @@ std::size_t LastDirectoryEnd(std::string_view path, PathStyle style) {
 
 char PathSeparator(PathStyle style) { return style == PathStyle::kDos ? '\\' : '/'; }
 
-ShortString AddBackslash(std::string_view s, PathStyle style) {
-  if (s.empty() || EndsDirectoryPart(s.back(), style)) return ShortString(s);
-  return ShortString(s) + PathSeparator(style);
+std::string AddBackslash(std::string_view s, PathStyle style) {
+  if (s.empty() || EndsDirectoryPart(s.back(), style)) return std::string(s);
+  return std::string(s) + PathSeparator(style);
 }
 
-ShortString RemoveBackslash(std::string_view s, PathStyle style) {
-  if (s.empty() || s.back() != PathSeparator(style)) return ShortString(s);
+std::string RemoveBackslash(std::string_view s, PathStyle style) {
+  if (s.empty() || s.back() != PathSeparator(style)) return std::string(s);
   // On POSIX "/" is the root and has no shorter name; cutting it would turn
   // it into the empty path, which means the current directory. (DOS keeps
   // its rule: C:\ becomes C:.)
-  if (style == PathStyle::kPosix && s.size() == 1) return ShortString(s);
-  return ShortString(s.substr(0, s.size() - 1));
+  if (style == PathStyle::kPosix && s.size() == 1) return std::string(s);
+  return std::string(s.substr(0, s.size() - 1));
 }
 
-ShortString JustPathName(std::string_view path, PathStyle style) {
+std::string JustPathName(std::string_view path, PathStyle style) {
   const std::size_t i = LastDirectoryEnd(path, style);
-  if (i == 0) return ShortString();
-  if (i == 1) return ShortString(path.substr(0, 1));  // \FIDO gives \, /qlr gives /
+  if (i == 0) return std::string();
+  if (i == 1) return std::string(path.substr(0, 1));  // \FIDO gives \, /qlr gives /
   const char at = path[i - 1];
   if (style == PathStyle::kDos && (at == ':' || path[i - 2] == ':')) {
-    return ShortString(path.substr(0, i));  // C:QLR.EXE gives C:, C:\FIDO gives C:\ .
+    return std::string(path.substr(0, i));  // C:QLR.EXE gives C:, C:\FIDO gives C:\ .
   }
   std::size_t end = i - 1;
   // POSIX: a//b names the directory a; keep at least the root.
   if (style == PathStyle::kPosix) {
     while (end > 1 && path[end - 1] == '/') --end;
   }
-  return ShortString(path.substr(0, end));
+  return std::string(path.substr(0, end));
 }
 
-ShortString JustFileName(std::string_view path, PathStyle style) {
+std::string JustFileName(std::string_view path, PathStyle style) {
   const std::size_t i = LastDirectoryEnd(path, style);
-  return ShortString(path.substr(i, MaxFileNameLength(style)));
+  return std::string(path.substr(i, MaxFileNameLength(style)));
 }
 
-ShortString WholeFileName(std::string_view path, PathStyle style) {
-  return ShortString(path.substr(LastDirectoryEnd(path, style)));
+std::string WholeFileName(std::string_view path, PathStyle style) {
+  return std::string(path.substr(LastDirectoryEnd(path, style)));
 }
 
-ShortString JustName(std::string_view path, PathStyle style) {
-  const ShortString name = JustFileName(path, style);
-  return ShortString(name.view().substr(0, name.view().find('.')));
+std::string JustName(std::string_view path, PathStyle style) {
+  const std::string name = JustFileName(path, style);
+  return name.substr(0, name.find('.'));
 }
 
 bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style) {
@@ -89,17 +89,17 @@ bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style) 
   return true;
 }
 
-ShortString JustExtension(std::string_view path, PathStyle style) {
+std::string JustExtension(std::string_view path, PathStyle style) {
   std::size_t dot = 0;
-  if (!HasExtension(path, &dot, style)) return ShortString();
-  return ShortString(path.substr(dot));
+  if (!HasExtension(path, &dot, style)) return std::string();
+  return std::string(path.substr(dot));
 }
 
-ShortString ForceExtension(std::string_view path, std::string_view extension, PathStyle style) {
+std::string ForceExtension(std::string_view path, std::string_view extension, PathStyle style) {
   std::size_t dot = 0;
-  if (HasExtension(path, &dot, style)) return ShortString(path.substr(0, dot)) + extension;
-  if (path.empty()) return ShortString();
-  return ShortString(path) + '.' + extension;
+  if (HasExtension(path, &dot, style)) return std::string(path.substr(0, dot)) + std::string(extension);
+  if (path.empty()) return std::string();
+  return std::string(path) + '.' + std::string(extension);
 }
 
 std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts) {

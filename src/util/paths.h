@@ -1,4 +1,5 @@
-// Path helpers: pure string functions over short-string paths.
+// Path helpers: pure string functions over paths. A path is a std::string
+// of any length and is never cut: a cut path names another file.
 //
 // Each takes a path style. DOS: "\" separates directories and ":" ends a
 // drive prefix. POSIX: "/" separates and ":" is an ordinary character. The
@@ -24,21 +25,21 @@ inline constexpr PathStyle kHostPathStyle = kHostIsWindows ? PathStyle::kDos : P
 // The directory separator of a style: "\" or "/".
 char PathSeparator(PathStyle style = kHostPathStyle);
 
-ShortString AddBackslash(std::string_view s, PathStyle style = kHostPathStyle);
+std::string AddBackslash(std::string_view s, PathStyle style = kHostPathStyle);
 // Drops one trailing separator (C:\ becomes C:); the POSIX root "/" stays.
-ShortString RemoveBackslash(std::string_view s, PathStyle style = kHostPathStyle);
-ShortString JustPathName(std::string_view path, PathStyle style = kHostPathStyle);
-ShortString JustFileName(std::string_view path, PathStyle style = kHostPathStyle);
-ShortString JustName(std::string_view path, PathStyle style = kHostPathStyle);
+std::string RemoveBackslash(std::string_view s, PathStyle style = kHostPathStyle);
+std::string JustPathName(std::string_view path, PathStyle style = kHostPathStyle);
+std::string JustFileName(std::string_view path, PathStyle style = kHostPathStyle);
+std::string JustName(std::string_view path, PathStyle style = kHostPathStyle);
 // The file name of a path whole, for the names given to the system:
 // JustFileName keeps the 64 characters of a DOS name, and a longer
 // Windows name cut there would name another file.
-ShortString WholeFileName(std::string_view path, PathStyle style = kHostPathStyle);
+std::string WholeFileName(std::string_view path, PathStyle style = kHostPathStyle);
 // True when the path has an extension: a last dot with no separator after
 // it. *dot_pos (may be null) gets the 1-based position of that dot, or 0.
 bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style = kHostPathStyle);
-ShortString JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
-ShortString ForceExtension(std::string_view path, std::string_view extension,
+std::string JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
+std::string ForceExtension(std::string_view path, std::string_view extension,
                            PathStyle style = kHostPathStyle);
 
 // A path composed of parts, or nothing when the whole would not fit a short

@@ -47,7 +47,7 @@ std::optional<ShortString> MsgDirBase::CheckedMsgFileName(std::int32_t number) {
   const ShortString name = MsgFileName(number);
   // MsgFileName cuts at 255 characters; a cut name is another file.
   const std::string whole = std::string(BaseDirectory().view()) + std::to_string(number) + "." +
-                            std::string(JustExtension(JustFileName(path_)).view());
+                            JustExtension(JustFileName(path_));
   if (name.view() != whole) {
     Fail(Status::Invalid(whole, "message file name longer than 255 characters"));
     return std::nullopt;
