@@ -142,15 +142,14 @@ TEST_P(BaseOpenContractTest, MissingBaseIsMadeWithItsDirectoriesAndOpensAgain) {
     EXPECT_EQ(base->Count(), 0);
     EXPECT_EQ(ForeseeOpenBase(spec), OpenCourse::kOpen);
   }
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  const BaseReference parsed = ParseBaseReference(spec);
   ASSERT_NE(parsed.format, nullptr);
   if (parsed.format->layout == FileLayout::kDirectory) {
-    EXPECT_TRUE(fs::is_directory(std::string(parsed.path.view())));
-    EXPECT_EQ(OpenBase(spec)->Path(), std::string(parsed.path.view()) + PathSeparator() + "*.msg");
+    EXPECT_TRUE(fs::is_directory(parsed.path));
+    EXPECT_EQ(OpenBase(spec)->Path(), parsed.path + PathSeparator() + "*.msg");
   }
   for (const std::string_view extension : parsed.format->extensions) {
-    EXPECT_TRUE(fs::is_regular_file(std::string(parsed.path.view()) + std::string(extension)))
-        << extension;
+    EXPECT_TRUE(fs::is_regular_file(parsed.path + std::string(extension))) << extension;
   }
 }
 
