@@ -6,14 +6,15 @@
 
 namespace qlr {
 
-std::string FileOfSet(std::string_view location, std::string_view extension) {
-  std::string name = std::string(location) + std::string(extension);
+std::string NameAsItExists(std::string_view path) {
   // The search for another case of the name holds names of up to 255
   // characters; a longer one is used as given, never cut.
-  if (name.size() <= ShortString::kMax) {
-    name = std::string(std::string_view(ResolveFileNameCase(name)));
-  }
-  return name;
+  if (path.size() > ShortString::kMax) return std::string(path);
+  return std::string(std::string_view(ResolveFileNameCase(path)));
+}
+
+std::string FileOfSet(std::string_view location, std::string_view extension) {
+  return NameAsItExists(std::string(location) + std::string(extension));
 }
 
 int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location) {

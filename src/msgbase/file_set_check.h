@@ -10,6 +10,10 @@
 
 namespace qlr {
 
+// `path` under the name it exists by (a name differing only in case is
+// found on POSIX), whole, of any length.
+std::string NameAsItExists(std::string_view path);
+
 // The file of the set with `extension`, under the name it exists by (a
 // name differing only in case is found on POSIX). The name is whole, of
 // any length.
