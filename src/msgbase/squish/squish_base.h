@@ -145,7 +145,13 @@ class SquishBase : public MessageBase {
   // Completes a deletion that stopped between its two files (see
   // squish_messages.cc); true when the base is not fit to be written.
   bool FinishCutDeletion();
+  // A store in two steps: the plan reads the chain and the index and
+  // decides every byte, writing nothing; the commit writes them in the
+  // order that keeps each message whole at every instant.
+  struct StorePlan;
   bool StoreMessage(std::int32_t number, Message& message);
+  bool PlanStore(std::int32_t number, Message& message, StorePlan* plan);
+  bool CommitStore(StorePlan& plan, Message& message);
   bool RemoveMessage(std::int32_t number);
   bool CommitBatch();
 
