@@ -125,8 +125,8 @@ class SquishBase : public MessageBase {
   // made anew or (`in_place`, both files there) opened as they are.
   bool MakeEmpty(std::string_view path, bool in_place);
   // Writes the header of an empty base at the start of the data file
-  // (both streams open); true on failure.
-  bool WriteEmptyHeader();
+  // `data` (both streams open); true on failure.
+  bool WriteEmptyHeader(BufferedFileStream& data);
   // Gives up an Open or Create: both streams closed, State OpenError,
   // `why` the last error.
   bool FailOpen(Status why);
