@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (harness.name == QLR_FUZZ_HARNESS) g_entry = harness.entry;
   }
   if (g_entry == nullptr) {
-    std::fprintf(stderr, "no harness %s in harnesses.cc\n", QLR_FUZZ_HARNESS);
+    std::fprintf(stderr, "no harness %s in the harness table\n", QLR_FUZZ_HARNESS);
     std::abort();
   }
   return 0;

@@ -21,19 +21,10 @@ struct Harness {
   HarnessEntry entry;
 };
 
-int FuzzControlFile(const std::uint8_t* data, std::size_t size);
-int FuzzTemplateExpander(const std::uint8_t* data, std::size_t size);
-int FuzzFtnDate(const std::uint8_t* data, std::size_t size);
-int FuzzFtnAddress(const std::uint8_t* data, std::size_t size);
-int FuzzReadText(const std::uint8_t* data, std::size_t size);
-int FuzzMsgDirBase(const std::uint8_t* data, std::size_t size);
-int FuzzJamBase(const std::uint8_t* data, std::size_t size);
-int FuzzSquishBase(const std::uint8_t* data, std::size_t size);
-int FuzzPacketBase(const std::uint8_t* data, std::size_t size);
-
-// Every harness, in a fixed order. Harness NAME lives in NAME_harness.cc:
-// the build makes one libFuzzer program per such file and finds the entry
-// here by that name.
+// Every harness, in the order of their names. Harness NAME lives in
+// NAME_harness.cc as the entry FuzzName (its words capitalised): the build
+// writes this table from the file names (fuzz/CMakeLists.txt) and makes
+// one libFuzzer program per such file, which finds its entry here by name.
 std::span<const Harness> AllHarnesses();
 
 }  // namespace qlr::fuzz

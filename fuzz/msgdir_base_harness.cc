@@ -30,7 +30,7 @@ std::string FileName(std::uint8_t pick) {
 
 }  // namespace
 
-int FuzzMsgDirBase(const std::uint8_t* data, std::size_t size) {
+int FuzzMsgdirBase(const std::uint8_t* data, std::size_t size) {
   InputReader input(data, size);
   const std::uint8_t delete_pick = input.Byte();
   MemoryDisk disk;

@@ -57,10 +57,9 @@ std::string LinesOf(const Collection<KludgeLine>& lines) {
   return out;
 }
 
-}  // namespace
-
-void UseBuiltInFormats() { InstallBuiltInFormats(); }
-
+// The files of a base named `name` (without extension) of the format of
+// type character `type`; none for a directory of *.msg files, whose files
+// are every file in its directory.
 std::vector<std::string> BaseFileNames(char type, const std::string& name) {
   switch (type) {
     case '!':
@@ -73,6 +72,33 @@ std::vector<std::string> BaseFileNames(char type, const std::string& name) {
       return {};
   }
 }
+
+// The number a crash message's subject gives; nothing for another subject.
+std::optional<int> CrashMessageNumber(const Message& m) {
+  const std::string subject = m.Subject.str();
+  const std::string prefix = kSubjectPrefix;
+  if (subject.rfind(prefix, 0) != 0 || subject.size() == prefix.size()) return std::nullopt;
+  int number = 0;
+  for (char c : subject.substr(prefix.size())) {
+    if (c < '0' || c > '9' || number > 100000000) return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+// Everything a reader sees of a message: header fields, control lines,
+// body. Reads the message's text from its start.
+std::string DescribeMessage(Message& m) {
+  return m.From.str() + "/" + m.To.str() + "/" + m.Subject.str() + "/" + m.Date.str() + "/" +
+         std::to_string(m.DateWritten) + "/" + m.OrigAddressText().str() + "/" +
+         m.DestAddressText().str() + "/attr " + std::to_string(m.Attr) + "/kludges " +
+         LinesOf(m.Kludges) + "/text " + TextOf(m) + "/tear " + m.TearLine.str() + "/origin " +
+         m.Origin.str() + "/trail " + LinesOf(m.TrailLines);
+}
+
+}  // namespace
+
+void UseBuiltInFormats() { InstallBuiltInFormats(); }
 
 std::string CrashBaseSpec(char type, const std::string& dir) {
   return std::string(1, type) + (type == '#' ? dir : dir + "/area");
@@ -109,26 +135,6 @@ void FillCrashMessage(Message& m, int number) {
   m.Text.Write(body.data(), body.size());
 }
 
-std::optional<int> CrashMessageNumber(const Message& m) {
-  const std::string subject = m.Subject.str();
-  const std::string prefix = kSubjectPrefix;
-  if (subject.rfind(prefix, 0) != 0 || subject.size() == prefix.size()) return std::nullopt;
-  int number = 0;
-  for (char c : subject.substr(prefix.size())) {
-    if (c < '0' || c > '9' || number > 100000000) return std::nullopt;
-    number = number * 10 + (c - '0');
-  }
-  return number;
-}
-
-std::string DescribeMessage(Message& m) {
-  return m.From.str() + "/" + m.To.str() + "/" + m.Subject.str() + "/" + m.Date.str() + "/" +
-         std::to_string(m.DateWritten) + "/" + m.OrigAddressText().str() + "/" +
-         m.DestAddressText().str() + "/attr " + std::to_string(m.Attr) + "/kludges " +
-         LinesOf(m.Kludges) + "/text " + TextOf(m) + "/tear " + m.TearLine.str() + "/origin " +
-         m.Origin.str() + "/trail " + LinesOf(m.TrailLines);
-}
-
 void AppendCrashMessages(const std::string& spec, int first, int last) {
   NoSyncPlatform no_sync;
   const ScopedPlatform installed(no_sync);
@@ -139,12 +145,6 @@ void AppendCrashMessages(const std::string& spec, int first, int last) {
     FillCrashMessage(m, number);
     ASSERT_FALSE(base->WriteMessage(base->Count() + 1, m)) << spec << " message " << number;
   }
-}
-
-int BaseReading::Readable() const {
-  int n = 0;
-  for (const auto& message : messages) n += message.has_value() ? 1 : 0;
-  return n;
 }
 
 BaseReading ReadWholeBase(const std::string& spec) {

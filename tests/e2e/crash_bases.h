@@ -15,11 +15,6 @@ namespace qlr::testing {
 // have no start-up of their own that does it).
 void UseBuiltInFormats();
 
-// The files of a base named `name` (without extension) of the format of
-// type character `type`; none for a directory of *.msg files, whose files
-// are every file in its directory.
-std::vector<std::string> BaseFileNames(char type, const std::string& name);
-
 // The spec of the crash tests' base in the directory `dir` (an absolute
 // path): the directory itself for *.msg files, else the base "area" in it.
 std::string CrashBaseSpec(char type, const std::string& dir);
@@ -30,11 +25,6 @@ bool CrashBasePresent(char type, const std::string& dir);
 // Crash message `number`: a netmail whose subject names the number and
 // whose body of several lines does too.
 void FillCrashMessage(Message& m, int number);
-// The number a crash message's subject gives; nothing for another subject.
-std::optional<int> CrashMessageNumber(const Message& m);
-// Everything a reader sees of a message: header fields, control lines,
-// body. Reads the message's text from its start.
-std::string DescribeMessage(Message& m);
 
 // Appends crash messages `first`..`last` to the base of `spec` (made when
 // missing), each as message Count + 1. Records a failure when one cannot
@@ -48,7 +38,6 @@ struct BaseReading {
   int count = 0;
   std::vector<std::optional<std::string>> messages;  // DescribeMessage of each
   std::vector<std::optional<int>> numbers;           // CrashMessageNumber of each
-  int Readable() const;
 };
 // The base must exist: opening one that does not would make it.
 BaseReading ReadWholeBase(const std::string& spec);

@@ -808,20 +808,24 @@ TEST(BufferedFileStreamTest, SingleByteTransfersGoThroughTheBuffer) {
   EXPECT_TRUE(SameBytes(dir.ReadFile("copy.bin"), data.substr(0, 1024 * 1024)));
 }
 
-TEST(BufferedFileStreamTest, OperatingSystemFailuresLatch) {
+TEST(BufferedFileStreamTest, OperatingSystemFailuresLatchAndKeepTheReasonWithThePath) {
   struct Case {
     const char* name;
     PlatformOp op;
     std::size_t write_size;  // 0: a read test
     std::int32_t expected;
+    StatusKind kind;          // of LastError; kOk: whatever the platform says
     std::int32_t size_after;  // what reached the 100-byte file
   };
   const Case cases[] = {
-      {"buffered write fails at flush", PlatformOp::kWrite, 10, kStreamOsError, 100},
-      {"direct write fails", PlatformOp::kWrite, 10000, kStreamOsError, 100},
-      {"short direct write", PlatformOp::kShortWrite, 10000, kStreamWriteError, 5000},
-      {"short write at flush", PlatformOp::kShortWrite, 10, kStreamWriteError, 100},
-      {"read fails", PlatformOp::kRead, 0, kStreamOsError, 100},
+      {"buffered write fails at flush", PlatformOp::kWrite, 10, kStreamOsError, StatusKind::kOk,
+       100},
+      {"direct write fails", PlatformOp::kWrite, 10000, kStreamOsError, StatusKind::kOk, 100},
+      {"short direct write", PlatformOp::kShortWrite, 10000, kStreamWriteError,
+       StatusKind::kNoSpace, 5000},
+      {"short write at flush", PlatformOp::kShortWrite, 10, kStreamWriteError, StatusKind::kOk,
+       100},
+      {"read fails", PlatformOp::kRead, 0, kStreamOsError, StatusKind::kOk, 100},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -837,8 +841,13 @@ TEST(BufferedFileStreamTest, OperatingSystemFailuresLatch) {
       WriteBytes(stream, Pattern(c.write_size, 2));
       stream.Flush();
     }
-    EXPECT_EQ(stream.Status(), c.expected);
+    ASSERT_EQ(stream.Status(), c.expected);
     EXPECT_EQ(faulty.Failures(), 1);
+    EXPECT_FALSE(stream.LastError().ok());
+    EXPECT_EQ(stream.LastError().path(), dir.Path("f.bin"));
+    if (c.kind != StatusKind::kOk) {
+      EXPECT_EQ(stream.LastError().kind(), c.kind);
+    }
     // Latched: nothing more reaches the file until the error is cleared.
     const int writes = faulty.Calls(PlatformOp::kWrite);
     WriteBytes(stream, Pattern(5000));
@@ -848,6 +857,7 @@ TEST(BufferedFileStreamTest, OperatingSystemFailuresLatch) {
     EXPECT_EQ(stream.Status(), c.expected);
 
     stream.ClearError();
+    EXPECT_TRUE(stream.LastError().ok());
     stream.Seek(0);
     WriteBytes(stream, "ok");
     EXPECT_EQ(stream.Size(), c.size_after);
@@ -871,46 +881,6 @@ TEST(BufferedFileStreamTest, SyncToDiskIsTrueOnFailure) {
   // Still true while the error is latched, without touching the file.
   EXPECT_TRUE(stream.SyncToDisk());
   EXPECT_EQ(faulty.Calls(PlatformOp::kSync), 0);
-}
-
-TEST(BufferedFileStreamTest, OperatingSystemFailuresKeepTheReasonWithThePath) {
-  struct Case {
-    const char* name;
-    PlatformOp op;
-    std::size_t write_size;  // 0: a read test
-    std::int32_t expected;
-    StatusKind kind;  // of LastError; kOk: whatever the platform says
-  };
-  const Case cases[] = {
-      {"buffered write fails at flush", PlatformOp::kWrite, 10, kStreamOsError, StatusKind::kOk},
-      {"direct write fails", PlatformOp::kWrite, 10000, kStreamOsError, StatusKind::kOk},
-      {"short direct write", PlatformOp::kShortWrite, 10000, kStreamWriteError,
-       StatusKind::kNoSpace},
-      {"read fails", PlatformOp::kRead, 0, kStreamOsError, StatusKind::kOk},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScratchDir dir;
-    dir.WriteFile("f.bin", Pattern(100));
-    FaultInjectingPlatform faulty;
-    const auto installed = faulty.Install();
-    BufferedFileStream stream(dir.Path("f.bin"), FileMode::kOpenWrite);
-    faulty.FailCall(c.op, 1, FailMode::kOnce);
-    if (c.write_size == 0) {
-      ReadBytes(stream, 8);
-    } else {
-      WriteBytes(stream, Pattern(c.write_size, 2));
-      stream.Flush();
-    }
-    ASSERT_EQ(stream.Status(), c.expected);
-    EXPECT_FALSE(stream.LastError().ok());
-    EXPECT_EQ(stream.LastError().path(), dir.Path("f.bin"));
-    if (c.kind != StatusKind::kOk) {
-      EXPECT_EQ(stream.LastError().kind(), c.kind);
-    }
-    stream.ClearError();
-    EXPECT_TRUE(stream.LastError().ok());
-  }
 }
 
 TEST(BufferedFileStreamTest, FailedScanReadsNothingAndStaysPut) {

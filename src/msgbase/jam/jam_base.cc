@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "msgbase/empty_files_in_place.h"
 #include "msgbase/file_set_check.h"
 #include "msgbase/ftn_date.h"
 #include "platform/platform.h"
@@ -197,35 +198,30 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   };
   const std::optional<std::uint32_t> old_counter = counter_on_disk(BaseFileName(path, ".jhr"));
   OpenStreams(path, mode);
-  // The index first: the count is its size, so from here on the base
-  // counts no message, whatever the other files still hold.
-  index_stream_->Truncate();
-  index_stream_->Flush();
-  // The files are empty now, whatever base this object held before.
+  // The files are empty once the steps below are done, whatever base this
+  // object held before.
   InitHeaders();
   if (old_counter.has_value()) base_header_.ModCounter = *old_counter + 1;
   base_header_.ActiveMsgs = 0;
   std::array<std::uint8_t, JamBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
-  bool header_failed = false;
-  if (HoldsLockOn(header_file_)) {
-    // Byte 0 is ours only through the handle that locks it.
-    header_failed = lock_.WriteAt(0, bytes) || lock_.Truncate(bytes.size()) || lock_.Sync();
-  } else {
-    header_stream_->Write(bytes.data(), bytes.size());
-    header_stream_->Truncate();
-    header_stream_->Flush();
-    static_cast<void>(header_stream_->SyncToDisk());
-  }
-  stream_->Truncate();
-  stream_->Flush();
-  // An erase is reported only once it is durable: a crash after the
-  // report must not bring back messages that the next run copies again.
-  static_cast<void>(index_stream_->SyncToDisk());
-  static_cast<void>(text_file_->SyncToDisk());
+  // The index first: the count is its size, so from here on the base
+  // counts no message, whatever the other files still hold. Then the
+  // header, synced at once (byte 0 is ours only through the handle that
+  // locks it), and the texts; index and texts are synced last.
+  std::array<EmptyFileStep, 3> steps = {{
+      {.stream = index_stream_.get()},
+      {.stream = header_stream_.get(),
+       .lock = HoldsLockOn(header_file_) ? &lock_ : nullptr,
+       .image = bytes,
+       .sync = EmptyFileStep::Sync::kNow},
+      {.stream = text_file_},
+  }};
+  const bool failed = WriteEmptyFilesInPlace(steps) || !header_stream_->Ok();
+  const bool header_failed = steps[1].lock != nullptr && steps[1].failed;
   // A base that could not be emptied must not pass for an empty one: the
   // caller would report an erase that did not happen.
-  if (header_failed || !index_stream_->Ok() || !stream_->Ok() || !header_stream_->Ok()) {
+  if (failed) {
     const std::string_view what = "cannot be emptied";
     Status why = header_failed ? lock_.LastError()
                  : !index_stream_->Ok()

@@ -180,6 +180,12 @@ class JamBase : public MessageBase {
   [[nodiscard]] bool CheckBeforeWrite();
   // The common part of WriteMessage and AppendMessage, under the lock.
   [[nodiscard]] bool WriteLocked(std::int32_t number, Message& message, bool append);
+  // A write in two steps: the plan reads what it must and decides every
+  // byte, writing nothing; the commit writes them in the order that makes
+  // the index record the commit point.
+  struct WritePlan;
+  [[nodiscard]] bool PlanWrite(std::int32_t number, Message& message, bool append, WritePlan* plan);
+  [[nodiscard]] bool CommitWrite(const WritePlan& plan, Message& message);
   // Builds the text and the header (with its subfields) of `message` as
   // number `number` with its text at `text_offset` and its header at
   // `header_offset`; fills MsgHeader and IndexRecord. True when the

@@ -410,6 +410,26 @@ bool JamBase::AppendMessage(Message& message) {
   return false;
 }
 
+// What one write puts where, decided under the lock before a byte is
+// written: the text and the header with its subfields at the ends of
+// their files, the index record, the replaced message's header marked
+// deleted, and the base header the write leaves.
+struct JamBase::WritePlan {
+  std::int32_t number = 0;
+  // Count once the message is in (an append adds a record).
+  std::int32_t count = 0;
+  std::int64_t text_offset = 0;
+  std::string text;
+  std::int64_t header_offset = 0;
+  std::vector<std::uint8_t> header;
+  std::vector<std::uint8_t> index_record;
+  // The header of the live message replaced, marked deleted.
+  std::optional<std::int64_t> old_offset;
+  std::vector<std::uint8_t> old_header;
+  // With ActiveMsgs and ModCounter moved.
+  JamBaseHeader base_header;
+};
+
 // Every failure is reported (true), where a plain writer would report
 // success whatever its streams did, and the lock is held throughout.
 bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
@@ -426,18 +446,22 @@ bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
     ResetStreams();
     return true;
   }
-  const JamBaseHeader base_before = base_header_;
-  const std::int32_t count_before = count_;
-  const auto fail = [&] {
-    base_header_ = base_before;
-    count_ = count_before;
+  WritePlan plan;
+  if (PlanWrite(number, message, append, &plan)) {
     left_count_ = -1;
     ResetStreams();
     return true;
-  };
+  }
+  return CommitWrite(plan, message);
+}
+
+bool JamBase::PlanWrite(std::int32_t number, Message& message, bool append, WritePlan* plan) {
+  JamBaseHeader& h = plan->base_header;
+  h = base_header_;
+  std::int32_t count = count_;
   if (append) {
-    if (count_ == std::numeric_limits<std::int32_t>::max()) return fail();
-    number = count_ + 1;
+    if (count == std::numeric_limits<std::int32_t>::max()) return true;
+    number = count + 1;
   }
 
   // A live message of this number is replaced: its header is read before
@@ -447,43 +471,60 @@ bool JamBase::WriteLocked(std::int32_t number, Message& message, bool append) {
   // whose record is deleted gets the new message in its slot. A trailing
   // partial index record is no message: a number beyond Count appends, as
   // Count + 1.
-  std::optional<std::int64_t> old_offset;
-  JamMsgHeader old_header;
-  if (number <= count_) {
+  if (number <= count) {
     if (IsValidMsg(number)) {
-      old_offset = HeaderOffsetOf(index_record_);
-      if (ReadMsgHeader(*old_offset, &old_header)) return fail();
+      const std::int64_t old_offset = HeaderOffsetOf(index_record_);
+      JamMsgHeader old_header;
+      if (ReadMsgHeader(old_offset, &old_header)) return true;
       // What the record points at must be a header before it is marked.
-      if (!LooksLikeHeader(old_header)) return fail();
+      if (!LooksLikeHeader(old_header)) return true;
       old_header.Attribute |= kJamAttrDeleted;
       old_header.TxtOffset = 0;
       old_header.TxtLen = 0;
       msg_header_ = old_header;
+      plan->old_offset = old_offset;
+      plan->old_header = Encode(old_header);
     } else {
-      ++base_header_.ActiveMsgs;
+      ++h.ActiveMsgs;
     }
   } else {
     if (append) msg_header_ = FreshHeader();
-    number = ++count_;
-    ++base_header_.ActiveMsgs;
+    number = ++count;
+    ++h.ActiveMsgs;
   }
-  ++base_header_.ModCounter;
+  ++h.ModCounter;
 
-  const std::int64_t text_offset = text_file_->Size();
-  const std::int64_t header_offset = header_stream_->Size();
-  std::string text;
-  std::vector<std::uint8_t> header_bytes;
-  if (EncodeMessage(number, message, text_offset, header_offset, &text, &header_bytes)) {
+  plan->number = number;
+  plan->count = count;
+  plan->text_offset = text_file_->Size();
+  plan->header_offset = header_stream_->Size();
+  if (EncodeMessage(number, message, plan->text_offset, plan->header_offset, &plan->text,
+                    &plan->header)) {
+    return true;
+  }
+  plan->index_record = Encode(index_record_);
+  return false;
+}
+
+bool JamBase::CommitWrite(const WritePlan& plan, Message& message) {
+  const auto fail = [&] {
+    left_count_ = -1;
+    ResetStreams();
+    return true;
+  };
+  if (!plan.text.empty() && WriteDurably(*text_file_, plan.text_offset, AsBytes(plan.text))) {
     return fail();
   }
-  if (!text.empty() && WriteDurably(*text_file_, text_offset, AsBytes(text))) return fail();
-  if (WriteDurably(*header_stream_, header_offset, header_bytes)) return fail();
-  if (WriteDurably(*index_stream_, IndexOffset(number), Encode(index_record_))) return fail();
+  if (WriteDurably(*header_stream_, plan.header_offset, plan.header)) return fail();
+  if (WriteDurably(*index_stream_, IndexOffset(plan.number), plan.index_record)) return fail();
 
   // The new message is in place; what follows may lag behind without
   // making the base unreadable, but a failure is still reported.
+  base_header_ = plan.base_header;
+  count_ = plan.count;
   bool failed = false;
-  if (old_offset.has_value() && WriteDurably(*header_stream_, *old_offset, Encode(old_header))) {
+  if (plan.old_offset.has_value() &&
+      WriteDurably(*header_stream_, *plan.old_offset, plan.old_header)) {
     failed = true;
   }
   if (WriteBaseHeader()) failed = true;

@@ -1,10 +1,12 @@
 #include "msgbase/squish/squish_base.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 #include <string>
 
+#include "msgbase/empty_files_in_place.h"
 #include "msgbase/file_set_check.h"
 #include "util/file_name_case.h"
 #include "util/files.h"
@@ -183,19 +185,20 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   BufferedFileStream& index = *index_file;
   stream_ = std::move(data_file);
   index_stream_ = std::move(index_file);
-  // The header first: from here on the base counts no message, whatever
-  // the files still hold.
-  if (WriteEmptyHeader()) return FailOpen(StreamFailure(*stream_, data_name, "cannot be written"));
-  index_stream_->Seek(0);
-  index_stream_->Truncate();
-  index_stream_->Flush();
-  stream_->Seek(static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize));
-  stream_->Truncate();
-  stream_->Flush();
-  // Emptied is reported only once it is durable: a crash after the report
-  // must not bring back messages that the next rotation copies again.
-  static_cast<void>(index.SyncToDisk());
-  static_cast<void>(data.SyncToDisk());
+  // The header first, on its own: from here on the base counts no
+  // message, whatever the files still hold, and should it fail nothing is
+  // cut.
+  if (WriteEmptyHeader(data)) {
+    return FailOpen(StreamFailure(*stream_, data_name, "cannot be written"));
+  }
+  // Then the index and the frames after the header, each synced once both
+  // are cut (the data file's sync also covers the header written through
+  // this stream).
+  std::array<EmptyFileStep, 2> steps = {{
+      {.stream = &index},
+      {.stream = &data, .at = static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)},
+  }};
+  static_cast<void>(WriteEmptyFilesInPlace(steps));
   if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, data_name, "cannot be written"));
   if (!index_stream_->Ok()) {
     return FailOpen(StreamFailure(*index_stream_, index_name, "cannot be written"));
@@ -206,7 +209,7 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   return false;
 }
 
-bool SquishBase::WriteEmptyHeader() {
+bool SquishBase::WriteEmptyHeader(BufferedFileStream& data) {
   base_header_.len = SquishBaseHeader::kEncodedSize;
   base_header_.sz_frame_header = SquishFrameHeader::kEncodedSize;
   base_header_.end_frame = kSquishFirstFrame;
@@ -224,17 +227,16 @@ bool SquishBase::WriteEmptyHeader() {
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
   base_header_.EncodeTo(bytes.data());
-  if (lock_.Held()) {
-    // Only the handle that holds the lock may write the locked byte.
-    if (lock_.WriteAt(0, bytes) || lock_.Sync()) return true;
-    return !index_stream_->Ok();
-  }
-  stream_->Seek(0);
-  stream_->Write(bytes.data(), bytes.size());
-  stream_->Flush();
-  // The header also empties a base after its copy: one that did not reach
-  // the file must not pass for an emptied base.
-  return !stream_->Ok() || !index_stream_->Ok();
+  // Written through the lock's handle where it is held; the frames after
+  // it are cut later by MakeEmpty. The header also empties a base after
+  // its copy: one that did not reach the file must not pass for an
+  // emptied base.
+  EmptyFileStep header{.stream = &data,
+                       .lock = lock_.Held() ? &lock_ : nullptr,
+                       .image = bytes,
+                       .truncate = false,
+                       .sync = EmptyFileStep::Sync::kLater};
+  return WriteEmptyFilesInPlace({&header, 1}) || !index_stream_->Ok();
 }
 
 bool SquishBase::LockBase(int timeout_ms) {

@@ -124,8 +124,8 @@ class SquishBase : public MessageBase {
   // made anew or (`in_place`, both files there) opened as they are.
   bool MakeEmpty(std::string_view path, bool in_place);
   // Writes the header of an empty base at the start of the data file
-  // (both streams open); true on failure.
-  bool WriteEmptyHeader();
+  // `data` (both streams open); true on failure.
+  bool WriteEmptyHeader(BufferedFileStream& data);
   // Gives up an Open or Create: both streams closed, State OpenError,
   // `why` the last error.
   bool FailOpen(Status why);
@@ -144,7 +144,13 @@ class SquishBase : public MessageBase {
   // Completes a deletion that stopped between its two files (see
   // squish_messages.cc); true when the base is not fit to be written.
   bool FinishCutDeletion();
+  // A store in two steps: the plan reads the chain and the index and
+  // decides every byte, writing nothing; the commit writes them in the
+  // order that keeps each message whole at every instant.
+  struct StorePlan;
   bool StoreMessage(std::int32_t number, Message& message);
+  bool PlanStore(std::int32_t number, Message& message, StorePlan* plan);
+  bool CommitStore(StorePlan& plan, Message& message);
   bool RemoveMessage(std::int32_t number);
   bool CommitBatch();
 

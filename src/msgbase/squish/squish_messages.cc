@@ -36,7 +36,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "msgbase/message.h"
 #include "msgbase/squish/squish_base.h"
@@ -481,7 +483,34 @@ bool SquishBase::AppendMessage(Message& message) {
   return false;
 }
 
+// What one store writes, decided before a byte is written: the frame
+// and where it goes, its index record and where that goes, the header the
+// base gets last, and the frame headers around it whose links change.
+struct SquishBase::StorePlan {
+  bool replacing = false;
+  // The number whose index record is written; an append's is Count + 1.
+  std::int32_t number = 0;
+  // The new frame goes at the old EndFrame, beyond every frame in use.
+  std::uint32_t offset = 0;
+  SquishFrameHeader frame;
+  // The frame header, the message header, control and text as written.
+  std::vector<std::uint8_t> bytes;
+  SquishIndexRecord record;
+  SquishBaseHeader header;
+  // The two files, through the handles the lock allows under it.
+  std::optional<HandleStream> data;
+  std::optional<HandleStream> index;
+  // The neighbours' links to the new frame and, for a replace, the old
+  // frame freed: changed in memory, written back by the commit.
+  std::optional<SquishFrames> frames;
+};
+
 bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
+  StorePlan plan;
+  return PlanStore(number, message, &plan) || CommitStore(plan, message);
+}
+
+bool SquishBase::PlanStore(std::int32_t number, Message& message, StorePlan* plan) {
   // In a batch the header and the count are the batch's so far.
   SquishBaseHeader h = in_batch_ ? batch_header_ : base_header_;
   const std::int32_t count =
@@ -500,8 +529,8 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
 
   const std::string data_name = FileName(kExtensions[0]);
   const std::string index_name = FileName(kExtensions[1]);
-  HandleStream data(*lock_.Handle(), data_name);
-  HandleStream index(*index_file_, index_name);
+  HandleStream& data = plan->data.emplace(*lock_.Handle(), data_name);
+  HandleStream& index = plan->index.emplace(*index_file_, index_name);
 
   const std::uint32_t offset = h.end_frame;
   const std::uint64_t frame_length = std::uint64_t{kMsgHeaderSize} + control.size() + text.size();
@@ -511,7 +540,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   if (offset < kSquishFirstFrame || frame_end > kMaxStreamPosition) return true;
 
   // No frame of the base lies at or beyond EndFrame.
-  SquishFrames frames(data, offset);
+  SquishFrames& frames = plan->frames.emplace(data, offset);
   Place place;
   if (replacing) {
     if (FindPlace(h, frames, index, number, count, &place)) return true;
@@ -533,7 +562,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   // header is wrong and the new frame would overwrite one of them.
   if (frames.HighestEnd() > offset) return true;
 
-  SquishFrameHeader frame;
+  SquishFrameHeader& frame = plan->frame;
   frame.frame_id = kSquishFrameId;
   frame.next_frame = place.next.offset;
   frame.prev_frame = place.prev.offset;
@@ -546,7 +575,7 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   // message keeps its own. The frame carries the id its index record
   // gets, whatever id the message came with (its source's numbering).
   // HighWater is the scanners' mark and no write moves it.
-  SquishIndexRecord record;
+  SquishIndexRecord& record = plan->record;
   record.offset = offset;
   record.hash = SquishHash(message.GetTo());
   if (replacing) {
@@ -562,40 +591,52 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   ++h.num_msg;
   ++h.high_msg;
 
-  // 1. The frame, complete, where nothing points yet.
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t>& bytes = plan->bytes;
   bytes.reserve(static_cast<std::size_t>(kFrameHeaderSize + frame_length));
   frame.AppendTo(&bytes);
   msg_header_.AppendTo(&bytes);
   bytes.insert(bytes.end(), control.begin(), control.end());
   bytes.insert(bytes.end(), text.begin(), text.end());
-  data.Seek(static_cast<std::int32_t>(offset));
-  data.Write(bytes.data(), bytes.size());
+
+  plan->replacing = replacing;
+  plan->number = number;
+  plan->offset = offset;
+  plan->header = h;
+  return false;
+}
+
+bool SquishBase::CommitStore(StorePlan& plan, Message& message) {
+  HandleStream& data = *plan.data;
+  HandleStream& index = *plan.index;
+  SquishFrames& frames = *plan.frames;
+  // 1. The frame, complete, where nothing points yet.
+  data.Seek(static_cast<std::int32_t>(plan.offset));
+  data.Write(plan.bytes.data(), plan.bytes.size());
 
   if (in_batch_) {
     // The link from the frame before points past EndFrame until the batch
     // commits: a reader goes by the index, and a writer ignores a link
     // beyond EndFrame.
     if (frames.WriteBack()) return true;
-    batch_header_ = h;
-    batch_records_.push_back(record);
-    frame_header_ = frame;
-    index_record_ = record;
+    batch_header_ = plan.header;
+    batch_records_.push_back(plan.record);
+    frame_header_ = plan.frame;
+    index_record_ = plan.record;
     message.MsgState = Message::kStateWritten;
     return false;
   }
 
   std::array<std::uint8_t, kIndexRecordSize> index_bytes{};
-  record.EncodeTo(index_bytes.data());
-  index.Seek(IndexPosition(number));
-  if (replacing) {
+  plan.record.EncodeTo(index_bytes.data());
+  index.Seek(IndexPosition(plan.number));
+  if (plan.replacing) {
     if (data.Sync()) return true;
     // 2. A replacement points an existing index record at the new frame
     // before the header is final, so EndFrame moves past the frame first:
     // else a crash would leave a message whose frame the next write
     // overwrites.
     SquishBaseHeader reserved = base_header_;
-    reserved.end_frame = h.end_frame;
+    reserved.end_frame = plan.header.end_frame;
     if (WriteBaseHeader(reserved) || SyncBaseHeader()) return true;
     // 3. The index record, while the old frame is still whole in the
     // chain: from here a reader finds the new message.
@@ -617,12 +658,12 @@ bool SquishBase::StoreMessage(std::int32_t number, Message& message) {
   }
 
   // Last, the header, which makes the message count.
-  if (WriteBaseHeader(h) || SyncBaseHeader()) return true;
+  if (WriteBaseHeader(plan.header) || SyncBaseHeader()) return true;
 
-  base_header_ = h;
-  count_ = static_cast<std::int32_t>(h.num_msg);
-  frame_header_ = frame;
-  index_record_ = record;
+  base_header_ = plan.header;
+  count_ = static_cast<std::int32_t>(plan.header.num_msg);
+  frame_header_ = plan.frame;
+  index_record_ = plan.record;
   message.MsgState = Message::kStateWritten;
   return false;
 }
