@@ -129,15 +129,15 @@ void ExerciseBase(MemoryDisk& disk, std::string_view spec, std::size_t input_siz
   InstallFormatsOnce();
   // The check reads the hostile files first, as they were left: it must
   // neither crash nor change a byte.
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format != nullptr && parsed.format->check != nullptr) {
+  const BaseReference reference = ParseBaseReference(spec);
+  if (reference.format != nullptr && reference.format->check != nullptr) {
     const std::uint64_t used = disk.platform().UsedBytes();
-    (void)parsed.format->check(BaseLocation(*parsed.format, parsed.path));
+    (void)reference.format->check(reference.location);
     Require(disk.platform().UsedBytes() == used, "a check writes nothing");
   }
   {
-    const std::unique_ptr<MessageBase> base = OpenBase(spec);
-    if (base == nullptr) return;
+    std::unique_ptr<MessageBase> base;
+    if (!OpenBase(reference, &base).ok()) return;
     if (packet) ReadPacketHeader(*base);
     std::unique_ptr<Message> message = ReadEveryMessage(*base);
     if (message == nullptr) {

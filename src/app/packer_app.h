@@ -14,6 +14,8 @@
 
 namespace qlr {
 
+struct BaseReference;
+
 class PackingPlace;
 
 // How long a run waits for an earlier one to end before it gives up.
@@ -62,7 +64,8 @@ class PackerApp {
   // that run's archiver left. Only the holder of the run lock may call it.
   // Ends the erases of `spec` that killed runs left after publishing a
   // linked copy in `target_dir`, before the base is counted.
-  void FinishInterruptedErases(const ShortString& spec, const ShortString& target_dir);
+  void FinishInterruptedErases(const BaseReference& base, std::string_view spec,
+                               const ShortString& target_dir);
   void ReportInterruptedPacks(const ShortString& target_dir);
 
   int exit_code_ = 0;

@@ -31,6 +31,7 @@
 #include "app/packer_app.h"
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
+#include "msgbase/base_reference.h"
 #include "msgbase/copy_manifest.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
@@ -105,14 +106,12 @@ class ScopedCreationMask {
 
 // The mode of the directory that holds the base's files; nothing when the
 // system keeps no such bits or it cannot be examined.
-std::optional<std::uint32_t> BaseDirectoryMode(std::string_view spec) {
+std::optional<std::uint32_t> BaseDirectoryMode(const BaseReference& base) {
   if (kHostIsWindows) return std::nullopt;
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr) return std::nullopt;
-  const ShortString location = BaseLocation(*parsed.format, parsed.path);
-  const ShortString dir = parsed.format->layout == FileLayout::kDirectory
-                              ? RemoveBackslash(location)
-                              : JustPathName(location);
+  if (base.format == nullptr) return std::nullopt;
+  const std::string dir = base.format->layout == FileLayout::kDirectory
+                              ? RemoveBackslash(base.location)
+                              : JustPathName(base.location);
   const auto status = Os().Stat(ForOs(dir));
   if (!status) return std::nullopt;
   return status->native_mode & kPermissionBits;
@@ -188,9 +187,9 @@ bool SharesFiles(const ShortString& copy) {
 // Counts the base's messages, opening (or making) it and closing it again
 // before its files are copied; a damaged base is counted as far as it can
 // be read, and said so. Not ok as OpenBase reports it.
-Status CountMessages(const ShortString& spec, std::int32_t* count) {
+Status CountMessages(const BaseReference& reference, std::string_view spec, std::int32_t* count) {
   std::unique_ptr<MessageBase> base;
-  const Status opened = OpenBase(spec, &base);
+  const Status opened = OpenBase(reference, &base);
   if (!opened.ok()) return opened;
   *count = base->Count();
   if (!base->Damage().ok()) {
@@ -202,9 +201,9 @@ Status CountMessages(const ShortString& spec, std::int32_t* count) {
 // Copies the base into the next numbered directory of `target` and
 // publishes it, recording in `copied` what the copy holds. Not ok with the
 // path that failed when the system gave no reason.
-Status CopyIntoTarget(RotationTarget& target, const ShortString& spec, CopyManifest* copied) {
+Status CopyIntoTarget(RotationTarget& target, const BaseReference& base, CopyManifest* copied) {
   Status error;
-  if (!target.Prepare(&error) && !CopyBaseFiles(spec, target.PartialPath(), copied, &error) &&
+  if (!target.Prepare(&error) && !CopyBaseFiles(base, target.PartialPath(), copied, &error) &&
       !target.Publish(&error)) {
     return Status::Ok();
   }
@@ -217,9 +216,9 @@ void PackerApp::Run() {
   if (BaseLines.empty()) ExitWithMessage(kNothingToRotate);
 
   const std::string lock_path =
-      !RunLockPath.empty() ? std::string(RunLockPath)
-                           : AddBackslash(JustPathName(Os().ExecutablePath())) +
-                                 std::string(kRunLockFileName);
+      !RunLockPath.empty()
+          ? std::string(RunLockPath)
+          : AddBackslash(JustPathName(Os().ExecutablePath())) + std::string(kRunLockFileName);
   FileByteLock run_lock;
   bool owns_leftovers = false;
   switch (run_lock.Acquire(lock_path, /*create=*/true, kRunLockWaitMs, /*follow_links=*/true)) {
@@ -251,6 +250,7 @@ void PackerApp::Run() {
 
 void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   const ShortString spec = ExtractWord(1, base_line, kBlanks);
+  const BaseReference base = ParseBaseReference(spec);
   const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
 
   Write(Text("processing base [", spec, "]... "));
@@ -259,14 +259,14 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   // copies go even when this base is not rotated now.
   if (owns_leftovers) {
     // Whatever must stay aside makes this run's erase fail and say so.
-    (void)RecoverInterruptedErase(spec);
-    FinishInterruptedErases(spec, target_dir);
+    (void)RecoverInterruptedErase(base);
+    FinishInterruptedErases(base, spec, target_dir);
     ReportInterruptedPacks(target_dir);
     RotationTarget(target_dir, true).RemoveLeftovers();
   }
   // The files of such a base are read and written in place: through a
   // link, that would be whatever file it names.
-  if (const std::vector<std::string> links = LinkedBaseFiles(spec); !links.empty()) {
+  if (const std::vector<std::string> links = LinkedBaseFiles(base); !links.empty()) {
     WriteLine("cannot open!");
     for (const std::string& link : links) {
       WriteCause(Text("[", link, "] is a symbolic link: the base is left as it was"));
@@ -275,7 +275,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     return;
   }
   std::int32_t count = 0;
-  if (const Status counted = CountMessages(spec, &count); !counted.ok()) {
+  if (const Status counted = CountMessages(base, spec, &count); !counted.ok()) {
     WriteLine("cannot open!");
     if (HasReason(counted)) WriteCause(Text("cannot open [", spec, "]: ", counted.ToString()));
     // A base that is missing and cannot be created, or of a format this
@@ -295,7 +295,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   // No writer may add a message between the copy and the erase: it would
   // be erased without being in the copy.
   BaseLock base_lock;
-  if (base_lock.Acquire(spec)) {
+  if (base_lock.Acquire(base)) {
     if (base_lock.Busy()) {
       WriteLine("base is busy! left as it was.");
       WriteCause(Text("[", base_lock.LockFile(), "] stayed locked by another program for ",
@@ -311,13 +311,13 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   RotationTarget target(target_dir, owns_leftovers);
   if (PackMode) target.SetArchiveExtension(ArcExtension.view());
   CopyManifest copied;
-  const std::optional<std::uint32_t> base_dir_mode = BaseDirectoryMode(spec);
+  const std::optional<std::uint32_t> base_dir_mode = BaseDirectoryMode(base);
   Status copy;
   {
     // The copy's files keep their own modes; the directories made for it
     // are no more open than the base's.
     ScopedCreationMask directory_mask(DirectoryMask(base_dir_mode));
-    copy = CopyIntoTarget(target, spec, &copied);
+    copy = CopyIntoTarget(target, base, &copied);
   }
   for (const std::string& link : copied.Links()) {
     WriteCause(Text("[", link, "] is a symbolic link: neither copied nor removed"));
@@ -333,7 +333,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   copied.RelocateCopy(AddBackslash(target.PartialPath()), AddBackslash(copy_name));
 
   // Only what the copy holds as it is now is erased.
-  const Status erased = EraseBase(spec, &copied, nullptr);
+  const Status erased = EraseBase(base, &copied, nullptr);
   target.RemovePartialLock();
   if (!erased.ok()) {
     WriteLine(Text("cannot erase! copy kept in [", copy_name, "]"));
@@ -523,7 +523,8 @@ bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target
   return true;
 }
 
-void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortString& target_dir) {
+void PackerApp::FinishInterruptedErases(const BaseReference& base, std::string_view spec,
+                                        const ShortString& target_dir) {
   for (const ShortString& copy : UnfinishedCopies(target_dir)) {
     const ShortString lock_file = *WholePath({AddBackslash(copy), kPartialLockName});
     // Held: another installation's run is at this copy right now.
@@ -532,7 +533,7 @@ void PackerApp::FinishInterruptedErases(const ShortString& spec, const ShortStri
     if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
       continue;
     }
-    if (!FinishSharedErase(spec, copy).ok()) {
+    if (!FinishSharedErase(base, copy).ok()) {
       WriteCause(Text("an earlier run was stopped before it had emptied [", spec,
                       "]: messages it copied to [", copy, "] could not be removed"));
       exit_code_ = 1;

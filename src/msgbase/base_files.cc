@@ -29,17 +29,8 @@ bool CopyFileSet(const FormatDescriptor& format, std::string_view base_path,
                  std::string_view destination, const CopyOptions& options) {
   bool failed = false;
   for (std::string_view extension : format.extensions) {
-    const ShortString source = FileOfSet(base_path, extension);
-    const ShortString name = WholeFileName(source);
-    const std::optional<ShortString> dest = WholePath({destination, name});
-    if (!dest) {
-      // Cut, the names of the set could all become one, each file copied
-      // over the one before.
-      if (options.error != nullptr && options.error->ok()) {
-        *options.error = LongPathError({destination, name});
-      }
-      failed = true;
-    } else if (CopyFileTo(source, *dest, false, options)) {
+    const std::string source = FileOfSet(base_path, extension);
+    if (CopyFileTo(source, std::string(destination) + WholeFileName(source), false, options)) {
       failed = true;
     }
   }
@@ -62,11 +53,11 @@ Result<CopyDurability> ChooseDurability(std::string_view target) {
 
 // Makes the copy's directory entries durable after a copy that synced
 // each file: the copy directory itself, and its entry in the parent.
-bool SyncCopyDirectories(const ShortString& target, Status* error) {
+bool SyncCopyDirectories(const std::string& target, Status* error) {
   if (const Status synced = Os().SyncDirectory(target); !synced) {
     return Failed(error, synced, target, "cannot be flushed");
   }
-  ShortString parent = JustPathName(RemoveBackslash(target));
+  std::string parent = JustPathName(RemoveBackslash(target));
   if (parent.empty()) parent = ".";
   if (const Status synced = Os().SyncDirectory(parent); !synced) {
     return Failed(error, synced, parent, "cannot be flushed");
@@ -76,21 +67,17 @@ bool SyncCopyDirectories(const ShortString& target, Status* error) {
 
 }  // namespace
 
-bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied,
+bool CopyBaseFiles(const BaseReference& base, std::string_view destination, CopyManifest* copied,
                    Status* error) {
-  if (spec.empty()) return Failed(error, Status::Invalid("", "no base named"), "", "");
-  const std::optional<ShortString> whole_target = WholeDirectory(destination);
-  if (!whole_target) return Failed(error, LongPathError({destination}), destination, "");
-  const ShortString& target = *whole_target;
+  if (base.spec.empty()) return Failed(error, Status::Invalid("", "no base named"), "", "");
+  const std::string target = AddBackslash(destination);
   if (const Status made = MakePath(target); !made) {
     return Failed(error, made, target, "cannot be created");
   }
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.too_long) return Failed(error, LongPathError({spec}), spec, "");
-  if (parsed.format == nullptr) {
-    return Failed(error, Status::Invalid(spec, "unknown base type"), spec, "");
+  if (base.format == nullptr) {
+    return Failed(error, Status::Invalid(base.spec, "unknown base type"), base.spec, "");
   }
-  const FormatDescriptor& format = *parsed.format;
+  const FormatDescriptor& format = *base.format;
 
   const Result<CopyDurability> durability = ChooseDurability(target);
   if (!durability) return Failed(error, durability.status(), target, "cannot be flushed");
@@ -105,15 +92,14 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   std::vector<std::string> unrecorded_links;
   options.links = copied != nullptr ? copied->MutableLinks() : &unrecorded_links;
 
-  const ShortString location = BaseLocation(format, parsed.path);
   bool failed = false;
   if (format.layout == FileLayout::kDirectory) {
     // Every file of the directory, no subdirectory; a missing directory
     // is an empty base and copies nothing.
-    if (DirExists(RemoveBackslash(parsed.path)))
-      failed = CopyTree(location, target, false, options);
+    if (DirExists(RemoveBackslash(base.path)))
+      failed = CopyTree(base.location, target, false, options);
   } else {
-    failed = CopyFileSet(format, location, target, options);
+    failed = CopyFileSet(format, base.location, target, options);
   }
   if (failed) return Failed(error, copy_error, target, "copy failed");
 
@@ -129,42 +115,54 @@ bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyMani
   return SyncCopyDirectories(target, error);
 }
 
-std::vector<std::string> LinkedBaseFiles(std::string_view spec) {
+bool CopyBaseFiles(std::string_view spec, std::string_view destination, CopyManifest* copied,
+                   Status* error) {
+  return CopyBaseFiles(ParseBaseReference(spec), destination, copied, error);
+}
+
+std::vector<std::string> LinkedBaseFiles(const BaseReference& base) {
   std::vector<std::string> links;
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->layout != FileLayout::kFileSet) return links;
-  const ShortString location = BaseLocation(*parsed.format, parsed.path);
-  for (std::string_view extension : parsed.format->extensions) {
-    const ShortString file = FileOfSet(location, extension);
+  if (base.format == nullptr || base.format->layout != FileLayout::kFileSet) return links;
+  for (std::string_view extension : base.format->extensions) {
+    std::string file = FileOfSet(base.location, extension);
     const std::optional<FileStatus> status = Os().StatLink(file);
-    if (status && status->is_link) links.emplace_back(file.view());
+    if (status && status->is_link) links.push_back(std::move(file));
   }
   return links;
 }
 
+Status RecoverInterruptedErase(const BaseReference& base) {
+  if (base.format == nullptr || base.format->recover == nullptr) return Status::Ok();
+  return base.format->recover(base.location);
+}
+
 Status RecoverInterruptedErase(std::string_view spec) {
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->recover == nullptr) return Status::Ok();
-  return parsed.format->recover(BaseLocation(*parsed.format, parsed.path));
+  return RecoverInterruptedErase(ParseBaseReference(spec));
+}
+
+Status FinishSharedErase(const BaseReference& base, std::string_view copy_directory) {
+  if (base.format == nullptr || base.format->finish_shared == nullptr) return Status::Ok();
+  return base.format->finish_shared(base.location, copy_directory);
 }
 
 Status FinishSharedErase(std::string_view spec, std::string_view copy_directory) {
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->finish_shared == nullptr) return Status::Ok();
-  return parsed.format->finish_shared(BaseLocation(*parsed.format, parsed.path), copy_directory);
+  return FinishSharedErase(ParseBaseReference(spec), copy_directory);
+}
+
+Status EraseBase(const BaseReference& base, const CopyManifest* copied,
+                 std::unique_ptr<MessageBase>* emptied) {
+  if (emptied != nullptr) emptied->reset();
+  if (base.format == nullptr || base.format->erase == nullptr) {
+    return Status::Invalid(base.spec, "this build cannot empty such a base");
+  }
+  const Status why = base.format->erase(base.location, copied, emptied);
+  if (why.ok() || HasReason(why)) return why;
+  return Status(StatusKind::kIoError, base.location, "cannot be emptied");
 }
 
 Status EraseBase(std::string_view spec, const CopyManifest* copied,
                  std::unique_ptr<MessageBase>* emptied) {
-  if (emptied != nullptr) emptied->reset();
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.format == nullptr || parsed.format->erase == nullptr) {
-    return Status::Invalid(spec, "this build cannot empty such a base");
-  }
-  const ShortString location = BaseLocation(*parsed.format, parsed.path);
-  const Status why = parsed.format->erase(location, copied, emptied);
-  if (why.ok() || HasReason(why)) return why;
-  return Status(StatusKind::kIoError, location, "cannot be emptied");
+  return EraseBase(ParseBaseReference(spec), copied, emptied);
 }
 
 std::unique_ptr<MessageBase> EraseBase(std::string_view spec, const CopyManifest* copied) {

@@ -9,16 +9,17 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/locked_file_route.h"
 
 #include "platform/status.h"
-#include "support/short_string.h"
 #include "util/files.h"
 
 namespace qlr {
 
+struct BaseReference;
 struct FormatDescriptor;
 
 class BaseLock {
@@ -26,12 +27,12 @@ class BaseLock {
   // How long a rotation waits for a writer to finish.
   static constexpr int kWaitMs = 5000;
 
-  // Takes the lock of the base that `spec` names (read as OpenBase reads
-  // it), waiting up to `timeout_ms` while another program holds it. True on
-  // FAILURE: the lock file could not be opened, or it stayed locked (Busy()
-  // tells). Success without holding anything for a format without a lock
-  // convention, and on a system without byte-range locks.
-  [[nodiscard]] bool Acquire(std::string_view spec, int timeout_ms = kWaitMs);
+  // Takes the lock of the base, waiting up to `timeout_ms` while another
+  // program holds it. True on FAILURE: the lock file could not be opened,
+  // or it stayed locked (Busy() tells). Success without holding anything
+  // for an unknown format or one without a lock convention, and on a
+  // system without byte-range locks.
+  [[nodiscard]] bool Acquire(const BaseReference& base, int timeout_ms = kWaitMs);
   // The same for a base of a known format at `location` (BaseLocation).
   [[nodiscard]] bool Acquire(const FormatDescriptor& format, std::string_view location,
                              int timeout_ms = kWaitMs);
@@ -48,14 +49,14 @@ class BaseLock {
   bool Busy() const { return busy_; }
   // The file whose first byte is (or was to be) locked; empty when the
   // format has none.
-  const ShortString& LockFile() const { return lock_file_; }
+  const std::string& LockFile() const { return lock_file_; }
   // Why the last Acquire failed.
   const Status& LastError() const { return lock_.LastError(); }
 
  private:
   FileByteLock lock_;
   std::unique_ptr<LockedFileRoute> route_;  // destroyed before the lock
-  ShortString lock_file_;
+  std::string lock_file_;
   bool busy_ = false;
 };
 

@@ -1,14 +1,20 @@
 #include "msgbase/file_set_check.h"
 
 #include "platform/platform.h"
+#include "util/file_name_case.h"
 #include "util/files.h"
 
 namespace qlr {
 
-ShortString FileOfSet(std::string_view location, std::string_view extension) {
-  // Empty, naming nothing, where the name cannot be formed whole; a base
-  // spec whose files cannot be named is refused before it gets here.
-  return BaseFileName(location, extension).value_or(ShortString());
+std::string NameAsItExists(std::string_view path) {
+  // The search for another case of the name holds names of up to 255
+  // characters; a longer one is used as given, never cut.
+  if (path.size() > ShortString::kMax) return std::string(path);
+  return std::string(std::string_view(ResolveFileNameCase(path)));
+}
+
+std::string FileOfSet(std::string_view location, std::string_view extension) {
+  return NameAsItExists(std::string(location) + std::string(extension));
 }
 
 int ExistingFilesOfSet(const FormatDescriptor& format, std::string_view location) {
@@ -23,7 +29,7 @@ bool FileSetUnchangedSinceCopy(const FormatDescriptor& format, std::string_view 
                                const CopyManifest* copied, Status* why) {
   if (copied == nullptr) return true;
   for (std::string_view extension : format.extensions) {
-    const ShortString file = FileOfSet(location, extension);
+    const std::string file = FileOfSet(location, extension);
     // Only a file that is really not there has nothing to lose. One whose
     // status cannot be read may hold a message written after the copy.
     const Result<FileStatus> now = Os().StatLink(file);

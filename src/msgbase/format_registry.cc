@@ -40,11 +40,11 @@ const FormatDescriptor* FindDirectoryFormat() {
   return nullptr;
 }
 
-ShortString BaseFilePath(std::string_view path) {
+std::string BaseFilePath(std::string_view path) {
   return AddBackslash(JustPathName(path)) + WholeFileName(path);
 }
 
-ShortString BaseLocation(const FormatDescriptor& format, std::string_view path) {
+std::string BaseLocation(const FormatDescriptor& format, std::string_view path) {
   return format.layout == FileLayout::kDirectory ? AddBackslash(path) : BaseFilePath(path);
 }
 

@@ -9,11 +9,11 @@
 
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "msgbase/base_check.h"
 #include "msgbase/message_base.h"
-#include "support/short_string.h"
 
 namespace qlr {
 
@@ -121,9 +121,9 @@ const FormatDescriptor* FindDirectoryFormat();
 
 // The path of a file-set base without extension: the directory part and
 // the file name of `path`.
-ShortString BaseFilePath(std::string_view path);
+std::string BaseFilePath(std::string_view path);
 // Where the base of `path` lives, as its format's operations take it: the
 // directory with a trailing separator, or the base path of a file set.
-ShortString BaseLocation(const FormatDescriptor& format, std::string_view path);
+std::string BaseLocation(const FormatDescriptor& format, std::string_view path);
 
 }  // namespace qlr

@@ -24,7 +24,7 @@ void MessageBase::SetPassword(std::string_view) { AbstractCall(QLR_RETURN_ADDRES
 void MessageBase::TransferHeader(bool, Message&) {}
 
 bool MessageBase::EnterState(std::string_view path, BaseState state) {
-  const ShortString directory = AddBackslash(JustPathName(path));
+  const std::string directory = AddBackslash(JustPathName(path));
   if (!DirExists(directory) && !MakePath(directory)) return true;
   path_ = path;
   state_ = state;

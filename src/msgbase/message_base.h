@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -95,7 +96,7 @@ class MessageBase {
   // Clears the error status of the open streams.
   virtual void ResetStreams();
 
-  const ShortString& Path() const { return path_; }
+  const std::string& Path() const { return path_; }
   BaseState State() const { return state_; }
   std::int32_t Count() const { return count_; }
   bool Usable() const { return state_ == BaseState::kOpened || state_ == BaseState::kCreated; }
@@ -109,7 +110,7 @@ class MessageBase {
   // `return Fail(...)`.
   bool Fail(Status status);
 
-  ShortString path_;
+  std::string path_;
   Status last_error_;
   std::unique_ptr<Stream> stream_;
   BaseState state_ = BaseState::kClosed;

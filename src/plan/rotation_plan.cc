@@ -5,6 +5,7 @@
 
 #include "msgbase/base_files.h"
 #include "msgbase/base_lock.h"
+#include "msgbase/base_reference.h"
 #include "msgbase/format_registry.h"
 #include "msgbase/open_base.h"
 #include "plan/pack_names.h"
@@ -46,29 +47,24 @@ std::optional<std::string> ProbeRunLock(const ShortString& lock_path, bool* owns
 
 // Counts the base as the run does before it decides; false when the run
 // would say "cannot open!" (the verdict and causes are then set).
-bool CountBase(PlannedBase& base) {
-  const ParsedBaseSpec parsed = ParseBaseSpec(base.spec);
-  if (parsed.format != nullptr) base.format = parsed.format->name;
-  if (const std::vector<std::string> links = LinkedBaseFiles(base.spec); !links.empty()) {
+bool CountBase(PlannedBase& base, const BaseReference& reference) {
+  if (reference.format != nullptr) base.format = reference.format->name;
+  if (const std::vector<std::string> links = LinkedBaseFiles(reference); !links.empty()) {
     base.problem = true;
     for (const std::string& link : links) {
       base.causes.push_back(Text("[", link, "] is a symbolic link: the base is left as it was"));
     }
     return false;
   }
-  switch (ForeseeOpenBase(base.spec)) {
+  switch (ForeseeOpenBase(reference)) {
     case OpenCourse::kUnreadable:
       base.problem = true;
-      if (parsed.too_long) {
-        base.causes.push_back(
-            Text("cannot open [", base.spec, "]: a file of the base passes 255 characters"));
-      }
       return false;
     case OpenCourse::kNotOpened:
       return false;
     case OpenCourse::kCreate:
       // The run makes it, empty, where its directory can be made.
-      if (!PathCouldBeMade(BaseDirectoryOf(*parsed.format, parsed.path))) return false;
+      if (!PathCouldBeMade(BaseDirectoryOf(reference))) return false;
       base.created = true;
       base.count = 0;
       return true;
@@ -76,7 +72,7 @@ bool CountBase(PlannedBase& base) {
       break;
   }
   std::unique_ptr<MessageBase> opened;
-  if (const Status status = OpenBase(base.spec, &opened); !status.ok()) {
+  if (const Status status = OpenBase(reference, &opened); !status.ok()) {
     base.problem = status.kind() == StatusKind::kCorruption;
     return false;
   }
@@ -86,20 +82,19 @@ bool CountBase(PlannedBase& base) {
 
 // Whether the base's writers' lock is free now; false (with the verdict
 // and the cause) when the run could not take it.
-bool ProbeBaseLock(PlannedBase& base) {
+bool ProbeBaseLock(PlannedBase& base, const BaseReference& reference) {
   // A base the run creates has nobody else's lock on it.
   if (base.created) return true;
   BaseLock lock;
-  if (!lock.Acquire(base.spec, 0)) return true;
+  if (!lock.Acquire(reference, 0)) return true;
   base.problem = true;
   if (lock.Busy()) {
     base.verdict = Verdict::kBusy;
     base.causes.push_back(Text("[", lock.LockFile(), "] is locked by another program now"));
   } else {
     base.verdict = Verdict::kCannotLock;
-    base.causes.push_back(Text("base lock: ", lock.LastError().ok()
-                                                  ? std::string(lock.LockFile().view())
-                                                  : lock.LastError().ToString()));
+    base.causes.push_back(
+        Text("base lock: ", lock.LastError().ok() ? lock.LockFile() : lock.LastError().ToString()));
   }
   return false;
 }
@@ -113,12 +108,13 @@ PlannedBase PlanBase(std::string_view base_line, const RunSettings& settings, bo
   PlannedBase base;
   base.spec = ExtractWord(1, base_line, kBlanks).view();
   const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
-  if (!CountBase(base)) return base;
+  const BaseReference reference = ParseBaseReference(base.spec);
+  if (!CountBase(base, reference)) return base;
   if (*base.count <= settings.MaxMessages) {
     base.verdict = Verdict::kLetItLive;
     return base;
   }
-  if (!ProbeBaseLock(base)) return base;
+  if (!ProbeBaseLock(base, reference)) return base;
 
   RotationTarget target(target_dir, owns_leftovers);
   std::set<std::uint32_t>& taken = claimed[std::string(target_dir.view())];

@@ -190,10 +190,10 @@ TEST_P(BaseCheckTest, FindsWhatIsBroken) {
     ASSERT_FALSE(base->DeleteMessage(2));
     append("ten");
   }
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  const BaseReference parsed = ParseBaseReference(spec);
   ASSERT_NE(parsed.format, nullptr);
   ASSERT_NE(parsed.format->check, nullptr);
-  const std::string location(BaseLocation(*parsed.format, parsed.path).view());
+  const std::string& location = parsed.location;
   c.damage(Files(location));
   const std::vector<std::string> before = testing::Snapshot(dir_.root());
 

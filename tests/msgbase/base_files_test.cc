@@ -60,20 +60,26 @@ TEST_F(BaseFilesTest, CopiesTheFileSetOfSingleFileFormats) {
       {"$", {"MY.AREA.sqd", "MY.AREA.sqi", "MY.AREA.sql"}, {"MY.AREA.sqd", "MY.AREA.sqi"}},
       {"P", {"MY.AREA.pkt"}, {"MY.AREA.pkt"}},
   };
+  // Also into a directory of 250 characters, where the names of the
+  // copied files pass 255: each is copied under its whole name.
+  const std::size_t long_copy = 249 - dir_.Path("set0").size();
   int n = 0;
   for (const auto& c : cases) {
-    const std::string sub = "set" + std::to_string(n++);
-    for (const std::string& f : c.present) dir_.WriteFile(sub + "/" + f, f);
-    const std::string target = dir_.Path(sub + "/copy");
-    EXPECT_FALSE(CopyBaseFiles(c.spec_prefix + dir_.Path(sub + "/MY.AREA"), target));
-    std::vector<std::string> found;
-    for (const auto& e : fs::directory_iterator(target)) {
-      found.push_back(e.path().filename().string());
+    for (const std::string& copy : {std::string("copy"), std::string(long_copy, 'd')}) {
+      const std::string sub = "set" + std::to_string(n++);
+      for (const std::string& f : c.present) dir_.WriteFile(sub + "/" + f, f);
+      const std::string target = dir_.Path(sub + "/" + copy);
+      EXPECT_FALSE(CopyBaseFiles(c.spec_prefix + dir_.Path(sub + "/MY.AREA"), target));
+      std::vector<std::string> found;
+      for (const auto& e : fs::directory_iterator(target)) {
+        found.push_back(e.path().filename().string());
+      }
+      std::sort(found.begin(), found.end());
+      std::vector<std::string> expected = c.copied;
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(found, expected) << c.spec_prefix << " " << target.size();
+      for (const std::string& f : expected) EXPECT_EQ(dir_.ReadFile(sub + "/" + copy + "/" + f), f);
     }
-    std::sort(found.begin(), found.end());
-    std::vector<std::string> expected = c.copied;
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(found, expected) << c.spec_prefix;
   }
 }
 

@@ -442,9 +442,9 @@ TEST_P(MessageSafetyContractTest, EveryCutAndFlippedByteIsReadWithoutHarm) {
   // A flip may change what a message says: one inside a name or a text
   // is another valid message, which these formats (no checksums) cannot
   // tell from the one written.
-  const ParsedBaseSpec spec = ParseBaseSpec(Spec(F()));
+  const BaseReference spec = ParseBaseReference(Spec(F()));
   const auto exercise = [&](const View& seen, bool cut) {
-    if (spec.format->check(BaseLocation(*spec.format, spec.path)).sound()) {
+    if (spec.format->check(spec.location).sound()) {
       EXPECT_TRUE(seen.opens && seen.count == whole.count &&
                   std::count(seen.messages.begin(), seen.messages.end(), "-") == 0)
           << ToString(seen);

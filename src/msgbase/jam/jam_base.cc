@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "msgbase/empty_files_in_place.h"
+#include "msgbase/file_set_check.h"
 #include "msgbase/ftn_date.h"
 #include "platform/platform.h"
 #include "util/file_name_case.h"
@@ -64,25 +65,18 @@ void JamBase::InitHeaders() {
   msg_header_.ReservedWord = 0;
 }
 
-ShortString JamBase::BaseFileName(std::string_view base_path, std::string_view extension) {
-  return qlr::BaseFileName(base_path, extension).value_or(ShortString());
+std::string JamBase::BaseFileName(std::string_view base_path, std::string_view extension) {
+  return FileOfSet(base_path, extension);
 }
 
-std::optional<Status> JamBase::UnnamableFile(std::string_view path) {
-  for (const std::string_view extension : kExtensions) {
-    if (!qlr::BaseFileName(path, extension)) return LongPathError({path, extension});
-  }
-  return std::nullopt;
-}
-
-ShortString JamBase::LastReadFileName(std::string_view header_file) {
+std::string JamBase::LastReadFileName(std::string_view header_file) {
   // The header file's name ends in ".jhr" in some case: its "h" becomes
   // an "l" of the same case.
   std::string name(header_file);
-  if (name.size() < 4) return ShortString();
+  if (name.size() < 4) return std::string();
   char& letter = name[name.size() - 2];
   letter = letter == 'H' ? 'L' : 'l';
-  return ShortString(name);
+  return name;
 }
 
 bool JamBase::AnyFileExists(std::string_view base_path) {
@@ -132,9 +126,8 @@ bool JamBase::Open(std::string_view path) {
     DisposeStreams();
     return Fail(std::move(why));
   };
-  if (std::optional<Status> why = UnnamableFile(path)) return fail(std::move(*why));
   for (const std::string_view extension : kExtensions) {
-    const ShortString file = BaseFileName(path, extension);
+    const std::string file = BaseFileName(path, extension);
     if (TooLargeForStreams(file)) return fail(Status::Invalid(file, "larger than 2 GiB"));
   }
 
@@ -185,11 +178,6 @@ bool JamBase::MakeEmpty(std::string_view path, FileMode mode) {
   static_cast<void>(MessageBase::Create(path));
   DropBatch();
   DisposeStreams();
-  if (std::optional<Status> why = UnnamableFile(path)) {
-    state_ = BaseState::kOpenError;
-    count_ = 0;
-    return Fail(std::move(*why));
-  }
   // Readers that cache a base notice changes by its ModCounter: the empty
   // base counts one more than the header it replaces, where that header
   // is readable (read now: Create truncates the file as it opens it).

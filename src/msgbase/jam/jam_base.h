@@ -118,14 +118,13 @@ class JamBase : public MessageBase {
   static bool AnyFileExists(std::string_view base_path);
   // The file of `base_path` with `extension`, under the name it has on
   // disk (AREA.JHR for area + ".jhr" when only that exists).
-  // Empty when the name cannot be formed whole (see qlr::BaseFileName).
-  static ShortString BaseFileName(std::string_view base_path, std::string_view extension);
+  static std::string BaseFileName(std::string_view base_path, std::string_view extension);
   // The readers' last-read file (".jlr"). It holds none of the messages,
   // but every writer makes sure it exists: a tosser that finds it missing
   // takes the base for a broken one and creates it anew, emptying the
   // other three files.
   // Named after `header_file` (the ".jhr" as it exists, in its case).
-  static ShortString LastReadFileName(std::string_view header_file);
+  static std::string LastReadFileName(std::string_view header_file);
 
   // Takes the write lock that JAM programs share (byte 0 of ".jhr"),
   // waiting up to `timeout_ms` for another holder. True on FAILURE; also
@@ -158,14 +157,11 @@ class JamBase : public MessageBase {
   BufferedFileStream* text_file_ = nullptr;
   std::unique_ptr<BufferedFileStream> header_stream_;  // ".jhr"
   std::unique_ptr<BufferedFileStream> index_stream_;   // ".jdx"
-  ShortString header_file_;                            // ".jhr" as found on disk
+  std::string header_file_;                            // ".jhr" as found on disk
 
  private:
   // Opens or creates the three files in the order index, text, header.
   void OpenStreams(std::string_view path, FileMode mode);
-  // Why a file of the base at `path` cannot be named whole, if it cannot:
-  // such a base is refused, never opened or made under cut names.
-  static std::optional<Status> UnnamableFile(std::string_view path);
   // Whether this object's lock is the one on `header_file`.
   bool HoldsLockOn(std::string_view header_file) const;
 
@@ -216,7 +212,7 @@ class JamBase : public MessageBase {
   // handle may touch the locked byte.
   FileByteLock lock_;
   // The ".jhr" that lock_ locks, for Open and Create of the same base.
-  ShortString locked_file_;
+  std::string locked_file_;
   int lock_timeout_ms_ = kDefaultLockTimeoutMs;
 
   // What CheckBeforeWrite found whole, and the files as this object left

@@ -216,7 +216,7 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
       ReadText(message, static_cast<std::int32_t>(header.TxtOffset),
                static_cast<std::int32_t>(text_end)) &&
       !stream_->Ok()) {
-    Fail(StreamFailure(*stream_, path_.view(), "cannot be read"));
+    Fail(StreamFailure(*stream_, path_, "cannot be read"));
     ResetStreams();
     return true;
   }
@@ -232,7 +232,7 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
   std::vector<std::uint8_t> block(
       static_cast<std::size_t>(std::min<std::int64_t>(header.SubfieldLen, available)));
   if (file_size < 0) {
-    Fail(StreamFailure(*header_stream_, header_file_.view(), "cannot be read"));
+    Fail(StreamFailure(*header_stream_, header_file_, "cannot be read"));
     ResetStreams();
     return true;
   }
@@ -242,7 +242,7 @@ bool JamBase::ReadMessage(std::int32_t number, Message& message) {
     // The block lies within the file: a read that fails is an error of
     // the file, not a short subfield list.
     if (!header_stream_->Ok()) {
-      Fail(StreamFailure(*header_stream_, header_file_.view(), "cannot be read"));
+      Fail(StreamFailure(*header_stream_, header_file_, "cannot be read"));
       ResetStreams();
       return true;
     }

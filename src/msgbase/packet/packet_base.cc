@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "msgbase/file_set_check.h"
 #include "msgbase/ftn_address.h"
 #include "msgbase/ftn_date.h"
 #include "platform/platform.h"
@@ -200,7 +201,7 @@ void PacketBase::ScanBoundaries(std::int32_t size) {
 }
 
 bool PacketBase::Open(std::string_view path) {
-  const ShortString file = ResolveFileNameCase(path);
+  const std::string file = NameAsItExists(path);
   const bool result = MessageBase::Open(file);
   ResetBoundaries();
   stream_.reset();
@@ -234,7 +235,7 @@ bool PacketBase::Open(std::string_view path) {
 }
 
 bool PacketBase::Create(std::string_view path) {
-  const ShortString file = ResolveFileNameCase(path);
+  const std::string file = NameAsItExists(path);
   (void)MessageBase::Create(file);
   ResetBoundaries();
   stream_.reset();
@@ -242,7 +243,10 @@ bool PacketBase::Create(std::string_view path) {
   stream_ = std::make_unique<BufferedFileStream>(file, mode);
   // A file that cannot be made (or opened) is a failure, not an empty
   // packet: reporting 0 messages would pass a base that does not exist.
-  if (!stream_->Ok()) return Refuse();
+  if (!stream_->Ok()) {
+    (void)Fail(StreamFailure(*stream_, file, "cannot be created"));
+    return Refuse();
+  }
   const std::int32_t old_size = stream_->Size();
   if (old_size < 0) return Refuse();  // beyond 2 GiB
 
@@ -393,7 +397,7 @@ Status PacketBase::ApplyPendingDeletes(const std::string* tail) {
     } else {
       stream_->ClearError();
       const std::int32_t size = stream_->Size();
-      const std::string packet(path_.view());
+      const std::string packet(path_);
       const std::string temp = packet + std::string(kPurgeTempSuffix);
       bool replaced = false;
       // Ranges taken from a scan of other content would cut its messages
@@ -431,8 +435,8 @@ Status PacketBase::ApplyPendingDeletes(const std::string* tail) {
           if (replaced) {
             // Makes the rename itself durable; the packet is complete
             // either way.
-            const ShortString directory = JustPathName(packet);
-            (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory.view());
+            const std::string directory = JustPathName(packet);
+            (void)Os().SyncDirectory(directory.empty() ? std::string_view(".") : directory);
           }
         }
       }
@@ -454,7 +458,7 @@ Status PacketBase::Purge() {
   // Rescan what the file holds now. Its result is not needed: the state
   // tells what was found.
   if (!path_.empty()) {
-    const ShortString path = path_;
+    const std::string path = path_;
     (void)Open(path);
   }
   return why;
@@ -471,7 +475,7 @@ void PacketBase::Discard() {
   batch_failed_ = false;
   batch_start_.reset();
   boundaries_.clear();
-  path_ = ShortString();
+  path_.clear();
   count_ = 0;
   state_ = BaseState::kClosed;
 }

@@ -55,13 +55,13 @@ Status WriteEmptyPacket(const std::string& path) {
 // leaves a packet under the name: the copied one or the empty one.
 Status ErasePacket(std::string_view location, const CopyManifest* copied,
                    std::unique_ptr<MessageBase>* emptied) {
-  const ShortString packet = FileOfSet(location, ".pkt");
+  const std::string packet = FileOfSet(location, ".pkt");
   if (Status why; !FileSetUnchangedSinceCopy(PacketFormat(), location, copied, &why)) return why;
   // The platform's reason for the call that failed, or `what` about `path`.
   const auto failed = [](const Status& reported, std::string_view path, std::string_view what) {
     return reported.ok() ? Status(StatusKind::kIoError, path, what) : reported;
   };
-  const std::string temp = std::string(packet.view()) + std::string(kEmptyTempSuffix);
+  const std::string temp = packet + std::string(kEmptyTempSuffix);
   if (const Status written = WriteEmptyPacket(temp); !written) {
     return failed(written, temp, "cannot be written");
   }
@@ -80,8 +80,8 @@ Status ErasePacket(std::string_view location, const CopyManifest* copied,
   }
   // Until the rename is durable a crash may bring the copied packet back;
   // that loses nothing, but the erase is not reported as done.
-  const ShortString directory = JustPathName(packet);
-  const std::string_view dir = directory.empty() ? std::string_view(".") : directory.view();
+  const std::string directory = JustPathName(packet);
+  const std::string_view dir = directory.empty() ? std::string_view(".") : directory;
   if (const Status synced = Os().SyncDirectory(dir); !synced) {
     return failed(synced, dir, "cannot be flushed");
   }
@@ -96,7 +96,7 @@ Status ErasePacket(std::string_view location, const CopyManifest* copied,
 
 // A packet is opened by its file name; a missing one is created.
 Status OpenPacket(std::string_view location, std::unique_ptr<MessageBase>* base) {
-  const ShortString packet = ShortString(location) + ".pkt";
+  const std::string packet = std::string(location) + ".pkt";
   auto made = std::make_unique<PacketBase>();
   const bool failed =
       KeyFileExists(PacketFormat(), location) ? made->Open(packet) : made->Create(packet);

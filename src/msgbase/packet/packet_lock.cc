@@ -43,7 +43,7 @@ constexpr std::uint64_t kDigestPrime = 0x100000001b3ULL;
 bool PacketBase::LockBase(int timeout_ms) {
   if (locked_) return false;
   if (path_.empty() || stream_ == nullptr) return true;
-  const std::string_view path = path_.view();
+  const std::string_view path = path_;
   bool locked = false;
   for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
     const std::optional<Identity> before = IdentityOf(path);
@@ -84,7 +84,7 @@ void PacketBase::UnlockBase() {
   // buffered stream opened by the rescan that follows.
   if (unlocked_stream_ != nullptr) {
     unlocked_stream_.reset();
-    stream_ = std::make_unique<BufferedFileStream>(path_.view(), FileMode::kOpenWrite);
+    stream_ = std::make_unique<BufferedFileStream>(path_, FileMode::kOpenWrite);
   } else {
     stream_.reset();
   }

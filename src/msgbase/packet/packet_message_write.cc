@@ -233,7 +233,7 @@ bool PacketBase::EndBatch() {
   if (rescan) {
     // Read anew once the lock is let go: the open reads the header, which
     // only the locking handle may touch while the lock is held.
-    const ShortString path = path_;
+    const std::string path = path_;
     (void)Open(path);
   }
   return failed;
@@ -282,7 +282,7 @@ bool PacketBase::ReplaceMessage(std::int32_t number, const std::string& packed) 
   // lock was busy) keeps the scan it had: the header cannot be read while
   // another writer holds the lock where locks are mandatory.
   if (!failed || stream_ == nullptr) {
-    const ShortString path = path_;
+    const std::string path = path_;
     // After a replacement the packet holds at least that message: a scan
     // that finds none could not read it, and must not pass for success.
     const bool rescanned = !Open(path) && state_ == BaseState::kOpened;

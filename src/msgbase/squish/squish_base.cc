@@ -7,6 +7,7 @@
 #include <string>
 
 #include "msgbase/empty_files_in_place.h"
+#include "msgbase/file_set_check.h"
 #include "util/file_name_case.h"
 #include "util/files.h"
 
@@ -54,22 +55,14 @@ void SquishBase::CloseStreams() {
   index_stream_.reset();
 }
 
-namespace {
-
-Status TooLong(std::string_view path) {
-  return Status::Invalid(path, "a file of the base passes 255 characters");
-}
-
-}  // namespace
-
 bool SquishBase::FailOpen(Status why) {
   CloseStreams();
   state_ = BaseState::kOpenError;
   return Fail(std::move(why));
 }
 
-std::optional<ShortString> SquishBase::FileName(std::string_view extension) const {
-  return BaseFileName(path_, extension);
+std::string SquishBase::FileName(std::string_view extension) const {
+  return FileOfSet(path_, extension);
 }
 
 void SquishBase::ResetStreams() {
@@ -79,10 +72,7 @@ void SquishBase::ResetStreams() {
 
 bool SquishBase::AnyFileExists(std::string_view base_path) {
   for (const std::string_view extension : kExtensions) {
-    const std::optional<ShortString> name = BaseFileName(base_path, extension);
-    // A name too long to be used counts as present, so that the caller
-    // opens (and fails) instead of creating a base under a cut name.
-    if (!name || FileExists(*name)) return true;
+    if (FileExists(FileOfSet(base_path, extension))) return true;
   }
   return false;
 }
@@ -92,22 +82,21 @@ bool SquishBase::Open(std::string_view path) {
   (void)MessageBase::Open(path);
   CloseStreams();
   damage_ = Status::Ok();
-  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
-  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
-  if (!data_name || !index_name) return FailOpen(TooLong(path));
+  const std::string data_name = FileOfSet(path, kDataExtension);
+  const std::string index_name = FileOfSet(path, kIndexExtension);
   // Without a buffer: other programs write these files between two of our
   // reads, and a buffer would keep showing what they held before.
-  stream_ = std::make_unique<BufferedFileStream>(*data_name, FileMode::kOpenWrite, 0);
-  index_stream_ = std::make_unique<BufferedFileStream>(*index_name, FileMode::kOpenWrite, 0);
+  stream_ = std::make_unique<BufferedFileStream>(data_name, FileMode::kOpenWrite, 0);
+  index_stream_ = std::make_unique<BufferedFileStream>(index_name, FileMode::kOpenWrite, 0);
 
   // Size is -1 for a file the 32-bit signed stream positions cannot reach
   // (2 GiB and more). Such a base is refused as a whole: its header's
   // offsets could point where no read or write of ours can go, and a
   // wrapped offset would overwrite the wrong frame.
   const std::int32_t data_size = stream_->Size();
-  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be read"));
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, data_name, "cannot be read"));
   if (data_size < static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)) {
-    return FailOpen(Status::Corruption(*data_name, "shorter than the 256-byte base header"));
+    return FailOpen(Status::Corruption(data_name, "shorter than the 256-byte base header"));
   }
   // A missing ".sqi" (its stream latched the open error) is tolerated:
   // it holds no record. One that is too large is not.
@@ -117,10 +106,10 @@ bool SquishBase::Open(std::string_view path) {
   if (index_stream_->Ok()) {
     index_size = index_stream_->Size();
     if (index_size < 0) {
-      return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be read"));
+      return FailOpen(StreamFailure(*index_stream_, index_name, "cannot be read"));
     }
   } else if (index_stream_->LastError().kind() != StatusKind::kNotFound) {
-    return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be read"));
+    return FailOpen(StreamFailure(*index_stream_, index_name, "cannot be read"));
   }
 
   std::array<std::uint8_t, SquishBaseHeader::kEncodedSize> bytes{};
@@ -141,8 +130,8 @@ bool SquishBase::Open(std::string_view path) {
     });
   }
   const std::optional<SquishBaseHeader> header = SquishBaseHeader::DecodeFrom(bytes);
-  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be read"));
-  if (!header) return FailOpen(Status::Corruption(*data_name, "no base header"));
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, data_name, "cannot be read"));
+  if (!header) return FailOpen(Status::Corruption(data_name, "no base header"));
   base_header_ = *header;
 
   // The count is the header's NumMsg, but never more than the index can
@@ -158,8 +147,8 @@ bool SquishBase::Open(std::string_view path) {
   std::uint64_t count = std::min<std::uint64_t>(header->num_msg, records);
   if (count < header->num_msg) {
     damage_ =
-        Status::Corruption(*data_name, "the header counts " + std::to_string(header->num_msg) +
-                                           " messages, the index holds " + std::to_string(count));
+        Status::Corruption(data_name, "the header counts " + std::to_string(header->num_msg) +
+                                          " messages, the index holds " + std::to_string(count));
   } else if (count >= 2) {
     // A deletion cut short after it moved the index records down leaves
     // the last frame named twice; the files then hold one message fewer.
@@ -184,15 +173,14 @@ bool SquishBase::EmptyInPlace(std::string_view path) { return MakeEmpty(path, /*
 bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   (void)MessageBase::Create(path);
   CloseStreams();
-  const std::optional<ShortString> data_name = BaseFileName(path, kDataExtension);
-  const std::optional<ShortString> index_name = BaseFileName(path, kIndexExtension);
-  if (!data_name || !index_name) return FailOpen(TooLong(path));
-  const FileMode mode = in_place && FileExists(*data_name) && FileExists(*index_name)
+  const std::string data_name = FileOfSet(path, kDataExtension);
+  const std::string index_name = FileOfSet(path, kIndexExtension);
+  const FileMode mode = in_place && FileExists(data_name) && FileExists(index_name)
                             ? FileMode::kOpenWrite
                             : FileMode::kCreate;
   // Unbuffered, as Open has them.
-  auto data_file = std::make_unique<BufferedFileStream>(*data_name, mode, 0);
-  auto index_file = std::make_unique<BufferedFileStream>(*index_name, mode, 0);
+  auto data_file = std::make_unique<BufferedFileStream>(data_name, mode, 0);
+  auto index_file = std::make_unique<BufferedFileStream>(index_name, mode, 0);
   BufferedFileStream& data = *data_file;
   BufferedFileStream& index = *index_file;
   stream_ = std::move(data_file);
@@ -201,7 +189,7 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
   // message, whatever the files still hold, and should it fail nothing is
   // cut.
   if (WriteEmptyHeader(data)) {
-    return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
+    return FailOpen(StreamFailure(*stream_, data_name, "cannot be written"));
   }
   // Then the index and the frames after the header, each synced once both
   // are cut (the data file's sync also covers the header written through
@@ -211,9 +199,9 @@ bool SquishBase::MakeEmpty(std::string_view path, bool in_place) {
       {.stream = &data, .at = static_cast<std::int32_t>(SquishBaseHeader::kEncodedSize)},
   }};
   static_cast<void>(WriteEmptyFilesInPlace(steps));
-  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, *data_name, "cannot be written"));
+  if (!stream_->Ok()) return FailOpen(StreamFailure(*stream_, data_name, "cannot be written"));
   if (!index_stream_->Ok()) {
-    return FailOpen(StreamFailure(*index_stream_, *index_name, "cannot be written"));
+    return FailOpen(StreamFailure(*index_stream_, index_name, "cannot be written"));
   }
   count_ = 0;
   damage_ = Status::Ok();
@@ -257,14 +245,10 @@ bool SquishBase::LockBase(int timeout_ms) {
     lock_error_ = Status::Invalid(path_, "base not open");
     return true;
   }
-  const std::optional<ShortString> data_name = BaseFileName(path_, kDataExtension);
-  if (!data_name) {
-    lock_error_ = Status::Invalid(path_, "name too long");
-    return true;
-  }
+  const std::string data_name = FileName(kDataExtension);
   // Opened as the other writers open it, by its name; a system without
   // byte-range locks leaves nothing that keeps them out: no write then.
-  if (lock_.Acquire(*data_name, /*create=*/false, timeout_ms, /*follow_links=*/true) !=
+  if (lock_.Acquire(data_name, /*create=*/false, timeout_ms, /*follow_links=*/true) !=
       FileByteLock::Outcome::kLocked) {
     lock_error_ = lock_.LastError();
     return true;
@@ -272,9 +256,7 @@ bool SquishBase::LockBase(int timeout_ms) {
   lock_error_ = Status::Ok();
   // The writers reach ".sqi" through a handle of their own too, one
   // without a buffer. A missing index leaves none, and writes refuse.
-  if (const std::optional<ShortString> index_name = BaseFileName(path_, kIndexExtension)) {
-    index_file_ = Os().OpenFile(*index_name, OpenMode::kReadWrite);
-  }
+  index_file_ = Os().OpenFile(FileName(kIndexExtension), OpenMode::kReadWrite);
   return false;
 }
 

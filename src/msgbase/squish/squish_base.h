@@ -109,9 +109,8 @@ class SquishBase : public MessageBase {
   Stream* DataStream() const { return stream_.get(); }
   Stream* IndexStream() const { return index_stream_.get(); }
 
-  // The name of one of the base's files under the case it exists in;
-  // nothing when it does not fit a short string.
-  std::optional<ShortString> FileName(std::string_view extension) const;
+  // The name of one of the base's files under the case it exists in.
+  std::string FileName(std::string_view extension) const;
 
   SquishBaseHeader base_header_;
   SquishMsgHeader msg_header_;

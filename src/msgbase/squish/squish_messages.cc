@@ -375,9 +375,8 @@ bool SquishBase::LoadForWrite() {
   if (FinishCutDeletion()) return true;
   if (count_ == 0) return false;
   // The ends of the chain are the frames of the first and the last record.
-  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
-  if (!index_name) return true;
-  HandleStream index(*index_file_, *index_name);
+  const std::string index_name = FileName(kExtensions[1]);
+  HandleStream index(*index_file_, index_name);
   SquishIndexRecord first;
   SquishIndexRecord last;
   if (ReadRecord(index, 1, &first) || ReadRecord(index, count_, &last)) return true;
@@ -387,9 +386,8 @@ bool SquishBase::LoadForWrite() {
   if (ends_agree()) return false;
   // The ends of a replace cut short are settled on their own, before the
   // write plans anything on the header.
-  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
-  if (!data_name) return true;
-  HandleStream data(*lock_.Handle(), *data_name);
+  const std::string data_name = FileName(kExtensions[0]);
+  HandleStream data(*lock_.Handle(), data_name);
   SquishBaseHeader h = base_header_;
   SquishFrames frames(data, h.end_frame);
   SettleCutReplace(h, frames, first.offset);
@@ -402,11 +400,10 @@ bool SquishBase::LoadForWrite() {
 
 bool SquishBase::FinishCutDeletion() {
   if (count_ < 2) return false;
-  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
-  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
-  if (!data_name || !index_name) return true;
-  HandleStream data(*lock_.Handle(), *data_name);
-  HandleStream index(*index_file_, *index_name);
+  const std::string data_name = FileName(kExtensions[0]);
+  const std::string index_name = FileName(kExtensions[1]);
+  HandleStream data(*lock_.Handle(), data_name);
+  HandleStream index(*index_file_, index_name);
   SquishIndexRecord last;
   SquishIndexRecord before;
   if (ReadRecord(index, count_, &last) || ReadRecord(index, count_ - 1, &before)) return true;
@@ -530,11 +527,10 @@ bool SquishBase::PlanStore(std::int32_t number, Message& message, StorePlan* pla
   std::string text;
   if (!ComposeSquishText(message, &text)) return true;
 
-  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
-  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
-  if (!data_name || !index_name) return true;
-  HandleStream& data = plan->data.emplace(*lock_.Handle(), *data_name);
-  HandleStream& index = plan->index.emplace(*index_file_, *index_name);
+  const std::string data_name = FileName(kExtensions[0]);
+  const std::string index_name = FileName(kExtensions[1]);
+  HandleStream& data = plan->data.emplace(*lock_.Handle(), data_name);
+  HandleStream& index = plan->index.emplace(*index_file_, index_name);
 
   const std::uint32_t offset = h.end_frame;
   const std::uint64_t frame_length = std::uint64_t{kMsgHeaderSize} + control.size() + text.size();
@@ -705,11 +701,10 @@ bool SquishBase::EndBatch() {
 
 bool SquishBase::CommitBatch() {
   if (batch_records_.empty()) return false;
-  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
-  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
-  if (!data_name || !index_name) return true;
-  HandleStream data(*lock_.Handle(), *data_name);
-  HandleStream index(*index_file_, *index_name);
+  const std::string data_name = FileName(kExtensions[0]);
+  const std::string index_name = FileName(kExtensions[1]);
+  HandleStream data(*lock_.Handle(), data_name);
+  HandleStream index(*index_file_, index_name);
   // 1. Every frame of the batch, and the link to the first, at once.
   if (data.Sync()) return true;
   // 2. Their index records, and nothing beyond them.
@@ -752,11 +747,10 @@ bool SquishBase::DeleteMessage(std::int32_t number) {
 }
 
 bool SquishBase::RemoveMessage(std::int32_t number) {
-  const std::optional<ShortString> data_name = FileName(kExtensions[0]);
-  const std::optional<ShortString> index_name = FileName(kExtensions[1]);
-  if (!data_name || !index_name) return true;
-  HandleStream data(*lock_.Handle(), *data_name);
-  HandleStream index(*index_file_, *index_name);
+  const std::string data_name = FileName(kExtensions[0]);
+  const std::string index_name = FileName(kExtensions[1]);
+  HandleStream data(*lock_.Handle(), data_name);
+  HandleStream index(*index_file_, index_name);
 
   SquishBaseHeader h = base_header_;
   const std::int32_t count = count_;

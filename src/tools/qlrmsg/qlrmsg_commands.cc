@@ -122,33 +122,30 @@ std::string Reason(const MessageBase& base) {
   return base.LastError().ok() ? std::string() : ": " + base.LastError().ToString();
 }
 
-bool BaseExists(const FormatDescriptor& format, std::string_view path) {
-  const ShortString location = BaseLocation(format, path);
-  if (format.layout == FileLayout::kDirectory) return DirExists(location);
-  return !format.extensions.empty() && FileExists(FileOfSet(location, format.extensions.front()));
+bool BaseExists(const BaseReference& base) {
+  const FormatDescriptor& format = *base.format;
+  if (format.layout == FileLayout::kDirectory) return DirExists(base.location);
+  return !format.extensions.empty() &&
+         FileExists(FileOfSet(base.location, format.extensions.front()));
 }
 
-// Opens the base of `spec`; null (after saying why) when it cannot be
-// used. Without `create` a missing base is refused rather than made, so
-// looking at a mistyped path leaves nothing behind.
-std::unique_ptr<MessageBase> OpenForTool(std::string_view spec, bool create) {
+// Opens the base of `reference` (named `spec` in messages); null (after
+// saying why) when it cannot be used. Without `create` a missing base is
+// refused rather than made, so looking at a mistyped path leaves nothing
+// behind.
+std::unique_ptr<MessageBase> OpenForTool(const BaseReference& reference, std::string_view spec,
+                                         bool create) {
   const std::string name(spec);
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
-  if (parsed.too_long) {
-    // Cut, the path would name another base.
-    Complain(name + ": the path of the base or of one of its files passes 255 characters");
-    return nullptr;
-  }
-  if (parsed.format == nullptr) {
+  if (reference.format == nullptr) {
     Complain(name + ": not a base of a known format");
     return nullptr;
   }
-  if (!create && !BaseExists(*parsed.format, parsed.path)) {
+  if (!create && !BaseExists(reference)) {
     Complain(name + ": no such base");
     return nullptr;
   }
   std::unique_ptr<MessageBase> base;
-  if (const Status why = OpenBase(spec, &base); !why.ok()) {
+  if (const Status why = OpenBase(reference, &base); !why.ok()) {
     Complain(name +
              (why.kind() == StatusKind::kCorruption ? ": the base cannot be read"
                                                     : ": cannot open the base") +
@@ -173,7 +170,7 @@ bool ParseNumber(std::string_view text, std::int32_t* number) {
 }
 
 int List(std::string_view spec) {
-  const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
+  const std::unique_ptr<MessageBase> base = OpenForTool(ParseBaseReference(spec), spec, false);
   if (base == nullptr) return kExitFailed;
   Message message;
   for (const std::int32_t n : base->MessageNumbers()) {
@@ -188,7 +185,7 @@ int Show(std::string_view spec, std::string_view number_text) {
   if (!ParseNumber(number_text, &number)) {
     return UsageError("not a message number: " + std::string(number_text));
   }
-  const std::unique_ptr<MessageBase> base = OpenForTool(spec, false);
+  const std::unique_ptr<MessageBase> base = OpenForTool(ParseBaseReference(spec), spec, false);
   if (base == nullptr) return kExitFailed;
   Message message;
   if (base->ReadMessage(number, message)) {
@@ -204,18 +201,17 @@ void Progress(std::int32_t done, std::int32_t total) {
   WriteStderr("\rqlrmsg: copying " + std::to_string(done) + " of " + std::to_string(total));
 }
 
-// True when both specs name one base: the same format and the same file
-// or directory.
-bool SameBase(std::string_view a, std::string_view b) {
-  const ParsedBaseSpec first = ParseBaseSpec(a);
-  const ParsedBaseSpec second = ParseBaseSpec(b);
+// True when both references name one base: the same format and the same
+// file or directory.
+bool SameBase(const BaseReference& first, const BaseReference& second) {
   if (first.format == nullptr || first.format != second.format) return false;
   const FormatDescriptor& format = *first.format;
-  const ShortString one = BaseLocation(format, first.path);
-  const ShortString other = BaseLocation(format, second.path);
-  if (format.layout == FileLayout::kDirectory) return Os().SameFile(one, other);
-  return !format.extensions.empty() && Os().SameFile(FileOfSet(one, format.extensions.front()),
-                                                     FileOfSet(other, format.extensions.front()));
+  if (format.layout == FileLayout::kDirectory) {
+    return Os().SameFile(first.location, second.location);
+  }
+  return !format.extensions.empty() &&
+         Os().SameFile(FileOfSet(first.location, format.extensions.front()),
+                       FileOfSet(second.location, format.extensions.front()));
 }
 
 // Milliseconds of the local day, for timing a batch: the platform's clock
@@ -296,9 +292,11 @@ class BatchWriter {
 };
 
 int Copy(std::string_view source_spec, std::string_view dest_spec) {
-  const std::unique_ptr<MessageBase> source = OpenForTool(source_spec, false);
+  const BaseReference source_base = ParseBaseReference(source_spec);
+  const BaseReference dest_base = ParseBaseReference(dest_spec);
+  const std::unique_ptr<MessageBase> source = OpenForTool(source_base, source_spec, false);
   if (source == nullptr) return kExitFailed;
-  const std::unique_ptr<MessageBase> dest = OpenForTool(dest_spec, true);
+  const std::unique_ptr<MessageBase> dest = OpenForTool(dest_base, dest_spec, true);
   if (dest == nullptr) return kExitFailed;
   // The numbers are taken once: copying a base into itself copies what it
   // held at the start.
@@ -311,7 +309,7 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
   // A batch holds the destination's lock, under which no other handle may
   // read the base (Windows enforces it): a copy of a base into itself
   // makes every message a batch of its own.
-  BatchWriter writer(*dest, dest_spec, SameBase(source_spec, dest_spec) ? 1 : kBatchMessages);
+  BatchWriter writer(*dest, dest_spec, SameBase(source_base, dest_base) ? 1 : kBatchMessages);
   std::int32_t done = 0;
   int result = kExitOk;
   for (const std::int32_t n : numbers) {
@@ -336,22 +334,20 @@ int Copy(std::string_view source_spec, std::string_view dest_spec) {
 // findings; a missing base is reported like list reports it, and nothing
 // is ever made.
 int Check(std::string_view spec) {
-  const ParsedBaseSpec parsed = ParseBaseSpec(spec);
+  const BaseReference base = ParseBaseReference(spec);
   std::string_view refused;
-  if (parsed.too_long) {
-    refused = ": the path of the base or of one of its files passes 255 characters";
-  } else if (parsed.format == nullptr) {
+  if (base.format == nullptr) {
     refused = ": not a base of a known format";
-  } else if (parsed.format->check == nullptr) {
+  } else if (base.format->check == nullptr) {
     refused = ": bases of this format cannot be checked";
-  } else if (!BaseExists(*parsed.format, parsed.path)) {
+  } else if (!BaseExists(base)) {
     refused = ": no such base";
   }
   if (!refused.empty()) {
     Complain(std::string(spec) + std::string(refused));
     return kExitFailed;
   }
-  const CheckReport report = parsed.format->check(BaseLocation(*parsed.format, parsed.path));
+  const CheckReport report = base.format->check(base.location);
   std::string out;
   for (const Finding& finding : report.findings) {
     std::string text = finding.text;

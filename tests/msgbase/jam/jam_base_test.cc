@@ -54,7 +54,7 @@ TEST(JamBaseTest, CreateWritesTheEmptyBaseLayout) {
   const std::uint32_t after = Now();
   EXPECT_EQ(base.State(), BaseState::kCreated);
   EXPECT_EQ(base.Count(), 0);
-  EXPECT_EQ(base.Path().view(), dir.Path("mail/area"));
+  EXPECT_EQ(base.Path(), dir.Path("mail/area"));
 
   std::string jhr = dir.ReadFile("mail/area.jhr");
   ASSERT_EQ(jhr.size(), 1024u);
@@ -182,7 +182,7 @@ TEST(JamBaseTest, AnyFileExists) {
   if (kHostPathStyle == PathStyle::kDos) return;  // the host ignores case itself
   dir.WriteFile("AREA.JDT", "");
   EXPECT_TRUE(JamBase::AnyFileExists(dir.Path("area")));
-  EXPECT_EQ(JamBase::BaseFileName(dir.Path("area"), ".jdt").view(), dir.Path("AREA.JDT"));
+  EXPECT_EQ(JamBase::BaseFileName(dir.Path("area"), ".jdt"), dir.Path("AREA.JDT"));
 }
 
 // The last-read file of a base of upper-case names (the contract covers
