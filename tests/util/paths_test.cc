@@ -174,9 +174,9 @@ TEST(PathsTest, ForceExtension) {
   }
 }
 
-TEST(PathsTest, ForceExtensionCutsAt255) {
+TEST(PathsTest, ForceExtensionKeepsALongPathWhole) {
   const std::string path(254, 'p');
-  EXPECT_EQ(ForceExtension(path, "zip", kPosix), path + ".");
+  EXPECT_EQ(ForceExtension(path, "zip", kPosix), path + ".zip");
 }
 
 TEST(PathsTest, HostStyleIsTheDefault) {
