@@ -49,14 +49,8 @@ void PackerApp::Init(const std::vector<std::string_view>& arguments) {
   }
 
   // Beside the running executable, never the current directory.
-  // Both names have the same length; cut, they would be another file's.
-  const std::string executable = Os().ExecutablePath();
-  const std::optional<ShortString> whole_control = ControlFileBeside(executable);
-  if (!whole_control) {
-    ExitWithMessage(Text("[", executable, "]: the path of the control file passes 255 characters"));
-  }
-  const ShortString& control_path = *whole_control;
-  RunLockPath = *RunLockBeside(control_path);
+  const std::string control_path = ControlFileBeside(Os().ExecutablePath());
+  RunLockPath = RunLockBeside(control_path);
   if (!FileExists(control_path)) {
     ExitWithMessage(ControlFileMissingText(control_path));
   }

@@ -42,7 +42,7 @@ class PackerApp {
   HeapString ArcAddCommand;
   // The file whose lock keeps two runs apart, beside qlr.ctl (set by
   // Init). Empty: beside the executable.
-  ShortString RunLockPath;
+  std::string RunLockPath;
 
  private:
   // Handles one base line of the run. `owns_leftovers`: the run lock is
@@ -53,11 +53,11 @@ class PackerApp {
   // found sound and on stable storage: then ok. Otherwise the detail says
   // why not; nothing is then left under `archive_name`. `mode_limit`: the
   // permission bits the archive may have at most.
-  Status PackCopy(const ShortString& target_dir, const ShortString& copy_name,
-                  const ShortString& archive_name, std::uint32_t mode_limit);
+  Status PackCopy(const std::string& target_dir, const std::string& copy_name,
+                  const std::string& archive_name, std::uint32_t mode_limit);
   // PackCopy's work once the private place is made.
-  bool PackInPlace(const PackingPlace& place, const ShortString& target_dir,
-                   const ShortString& copy_name, const ShortString& archive_name,
+  bool PackInPlace(const PackingPlace& place, const std::string& target_dir,
+                   const std::string& copy_name, const std::string& archive_name,
                    std::uint32_t mode_limit, std::string* cause);
   // Reports, on standard error and in the exit code, each copy in
   // `target_dir` whose pack a killed run left unfinished, and removes what
@@ -65,8 +65,8 @@ class PackerApp {
   // Ends the erases of `spec` that killed runs left after publishing a
   // linked copy in `target_dir`, before the base is counted.
   void FinishInterruptedErases(const BaseReference& base, std::string_view spec,
-                               const ShortString& target_dir);
-  void ReportInterruptedPacks(const ShortString& target_dir);
+                               const std::string& target_dir);
+  void ReportInterruptedPacks(const std::string& target_dir);
 
   int exit_code_ = 0;
 };

@@ -64,7 +64,7 @@ std::string InterpreterName() {
 
 // Makes the archive's bytes durable before it is published. Nothing on
 // success, else why not.
-std::optional<std::string> FlushArchive(const ShortString& archive_name) {
+std::optional<std::string> FlushArchive(const std::string& archive_name) {
   auto archive = Os().OpenFile(archive_name, OpenMode::kReadWrite);
   // An archiver may leave its archive read-only; reading suffices to flush.
   if (!archive) archive = Os().OpenFile(archive_name, OpenMode::kRead);
@@ -76,8 +76,13 @@ std::optional<std::string> FlushArchive(const ShortString& archive_name) {
 }
 
 // A directory as the system names it: the empty path is the current one.
-ShortString ForOs(std::string_view dir) {
-  return dir.empty() ? ShortString(".") : ShortString(dir);
+std::string ForOs(std::string_view dir) {
+  return dir.empty() ? std::string(".") : std::string(dir);
+}
+
+// The partial lock file inside the directory `copy`.
+std::string PartialLockOf(const std::string& copy) {
+  return AddBackslash(copy) + std::string(kPartialLockName);
 }
 
 std::string OctalMode(std::uint32_t mode) {
@@ -150,8 +155,8 @@ std::string Describe(const Status& status, std::string_view fallback) {
 // The published copies in `target_dir` (NNNNNNNN directories) that still
 // hold the partial lock file: a run removes it once the erase after the
 // copy is over, so a run killed between the two left it.
-std::vector<ShortString> UnfinishedCopies(const ShortString& target_dir) {
-  std::vector<ShortString> copies;
+std::vector<std::string> UnfinishedCopies(const std::string& target_dir) {
+  std::vector<std::string> copies;
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(ForOs(target_dir), "*.*", &entries)) return copies;
   for (const DirEntry& entry : entries) {
@@ -159,25 +164,21 @@ std::vector<ShortString> UnfinishedCopies(const ShortString& target_dir) {
         !RotationNumberOf(entry.name)) {
       continue;
     }
-    const auto copy = WholePath({target_dir, entry.name});
-    const auto lock_file = copy ? WholePath({AddBackslash(*copy), kPartialLockName}) : std::nullopt;
-    const auto status = copy ? std::optional<FileStatus>(Os().StatLink(*copy)) : std::nullopt;
-    if (lock_file && status && !status->is_link && Os().StatLink(*lock_file)) {
-      copies.push_back(*copy);
-    }
+    const std::string copy = target_dir + entry.name;
+    const auto status = Os().StatLink(copy);
+    if (status && !status->is_link && Os().StatLink(PartialLockOf(copy))) copies.push_back(copy);
   }
   return copies;
 }
 
 // True when a file of the copy has another name too (a base it was linked
 // from, whose erase is not over).
-bool SharesFiles(const ShortString& copy) {
-  const ShortString dir = AddBackslash(copy);
+bool SharesFiles(const std::string& copy) {
+  const std::string dir = AddBackslash(copy);
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(dir, "*.*", &entries)) return true;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) != 0 || entry.name == kPartialLockName) continue;
-    if (dir.size() + entry.name.size() > ShortString::kMax) return true;
     const auto status = Os().StatLink(dir + entry.name);
     if (!status || status->link_count > 1) return true;
   }
@@ -251,7 +252,7 @@ void PackerApp::Run() {
 void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
   const ShortString spec = ExtractWord(1, base_line, kBlanks);
   const BaseReference base = ParseBaseReference(spec);
-  const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
+  const std::string target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
 
   Write(Text("processing base [", spec, "]... "));
   // What a killed run left is this run's to finish: files its erase held
@@ -329,7 +330,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     exit_code_ = 1;
     return;
   }
-  const ShortString& copy_name = target.CopyName();
+  const std::string& copy_name = target.CopyName();
   copied.RelocateCopy(AddBackslash(target.PartialPath()), AddBackslash(copy_name));
 
   // Only what the copy holds as it is now is erased.
@@ -347,7 +348,7 @@ void PackerApp::ProcessBase(std::string_view base_line, bool owns_leftovers) {
     WriteLine(Text("copied to [", copy_name, "]"));
     return;
   }
-  const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
+  const std::string archive_name = ForceExtension(copy_name, ArcExtension.view());
   const Status packed =
       PackCopy(target_dir, copy_name, archive_name, ArchiveModeLimit(copied, base_dir_mode));
   if (packed.ok()) {
@@ -371,14 +372,14 @@ class PackingPlace {
   // link there to a directory is not followed).
   void Remove() {
     if (!dir_.empty()) RemoveTree(dir_, false);
-    dir_ = ShortString();
+    dir_.clear();
   }
 
   // True on success; false with *cause.
-  bool Make(const ShortString& target_dir, const ShortString& copy_file_name, std::string* cause) {
+  bool Make(const std::string& target_dir, const std::string& copy_file_name, std::string* cause) {
     ScopedCreationMask private_mask(0077);
     for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
-      const ShortString path = PackingPlaceName(target_dir, k);
+      const std::string path = PackingPlaceName(target_dir, k);
       const Status made = Os().MakeDirectory(path);
       if (made) {
         dir_ = path;
@@ -412,31 +413,31 @@ class PackingPlace {
   }
 
   // What @ArcName stands for: the archive's name without its extension.
-  const ShortString& Stem() const { return stem_; }
+  const std::string& Stem() const { return stem_; }
   FileTime Started() const { return started_; }
 
  private:
-  ShortString dir_;
-  ShortString stem_;
-  ShortString marker_;
+  std::string dir_;
+  std::string stem_;
+  std::string marker_;
   FileTime started_;
 };
 
-Status PackerApp::PackCopy(const ShortString& target_dir, const ShortString& copy_name,
-                           const ShortString& archive_name, std::uint32_t mode_limit) {
+Status PackerApp::PackCopy(const std::string& target_dir, const std::string& copy_name,
+                           const std::string& archive_name, std::uint32_t mode_limit) {
   PackingPlace place;
   std::string cause;
-  const bool packed = place.Make(target_dir, JustFileName(copy_name), &cause) &&
+  const bool packed = place.Make(target_dir, WholeFileName(copy_name), &cause) &&
                       PackInPlace(place, target_dir, copy_name, archive_name, mode_limit, &cause);
   place.Remove();
   if (packed) return Status::Ok();
   return Status(StatusKind::kIoError, "", cause);
 }
 
-bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target_dir,
-                            const ShortString& copy_name, const ShortString& archive_name,
+bool PackerApp::PackInPlace(const PackingPlace& place, const std::string& target_dir,
+                            const std::string& copy_name, const std::string& archive_name,
                             std::uint32_t mode_limit, std::string* cause) {
-  const ShortString made = ForceExtension(place.Stem(), ArcExtension.view());
+  const std::string made = ForceExtension(place.Stem(), ArcExtension.view());
   const auto tail = ArchiverCommandTail(ArcAddCommand.view(), place.Stem(), copy_name);
   if (!tail) {
     *cause = "the archiver command would pass 255 characters";
@@ -524,9 +525,9 @@ bool PackerApp::PackInPlace(const PackingPlace& place, const ShortString& target
 }
 
 void PackerApp::FinishInterruptedErases(const BaseReference& base, std::string_view spec,
-                                        const ShortString& target_dir) {
-  for (const ShortString& copy : UnfinishedCopies(target_dir)) {
-    const ShortString lock_file = *WholePath({AddBackslash(copy), kPartialLockName});
+                                        const std::string& target_dir) {
+  for (const std::string& copy : UnfinishedCopies(target_dir)) {
+    const std::string lock_file = PartialLockOf(copy);
     // Held: another installation's run is at this copy right now.
     FileByteLock lock;
     const FileByteLock::Outcome outcome = lock.Acquire(lock_file, false, 0);
@@ -541,7 +542,7 @@ void PackerApp::FinishInterruptedErases(const BaseReference& base, std::string_v
     }
     // A pack run stopped between its erase and its archiver leaves a copy
     // that nothing would ever pack; the next runs only carry on.
-    const ShortString archive_name = ForceExtension(copy, ArcExtension.view());
+    const std::string archive_name = ForceExtension(copy, ArcExtension.view());
     if (PackMode && !Os().StatLink(archive_name)) {
       WriteCause(Text("an earlier run was stopped before it packed [", copy,
                       "]: the copy is kept, its archive [", archive_name, "] was not made"));
@@ -554,14 +555,14 @@ void PackerApp::FinishInterruptedErases(const BaseReference& base, std::string_v
   }
 }
 
-void PackerApp::ReportInterruptedPacks(const ShortString& target_dir) {
+void PackerApp::ReportInterruptedPacks(const std::string& target_dir) {
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(ForOs(target_dir), "*.*", &entries)) return;
   for (const DirEntry& entry : entries) {
     if (!entry.name.starts_with(kPackingPrefix) || (entry.attributes & kAttrDirectory) == 0) {
       continue;
     }
-    const ShortString place = target_dir + entry.name;
+    const std::string place = target_dir + entry.name;
     const auto status = Os().StatLink(place);
     if (!status || status->is_link) continue;  // not the run's own
     std::vector<DirEntry> markers;
@@ -569,8 +570,8 @@ void PackerApp::ReportInterruptedPacks(const ShortString& target_dir) {
       for (const DirEntry& marker : markers) {
         const auto number = RotationNumberOf(marker.name);
         if (!number) continue;
-        const ShortString copy_name = target_dir + HexLong(*number);
-        const ShortString archive_name = ForceExtension(copy_name, ArcExtension.view());
+        const std::string copy_name = target_dir + std::string(HexLong(*number));
+        const std::string archive_name = ForceExtension(copy_name, ArcExtension.view());
         if (DirExists(copy_name) && !Os().StatLink(archive_name)) {
           WriteCause(Text("an earlier run was stopped while packing [", copy_name,
                           "]: the copy is kept, its archive [", archive_name, "] was not made"));

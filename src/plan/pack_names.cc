@@ -6,8 +6,8 @@
 
 namespace qlr {
 
-ShortString PackingPlaceName(const ShortString& target_dir, std::uint32_t k) {
-  return target_dir + kPackingPrefix + HexLong(k);
+std::string PackingPlaceName(std::string_view target_dir, std::uint32_t k) {
+  return std::string(target_dir) + std::string(kPackingPrefix) + std::string(HexLong(k));
 }
 
 std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
@@ -25,9 +25,9 @@ std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
   return tail;
 }
 
-ShortString ForeseePackingPlace(const ShortString& target_dir, bool owns_leftovers) {
+std::string ForeseePackingPlace(std::string_view target_dir, bool owns_leftovers) {
   for (std::uint32_t k = 0; k < kPackingAttempts; ++k) {
-    const ShortString path = PackingPlaceName(target_dir, k);
+    const std::string path = PackingPlaceName(target_dir, k);
     const std::optional<FileStatus> status = Os().StatLink(path);
     if (!status) return path;
     // The run removes its own directories before it packs.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "support/short_string.h"
@@ -18,7 +19,7 @@ inline constexpr std::string_view kPackingPrefix = "qlr-packing.";
 inline constexpr std::uint32_t kPackingAttempts = 4096;
 
 // The name of the k-th private directory a pack may use in `target_dir`.
-ShortString PackingPlaceName(const ShortString& target_dir, std::uint32_t k);
+std::string PackingPlaceName(std::string_view target_dir, std::uint32_t k);
 
 // The interpreter's command tail of a pack: " /C " and Arc.Add with
 // @ArcName and @FileName replaced. Nothing when the command had to be cut
@@ -30,6 +31,6 @@ std::optional<ShortString> ArchiverCommandTail(std::string_view arc_add,
 // The private directory a pack of a copy in `target_dir` would be made in
 // now: the first of its names that nothing holds, once the run has
 // removed its own leftovers (`owns_leftovers`: it holds the run lock).
-ShortString ForeseePackingPlace(const ShortString& target_dir, bool owns_leftovers);
+std::string ForeseePackingPlace(std::string_view target_dir, bool owns_leftovers);
 
 }  // namespace qlr

@@ -26,7 +26,7 @@ using Verdict = PlannedBase::Verdict;
 // which the run makes) lets it start; one another run holds stops it.
 // Nothing when it would start, else the run's own words. `owns_leftovers`
 // tells whether the lock would really keep runs apart.
-std::optional<std::string> ProbeRunLock(const ShortString& lock_path, bool* owns_leftovers) {
+std::optional<std::string> ProbeRunLock(const std::string& lock_path, bool* owns_leftovers) {
   *owns_leftovers = true;
   // Missing (or a link to a file not made yet): the run makes it.
   if (!Os().Stat(lock_path)) return std::nullopt;
@@ -107,7 +107,7 @@ PlannedBase PlanBase(std::string_view base_line, const RunSettings& settings, bo
                      bool owns_leftovers, ClaimedNumbers& claimed) {
   PlannedBase base;
   base.spec = ExtractWord(1, base_line, kBlanks).view();
-  const ShortString target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
+  const std::string target_dir = AddBackslash(ExtractWord(2, base_line, kBlanks));
   const BaseReference reference = ParseBaseReference(base.spec);
   if (!CountBase(base, reference)) return base;
   if (*base.count <= settings.MaxMessages) {
@@ -117,12 +117,12 @@ PlannedBase PlanBase(std::string_view base_line, const RunSettings& settings, bo
   if (!ProbeBaseLock(base, reference)) return base;
 
   RotationTarget target(target_dir, owns_leftovers);
-  std::set<std::uint32_t>& taken = claimed[std::string(target_dir.view())];
-  for (const std::uint32_t number : taken) target.PassOver(number);
   if (pack_mode) target.SetArchiveExtension(settings.ArcExtension.view());
+  std::set<std::uint32_t>& taken = claimed[target_dir];
+  for (const std::uint32_t number : taken) target.PassOver(number);
   Status error;
   const bool fails = target.Foresee(&error);
-  base.copy_name = target.CopyName().view();
+  base.copy_name = target.CopyName();
   if (fails) {
     base.verdict = Verdict::kCannotCopy;
     base.problem = true;
@@ -130,10 +130,10 @@ PlannedBase PlanBase(std::string_view base_line, const RunSettings& settings, bo
     return base;
   }
   base.verdict = Verdict::kRotate;
-  if (const auto number = RotationNumberOf(JustFileName(target.CopyName()))) taken.insert(*number);
+  if (const auto number = RotationNumberOf(WholeFileName(target.CopyName()))) taken.insert(*number);
   if (!pack_mode) return base;
-  const ShortString stem = AddBackslash(ForeseePackingPlace(target_dir, owns_leftovers)) +
-                           JustFileName(target.CopyName());
+  const std::string stem = AddBackslash(ForeseePackingPlace(target_dir, owns_leftovers)) +
+                           WholeFileName(target.CopyName());
   const auto tail = ArchiverCommandTail(settings.ArcAddCommand.view(), stem, target.CopyName());
   if (!tail) {
     base.problem = true;
@@ -173,7 +173,7 @@ std::string_view VerdictText(PlannedBase::Verdict verdict) {
   return "?";
 }
 
-RunPlan PlanRun(const ShortString& control_path, bool pack_mode) {
+RunPlan PlanRun(std::string_view control_path, bool pack_mode) {
   RunPlan plan;
   if (!FileExists(control_path)) {
     plan.fatal = ControlFileMissingText(control_path);
@@ -192,13 +192,9 @@ RunPlan PlanRun(const ShortString& control_path, bool pack_mode) {
     plan.fatal = kNothingToRotate;
     return plan;
   }
-  const std::optional<ShortString> lock_path = RunLockBeside(control_path);
-  if (!lock_path) {
-    plan.fatal = Text("[", control_path, "]: the path of the run lock passes 255 characters");
-    return plan;
-  }
+  const std::string lock_path = RunLockBeside(control_path);
   bool owns_leftovers = true;
-  if (std::optional<std::string> stop = ProbeRunLock(*lock_path, &owns_leftovers)) {
+  if (std::optional<std::string> stop = ProbeRunLock(lock_path, &owns_leftovers)) {
     plan.fatal = *stop;
     return plan;
   }

@@ -15,8 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "support/short_string.h"
-
 namespace qlr {
 
 // What the run would do with one base line.
@@ -60,7 +58,7 @@ struct RunPlan {
 
 // The preview of `qlr /p` (`pack_mode`) or `qlr /c` with the control
 // file `control_path`, whose run lock lies beside it.
-RunPlan PlanRun(const ShortString& control_path, bool pack_mode);
+RunPlan PlanRun(std::string_view control_path, bool pack_mode);
 
 // The text a verdict has in the preview's output.
 std::string_view VerdictText(PlannedBase::Verdict verdict);

@@ -1,5 +1,6 @@
 #include "plan/rotation_target.h"
 
+#include <utility>
 #include <vector>
 
 #include "msgbase/copy_manifest.h"
@@ -37,12 +38,17 @@ std::optional<std::uint32_t> ParseHex8(std::string_view digits) {
 }
 
 // The directory as the system names it: the empty path is the current one.
-ShortString ForOs(std::string_view dir) {
-  return dir.empty() ? ShortString(".") : ShortString(dir);
+std::string ForOs(std::string_view dir) {
+  return dir.empty() ? std::string(".") : std::string(dir);
 }
 
 // The directory that holds `dir` (given with or without a separator).
-ShortString ParentOf(std::string_view dir) { return ForOs(JustPathName(RemoveBackslash(dir))); }
+std::string ParentOf(std::string_view dir) { return ForOs(JustPathName(RemoveBackslash(dir))); }
+
+// The lock file inside the partial directory `path`.
+std::string LockFileOf(std::string_view path) {
+  return std::string(path) + kSeparatorChar + std::string(kPartialLockName);
+}
 
 Status Why(const Status& status, std::string_view path, std::string_view what) {
   return status.ok() ? Status(StatusKind::kIoError, path, what) : status;
@@ -67,27 +73,23 @@ RotationTarget::RotationTarget(std::string_view target_dir, bool owns_leftovers)
   SetCopyName(0);
 }
 
-bool RotationTarget::SetCopyName(std::uint32_t number) {
-  // A name that cannot be formed whole is never shown cut: the console
-  // then names the target directory itself.
-  const std::optional<ShortString> name = WholePath({target_dir_, HexLong(number)});
-  copy_name_ = name ? *name : target_dir_;
-  return name.has_value();
+void RotationTarget::SetCopyName(std::uint32_t number) {
+  copy_name_ = target_dir_ + std::string(HexLong(number));
 }
 
-bool RotationTarget::NamesFit(Status* error) const {
-  const ShortString partial_name = ShortString(kPartialPrefix) + HexLong(0);
-  if (!FitsShortString(target_dir_) ||
-      !WholePath({target_dir_, partial_name, kSeparator, kPartialLockName})) {
-    *error = LongPathError({target_dir_, partial_name, kSeparator, kPartialLockName});
-    return false;
+Status RotationTarget::NamesTaken() const {
+  const std::string names[] = {
+      LockFileOf(target_dir_ + std::string(kPartialPrefix) + std::string(HexLong(0))),
+      copy_name_,
+      archive_extension_.empty() ? std::string() : copy_name_ + "." + archive_extension_,
+  };
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    // Only the length is judged here: a name not there yet is no failure.
+    const Result<FileStatus> status = Os().StatLink(name);
+    if (!status && status.status().IsPathTooLong()) return status.status();
   }
-  if (!archive_extension_.empty() &&
-      !WholePath({target_dir_, HexLong(0), ".", archive_extension_})) {
-    *error = LongPathError({target_dir_, HexLong(0), ".", archive_extension_});
-    return false;
-  }
-  return true;
+  return Status::Ok();
 }
 
 std::optional<std::uint32_t> RotationTarget::FirstFreeNumber() const {
@@ -111,25 +113,22 @@ void RotationTarget::RemoveIfLeftover(const DirEntry& entry) const {
       (entry.attributes & kAttrDirectory) == 0) {
     return;
   }
-  // Cut, the path would name some other directory, whose files would go.
-  const std::optional<ShortString> path = WholePath({target_dir_, entry.name});
-  const std::optional<ShortString> lock_file =
-      path ? WholePath({*path, kSeparator, kPartialLockName}) : std::nullopt;
-  if (!lock_file) return;
+  const std::string path = target_dir_ + entry.name;
+  const std::string lock_file = LockFileOf(path);
   // A partial whose lock another run holds is being written by it (an
   // installation that shares this target). Where the system has no locks
   // only the run lock keeps runs apart, as before.
   FileByteLock lock;
-  const FileByteLock::Outcome outcome = lock.Acquire(*lock_file, /*create=*/true, 0);
+  const FileByteLock::Outcome outcome = lock.Acquire(lock_file, /*create=*/true, 0);
   if (outcome != FileByteLock::Outcome::kLocked && outcome != FileByteLock::Outcome::kNoLocks) {
     return;
   }
   // The copy's files while the lock is held; the lock file and the
   // directory after it is released (Windows keeps an open file's name).
-  RemoveTree(AddBackslash(*path), false);
+  RemoveTree(AddBackslash(path), false);
   lock.Release();
-  DeleteFileIfExists(*lock_file);
-  static_cast<void>(Os().RemoveDirectory(*path));
+  DeleteFileIfExists(lock_file);
+  static_cast<void>(Os().RemoveDirectory(path));
 }
 
 void RotationTarget::RemoveLeftovers() const {
@@ -140,8 +139,6 @@ void RotationTarget::RemoveLeftovers() const {
 }
 
 bool RotationTarget::Survey(std::vector<DirEntry>* entries, Status* error) {
-  // Every name this target will form must fit before anything is made.
-  if (!NamesFit(error)) return true;
   if (const Status listed = Os().ListDirectory(ForOs(target_dir_), "*.*", entries); !listed) {
     // A target that does not exist yet holds no numbers; one that exists
     // but cannot be read could hold any.
@@ -162,6 +159,10 @@ bool RotationTarget::Survey(std::vector<DirEntry>* entries, Status* error) {
     return true;
   }
   SetCopyName(*number);
+  if (Status refused = NamesTaken(); !refused) {
+    *error = std::move(refused);
+    return true;
+  }
   return false;
 }
 
@@ -185,10 +186,9 @@ bool RotationTarget::Prepare(Status* error) {
     return true;
   }
   for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
-    const ShortString name = ShortString(kPartialPrefix) + HexLong(k);
-    // Every partial name has the same length, which NamesFit checked.
-    const ShortString path = *WholePath({target_dir_, name});
-    if (names_seen_.count(std::string(name.view())) != 0 && Os().Stat(path)) continue;
+    const std::string name = std::string(kPartialPrefix) + std::string(HexLong(k));
+    const std::string path = target_dir_ + name;
+    if (names_seen_.count(name) != 0 && Os().Stat(path)) continue;
     // Made here and now, never found: a name that exists already is
     // somebody else's, and the next one is tried.
     const Status why = Os().MakeDirectory(path);
@@ -196,8 +196,7 @@ bool RotationTarget::Prepare(Status* error) {
       // Locked before anything is written into it. A lock another run
       // took in the instant between (one removing what it took for a
       // leftover) makes this name that run's: the next one is tried.
-      const FileByteLock::Outcome outcome =
-          partial_lock_.Acquire(*WholePath({path, kSeparator, kPartialLockName}), true, 0);
+      const FileByteLock::Outcome outcome = partial_lock_.Acquire(LockFileOf(path), true, 0);
       if (outcome == FileByteLock::Outcome::kBusy) continue;
       if (outcome == FileByteLock::Outcome::kFailed) {
         *error = Why(partial_lock_.LastError(), path, "cannot be locked");
@@ -216,7 +215,7 @@ bool RotationTarget::Prepare(Status* error) {
   return true;
 }
 
-RotationTarget::Move RotationTarget::MoveToFinal(const ShortString& final_name, Status* error) {
+RotationTarget::Move RotationTarget::MoveToFinal(const std::string& final_name, Status* error) {
   Status why = Os().RenameNoReplace(partial_, final_name);
   if (why) return Move::kMoved;
   // Taken since the listing (by another program): the caller goes on.
@@ -246,10 +245,7 @@ bool RotationTarget::Publish(Status* error) {
       *error = Status::Invalid(ForOs(target_dir_), "every rotation number is taken");
       return true;
     }
-    if (!SetCopyName(*number)) {
-      *error = LongPathError({target_dir_, HexLong(*number)});
-      return true;
-    }
+    SetCopyName(*number);
     const Move move = MoveToFinal(copy_name_, error);
     if (move == Move::kMoved) break;
     if (move == Move::kFailed) return true;
@@ -262,9 +258,7 @@ void RotationTarget::RemovePartialLock() {
   // Under its number the copy is no partial any more: nobody removes it.
   // (Made even where the system has no locks, so it goes in any case.)
   partial_lock_.Release();
-  if (const auto lock_file = WholePath({copy_name_, kSeparator, kPartialLockName})) {
-    DeleteFileIfExists(*lock_file);
-  }
+  DeleteFileIfExists(LockFileOf(copy_name_));
 }
 
 bool RotationTarget::MakeDurable(Status* error) {
@@ -272,11 +266,11 @@ bool RotationTarget::MakeDurable(Status* error) {
   // by directory, deepest first, the target that holds the new name, then
   // the entry of each directory made in its parent. (A flush of the whole
   // file system would also wait for every other program's writes.)
-  std::vector<ShortString> directories{ForOs(target_dir_)};
+  std::vector<std::string> directories{ForOs(target_dir_)};
   for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
     directories.push_back(ParentOf(*it));
   }
-  for (const ShortString& dir : directories) {
+  for (const std::string& dir : directories) {
     if (const Status synced = Os().SyncDirectory(dir); !synced) {
       *error = Why(synced, dir, "cannot be flushed");
       return true;
@@ -292,13 +286,11 @@ void RotationTarget::Discard() {
     // an open file, so the lock is released before it goes.
     RemoveTree(AddBackslash(partial_), false);
     partial_lock_.Release();
-    if (const auto lock_file = WholePath({partial_, kSeparator, kPartialLockName})) {
-      DeleteFileIfExists(*lock_file);
-    }
+    DeleteFileIfExists(LockFileOf(partial_));
     static_cast<void>(Os().RemoveDirectory(partial_));
   }
   partial_lock_.Release();
-  partial_ = ShortString();
+  partial_.clear();
   // Only directories that are empty again go.
   for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
     static_cast<void>(Os().RemoveDirectory(*it));
@@ -306,11 +298,9 @@ void RotationTarget::Discard() {
   created_.clear();
 }
 
-std::optional<ShortString> RotationTarget::MoveAside(const ShortString& from) {
+std::optional<std::string> RotationTarget::MoveAside(const std::string& from) {
   for (std::uint32_t k = 0; k < kPartialAttempts; ++k) {
-    const std::optional<ShortString> whole = WholePath({target_dir_, kPartialPrefix, HexLong(k)});
-    if (!whole) return std::nullopt;
-    const ShortString& aside = *whole;
+    const std::string aside = target_dir_ + std::string(kPartialPrefix) + std::string(HexLong(k));
     const Status moved = Os().RenameNoReplace(from, aside);
     if (moved) return aside;
     if (moved.kind() != StatusKind::kBusy && !Os().Stat(aside)) return std::nullopt;
@@ -321,7 +311,7 @@ std::optional<ShortString> RotationTarget::MoveAside(const ShortString& from) {
 void RotationTarget::RemoveCopy() {
   // Where the copy cannot be moved aside it is removed in place: the
   // archive that holds it is durable already.
-  const std::optional<ShortString> aside = MoveAside(copy_name_);
+  const std::optional<std::string> aside = MoveAside(copy_name_);
   // The move must be on the disk before the first file goes, or a crash
   // could keep the deletions and lose the move. Should the flush fail, the
   // removal goes on all the same: the archive is safe.

@@ -28,7 +28,6 @@
 #include <vector>
 
 #include "platform/status.h"
-#include "support/short_string.h"
 #include "util/files.h"
 
 namespace qlr {
@@ -52,16 +51,16 @@ class RotationTarget {
   // in the target directory belongs to a run that died and may be removed.
   RotationTarget(std::string_view target_dir, bool owns_leftovers);
 
-  // Makes Prepare fail unless the archive of the copy, the copy's name with
-  // this extension, can be named whole (pack mode).
+  // Pack mode: the archive of the copy is its name with this extension,
+  // which Prepare and Foresee check the system can take.
   void SetArchiveExtension(std::string_view extension) { archive_extension_ = extension; }
 
   // Lists the target directory once, noting the numbers in use and
   // removing leftovers of dead runs; creates the missing directories of
   // the target and a new, empty partial directory in it. True on FAILURE
   // (`error` says why); CopyName() then names the number that would have
-  // been used. A path of the target (the partial directory, the copy, its
-  // archive) that cannot be formed whole fails it before anything is made.
+  // been used. A path of the target that the system cannot take fails it
+  // ("path too long") before anything is made in the target.
   [[nodiscard]] bool Prepare(Status* error);
   // Counts `number` as taken (by a rotation earlier in the same run that
   // Foresee could not see on the disk yet).
@@ -77,9 +76,9 @@ class RotationTarget {
   // no later run would rotate.
   void RemoveLeftovers() const;
   // Where the copy is to be made.
-  const ShortString& PartialPath() const { return partial_; }
+  const std::string& PartialPath() const { return partial_; }
   // The rotation name: the number chosen so far, final after Publish.
-  const ShortString& CopyName() const { return copy_name_; }
+  const std::string& CopyName() const { return copy_name_; }
 
   // Gives the durable partial copy the first free number (a number that
   // was taken meanwhile is passed over) and makes the new name and every
@@ -102,27 +101,28 @@ class RotationTarget {
   // Lists the target directory into `entries`, notes the numbers in use
   // and names the copy by the first free one. True on FAILURE.
   bool Survey(std::vector<DirEntry>* entries, Status* error);
-  // Names the copy by `number`; false (and the target directory named)
-  // when that name cannot be formed whole.
-  bool SetCopyName(std::uint32_t number);
-  // True when every path the target forms fits; else `error` says which.
-  bool NamesFit(Status* error) const;
+  // Names the copy by `number`.
+  void SetCopyName(std::uint32_t number);
+  // Ok unless the system refuses a name this target will form as too long
+  // (the partial copy's lock file, the copy, its archive): asked before
+  // anything is made, so that such a target is refused untouched.
+  Status NamesTaken() const;
   void RemoveIfLeftover(const DirEntry& entry) const;
   enum class Move { kMoved, kTaken, kFailed };
   // Moves the partial copy to `final_name`, never over anything.
-  Move MoveToFinal(const ShortString& final_name, Status* error);
+  Move MoveToFinal(const std::string& final_name, Status* error);
   bool MakeDurable(Status* error);
   // Renames `from` to a partial name not in use; the name, or nothing.
-  std::optional<ShortString> MoveAside(const ShortString& from);
+  std::optional<std::string> MoveAside(const std::string& from);
 
-  ShortString target_dir_;
+  std::string target_dir_;
   bool owns_leftovers_;
   std::set<std::uint32_t> taken_;
   std::set<std::string> names_seen_;
-  std::vector<ShortString> created_;  // directories made, outermost first
-  ShortString partial_;
-  ShortString copy_name_;
-  ShortString archive_extension_;
+  std::vector<std::string> created_;  // directories made, outermost first
+  std::string partial_;
+  std::string copy_name_;
+  std::string archive_extension_;
   FileByteLock partial_lock_;  // held while partial_ is being written
 };
 

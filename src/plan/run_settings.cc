@@ -14,10 +14,8 @@ enum Keyword : std::int32_t {
   kArcAdd = 4,
 };
 
-std::optional<ShortString> Beside(std::string_view path, std::string_view name) {
-  if (!FitsShortString(path)) return std::nullopt;
-  const std::optional<ShortString> dir = WholeDirectory(JustPathName(path));
-  return dir ? WholePath({*dir, name}) : std::nullopt;
+std::string Beside(std::string_view path, std::string_view name) {
+  return AddBackslash(JustPathName(path)) + std::string(name);
 }
 
 }  // namespace
@@ -41,11 +39,11 @@ bool LoadRunSettings(std::string_view control_path, RunSettings* settings) {
   return false;
 }
 
-std::optional<ShortString> ControlFileBeside(std::string_view executable) {
+std::string ControlFileBeside(std::string_view executable) {
   return Beside(executable, kControlFileName);
 }
 
-std::optional<ShortString> RunLockBeside(std::string_view control_path) {
+std::string RunLockBeside(std::string_view control_path) {
   return Beside(control_path, kRunLockFileName);
 }
 

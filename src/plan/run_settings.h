@@ -37,11 +37,9 @@ struct RunSettings {
 // (the file cannot be loaded).
 [[nodiscard]] bool LoadRunSettings(std::string_view control_path, RunSettings* settings);
 
-// The control file in the directory of `executable`; nothing when its path
-// would pass 255 characters (cut, it would be another file's).
-std::optional<ShortString> ControlFileBeside(std::string_view executable);
-// The run lock in the directory of the control file `control_path`;
-// nothing when its path would not fit.
-std::optional<ShortString> RunLockBeside(std::string_view control_path);
+// The control file in the directory of `executable`.
+std::string ControlFileBeside(std::string_view executable);
+// The run lock in the directory of the control file `control_path`.
+std::string RunLockBeside(std::string_view control_path);
 
 }  // namespace qlr

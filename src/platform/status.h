@@ -35,6 +35,12 @@ class Status {
   static Status Invalid(std::string_view path, std::string_view detail) {
     return Status(StatusKind::kInvalidArgument, path, detail);
   }
+  // A path the system cannot take (a component or the whole is longer than
+  // its limit): refused, and nothing was touched.
+  static Status PathTooLong(std::string_view path) { return Invalid(path, "path too long"); }
+  bool IsPathTooLong() const {
+    return kind_ == StatusKind::kInvalidArgument && detail_ == "path too long";
+  }
   // Only for a feature the platform really lacks (callers then take
   // another way), never for a failed attempt.
   static Status NotSupported(std::string_view path, std::string_view what) {

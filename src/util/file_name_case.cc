@@ -1,5 +1,6 @@
 #include "util/file_name_case.h"
 
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -7,16 +8,16 @@
 
 namespace qlr {
 
-ShortString ResolveFileNameCase(std::string_view path, PathStyle style) {
-  const ShortString exact(path);
+std::string ResolveFileNameCase(std::string_view path, PathStyle style) {
+  const std::string exact(path);
   // DOS-style names are case-insensitive on their own file systems.
   if (style == PathStyle::kDos || Os().Stat(path).has_value()) return exact;
-  const ShortString name = JustFileName(path, style);
+  const std::string name = WholeFileName(path, style);
   if (name.empty()) return exact;
-  const ShortString directory = JustPathName(path, style);
+  const std::string directory = JustPathName(path, style);
   std::vector<DirEntry> entries;
-  if (!Os().ListDirectory(directory.empty() ? std::string_view(".") : directory.view(), "*",
-                          &entries)) {
+  if (!Os().ListDirectory(directory.empty() ? std::string_view(".") : std::string_view(directory),
+                          "*", &entries)) {
     return exact;
   }
   const ShortString wanted = UpperStr(name);

@@ -5,9 +5,9 @@
 // in case alone.
 #pragma once
 
+#include <string>
 #include <string_view>
 
-#include "support/short_string.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -17,6 +17,6 @@ namespace qlr {
 // of its directory whose name equals the file name without regard to case.
 // With no such entry, or several (AREA.JHR and Area.jhr), the exact `path`
 // is returned: guessing between two files could open the wrong base.
-ShortString ResolveFileNameCase(std::string_view path, PathStyle style = kHostPathStyle);
+std::string ResolveFileNameCase(std::string_view path, PathStyle style = kHostPathStyle);
 
 }  // namespace qlr

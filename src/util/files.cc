@@ -36,14 +36,8 @@ constexpr bool kUnlockBeforeDelete = kDosStyle;
 
 // The name under which the OS sees a directory path: the empty path is the
 // current directory.
-ShortString DirectoryForOs(std::string_view path) {
-  return path.empty() ? ShortString(".") : ShortString(path);
-}
-
-// True when a + b still fits a short string: longer paths would be cut
-// into the name of another file.
-bool Fits(std::string_view a, std::string_view b, std::size_t extra = 0) {
-  return a.size() + b.size() + extra <= ShortString::kMax;
+std::string DirectoryForOs(std::string_view path) {
+  return path.empty() ? std::string(".") : std::string(path);
 }
 
 // Directory entries that the tree walks never visit: on DOS every name
@@ -131,7 +125,7 @@ bool CopyContents(std::string_view source, std::string_view dest, bool append,
   }
   // A new file is only durable once its directory entry is.
   if (created && sync == FileSync::kFileAndEntry) {
-    const ShortString dir = DirectoryForOs(JustPathName(dest));
+    const std::string dir = DirectoryForOs(JustPathName(dest));
     if (const Status synced = Os().SyncDirectory(dir); !synced) {
       return Failed(error, synced, dir, "cannot be flushed");
     }
@@ -153,7 +147,7 @@ bool SyncLinkedFile(std::string_view dest, FileSync sync, Status* error) {
     return Failed(error, closed, dest, "cannot be closed");
   }
   if (sync == FileSync::kFileAndEntry) {
-    const ShortString dir = DirectoryForOs(JustPathName(dest));
+    const std::string dir = DirectoryForOs(JustPathName(dest));
     if (const Status synced = Os().SyncDirectory(dir); !synced) {
       return Failed(error, synced, dir, "cannot be flushed");
     }
@@ -247,8 +241,8 @@ bool CopyOneFile(std::string_view source, std::string_view dest, bool append, Fi
 // with `recurse`, its subdirectories. `top_dest` is the destination of the
 // whole copy, never copied into itself when it lies inside the source.
 // True when anything failed; the walk goes on past single failures.
-bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
-                   const ShortString& top_dest, const CopyOptions& options) {
+bool CopyDirectory(const std::string& from, const std::string& to, bool recurse,
+                   const std::string& top_dest, const CopyOptions& options) {
   const bool sync = options.durability == CopyDurability::kSyncEachFile;
   std::vector<DirEntry> entries;
   if (const Status listed = Os().ListDirectory(DirectoryForOs(from), "*.*", &entries); !listed) {
@@ -257,11 +251,6 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
   bool failed = false;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & (kAttrDirectory | kAttrVolumeLabel)) != 0) continue;
-    if (!Fits(from, entry.name) || !Fits(to, entry.name)) {
-      failed = Failed(options.error, Status::Invalid(entry.name, "path passes 255 characters"),
-                      entry.name, "");
-      continue;
-    }
     if (CopyOneFile(from + entry.name, to + entry.name, false, FileSyncOf(options.durability, true),
                     options)) {
       failed = true;
@@ -275,14 +264,9 @@ bool CopyDirectory(const ShortString& from, const ShortString& to, bool recurse,
   if (!recurse) return failed;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) == 0 || IsSkippedDotName(entry.name)) continue;
-    if (!Fits(from, entry.name, 1) || !Fits(to, entry.name, 1)) {
-      failed = Failed(options.error, Status::Invalid(entry.name, "path passes 255 characters"),
-                      entry.name, "");
-      continue;
-    }
-    const ShortString sub_from = from + entry.name + kSeparator;
+    const std::string sub_from = from + entry.name + kSeparator;
     if (Os().SameFile(sub_from, top_dest)) continue;
-    const ShortString sub_to = to + entry.name + kSeparator;
+    const std::string sub_to = to + entry.name + kSeparator;
     if (const Status made = MakePath(sub_to); !made) {
       failed = Failed(options.error, made, sub_to, "cannot be created");
     } else if (CopyDirectory(sub_from, sub_to, true, top_dest, options)) {
@@ -300,12 +284,12 @@ bool FileExists(std::string_view path) {
 }
 
 Status DirStatus(std::string_view path) {
-  ShortString p = RemoveBackslash(path, kStyle);
+  std::string p = RemoveBackslash(path, kStyle);
   if constexpr (kDosStyle) {
     // DOS tests "C:" and "" as "C:." and ".": the current directory.
-    if (p.view().find('.') == std::string_view::npos) p += '.';
+    if (p.find('.') == std::string::npos) p += '.';
   }
-  const ShortString name = DirectoryForOs(p);
+  const std::string name = DirectoryForOs(p);
   const Result<FileStatus> status = Os().Stat(name);
   if (!status) return status.status();
   if ((status->attributes & kAttrDirectory) == 0) return Status::Invalid(name, "not a directory");
@@ -344,18 +328,17 @@ namespace {
 // MakePath's walk from the outermost directory inward. With `make` unset
 // nothing is created: the first missing directory ends the walk, and it
 // could be made unless something that is no directory holds its name.
-Status WalkPath(std::string_view path, std::vector<ShortString>* created, bool make) {
+Status WalkPath(std::string_view path, std::vector<std::string>* created, bool make) {
   // Only the directory part is created: the text after the last separator
   // is a file name.
   const std::size_t last = path.rfind(kSeparator);
   if (last == std::string_view::npos) return Status::Ok();
   const std::string_view dir = path.substr(0, last + 1);
-  if (dir.size() > ShortString::kMax) return Status::Invalid(dir, "path too long");
 
-  ShortString prefix;
+  std::string prefix;
   std::size_t i = 0;
   if (dir.front() == kSeparator) {  // absolute: start from the root
-    prefix = std::string_view(&kSeparator, 1);
+    prefix = kSeparator;
     i = 1;
   }
   while (i < dir.size()) {
@@ -385,7 +368,7 @@ Status WalkPath(std::string_view path, std::vector<ShortString>* created, bool m
 
 }  // namespace
 
-Status MakePath(std::string_view path, std::vector<ShortString>* created) {
+Status MakePath(std::string_view path, std::vector<std::string>* created) {
   return WalkPath(path, created, true);
 }
 
@@ -398,15 +381,15 @@ bool CopyFileTo(std::string_view source, std::string_view dest, bool append,
 
 bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
               const CopyOptions& options) {
-  const ShortString from = AddBackslash(source, kStyle);
-  const ShortString to = AddBackslash(dest, kStyle);
+  const std::string from = AddBackslash(source, kStyle);
+  const std::string to = AddBackslash(dest, kStyle);
   if (!DirExists(from)) {
     return Failed(options.error, Status(StatusKind::kNotFound, from, "not a directory"), from, "");
   }
   if (const Status made = MakePath(to); !made) {
     return Failed(options.error, made, to, "cannot be created");
   }
-  const ShortString top_dest = DirectoryForOs(to);
+  const std::string top_dest = DirectoryForOs(to);
   if (Os().SameFile(DirectoryForOs(from), top_dest)) {
     return Failed(options.error, Status::Invalid(to, "is the source itself"), to, "");
   }
@@ -414,19 +397,18 @@ bool CopyTree(std::string_view source, std::string_view dest, bool recurse,
 }
 
 void RemoveTree(std::string_view dir, bool recurse) {
-  if (IsRootOrEmpty(dir) || dir.size() > ShortString::kMax) return;
+  if (IsRootOrEmpty(dir)) return;
   // Through a symbolic link the walk would delete the files of whatever
   // directory it names.
-  const ShortString named = EndsInSeparator(dir) ? RemoveBackslash(dir, kStyle) : ShortString(dir);
+  const std::string named = EndsInSeparator(dir) ? RemoveBackslash(dir, kStyle) : std::string(dir);
   if (const auto status = Os().StatLink(named); status && status->is_link) return;
   std::vector<DirEntry> entries;
   // Only a directory that could be read to its end is removed.
   if (!Os().ListDirectory(dir, "*.*", &entries)) return;
-  const ShortString base = AddBackslash(dir, kStyle);
+  const std::string base = AddBackslash(dir, kStyle);
   for (const DirEntry& entry : entries) {
     if (IsSkippedDotName(entry.name) || (entry.attributes & kAttrVolumeLabel) != 0) continue;
-    if (!Fits(base, entry.name)) continue;
-    const ShortString path = base + entry.name;
+    const std::string path = base + entry.name;
     if ((entry.attributes & kAttrDirectory) != 0) {
       if (recurse) RemoveTree(path, true);
       continue;
@@ -448,7 +430,7 @@ namespace qlr {
 std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension) {
   const std::optional<ShortString> name = WholePath({location, extension});
   if (!name) return std::nullopt;
-  return ResolveFileNameCase(*name);
+  return ShortString(ResolveFileNameCase(*name));
 }
 
 Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,

@@ -43,7 +43,7 @@ void RemoveStaleTemporary(std::string_view path);
 // first missing directory could not be made. `created`,
 // when given, receives each directory this call made itself, outermost
 // first (one that another program made meanwhile is not listed).
-Status MakePath(std::string_view path, std::vector<ShortString>* created = nullptr);
+Status MakePath(std::string_view path, std::vector<std::string>* created = nullptr);
 // Whether MakePath of `path` could succeed, told without making anything:
 // every directory of the path's directory part exists, or the first
 // missing one has nothing else in its place. (Permissions are not judged.)
@@ -117,9 +117,8 @@ void RemoveTree(std::string_view dir, bool recurse);
 // The name of one file of a base: the base's location and one of its
 // format's extensions, under the name the file exists by (a name differing
 // only in case is found on POSIX). Nothing when the whole name would not
-// fit a short string: cut, it would name another file (the files of one
-// base cut to a single name, or a file of another base), so a base whose
-// files cannot be named is refused, never cut.
+// fit the short string the format code still holds it in: cut, it would
+// name another file, so such a base is refused (LongPathError), never cut.
 std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension);
 
 // Ends the writing of a file this program made: its buffer written out,

@@ -97,7 +97,8 @@ std::string JustExtension(std::string_view path, PathStyle style) {
 
 std::string ForceExtension(std::string_view path, std::string_view extension, PathStyle style) {
   std::size_t dot = 0;
-  if (HasExtension(path, &dot, style)) return std::string(path.substr(0, dot)) + std::string(extension);
+  if (HasExtension(path, &dot, style))
+    return std::string(path.substr(0, dot)) + std::string(extension);
   if (path.empty()) return std::string();
   return std::string(path) + '.' + std::string(extension);
 }
@@ -124,7 +125,7 @@ std::optional<ShortString> WholeDirectory(std::string_view directory, PathStyle 
 Status LongPathError(std::initializer_list<std::string_view> parts) {
   std::string path;
   for (std::string_view part : parts) path.append(part);
-  return Status::Invalid(path, "the path passes 255 characters");
+  return Status::PathTooLong(path);
 }
 
 }  // namespace qlr

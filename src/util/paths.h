@@ -42,21 +42,21 @@ std::string JustExtension(std::string_view path, PathStyle style = kHostPathStyl
 std::string ForceExtension(std::string_view path, std::string_view extension,
                            PathStyle style = kHostPathStyle);
 
-// A path composed of parts, or nothing when the whole would not fit a short
-// string: a short string keeps the first 255 bytes of a longer text, and a
-// path cut so names another file (three base files cut to one name, a
-// partial directory cut into somebody else's). Every composed path that may
-// reach the limit is formed by this, and a caller that gets nothing fails
-// with LongPathError.
-std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts);
-// The failure a path that cannot be formed whole reports: the path as far
-// as it is known, and why.
+// The failure of a path that cannot be taken whole: the path as far as it
+// is known, "path too long" (the Status the platform gives for a name the
+// system cannot take).
 Status LongPathError(std::initializer_list<std::string_view> parts);
+
+// The short-string checks below remain only for the base-file code that
+// still holds its names in short strings; a path held as std::string needs
+// none of them.
+// A path composed of parts, or nothing when the whole would not fit a
+// short string (which would cut it into the name of another file).
+std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts);
 // AddBackslash, or nothing when the separator (or the text) would not fit.
 std::optional<ShortString> WholeDirectory(std::string_view directory,
                                           PathStyle style = kHostPathStyle);
-// The same check for a text that is a path already (a command-line
-// argument): false when it passes 255 bytes.
+// False when a path passes 255 bytes.
 inline bool FitsShortString(std::string_view path) { return path.size() <= ShortString::kMax; }
 
 }  // namespace qlr

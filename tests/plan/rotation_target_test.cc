@@ -14,6 +14,7 @@
 #include "testing/fault_injecting_platform.h"
 #include "testing/forwarding_platform.h"
 #include "testing/memory_platform.h"
+#include "testing/scratch_dir.h"
 #include "util/paths.h"
 
 namespace qlr {
@@ -179,6 +180,22 @@ TEST(RotationTarget, FailedCopyRemovesOnlyWhatTheRunMade) {
   // The cause names the file that failed and why.
   EXPECT_EQ(run.err.rfind("qlr: cannot copy to [" + OldPath("00000000") + "]: ", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("qlr-partial.00000000"), std::string::npos) << run.err;
+}
+
+// A name longer than the file system takes (the archive NNNNNNNN.<ext>
+// past 255 bytes) is refused by the host before anything is made.
+TEST(RotationTarget, NameTheSystemCannotTakeIsRefusedUntouched) {
+  testing::ScratchDir dir;
+  RotationTarget target(AddBackslash(dir.root()), true);
+  target.SetArchiveExtension(std::string(250, 'x'));
+  Status error;
+  EXPECT_TRUE(target.Foresee(&error));
+  EXPECT_TRUE(error.IsPathTooLong()) << error.ToString();
+  EXPECT_TRUE(target.Prepare(&error));
+  EXPECT_TRUE(error.IsPathTooLong()) << error.ToString();
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(Os().ListDirectory(dir.root(), "*", &entries));
+  for (const DirEntry& entry : entries) EXPECT_TRUE(entry.name == "." || entry.name == "..");
 }
 
 TEST(RotationTarget, FailedCopyRemovesTheParentsItMade) {

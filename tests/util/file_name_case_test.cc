@@ -25,13 +25,12 @@ TEST(ResolveFileNameCaseTest, FindsTheOneNameThatDiffersInCaseOnly) {
       {"none.jdx", "none.jdx"},    // nothing at all
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ResolveFileNameCase(dir.Path(c.asked)).view(), dir.Path(c.found)) << c.asked;
+    EXPECT_EQ(ResolveFileNameCase(dir.Path(c.asked)), dir.Path(c.found)) << c.asked;
   }
 }
 
 TEST(ResolveFileNameCaseTest, DosStyleNamesAreTakenAsGiven) {
-  EXPECT_EQ(ResolveFileNameCase("C:\\MAIL\\area.jhr", PathStyle::kDos).view(),
-            "C:\\MAIL\\area.jhr");
+  EXPECT_EQ(ResolveFileNameCase("C:\\MAIL\\area.jhr", PathStyle::kDos), "C:\\MAIL\\area.jhr");
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view end) {
   return true;
 }
 
-ShortString WithExtension(std::string_view path, std::string_view extension) {
-  return ShortString(path.substr(0, path.size() - extension.size())) + extension;
+std::string WithExtension(std::string_view path, std::string_view extension) {
+  return std::string(path.substr(0, path.size() - extension.size())) + std::string(extension);
 }
 
 }  // namespace
@@ -35,13 +35,13 @@ bool HasAsideName(std::string_view message_file) {
   return EndsWithNoCase(message_file, kMessageExtension);
 }
 
-ShortString AsideNameOf(std::string_view message_file) {
+std::string AsideNameOf(std::string_view message_file) {
   return WithExtension(message_file, kAsideExtension);
 }
 
 // On a system that ignores case the message name comes back as "N.msg"
 // whatever case it had, which names the same file there.
-ShortString MessageNameOf(std::string_view aside_file) {
+std::string MessageNameOf(std::string_view aside_file) {
   return WithExtension(aside_file, kMessageExtension);
 }
 
@@ -65,8 +65,8 @@ constexpr std::uint64_t kHighestNumber = 0x7FFFFFFF;
 
 }  // namespace
 
-std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory,
-                                               const ShortString& aside_file,
+std::optional<std::string> KeepUnderFreeNumber(const std::string& base_directory,
+                                               const std::string& aside_file,
                                                std::string_view taken_name) {
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(base_directory, "*.*", &entries)) return std::nullopt;
@@ -74,14 +74,13 @@ std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory
   for (const DirEntry& entry : entries) highest = std::max(highest, MessageNumberOf(entry.name));
   for (std::uint64_t k = 1; k <= kFreeNumberAttempts && highest + k <= kHighestNumber; ++k) {
     const std::string name = std::to_string(highest + k) + std::string(kMessageExtension);
-    const std::optional<ShortString> path = WholePath({base_directory, name});
-    if (!path) return std::nullopt;
-    const Status renamed = Os().RenameNoReplace(aside_file, *path);
+    const std::string path = base_directory + name;
+    const Status renamed = Os().RenameNoReplace(aside_file, path);
     if (renamed) {
       // Said where the run's causes go, in their form.
       WriteStderr("qlr: [" + std::string(taken_name) +
                   "] was written anew during the erase; the version it replaced is kept as [" +
-                  path->str() + "]\r\n");
+                  path + "]\r\n");
       return path;
     }
     if (renamed.kind() != StatusKind::kBusy) return std::nullopt;
@@ -89,19 +88,15 @@ std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory
   return std::nullopt;
 }
 
-bool PutBackLeftovers(const ShortString& base_directory) {
+bool PutBackLeftovers(const std::string& base_directory) {
   std::vector<DirEntry> entries;
   if (!Os().ListDirectory(base_directory, kAsideMask, &entries)) return true;
   bool stays = false;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) != 0) continue;
-    if (base_directory.size() + entry.name.size() > ShortString::kMax) {
-      stays = true;
-      continue;
-    }
-    const ShortString leftover = base_directory + entry.name;
+    const std::string leftover = base_directory + entry.name;
     // Never over a file of the same name: that is a message written since.
-    const ShortString message = MessageNameOf(leftover);
+    const std::string message = MessageNameOf(leftover);
     const Status renamed = Os().RenameNoReplace(leftover, message);
     if (renamed) continue;
     const StatusKind why = renamed.kind();

@@ -24,8 +24,8 @@ inline constexpr std::string_view kAsideMask = "*.qlr";
 // True for a path ending in ".msg" (in any case), whose aside name exists.
 bool HasAsideName(std::string_view message_file);
 // The aside name of a message file (HasAsideName), and back.
-ShortString AsideNameOf(std::string_view message_file);
-ShortString MessageNameOf(std::string_view aside_file);
+std::string AsideNameOf(std::string_view message_file);
+std::string MessageNameOf(std::string_view aside_file);
 
 // Gives the file `aside_file` (in `base_directory`, ending in a separator)
 // the first message number above every number the directory holds, never
@@ -33,8 +33,8 @@ ShortString MessageNameOf(std::string_view aside_file);
 // message whose own name a writer took meanwhile: both stay messages, and
 // nothing is left aside to block later runs. The new name, or nothing when
 // none could be given.
-std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory,
-                                               const ShortString& aside_file,
+std::optional<std::string> KeepUnderFreeNumber(const std::string& base_directory,
+                                               const std::string& aside_file,
                                                std::string_view taken_name);
 
 // Files are left under an aside name when a run stopped between moving a
@@ -50,6 +50,6 @@ std::optional<ShortString> KeepUnderFreeNumber(const ShortString& base_directory
 // copied by the next rotation. A leftover whose name is taken gets a free
 // number (KeepUnderFreeNumber). True when a leftover stays aside all the
 // same (or the directory could not be listed).
-[[nodiscard]] bool PutBackLeftovers(const ShortString& base_directory);
+[[nodiscard]] bool PutBackLeftovers(const std::string& base_directory);
 
 }  // namespace qlr

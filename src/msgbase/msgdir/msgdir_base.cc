@@ -22,11 +22,11 @@ std::int64_t NumberOfName(std::string_view file_name) {
 
 }  // namespace
 
-ShortString MsgDirBase::BaseDirectory() const { return AddBackslash(JustPathName(path_)); }
+std::string MsgDirBase::BaseDirectory() const { return AddBackslash(JustPathName(path_)); }
 
-ShortString MsgDirBase::MsgFileName(std::int32_t number) const {
-  const ShortString extension = JustExtension(JustFileName(path_));
-  return BaseDirectory() + LongToStr(number) + "." + extension;
+std::string MsgDirBase::MsgFileName(std::int32_t number) const {
+  const std::string extension = JustExtension(JustFileName(path_));
+  return BaseDirectory() + std::string(LongToStr(number)) + "." + extension;
 }
 
 namespace {
@@ -79,12 +79,12 @@ std::optional<std::vector<std::int32_t>> MsgDirBase::PresentNumbers() const {
   return numbers;
 }
 
-ShortString MsgDirBase::NextMsgFileName() const {
-  if (!DirExists(BaseDirectory())) return ShortString();
-  const ShortString extension = JustExtension(JustFileName(path_));
+std::string MsgDirBase::NextMsgFileName() const {
+  if (!DirExists(BaseDirectory())) return std::string();
+  const std::string extension = JustExtension(JustFileName(path_));
   // A name guessed without the listing could be that of a message present.
   const std::optional<std::int64_t> high = HighestNumber();
-  if (!high) return ShortString();
+  if (!high) return std::string();
   // Computed in 64 bits: a file 2147483647.msg must not wrap to a negative
   // next number.
   return BaseDirectory() + std::to_string(*high + 1) + "." + extension;

@@ -104,12 +104,12 @@ class MsgDirBase : public FtnTextBase {
   // all zero in a new object.
   const StoredMsgHeader& MsgHeaderBuffer() const { return msg_header_buffer_; }
 
-  ShortString BaseDirectory() const;
+  std::string BaseDirectory() const;
   // The file of message `number`: base directory, number, ".", extension.
-  ShortString MsgFileName(std::int32_t number) const;
+  std::string MsgFileName(std::int32_t number) const;
   // The file the next message would take (highest number present + 1);
   // empty when the base directory does not exist or cannot be listed.
-  ShortString NextMsgFileName() const;
+  std::string NextMsgFileName() const;
 
  private:
   // Scans the directory and sets Count to the highest message number.
@@ -120,8 +120,8 @@ class MsgDirBase : public FtnTextBase {
   // cannot be listed.
   std::optional<std::int64_t> HighestNumber(bool messages_only = false) const;
   // The file name of message `number`; nothing (with last_error_ set) when
-  // the number is below 1 or the name would not fit a short string.
-  std::optional<ShortString> CheckedMsgFileName(std::int32_t number);
+  // the number is below 1.
+  std::optional<std::string> CheckedMsgFileName(std::int32_t number);
   // Writes the stored form of `message` into a new file `file_name`,
   // synced when `sync` is set; closed either way and checked. True on
   // failure, with the file removed again.

@@ -69,15 +69,15 @@ enum class Outcome {
 // A file moved aside and found the same as its copy, waiting for the last
 // comparison.
 struct AsideFile {
-  ShortString file;
-  ShortString aside;
+  std::string file;
+  std::string aside;
   const CopiedFile* record;
 };
 
 // Puts a file that is not to be deleted back under its message name. When
 // a writer made a new file under that name meanwhile, the version moved
 // aside becomes a message of its own under a free number.
-Outcome PutBack(const ShortString& base_directory, const AsideFile& moved, CopyMatch match) {
+Outcome PutBack(const std::string& base_directory, const AsideFile& moved, CopyMatch match) {
   const Status renamed = Os().RenameNoReplace(moved.aside, moved.file);
   bool back = renamed.ok();
   if (!back && renamed.kind() == StatusKind::kBusy) {
@@ -91,7 +91,7 @@ Outcome PutBack(const ShortString& base_directory, const AsideFile& moved, CopyM
 
 // Steps 1 to 4 for one file: moved aside and compared (kAside), or left
 // where it is.
-Outcome MoveAsideIfAsCopied(const ShortString& base_directory, const ShortString& file,
+Outcome MoveAsideIfAsCopied(const std::string& base_directory, const std::string& file,
                             const CopiedFile& copied, std::vector<AsideFile>* moved) {
   // A file already seen to differ is not moved at all: it keeps its name
   // without a moment's gap.
@@ -120,7 +120,7 @@ Outcome MoveAsideIfAsCopied(const ShortString& base_directory, const ShortString
 // Step 5, after the last file was moved: each is compared once more and
 // only then deleted. A write through a handle opened before the move that
 // landed after the first comparison shows here.
-Outcome EraseIfStillAsCopied(const ShortString& base_directory, const AsideFile& moved) {
+Outcome EraseIfStillAsCopied(const std::string& base_directory, const AsideFile& moved) {
   const CopyMatch match = MatchCopy(*moved.record, moved.aside);
   if (match == CopyMatch::kSame && Os().DeleteFile(moved.aside)) return Outcome::kErased;
   return PutBack(base_directory, moved, match);
@@ -129,8 +129,8 @@ Outcome EraseIfStillAsCopied(const ShortString& base_directory, const AsideFile&
 }  // namespace
 
 bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_directory) {
-  const ShortString base_directory = AddBackslash(directory);
-  const ShortString copy = AddBackslash(copy_directory);
+  const std::string base_directory = AddBackslash(directory);
+  const std::string copy = AddBackslash(copy_directory);
   std::vector<DirEntry> entries;
   if (!DirExists(base_directory)) return false;
   if (!Os().ListDirectory(copy, kMsgFileMask, &entries)) return true;
@@ -139,21 +139,17 @@ bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_direc
   std::vector<AsideFile> unused;
   for (const DirEntry& entry : entries) {
     if ((entry.attributes & kAttrDirectory) != 0) continue;
-    if (copy.size() + entry.name.size() > ShortString::kMax ||
-        base_directory.size() + entry.name.size() > ShortString::kMax) {
-      continue;
-    }
-    const ShortString copied_file = copy + entry.name;
+    const std::string copied_file = copy + entry.name;
     // A file with one name is nobody's but the copy's.
     const auto held = Os().StatLink(copied_file);
     if (!held || !held->is_regular || held->is_link || held->link_count < 2 ||
         (held->volume == 0 && held->file_index == 0)) {
       continue;
     }
-    const ShortString file = base_directory + entry.name;
+    const std::string file = base_directory + entry.name;
     const auto now = Os().StatLink(file);
     if (!now || now->volume != held->volume || now->file_index != held->file_index) continue;
-    const CopiedFile record{std::string(file.view()), std::string(copied_file.view()), *held, true};
+    const CopiedFile record{file, copied_file, *held, true};
     switch (MoveAsideIfAsCopied(base_directory, file, record, &unused)) {
       case Outcome::kErased:
         erased = true;
@@ -171,7 +167,7 @@ bool EraseSharedWithCopy(std::string_view directory, std::string_view copy_direc
 
 std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyManifest* copied,
                                          Status* why) {
-  const ShortString base_directory = AddBackslash(directory);
+  const std::string base_directory = AddBackslash(directory);
   bool failed = false;
   // The first thing that went wrong is the reason given; the erase goes on
   // with the other files.
@@ -199,12 +195,7 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     std::vector<AsideFile> moved;
     for (const DirEntry& entry : entries) {
       if ((entry.attributes & kAttrDirectory) != 0) continue;
-      if (base_directory.size() + entry.name.size() > ShortString::kMax) {
-        // A name the program cannot address.
-        fail(Status::Invalid(entry.name, "passes 255 characters with its directory"));
-        continue;
-      }
-      const ShortString file = base_directory + entry.name;
+      const std::string file = base_directory + entry.name;
       if (copied == nullptr) {
         // A symbolic link is never deleted: it is not the rotation's to
         // judge. (Against a copy, the first look at the file's status
@@ -241,7 +232,7 @@ std::unique_ptr<MessageBase> EraseMsgDir(std::string_view directory, const CopyM
     fail(Status(StatusKind::kNotFound, base_directory, "is gone since the copy"));
   }
   auto base = std::make_unique<MsgDirBase>();
-  (void)base->Create(base_directory + kMsgFileMask);
+  (void)base->Create(base_directory + std::string(kMsgFileMask));
   if (!failed && base->State() != BaseState::kCreated) {
     fail(base->LastError().ok() ? Status(StatusKind::kIoError, base_directory, "cannot be opened")
                                 : base->LastError());

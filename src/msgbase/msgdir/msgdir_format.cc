@@ -15,15 +15,15 @@ namespace qlr {
 namespace {
 
 // The directory that holds the message files of the base at `location`.
-ShortString DirectoryOf(std::string_view location) {
-  return AddBackslash(JustPathName(ShortString(location) + kMsgFileMask));
+std::string DirectoryOf(std::string_view location) {
+  return AddBackslash(JustPathName(std::string(location) + std::string(kMsgFileMask)));
 }
 
 // Open makes a missing directory itself; an empty directory is a complete
 // base.
 Status OpenMsgDir(std::string_view location, std::unique_ptr<MessageBase>* base) {
   auto made = std::make_unique<MsgDirBase>();
-  const bool failed = made->Open(ShortString(location) + kMsgFileMask);
+  const bool failed = made->Open(std::string(location) + std::string(kMsgFileMask));
   return ConcludeOpen(std::move(made), failed, base);
 }
 

@@ -38,21 +38,13 @@ void StoreText(std::array<std::uint8_t, N>& field, std::string_view text) {
 
 }  // namespace
 
-std::optional<ShortString> MsgDirBase::CheckedMsgFileName(std::int32_t number) {
+std::optional<std::string> MsgDirBase::CheckedMsgFileName(std::int32_t number) {
   if (number < 1) {
     Fail(Status::Invalid(BaseDirectory(),
                          "message number " + std::to_string(number) + " is below 1"));
     return std::nullopt;
   }
-  const ShortString name = MsgFileName(number);
-  // MsgFileName cuts at 255 characters; a cut name is another file.
-  const std::string whole = std::string(BaseDirectory().view()) + std::to_string(number) + "." +
-                            JustExtension(JustFileName(path_));
-  if (name.view() != whole) {
-    Fail(Status::Invalid(whole, "message file name longer than 255 characters"));
-    return std::nullopt;
-  }
-  return name;
+  return MsgFileName(number);
 }
 
 void MsgDirBase::TransferHeader(bool to_message, Message& message) {
@@ -93,9 +85,9 @@ bool MsgDirBase::ReadMessage(std::int32_t number, Message& message) {
   (void)MessageBase::ReadMessage(number, message);
   last_error_ = Status();
   if (!Usable()) return Fail(Status::Invalid(path_, "base not open"));
-  const std::optional<ShortString> checked = CheckedMsgFileName(number);
+  const std::optional<std::string> checked = CheckedMsgFileName(number);
   if (!checked) return true;
-  const ShortString& name = *checked;
+  const std::string& name = *checked;
   if (!IsValidMsg(number)) return Fail(Status(StatusKind::kNotFound, name, "no such message"));
   stream_ = std::make_unique<BufferedFileStream>(name, FileMode::kOpenRead);
   Stream& file = *stream_;
@@ -157,7 +149,7 @@ std::string MsgDirBase::NewTemporaryName() {
   char token[64];
   std::snprintf(token, sizeof token, "qlr-%08x-%016llx-%u", Os().ProcessId(),
                 static_cast<unsigned long long>(mix), ++temporary_serial_);
-  return std::string(BaseDirectory().view()) + token + std::string(kNewMsgFileSuffix);
+  return BaseDirectory() + token + std::string(kNewMsgFileSuffix);
 }
 
 bool MsgDirBase::WriteMessageFile(const std::string& file_name, Message& message, bool sync) {
@@ -192,7 +184,7 @@ bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, b
     if (number > std::numeric_limits<std::int32_t>::max()) {
       return Fail(Status::Invalid(BaseDirectory(), "no free message number left"));
     }
-    const std::optional<ShortString> name = CheckedMsgFileName(static_cast<std::int32_t>(number));
+    const std::optional<std::string> name = CheckedMsgFileName(static_cast<std::int32_t>(number));
     if (!name) return true;
     const Status why = Os().RenameNoReplace(temporary, *name);
     if (why) {
@@ -208,7 +200,7 @@ bool MsgDirBase::PublishFrom(const std::string& temporary, std::int64_t first, b
 }
 
 bool MsgDirBase::SyncBaseDirectory(bool whole_file_system) {
-  const ShortString directory = BaseDirectory();
+  const std::string directory = BaseDirectory();
   if (whole_file_system) {
     const Status why = Os().SyncFileSystem(directory);
     if (why) return false;
@@ -225,7 +217,7 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
   (void)MessageBase::WriteMessage(number, message);
   last_error_ = Status();
   if (path_.empty()) return Fail(Status::Invalid("", "base not open"));
-  const std::optional<ShortString> name = CheckedMsgFileName(number);
+  const std::optional<std::string> name = CheckedMsgFileName(number);
   if (!name) return true;
   const std::optional<FileStatus> present = Os().Stat(*name);
   // Beyond Count the write is an append, even when the number has a file
@@ -241,7 +233,7 @@ bool MsgDirBase::WriteMessage(std::int32_t number, Message& message) {
   // a stale one from an interrupted write is simply truncated. (Appends
   // through AppendMessage take names of their own, so that writers that
   // aim at the same number never share one.)
-  const std::string temporary = std::string(name->view()) + std::string(kNewMsgFileSuffix);
+  const std::string temporary = *name + std::string(kNewMsgFileSuffix);
   if (append || !present) {
     // Nothing to replace. Inside Count this fills a gap, and only that
     // number will do.
@@ -319,7 +311,7 @@ void MsgDirBase::DropBatch() {
     }
     // Published: removed only while the number still names the file that
     // was written here, never a message that another program put there.
-    const ShortString name = MsgFileName(file.number);
+    const std::string name = MsgFileName(file.number);
     const std::optional<FileStatus> status = Os().Stat(name);
     if (status && status->volume == file.volume && status->file_index == file.file_index &&
         (file.volume != 0 || file.file_index != 0)) {
@@ -341,7 +333,7 @@ bool MsgDirBase::EndBatch() {
     return true;
   };
   // The data of every file first, in one step where the platform can.
-  const ShortString directory = BaseDirectory();
+  const std::string directory = BaseDirectory();
   if (const Status synced = Os().SyncFileSystem(directory); !synced) {
     if (synced.kind() != StatusKind::kNotSupported) {
       Fail(synced);
@@ -387,9 +379,9 @@ bool MsgDirBase::DeleteMessage(std::int32_t number) {
   (void)MessageBase::DeleteMessage(number);
   last_error_ = Status();
   if (!Usable()) return Fail(Status::Invalid(path_, "base not open"));
-  const std::optional<ShortString> checked = CheckedMsgFileName(number);
+  const std::optional<std::string> checked = CheckedMsgFileName(number);
   if (!checked) return true;
-  const ShortString& name = *checked;
+  const std::string& name = *checked;
   if (!IsValidMsg(number)) return Fail(Status(StatusKind::kNotFound, name, "no such message"));
   if (const Status why = Os().DeleteFile(name); !why) {
     return Fail(why.ok() ? Status(StatusKind::kIoError, name, "cannot be erased") : why);

@@ -38,6 +38,7 @@ StatusKind KindOfErrno(int error) {
 #endif
       return StatusKind::kNoSpace;
     case EINVAL:
+    case ENAMETOOLONG:
       return StatusKind::kInvalidArgument;
     case ENOSYS:
     case EOPNOTSUPP:
@@ -51,6 +52,7 @@ StatusKind KindOfErrno(int error) {
 }
 
 Status ErrnoStatus(int error, std::string_view path) {
+  if (error == ENAMETOOLONG) return Status::PathTooLong(path);
   return Status(KindOfErrno(error), path, SystemText(error));
 }
 

@@ -42,6 +42,7 @@ StatusKind KindOfWin32Error(DWORD error) {
       return StatusKind::kBusy;
     case ERROR_INVALID_PARAMETER:
     case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
       return StatusKind::kInvalidArgument;
     // A redirector or file system without the call (locks on some shares).
     case ERROR_NOT_SUPPORTED:
@@ -53,6 +54,7 @@ StatusKind KindOfWin32Error(DWORD error) {
 }
 
 Status Win32ErrorStatus(DWORD error, std::string_view path) {
+  if (error == ERROR_FILENAME_EXCED_RANGE) return Status::PathTooLong(path);
   return Status(KindOfWin32Error(error), path, SystemText(error));
 }
 

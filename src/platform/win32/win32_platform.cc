@@ -43,8 +43,12 @@ constexpr std::size_t kMaxTransfer = 1u << 30;
 
 // A path as a C string. A path with an embedded NUL would silently name
 // another file, so it is refused.
+// The path as the ANSI calls take it, or nothing when they cannot: a NUL
+// byte would end it early, and without a "\\?\" prefix (which these calls
+// do not use) a path of MAX_PATH characters or more is refused by some
+// calls and cut by others. RefusedPath says which.
 std::optional<std::string> CPath(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return std::nullopt;
+  if (path.find('\0') != std::string_view::npos || path.size() >= MAX_PATH) return std::nullopt;
   return std::string(path);
 }
 
@@ -106,8 +110,12 @@ HANDLE OpenForMetadata(const std::string& path, DWORD access) {
 // Every call on a closed handle fails with this.
 Status ClosedStatus(std::string_view path) { return Status::Invalid(path, "file already closed"); }
 
-Status NulInPath(std::string_view path) {
-  return Status::Invalid(path, "path contains a NUL byte");
+// Why CPath gave nothing.
+Status RefusedPath(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) {
+    return Status::Invalid(path, "path contains a NUL byte");
+  }
+  return Status::PathTooLong(path);
 }
 
 // Whether [offset, offset + n) lies within the offsets Windows accepts.
@@ -372,7 +380,7 @@ class Win32Platform final : public Platform {
 
   Result<std::unique_ptr<FileHandle>> Open(std::string_view path, OpenMode mode, DWORD flags) {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
@@ -415,7 +423,7 @@ class Win32Platform final : public Platform {
 
   Status DeleteFile(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     if (!::DeleteFileA(p->c_str())) return LastWin32ErrorStatus(path);
     return Status::Ok();
   }
@@ -440,7 +448,7 @@ class Win32Platform final : public Platform {
   Status MoveEntry(std::string_view from, std::string_view to, DWORD flags) {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return NulInPath(!f ? from : to);
+    if (!f || !t) return RefusedPath(!f ? from : to);
     if (::MoveFileExA(f->c_str(), t->c_str(), flags)) return Status::Ok();
     const DWORD error = ::GetLastError();
     const bool replacing = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
@@ -458,7 +466,7 @@ class Win32Platform final : public Platform {
   Status Link(std::string_view from, std::string_view to) override {
     const auto f = CPath(from);
     const auto t = CPath(to);
-    if (!f || !t) return NulInPath(!f ? from : to);
+    if (!f || !t) return RefusedPath(!f ? from : to);
     if (!::CreateHardLinkA(t->c_str(), f->c_str(), nullptr)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
@@ -471,7 +479,7 @@ class Win32Platform final : public Platform {
 
   Result<FileStatus> Stat(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(p->c_str(), GetFileExInfoStandard, &data)) {
       return LastWin32ErrorStatus(path);
@@ -500,7 +508,7 @@ class Win32Platform final : public Platform {
 
   Status SetAttributes(std::string_view path, std::uint8_t attributes) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     DWORD value = attributes & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileAttributesA(p->c_str(), value)) return LastWin32ErrorStatus(path);
@@ -509,7 +517,7 @@ class Win32Platform final : public Platform {
 
   Status RestoreNativeMode(std::string_view path, std::uint32_t native_mode) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     DWORD value = native_mode & kSettableAttributes;
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileAttributesA(p->c_str(), value)) return LastWin32ErrorStatus(path);
@@ -518,7 +526,7 @@ class Win32Platform final : public Platform {
 
   Status SetModifiedTime(std::string_view path, FileTime time) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     // FILE_WRITE_ATTRIBUTES is granted on read-only files too.
     UniqueHandle handle(OpenForMetadata(*p, FILE_WRITE_ATTRIBUTES));
     if (!handle.valid()) return LastWin32ErrorStatus(path);
@@ -551,7 +559,7 @@ class Win32Platform final : public Platform {
                        std::vector<DirEntry>* entries) override {
     entries->clear();
     const auto p = CPath(directory);
-    if (!p) return NulInPath(directory);
+    if (!p) return RefusedPath(directory);
     // Every entry is listed and matched here, so that "*.*" and "?" mean
     // what they mean everywhere else in the program, not the Win32 rules
     // (which also match the generated short names).
@@ -560,6 +568,7 @@ class Win32Platform final : public Platform {
       search += '\\';
     }
     search += '*';
+    if (search.size() >= MAX_PATH) return Status::PathTooLong(directory);
     WIN32_FIND_DATAA data;
     FindHandle find(::FindFirstFileA(search.c_str(), &data));
     if (find.get() == INVALID_HANDLE_VALUE) {
@@ -582,14 +591,14 @@ class Win32Platform final : public Platform {
 
   Status MakeDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     if (!::CreateDirectoryA(p->c_str(), nullptr)) return LastWin32ErrorStatus(path);
     return Status::Ok();
   }
 
   Status RemoveDirectory(std::string_view path) override {
     const auto p = CPath(path);
-    if (!p) return NulInPath(path);
+    if (!p) return RefusedPath(path);
     if (!::RemoveDirectoryA(p->c_str())) return LastWin32ErrorStatus(path);
     return Status::Ok();
   }

@@ -60,18 +60,12 @@ int Plan(const std::vector<std::string_view>& operands) {
     WriteStderr("run qlrmsg --help for the commands\n");
     return kExitUsage;
   }
-  std::optional<ShortString> control_path;
-  if (next < operands.size()) {
-    if (FitsShortString(operands[next])) control_path = ShortString(operands[next]);
-  } else {
-    // The control file of the qlr installed beside this program.
-    control_path = ControlFileBeside(Os().ExecutablePath());
-  }
-  if (!control_path) {
-    Complain("the path of the control file passes 255 characters");
-    return kExitFailed;
-  }
-  const RunPlan plan = PlanRun(*control_path, pack_mode);
+  // Without an operand: the control file of the qlr installed beside this
+  // program.
+  const std::string control_path = next < operands.size()
+                                       ? std::string(operands[next])
+                                       : ControlFileBeside(Os().ExecutablePath());
+  const RunPlan plan = PlanRun(control_path, pack_mode);
   for (const std::string& warning : plan.warnings) Complain(warning);
   if (!plan.fatal.empty()) {
     Complain(plan.fatal);

@@ -113,7 +113,7 @@ void ExpectRecovered(EraseArea& area) {
   (void)EraseBase("#/area", &nothing_copied);
   area.ExpectNothingLost();
   for (const std::string& aside : area.AsideFiles()) {
-    const std::string message(MessageNameOf(aside).view());
+    const std::string message = MessageNameOf(aside);
     EXPECT_TRUE(area.disk().Exists(message)) << "not put back: " << aside << "\n" << area.Tree();
   }
   EXPECT_TRUE(FinishSharedErase("#/area", EraseArea::CopyDirectory()).ok()) << area.Tree();
