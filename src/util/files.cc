@@ -427,12 +427,6 @@ void RemoveTree(std::string_view dir, bool recurse) {
 
 namespace qlr {
 
-std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension) {
-  const std::optional<ShortString> name = WholePath({location, extension});
-  if (!name) return std::nullopt;
-  return ShortString(ResolveFileNameCase(*name));
-}
-
 Status CloseDurably(BufferedFileStream& file, std::string_view path, std::string_view what,
                     bool sync) {
   bool failed = sync && file.SyncToDisk();

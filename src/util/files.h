@@ -114,13 +114,6 @@ struct CopyOptions {
 // the root and a symbolic link are refused. Reports nothing.
 void RemoveTree(std::string_view dir, bool recurse);
 
-// The name of one file of a base: the base's location and one of its
-// format's extensions, under the name the file exists by (a name differing
-// only in case is found on POSIX). Nothing when the whole name would not
-// fit the short string the format code still holds it in: cut, it would
-// name another file, so such a base is refused (LongPathError), never cut.
-std::optional<ShortString> BaseFileName(std::string_view location, std::string_view extension);
-
 // Ends the writing of a file this program made: its buffer written out,
 // the file flushed to stable storage (unless `sync` is unset, for a caller
 // that syncs many files at once), and closed, each step checked. A late

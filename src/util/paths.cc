@@ -103,29 +103,4 @@ std::string ForceExtension(std::string_view path, std::string_view extension, Pa
   return std::string(path) + '.' + std::string(extension);
 }
 
-std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts) {
-  std::size_t total = 0;
-  for (std::string_view part : parts) total += part.size();
-  if (total > ShortString::kMax) return std::nullopt;
-  ShortString path;
-  for (std::string_view part : parts) path += part;
-  return path;
-}
-
-std::optional<ShortString> WholeDirectory(std::string_view directory, PathStyle style) {
-  if (!FitsShortString(directory)) return std::nullopt;
-  const ShortString whole = AddBackslash(directory, style);
-  if (whole.size() == directory.size() && !directory.empty() &&
-      !EndsDirectoryPart(directory.back(), style)) {
-    return std::nullopt;  // the separator was dropped
-  }
-  return whole;
-}
-
-Status LongPathError(std::initializer_list<std::string_view> parts) {
-  std::string path;
-  for (std::string_view part : parts) path.append(part);
-  return Status::PathTooLong(path);
-}
-
 }  // namespace qlr

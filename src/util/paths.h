@@ -7,14 +7,10 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/host.h"
-#include "platform/status.h"
-#include "support/short_string.h"
 
 namespace qlr {
 
@@ -41,22 +37,5 @@ bool HasExtension(std::string_view path, std::size_t* dot_pos, PathStyle style =
 std::string JustExtension(std::string_view path, PathStyle style = kHostPathStyle);
 std::string ForceExtension(std::string_view path, std::string_view extension,
                            PathStyle style = kHostPathStyle);
-
-// The failure of a path that cannot be taken whole: the path as far as it
-// is known, "path too long" (the Status the platform gives for a name the
-// system cannot take).
-Status LongPathError(std::initializer_list<std::string_view> parts);
-
-// The short-string checks below remain only for the base-file code that
-// still holds its names in short strings; a path held as std::string needs
-// none of them.
-// A path composed of parts, or nothing when the whole would not fit a
-// short string (which would cut it into the name of another file).
-std::optional<ShortString> WholePath(std::initializer_list<std::string_view> parts);
-// AddBackslash, or nothing when the separator (or the text) would not fit.
-std::optional<ShortString> WholeDirectory(std::string_view directory,
-                                          PathStyle style = kHostPathStyle);
-// False when a path passes 255 bytes.
-inline bool FitsShortString(std::string_view path) { return path.size() <= ShortString::kMax; }
 
 }  // namespace qlr
