@@ -25,7 +25,11 @@ void MessageBase::TransferHeader(bool, Message&) {}
 
 bool MessageBase::EnterState(std::string_view path, BaseState state) {
   const std::string directory = AddBackslash(JustPathName(path));
-  if (!DirExists(directory) && !MakePath(directory)) return true;
+  if (!DirExists(directory)) {
+    // The reason stays for the caller: a directory that cannot be made
+    // (a name the system cannot take, no permission) is said so.
+    if (Status made = MakePath(directory); !made) return Fail(std::move(made));
+  }
   path_ = path;
   state_ = state;
   count_ = 0;

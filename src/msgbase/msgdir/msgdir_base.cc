@@ -114,11 +114,14 @@ bool MsgDirBase::Rescan() {
 
 bool MsgDirBase::Open(std::string_view path) {
   (void)MessageBase::Open(path);
+  // Still closed: the directory could not be made, and LastError says why.
+  if (State() == BaseState::kClosed) return true;
   return Rescan();
 }
 
 bool MsgDirBase::Create(std::string_view path) {
   (void)MessageBase::Create(path);
+  if (State() == BaseState::kClosed) return true;
   return Rescan();
 }
 
