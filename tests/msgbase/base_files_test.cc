@@ -61,11 +61,13 @@ TEST_F(BaseFilesTest, CopiesTheFileSetOfSingleFileFormats) {
       {"P", {"MY.AREA.pkt"}, {"MY.AREA.pkt"}},
   };
   // Also into a directory of 250 characters, where the names of the
-  // copied files pass 255: each is copied under its whole name.
-  const std::size_t long_copy = 249 - dir_.Path("set0").size();
+  // copied files pass 255: each is copied under its whole name. (Not on
+  // Windows, whose calls take no path of MAX_PATH characters.)
+  std::vector<std::string> copies = {"copy"};
+  if (!kHostIsWindows) copies.push_back(std::string(249 - dir_.Path("set0").size(), 'd'));
   int n = 0;
   for (const auto& c : cases) {
-    for (const std::string& copy : {std::string("copy"), std::string(long_copy, 'd')}) {
+    for (const std::string& copy : copies) {
       const std::string sub = "set" + std::to_string(n++);
       for (const std::string& f : c.present) dir_.WriteFile(sub + "/" + f, f);
       const std::string target = dir_.Path(sub + "/" + copy);
