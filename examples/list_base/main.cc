@@ -21,14 +21,14 @@ int main(int argc, char** argv) {
 
   // OpenBase creates a base that is missing; a lister must not, so the
   // base's first file (or its directory) has to be there already.
-  const qlr::ParsedBaseSpec parsed = qlr::ParseBaseSpec(argv[1]);
-  if (parsed.format == nullptr) {
+  const qlr::BaseReference reference = qlr::ParseBaseReference(argv[1]);
+  if (reference.format == nullptr) {
     std::fprintf(stderr, "list_base: %s: not a base of a known format\n", argv[1]);
     return 1;
   }
-  std::string first(qlr::BaseLocation(*parsed.format, parsed.path).view());
-  if (parsed.format->layout == qlr::FileLayout::kFileSet) {
-    first += parsed.format->extensions.front();
+  std::string first = reference.location;
+  if (reference.format->layout == qlr::FileLayout::kFileSet) {
+    first += reference.format->extensions.front();
   }
   if (!std::filesystem::exists(first)) {
     std::fprintf(stderr, "list_base: %s: no such base\n", argv[1]);
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<qlr::MessageBase> base;
-  if (const qlr::Status opened = qlr::OpenBase(argv[1], &base); !opened.ok()) {
+  if (const qlr::Status opened = qlr::OpenBase(reference, &base); !opened.ok()) {
     std::fprintf(stderr, "list_base: %s: cannot open the base\n", argv[1]);
     return 1;
   }

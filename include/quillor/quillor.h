@@ -15,8 +15,9 @@
 // The public interface is what the headers below declare:
 //
 //   msgbase/formats/all_formats.h  InstallBuiltInFormats: the four formats
-//   msgbase/open_base.h            base specs ("!path", "$path", "#path",
-//                                  "Ppath") and OpenBase
+//   msgbase/base_reference.h       base specs ("!path", "$path", "#path",
+//                                  "Ppath") parsed into a BaseReference
+//   msgbase/open_base.h            OpenBase
 //   msgbase/message_base.h         MessageBase: Count, ReadMessage,
 //                                  WriteMessage, AppendMessage, batches,
 //                                  DeleteMessage
