@@ -1,6 +1,7 @@
-// A base line's spec, parsed once: its format and where the base lives.
+// The base named on a base line, parsed once: its format and where the
+// base lives.
 //
-// A spec is a type character followed by a path. The type characters and
+// A base is named by a type character followed by a path. The type characters and
 // the extensions that imply them are those of the installed formats
 // (format_registry.h):
 //
@@ -29,18 +30,18 @@ struct FormatDescriptor;
 std::string NormalizeBaseSpec(std::string_view spec, PathStyle style = kHostPathStyle);
 
 struct BaseReference {
-  // The normalised spec, as messages name the base.
+  // The normalised base name, as messages show it.
   std::string spec;
-  // Null: the spec names no known format; path and location are empty.
+  // Null: the name selects no known format; path and location are empty.
   const FormatDescriptor* format = nullptr;
-  // The path of the spec without its type character.
+  // The name's path, without its type character.
   std::string path;
   // Where the base lives, as the format's operations take it (see
   // BaseLocation).
   std::string location;
 };
 
-// The reference of the base `spec` names.
+// The reference of the base that the text `spec` names.
 BaseReference ParseBaseReference(std::string_view spec);
 
 }  // namespace qlr

@@ -1,4 +1,5 @@
-// Opening the base a spec names (see base_reference.h for the spec texts).
+// Opening a base by its reference, or by the text that names it (see
+// base_reference.h for how a base is named).
 #pragma once
 
 #include <memory>
@@ -32,7 +33,7 @@ std::string BaseDirectoryOf(const BaseReference& base);
 // (see HasReason); a path the file system cannot take fails with the
 // platform's reason.
 Status OpenBase(const BaseReference& reference, std::unique_ptr<MessageBase>* base);
-// The same for a spec text, parsed first.
+// The same for the text that names a base, parsed first.
 Status OpenBase(std::string_view spec, std::unique_ptr<MessageBase>* base);
 // The same for callers that need no reason: null on failure.
 std::unique_ptr<MessageBase> OpenBase(std::string_view spec);
